@@ -1,0 +1,279 @@
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QString>
+#include <QTabWidget>
+
+#include "core/controls.h"
+#include "core/echolink.h"
+#include "core/settingsstore.h"
+#include "core/station.h"
+#include "core/vbtimer.h"
+
+namespace mirelva {
+
+// The main window is the program: start-up, the speech pipeline, the clock,
+// idents and beacons, the kerchunk guard, silence schedules and fan,
+// connection announcements, auto-connect, its DTMF codes and its buttons.
+// Controls carry the names the handlers were written against; every one is a
+// public member so the other windows and the tests reach it directly.
+//
+// The sources are split by subject: mainwindow_form.cpp builds the form,
+// mainwindow.cpp holds start-up, saving and ending, and the announcer_*.cpp
+// files the handlers of each subject.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(Station &station, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // ---- start-up, settings and ending --------------------------------
+    void Form_Load();
+    void SaveData();
+    // Returns true when the closing is cancelled.
+    bool Form_QueryUnload();
+    void EchoLink_Closing();
+    // Fills in the captions once the node's own callsign is known.
+    void refreshCaption();
+    void showNodeStatus();
+
+    static constexpr int kIniCapacity = 256;
+    static QString iniName() { return QStringLiteral("mirelva.ini"); }
+
+    // ---- speech output pipeline ----------------------------------------
+    void SpeakTheText();
+    void SleepTTS();
+    // Length of one SleepTTS pause in milliseconds.
+    static constexpr int kSleepTTSMs = 100;
+    void SayCall_Click();
+    void SayCallNoPTT_Click();
+    void Speak3_Click();
+    void TextNoPTT3_Click();
+    void SpeakInfo_Click();
+    void InfoNoPTT_Click();
+    void TTSPeriod_Change();
+
+    // ---- clock tick and time announcements -----------------------------
+    void Timer1_Timer();
+    void Timer4_Timer();
+    void TheTime_Click();
+    void TheTimeBit();
+    QString timePhrase() const;   // the spoken time with its opening words
+
+    // ---- identification and beacons ------------------------------------
+    void Beacon6_Timer();
+    void Beacon7_Timer();
+    void Beacon3_Timer();
+    void IDTimer_Timer();
+    void SendCW_Click();
+    void BeaconPeriod6_Change();
+    void BeaconPeriod7_Change();
+    void BeaconPeriod3_Change();
+    void VoicePeriod_Change();
+
+    // ---- kerchunk guard --------------------------------------------------
+    void Kerchunker_Timer();
+    void KickBackCheck_Timer();
+    void KerchunkWait_Change();
+    void HangTime_Change();
+    void CourtesyID_Change();
+    void IPCourtesy_Change();
+
+    // ---- silence scheduler and fan ---------------------------------------
+    void Timer5_Timer();
+    void SilenceOn();
+    void SilenceOFF();
+    void FanOn();
+    void FanDelay_Timer();
+    void Fan_Timer();
+    void Timer6_Timer();
+    void FanPeriod_Change();
+    void DelayPeriod_Change();
+    void ScheduleBox_Change(TextBox *box);
+
+    // ---- connection events and call history ----------------------------
+    void Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &sAddr);
+    void Echolink_Disconnected(const QString &sCall);
+    void EchoLink_RX(bool bRX);
+    void EchoLink_CarrierDetect(bool bCD);
+    void SplitCall();
+
+    // ---- auto-connect ------------------------------------------------------
+    void Connect1_Click();
+    void Command2_Click();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void ConnectStation1_Change();
+    void ConnectStation2_Change();
+
+    // ---- DTMF codes --------------------------------------------------------
+    void EchoLink_DTMFString(const QString &sDigits);
+
+    // ---- navigation --------------------------------------------------------
+    void Command1_Click();
+    void Command13_Click();
+    void Command12_Click();
+    void Command9_Click();
+    void Command8_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void ClearText3_Click();
+    void ClearInfoText_Click();
+
+    // ---- public variables read and written by other windows --------------
+    QString SayTheText;
+    int flag2 = 0;
+    int flag3 = 0;
+    int flagtime = 0;
+    double HowLongSec = 0;
+    QString CWPending = QStringLiteral("0");
+    int InUse = 0;
+    QString TempCall;
+    QString TempHold;
+
+    Station &station;
+    EchoLink *Echolink = nullptr;
+
+    // ---- the form ----------------------------------------------------------
+    QTabWidget *SSTab1 = nullptr;
+    QLabel *NodeStatus = nullptr;
+
+    // tab "Mirelva"
+    TextBox *Callsign = nullptr;
+    TextBox *TextInput3 = nullptr;
+    TextBox *InfoText = nullptr;
+    QLabel *Label19 = nullptr;
+    QLabel *Label20 = nullptr;
+    QLabel *Label21 = nullptr;
+    QLabel *PTT = nullptr;
+    QLabel *PTT2 = nullptr;
+    QLabel *ShowTime = nullptr;
+    CheckBox *Check1 = nullptr;
+    CheckBox *TTSCTRL = nullptr;
+    TextBox *TTSPeriod = nullptr;
+    QPushButton *SayCall = nullptr;
+    QPushButton *SayCallNoPTT = nullptr;
+    QPushButton *Speak3 = nullptr;
+    QPushButton *TextNoPTT3 = nullptr;
+    QPushButton *SpeakInfo = nullptr;
+    QPushButton *InfoNoPTT = nullptr;
+    QPushButton *TheTime = nullptr;
+    QPushButton *ClearText3 = nullptr;
+    QPushButton *ClearInfoText = nullptr;
+    CheckBox *OnHour = nullptr;
+    CheckBox *QuarterHour = nullptr;
+    CheckBox *HalfHour = nullptr;
+    CheckBox *Check3 = nullptr;
+    OptionGroup *TimeFormat = nullptr;
+    OptionButton *Option1 = nullptr;
+    OptionButton *Option2 = nullptr;
+    TextBox *BeaconPeriod6 = nullptr;
+    TextBox *BeaconPeriod7 = nullptr;
+    TextBox *BeaconPeriod3 = nullptr;
+    TextBox *VoicePeriod = nullptr;
+    QLabel *BeaconSeconds6 = nullptr;
+    QLabel *BeaconSeconds7 = nullptr;
+    QLabel *BeaconSeconds3 = nullptr;
+    QLabel *IDSeconds = nullptr;
+    CheckBox *StopClock6 = nullptr;
+    CheckBox *StopClock7 = nullptr;
+    CheckBox *StopClock3 = nullptr;
+    CheckBox *IDCheck = nullptr;
+    TextBox *CWCallsign = nullptr;
+    QPushButton *SendCW = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command13 = nullptr;
+    QPushButton *Command12 = nullptr;
+    QPushButton *Command9 = nullptr;
+    QPushButton *Command8 = nullptr;
+    QPushButton *Command3 = nullptr;
+    QPushButton *SaveDataNow = nullptr;
+    QPushButton *Command4 = nullptr;
+
+    // tab "Connects and Settings"
+    CheckBox *UseCT = nullptr;
+    TextBox *CourtesyID = nullptr;
+    TextBox *IPCourtesy = nullptr;
+    TextBox *KerchunkWait = nullptr;
+    TextBox *HangTime = nullptr;
+    QLabel *OK2Kerchunk = nullptr;
+    CheckBox *FanCTRL = nullptr;
+    OptionGroup *FanLine = nullptr;
+    OptionButton *UseDTR = nullptr;
+    OptionButton *UseRTS = nullptr;
+    TextBox *FanPeriod = nullptr;
+    QLabel *FanSeconds = nullptr;
+    QLabel *FanOnOff = nullptr;
+    CheckBox *DelayCTRL = nullptr;
+    TextBox *DelayPeriod = nullptr;
+    QLabel *DelaySeconds = nullptr;
+    CheckBox *ConDisc = nullptr;
+    CheckBox *AddTime = nullptr;
+    CheckBox *SayText = nullptr;
+    CheckBox *InfoHourly = nullptr;
+    CheckBox *InfoQuarter = nullptr;
+    CheckBox *InfoHalf = nullptr;
+    TextBox *ConnectStation1 = nullptr;
+    TextBox *ConnectStation2 = nullptr;
+    CheckBox *StayCon1 = nullptr;
+    CheckBox *StayCon2 = nullptr;
+    QPushButton *Connect1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    TextBox *EnableAutoConnect = nullptr;
+    TextBox *DisableAutoConnect = nullptr;
+    TextBox *ToggleText = nullptr;
+    QPushButton *Command6 = nullptr;
+
+    // tab "Connect History"
+    QPlainTextEdit *CallHistory = nullptr;
+    QPushButton *Command5 = nullptr;
+
+    // tab "Silence Announcements "
+    CheckBox *Sun = nullptr, *Mon = nullptr, *Tue = nullptr, *Wed = nullptr, *Thur = nullptr, *Fri = nullptr,
+             *Sat = nullptr;
+    CheckBox *Sun2 = nullptr, *Mon2 = nullptr, *Tue2 = nullptr, *Wed2 = nullptr, *Thur2 = nullptr,
+             *Fri2 = nullptr, *Sat2 = nullptr;
+    CheckBox *Sun3 = nullptr, *Mon3 = nullptr, *Tue3 = nullptr, *Wed3 = nullptr, *Thur3 = nullptr,
+             *Fri3 = nullptr, *Sat3 = nullptr;
+    TextBox *HourOFF1 = nullptr, *MinsOFF1 = nullptr, *HourON1b = nullptr, *MinsON1b = nullptr;
+    TextBox *HourOFF2 = nullptr, *MinsOFF2 = nullptr, *HourON2b = nullptr, *MinsON2b = nullptr;
+    TextBox *HourOFF3 = nullptr, *MinsOFF3 = nullptr, *HourON3b = nullptr, *MinsON3b = nullptr;
+    CheckBox *Check2 = nullptr;
+    QLabel *ShowTime2 = nullptr;
+    TextBox *AnnounceOff = nullptr;
+    TextBox *AnnounceOn = nullptr;
+    QPushButton *Command11 = nullptr;
+
+    // timers (design intervals and states are set where the form is built)
+    VbTimer *Timer1 = nullptr;
+    VbTimer *Timer4 = nullptr;
+    VbTimer *IDTimer = nullptr;
+    VbTimer *Beacon6 = nullptr;
+    VbTimer *Beacon7 = nullptr;
+    VbTimer *Beacon3 = nullptr;
+    VbTimer *Kerchunker = nullptr;
+    VbTimer *KickBackCheck = nullptr;
+    VbTimer *Timer5 = nullptr;
+    VbTimer *Timer6 = nullptr;
+    VbTimer *Fan = nullptr;
+    VbTimer *FanDelay = nullptr;
+    VbTimer *Timer2 = nullptr;
+    VbTimer *Timer3 = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildForm();           // mainwindow_form.cpp
+    void wireHandlers();        // mainwindow_form.cpp
+    void loadSettings();        // mainwindow.cpp
+
+    IniFile m_ini{iniName(), kIniCapacity};
+    bool m_loaded = false;
+};
+
+} // namespace mirelva

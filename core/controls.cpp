@@ -1,0 +1,162 @@
+#include "core/controls.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QValidator>
+
+#include "core/settingsstore.h"
+
+namespace mirelva {
+
+CheckBox::CheckBox(const QString &name, const QString &caption, QWidget *parent) : QCheckBox(caption, parent)
+{
+    setObjectName(name);
+}
+
+int CheckBox::value() const
+{
+    switch (checkState()) {
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    default: return 0;
+    }
+}
+
+void CheckBox::setValue(int v)
+{
+    setCheckState(v == 1 ? Qt::Checked : v == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+}
+
+void CheckBox::nextCheckState() { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
+
+OptionButton::OptionButton(const QString &name, const QString &caption, OptionGroup *group, QWidget *parent)
+    : QRadioButton(caption, parent), m_group(group)
+{
+    setObjectName(name);
+    setAutoExclusive(false);
+    if (m_group)
+        m_group->add(this);
+}
+
+void OptionButton::setValue(bool on)
+{
+    if (on && m_group) {
+        for (OptionButton *b : m_group->buttons())
+            if (b != this && b->isChecked())
+                b->setChecked(false);
+    }
+    setChecked(on);
+}
+
+void OptionButton::nextCheckState()
+{
+    // Clicking a selected option leaves it selected, as option buttons do.
+    setValue(true);
+}
+
+namespace {
+class TypingValidator : public QValidator {
+public:
+    TypingValidator(int limit, bool digits, bool upper, QObject *parent)
+        : QValidator(parent), m_limit(limit), m_digits(digits), m_upper(upper) {}
+
+    State validate(QString &input, int &) const override
+    {
+        if (m_upper)
+            input = input.toUpper();
+        if (m_limit > 0 && input.size() > m_limit)
+            return Invalid;
+        if (m_digits)
+            for (QChar c : input)
+                if (!c.isDigit() || c.unicode() > 127)
+                    return Invalid;
+        return Acceptable;
+    }
+
+private:
+    int m_limit;
+    bool m_digits;
+    bool m_upper;
+};
+} // namespace
+
+TextBox::TextBox(const QString &name, QWidget *parent) : QLineEdit(parent) { setObjectName(name); }
+
+void TextBox::setTypingLimit(int chars)
+{
+    m_limit = chars;
+    updateValidator();
+}
+
+void TextBox::setDigitsOnly(bool on)
+{
+    if (m_digits == on)
+        return;
+    m_digits = on;
+    updateValidator();
+}
+
+void TextBox::setUpperCase(bool on)
+{
+    if (m_upper == on)
+        return;
+    m_upper = on;
+    updateValidator();
+}
+
+void TextBox::updateValidator()
+{
+    const QValidator *old = validator();
+    if (m_limit > 0 || m_digits || m_upper)
+        setValidator(new TypingValidator(m_limit, m_digits, m_upper, this));
+    else
+        setValidator(nullptr);
+    delete old;
+}
+
+qint64 TextBox::number() const { return Convert::number(text()); }
+
+qint64 labelNumber(const QLabel *label) { return Convert::number(label->text()); }
+
+void setLabelNumber(QLabel *label, qint64 value) { label->setText(QString::number(value)); }
+
+void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour)
+{
+    // Colours are written the Windows way, 0x00BBGGRR.
+    const QColor c(int(vbColour & 0xFF), int((vbColour >> 8) & 0xFF), int((vbColour >> 16) & 0xFF));
+    label->setText(caption);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, c);
+    label->setPalette(p);
+}
+
+void applyAccessibleNames(QWidget *root)
+{
+    const auto widgets = root->findChildren<QWidget *>();
+    for (QWidget *w : widgets) {
+        if (!w->accessibleName().isEmpty())
+            continue;
+        QString name;
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            name = b->text();
+        else if (auto *g = qobject_cast<QGroupBox *>(w))
+            name = g->title();
+        if (name.trimmed().isEmpty())
+            name = w->toolTip();
+        if (name.trimmed().isEmpty()) {
+            // A box described by a label that names it as its buddy.
+            for (QLabel *l : root->findChildren<QLabel *>())
+                if (l->buddy() == w) {
+                    name = l->text();
+                    break;
+                }
+        }
+        if (!name.trimmed().isEmpty()) {
+            name.remove(QLatin1Char('&'));
+            w->setAccessibleName(name.simplified());
+        }
+    }
+}
+
+} // namespace mirelva

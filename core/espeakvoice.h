@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include "core/speechvoice.h"
+
+namespace mirelva {
+
+// The speech voice over espeak-ng, played on an ALSA PCM device. With no
+// sound device a blocking Speak still takes the audio's length, so keying
+// around it stays the same. Optionally every text is also kept as a WAV file.
+class EspeakVoice : public SpeechVoice {
+public:
+    EspeakVoice(const QString &alsaDevice, const QString &recordDir);
+    ~EspeakVoice() override;
+
+protected:
+    void play(const QString &text, int flags) override;
+
+private:
+    struct Impl;
+    Impl *d;
+};
+
+} // namespace mirelva

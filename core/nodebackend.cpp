@@ -1,0 +1,52 @@
+#include "core/nodebackend.h"
+
+#include <QJsonDocument>
+
+namespace mirelva {
+
+namespace {
+NodeRequest make(const char *op, QJsonObject fields = {}) { return {QString::fromLatin1(op), std::move(fields)}; }
+} // namespace
+
+NodeRequest NodeRequest::connect(const QString &call) { return make("Connect", {{"call", call}}); }
+NodeRequest NodeRequest::disconnect(const QString &call) { return make("Disconnect", {{"call", call}}); }
+NodeRequest NodeRequest::disconnectAll() { return make("DisconnectAll"); }
+NodeRequest NodeRequest::setPTT(bool on) { return make("SetPTT", {{"on", on}}); }
+NodeRequest NodeRequest::sendCW(const QString &text) { return make("SendCW", {{"text", text}}); }
+NodeRequest NodeRequest::setBusy(bool on) { return make("SetBusy", {{"on", on}}); }
+NodeRequest NodeRequest::setRTS(bool on) { return make("SetRTS", {{"on", on}}); }
+NodeRequest NodeRequest::setDTR(bool on) { return make("SetDTR", {{"on", on}}); }
+NodeRequest NodeRequest::sendChatText(const QString &text) { return make("SendChatText", {{"text", text}}); }
+NodeRequest NodeRequest::speech(const QString &text, bool keyed)
+{
+    return make("Speech", {{"text", text}, {"keyed", keyed}});
+}
+
+QJsonObject NodeRequest::toJson() const
+{
+    QJsonObject o{{"op", op}};
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        o.insert(it.key(), it.value());
+    return o;
+}
+
+QByteArray NodeRequest::toLine() const
+{
+    return QJsonDocument(toJson()).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QString NodeRequest::toText() const
+{
+    if (fields.contains("on") && fields.size() == 1)
+        return op + (fields.value("on").toBool() ? " on" : " off");
+    if (op == "Speech")
+        return QStringLiteral("Speech %1: %2")
+            .arg(fields.value("keyed").toBool() ? "keyed" : "local", fields.value("text").toString());
+    if (fields.contains("call"))
+        return op + ' ' + fields.value("call").toString();
+    if (fields.contains("text"))
+        return op + ' ' + fields.value("text").toString();
+    return op;
+}
+
+} // namespace mirelva

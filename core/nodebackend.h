@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace mirelva {
+
+// What the node tells us about itself. Every query of the EchoLink interface
+// is answered from here, so a poll costs no round trip to the node.
+struct NodeState {
+    QString localStation;          // the node's own callsign
+    bool linkActive = false;
+    bool receivingSignal = false;
+    bool transmitterKeyed = false;
+    bool linkBusy = false;
+    QStringList connected;         // stations connected now
+
+    bool operator==(const NodeState &) const = default;
+};
+
+// One request to the node, in the node link's own terms: `op` and its fields
+// are exactly the JSON line that goes to a node in another process.
+struct NodeRequest {
+    QString op;
+    QJsonObject fields;
+
+    static NodeRequest connect(const QString &call);
+    static NodeRequest disconnect(const QString &call);
+    static NodeRequest disconnectAll();
+    static NodeRequest setPTT(bool on);
+    static NodeRequest sendCW(const QString &text);
+    static NodeRequest setBusy(bool on);
+    static NodeRequest setRTS(bool on);
+    static NodeRequest setDTR(bool on);
+    static NodeRequest sendChatText(const QString &text);
+    static NodeRequest speech(const QString &text, bool keyed);
+
+    QJsonObject toJson() const;      // {"op":..., fields...}
+    QByteArray toLine() const;       // compact JSON plus "\n"
+    // Short readable form for logs and tests: "SetPTT on", "SendCW VK2ABC",
+    // "Connect W1AW", "DisconnectAll", "Speech keyed: The Time Is...".
+    QString toText() const;
+};
+
+// A node: the built-in simulated one or a node program reached over a socket.
+// Windows never talk to it directly; each holds its own EchoLink instance.
+class NodeBackend : public QObject {
+    Q_OBJECT
+public:
+    explicit NodeBackend(QObject *parent = nullptr) : QObject(parent) {}
+
+    const NodeState &state() const { return m_state; }
+    // Whether the node can be reached now (always true for the built-in node).
+    virtual bool online() const { return true; }
+    // A human-readable name for the main window's status ("built-in node", "unix:/run/...").
+    virtual QString describe() const = 0;
+    // Requests are fire-and-forget: the node answers through events and state.
+    virtual void request(const NodeRequest &r) = 0;
+
+signals:
+    void connected(const QString &sCallConnected, const QString &sName, const QString &sAddr);
+    void Disconnected(const QString &sCall);
+    void RX(bool bRX);
+    void CarrierDetect(bool bCD);
+    void DTMFString(const QString &sDigits);
+    void ChatTextReceived(const QString &sText);
+    void Closing();
+    // The state mirror changed (or the node came or went).
+    void stateChanged();
+    void onlineChanged(bool online);
+
+protected:
+    void setState(const NodeState &s)
+    {
+        if (s == m_state)
+            return;
+        m_state = s;
+        emit stateChanged();
+    }
+    NodeState m_state;
+};
+
+} // namespace mirelva

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace mirelva {
+
+// nodelink.ini: which node to drive and where the voice goes.
+//   ADDRESS      empty: the built-in simulated node; "unix:PATH" or "tcp:HOST:PORT"
+//   AUDIODEVICE  ALSA PCM name, default "default"
+//   RECORDDIR    when set, every spoken text is also written there as a WAV file
+struct NodeLinkConfig {
+    QString address;
+    QString audioDevice = QStringLiteral("default");
+    QString recordDir;
+
+    static NodeLinkConfig load();
+    static constexpr int kCapacity = 256;
+};
+
+} // namespace mirelva

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "core/nodebackend.h"
+
+namespace mirelva {
+
+// The station's record of what went over the air and what was asked of the
+// node: one line each, with the local time, on standard error and to anyone
+// listening (the node console).
+class OnAirLog : public QObject {
+    Q_OBJECT
+public:
+    static OnAirLog &instance();
+
+    static void request(const NodeRequest &r);
+    static void transmission(const QString &kind, const QString &text);   // kind: "speech", "cw"
+    static void note(const QString &text);                                // link state and the like
+    // Tests keep standard error quiet.
+    static void setEchoToStderr(bool on);
+
+signals:
+    void line(const QString &text);
+
+private:
+    void emitLine(const QString &text);
+    bool m_stderr = true;
+};
+
+} // namespace mirelva

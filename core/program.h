@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace mirelva {
+
+// The one way the program ends. After end() no timer fires, no node event is
+// delivered and no handler is entered again; the caller returns right away.
+namespace Program {
+void end(int exitCode = 0);
+bool ended();
+// "Let waiting events run": lets queued window and node events be handled
+// inside a long handler. Does nothing once the program has ended.
+void doEvents();
+// Tests start a fresh program life between cases.
+void resetForTests();
+} // namespace Program
+
+} // namespace mirelva

@@ -1,0 +1,17 @@
+#include "core/speechvoice.h"
+
+#include <algorithm>
+
+namespace mirelva {
+
+void SpeechVoice::Speak(const QString &text, int flags)
+{
+    for (const auto &l : m_listeners)
+        l(text, flags);
+    play(text, flags);
+}
+
+void SpeechVoice::setRate(int rate) { m_rate = std::clamp(rate, -10, 10); }
+void SpeechVoice::setVolume(int volume) { m_volume = std::clamp(volume, 0, 100); }
+
+} // namespace mirelva

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+namespace mirelva {
+
+// A timer with the rules the windows were written against:
+// - enabling an enabled timer does not restart its period;
+// - an interval of 0 never fires; an interval the platform timer cannot take
+//   (negative or above 65535 ms) leaves the interval as it was;
+// - once the program has ended it never fires again.
+// A timer may tick on the wall-clock second instead of every 1000 ms, so a
+// handler that compares the time with an exact second never skips one because
+// the timer drifted.
+class VbTimer : public QObject {
+    Q_OBJECT
+public:
+    VbTimer(QObject *parent, const QString &name, int intervalMs, bool enabled);
+    ~VbTimer() override;
+
+    bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool on);
+    int interval() const { return m_interval; }
+    // Returns false when the value was refused and the interval kept.
+    bool setInterval(qint64 ms);
+    void setWallClockSecond(bool on);
+
+    static constexpr int kMaxInterval = 65535;
+    static void stopAll();
+
+signals:
+    void Timer();
+
+private:
+    void arm();
+    void fire();
+
+    QTimer m_timer;
+    int m_interval;
+    bool m_enabled;
+    bool m_wallClock = false;
+};
+
+} // namespace mirelva

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The one list of everything Mirelva needs on Debian 12: build tools, Qt 6,
+# espeak-ng, ALSA, and the X tools used to run it without a screen.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libespeak-ng-dev espeak-ng-data
+  libasound2-dev alsa-utils
+  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  clang
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,61 @@
+#include <QSignalSpy>
+#include <QTest>
+
+#include "core/program.h"
+#include "core/vbtimer.h"
+
+using namespace mirelva;
+
+// The timer rules the handlers were written against.
+class TestVbTimer : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { Program::resetForTests(); }
+
+    void intervalRules()
+    {
+        VbTimer t(nullptr, "T", 500, false);
+        QVERIFY(!t.setInterval(65536));
+        QCOMPARE(t.interval(), 500);
+        QVERIFY(!t.setInterval(-1));
+        QCOMPARE(t.interval(), 500);
+        QVERIFY(t.setInterval(65535));
+        QCOMPARE(t.interval(), 65535);
+    }
+
+    void zeroIntervalNeverFires()
+    {
+        VbTimer t(nullptr, "T", 0, true);
+        QSignalSpy spy(&t, &VbTimer::Timer);
+        QTest::qWait(30);
+        QCOMPARE(spy.count(), 0);
+    }
+
+    void reEnablingKeepsThePeriod()
+    {
+        VbTimer t(nullptr, "T", 40, true);
+        QSignalSpy spy(&t, &VbTimer::Timer);
+        // Enabling again every 10 ms must not push the tick away.
+        for (int i = 0; i < 12; ++i) {
+            t.setEnabled(true);
+            QTest::qWait(10);
+        }
+        QVERIFY(spy.count() >= 1);
+    }
+
+    void nothingFiresAfterTheEnd()
+    {
+        VbTimer t(nullptr, "T", 1, true);
+        QSignalSpy spy(&t, &VbTimer::Timer);
+        Program::end();
+        QTest::qWait(20);
+        QCOMPARE(spy.count(), 0);
+        t.setEnabled(false);
+        t.setEnabled(true);
+        QTest::qWait(20);
+        QCOMPARE(spy.count(), 0);
+    }
+};
+
+QTEST_MAIN(TestVbTimer)
+#include "test_vbtimer.moc"
