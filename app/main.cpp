@@ -1,27 +1,69 @@
 #include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
 
 #include "announcer/mainwindow.h"
 #include "core/espeakvoice.h"
+#include "core/nodebackend.h"
 #include "core/nodelinkconfig.h"
+#include "core/onairlog.h"
 #include "core/station.h"
+#include "node/nodeconsole.h"
+#include "node/nodefactory.h"
 #include "node/simulatednode.h"
 
 using namespace mirelva;
+
+namespace {
+
+// One copy per user: a second one ends at once, silently and successfully,
+// before it touches a settings file or the node.
+QString lockPath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    return dir + QStringLiteral("/mirelva.lock");
+}
+
+// How long start-up waits for the node's first state so that the captions
+// carry the own callsign.
+constexpr int kFirstStateWaitMs = 3000;
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirelva"));
 
+    QLockFile lock(lockPath());
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0))
+        return 0;
+
     const NodeLinkConfig config = NodeLinkConfig::load();
-    SimulatedNode node;
+    std::unique_ptr<NodeBackend> node = makeNodeBackend(config);
     EspeakVoice voice(config.audioDevice, config.recordDir);
 
+    tellNodeOfSpeech(voice, *node);
+
+    waitForFirstState(node.get(), kFirstStateWaitMs);
+
     Station station;
-    station.node = &node;
+    station.node = node.get();
     station.voice = &voice;
 
     MainWindow window(station);
     window.Form_Load();
+
+    std::unique_ptr<NodeConsole> console;
+    if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
+        console = std::make_unique<NodeConsole>(sim);
+        console->show();
+        console->placeBeside(&window);
+    }
+
     return app.exec();
 }

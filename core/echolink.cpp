@@ -39,7 +39,7 @@ void EchoLink::send(const NodeRequest &r)
     if (Program::ended())
         return;
     OnAirLog::request(r);
-    m_node->request(r);
+    m_node->submit(r);
 }
 
 void EchoLink::Connect(const QString &call, bool) { send(NodeRequest::connect(call)); }
@@ -50,7 +50,13 @@ bool EchoLink::LinkActive() const { return m_node->state().linkActive; }
 bool EchoLink::ReceivingSignal() const { return m_node->state().receivingSignal; }
 bool EchoLink::TransmitterKeyed() const { return m_node->state().transmitterKeyed; }
 bool EchoLink::LinkBusy() const { return m_node->state().linkBusy; }
-void EchoLink::SendCW(bool, const QString &text) { send(NodeRequest::sendCW(text)); }
+void EchoLink::SendCW(bool, const QString &text)
+{
+    // Morse always goes over the air: the node keys for it by itself.
+    if (!Program::ended())
+        OnAirLog::transmission(QStringLiteral("cw"), text);
+    send(NodeRequest::sendCW(text));
+}
 bool EchoLink::IsConnected(const QString &call) const { return m_node->state().connected.contains(call); }
 QString EchoLink::LocalStation() const { return m_node->state().localStation; }
 void EchoLink::SetBusy(bool on) { send(NodeRequest::setBusy(on)); }

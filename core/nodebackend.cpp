@@ -2,6 +2,9 @@
 
 #include <QJsonDocument>
 
+#include "core/onairlog.h"
+#include "core/speechvoice.h"
+
 namespace mirelva {
 
 namespace {
@@ -47,6 +50,18 @@ QString NodeRequest::toText() const
     if (fields.contains("text"))
         return op + ' ' + fields.value("text").toString();
     return op;
+}
+
+void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node)
+{
+    NodeBackend *n = &node;
+    voice.addListener([n](const QString &text, int flags) {
+        // Only a blocking Speak is ever made with the transmitter keyed.
+        const bool keyed = (flags & SpeechVoice::SVSFPurgeBeforeSpeak) && n->pttRequested();
+        if (keyed)
+            OnAirLog::transmission(QStringLiteral("speech"), text);
+        n->submit(NodeRequest::speech(text, keyed));
+    });
 }
 
 } // namespace mirelva

@@ -57,7 +57,16 @@ public:
     // A human-readable name for the main window's status ("built-in node", "unix:/run/...").
     virtual QString describe() const = 0;
     // Requests are fire-and-forget: the node answers through events and state.
-    virtual void request(const NodeRequest &r) = 0;
+    // Callers go through submit(), which keeps what the program last asked of
+    // the transmitter.
+    void submit(const NodeRequest &r)
+    {
+        if (r.op == QLatin1String("SetPTT"))
+            m_pttRequested = r.fields.value(QLatin1String("on")).toBool();
+        request(r);
+    }
+    // Whether the program's last SetPTT asked for the transmitter keyed.
+    bool pttRequested() const { return m_pttRequested; }
 
 signals:
     void connected(const QString &sCallConnected, const QString &sName, const QString &sAddr);
@@ -72,6 +81,8 @@ signals:
     void onlineChanged(bool online);
 
 protected:
+    virtual void request(const NodeRequest &r) = 0;
+
     void setState(const NodeState &s)
     {
         if (s == m_state)
@@ -80,6 +91,15 @@ protected:
         emit stateChanged();
     }
     NodeState m_state;
+
+private:
+    bool m_pttRequested = false;
 };
+
+class SpeechVoice;
+
+// Tells the node of every text the voice speaks, keyed or not, and writes the
+// keyed ones to the on-air log. The program and the tests wire it the same way.
+void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node);
 
 } // namespace mirelva
