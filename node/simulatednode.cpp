@@ -1,23 +1,285 @@
-// Placeholder so the tree links; the real model replaces it.
 #include "node/simulatednode.h"
 
+#include <QHash>
+#include <QTimer>
+
 namespace mirelva {
-SimulatedNode::SimulatedNode(QObject *parent) : NodeBackend(parent) { m_state.localStation = "N0CALL"; }
-void SimulatedNode::request(const NodeRequest &r) { m_records.append({QDateTime::currentDateTime(), r}); emit recorded(m_records.last()); }
-QStringList SimulatedNode::requestTexts() const { QStringList l; for (auto &r : m_records) l << r.request.toText(); return l; }
-int SimulatedNode::morseDurationMs(const QString &, int) { return 0; }
-void SimulatedNode::setLocalStation(const QString &) {}
-void SimulatedNode::setLinkActive(bool) {}
-void SimulatedNode::setLinkBusy(bool) {}
-void SimulatedNode::setReceivingSignal(bool) {}
-void SimulatedNode::setTransmitterKeyed(bool) {}
-void SimulatedNode::stationConnects(const QString &, const QString &, const QString &) {}
-void SimulatedNode::stationDisconnects(const QString &) {}
-void SimulatedNode::localCarrier(bool) {}
-void SimulatedNode::internetTalking(bool) {}
-void SimulatedNode::dtmf(const QString &) {}
-void SimulatedNode::chat(const QString &) {}
-void SimulatedNode::closing() {}
-void SimulatedNode::answerLater(std::function<void()>) {}
-void SimulatedNode::endMorse() {}
+
+namespace {
+
+// Dots and dashes of each character a keyer knows.
+const QHash<QChar, const char *> &morseTable()
+{
+    static const QHash<QChar, const char *> table = {
+        {'A', ".-"},     {'B', "-..."},   {'C', "-.-."},   {'D', "-.."},    {'E', "."},
+        {'F', "..-."},   {'G', "--."},    {'H', "...."},   {'I', ".."},     {'J', ".---"},
+        {'K', "-.-"},    {'L', ".-.."},   {'M', "--"},     {'N', "-."},     {'O', "---"},
+        {'P', ".--."},   {'Q', "--.-"},   {'R', ".-."},    {'S', "..."},    {'T', "-"},
+        {'U', "..-"},    {'V', "...-"},   {'W', ".--"},    {'X', "-..-"},   {'Y', "-.--"},
+        {'Z', "--.."},
+        {'0', "-----"},  {'1', ".----"},  {'2', "..---"},  {'3', "...--"},  {'4', "....-"},
+        {'5', "....."},  {'6', "-...."},  {'7', "--..."},  {'8', "---.."},  {'9', "----."},
+        {'.', ".-.-.-"}, {',', "--..--"}, {'?', "..--.."}, {'\'', ".----."}, {'!', "-.-.--"},
+        {'/', "-..-."},  {'(', "-.--."},  {')', "-.--.-"}, {'&', ".-..."},  {':', "---..."},
+        {';', "-.-.-."}, {'=', "-...-"},  {'+', ".-.-."},  {'-', "-....-"}, {'_', "..--.-"},
+        {'"', ".-..-."}, {'$', "...-..-"}, {'@', ".--.-."},
+    };
+    return table;
+}
+
+// Units one character takes, without the gap after it; 0 when it has no code.
+int characterUnits(QChar c)
+{
+    const char *code = morseTable().value(c.toUpper(), nullptr);
+    if (!code)
+        return 0;
+    int units = 0;
+    for (const char *p = code; *p; ++p)
+        units += (*p == '-' ? 3 : 1) + (p[1] ? 1 : 0);
+    return units;
+}
+
+QString normalCall(const QString &call) { return call.trimmed().toUpper(); }
+
+} // namespace
+
+SimulatedNode::SimulatedNode(QObject *parent) : NodeBackend(parent)
+{
+    m_state.localStation = QStringLiteral("N0CALL");
+    m_morseTimer = new QTimer(this);
+    m_morseTimer->setSingleShot(true);
+    connect(m_morseTimer, &QTimer::timeout, this, &SimulatedNode::endMorse);
+}
+
+QStringList SimulatedNode::requestTexts() const
+{
+    QStringList l;
+    l.reserve(m_records.size());
+    for (const auto &r : m_records)
+        l << r.request.toText();
+    return l;
+}
+
+int SimulatedNode::morseUnits(const QString &text)
+{
+    int units = 0;
+    bool sentAny = false;     // a character has been sent before this point
+    bool blankSince = false;  // and blanks followed it
+    for (QChar c : text) {
+        if (c.isSpace()) {
+            blankSince = sentAny;
+            continue;
+        }
+        const int u = characterUnits(c);
+        if (u == 0)
+            continue;
+        if (sentAny)
+            units += blankSince ? 7 : 3;
+        units += u;
+        sentAny = true;
+        blankSince = false;
+    }
+    return units;
+}
+
+int SimulatedNode::morseDurationMs(const QString &text, int wpm)
+{
+    if (wpm < 1)
+        wpm = 1;
+    // Rounded to the nearest millisecond; a 64-bit product cannot overflow
+    // for any text a QString holds.
+    const qint64 ms = (qint64(morseUnits(text)) * 1200 + wpm / 2) / wpm;
+    return ms > INT_MAX ? INT_MAX : int(ms);
+}
+
+QString SimulatedNode::documentationAddress(const QString &call)
+{
+    // 192.0.2.0/24 is set aside for examples: it never reaches a real host.
+    uint h = 0;
+    for (QChar c : normalCall(call))
+        h = h * 31 + c.unicode();
+    return QStringLiteral("192.0.2.%1").arg(h % 254 + 1);
+}
+
+void SimulatedNode::answerLater(std::function<void()> answer)
+{
+    // The node as context: an answer still pending when the node goes away
+    // is simply never given.
+    QTimer::singleShot(m_answerDelayMs, this, std::move(answer));
+}
+
+void SimulatedNode::request(const NodeRequest &r)
+{
+    m_records.append({QDateTime::currentDateTime(), r});
+    emit recorded(m_records.last());
+
+    const QString &op = r.op;
+    if (op == QLatin1String("Connect")) {
+        const QString call = normalCall(r.fields.value("call").toString());
+        answerLater([this, call] {
+            if (call.isEmpty() || call == QLatin1String("LOCAL") || call == m_state.localStation
+                || m_state.connected.contains(call))
+                return;
+            addStation(call, QString(), documentationAddress(call));
+        });
+    } else if (op == QLatin1String("Disconnect")) {
+        const QString call = normalCall(r.fields.value("call").toString());
+        answerLater([this, call] { removeStation(call); });
+    } else if (op == QLatin1String("DisconnectAll")) {
+        answerLater([this] {
+            // Each station leaves on its own, with its own event.
+            const QStringList calls = m_state.connected;
+            for (const QString &call : calls)
+                removeStation(call);
+        });
+    } else if (op == QLatin1String("SetPTT")) {
+        m_ptt = r.fields.value("on").toBool();
+        updateKeyed();
+    } else if (op == QLatin1String("SendCW")) {
+        const int ms = morseDurationMs(r.fields.value("text").toString(), m_wpm);
+        if (ms <= 0)
+            return;
+        // A second text waits for the first to end, as a keyer's buffer does.
+        const int remaining = m_morseRunning > 0 ? qMax(0, m_morseTimer->remainingTime()) : 0;
+        m_morseTimer->start(int(qMin<qint64>(qint64(remaining) + ms, INT_MAX)));
+        m_morseRunning = 1;
+        updateKeyed();
+    } else if (op == QLatin1String("SetBusy")) {
+        setFlag(m_busy, r.fields.value("on").toBool());
+    } else if (op == QLatin1String("SetRTS")) {
+        setFlag(m_rts, r.fields.value("on").toBool());
+    } else if (op == QLatin1String("SetDTR")) {
+        setFlag(m_dtr, r.fields.value("on").toBool());
+    }
+    // SendChatText, Speech and anything unknown are only recorded.
+}
+
+void SimulatedNode::setFlag(bool &flag, bool on)
+{
+    // Lines and the busy mark are not part of what a client mirrors, but the
+    // console shows them, so a change is announced all the same.
+    if (flag == on)
+        return;
+    flag = on;
+    emit stateChanged();
+}
+
+void SimulatedNode::updateKeyed()
+{
+    NodeState s = m_state;
+    s.transmitterKeyed = m_ptt || m_morseRunning > 0;
+    setState(s);
+}
+
+void SimulatedNode::finishMorse()
+{
+    if (m_morseRunning == 0)
+        return;
+    m_morseTimer->stop();
+    endMorse();
+}
+
+void SimulatedNode::endMorse()
+{
+    m_morseRunning = 0;
+    updateKeyed();
+}
+
+void SimulatedNode::addStation(const QString &call, const QString &name, const QString &addr)
+{
+    NodeState s = m_state;
+    s.connected.append(call);
+    setState(s);
+    emit connected(call, name, addr);
+}
+
+void SimulatedNode::removeStation(const QString &call)
+{
+    if (!m_state.connected.contains(call))
+        return;
+    NodeState s = m_state;
+    s.connected.removeAll(call);
+    setState(s);
+    emit Disconnected(call);
+}
+
+void SimulatedNode::setLocalStation(const QString &call)
+{
+    const QString c = normalCall(call);
+    if (c.isEmpty())
+        return;     // a node always has a callsign
+    NodeState s = m_state;
+    s.localStation = c;
+    setState(s);
+}
+
+void SimulatedNode::setLinkActive(bool on)
+{
+    NodeState s = m_state;
+    s.linkActive = on;
+    setState(s);
+}
+
+void SimulatedNode::setLinkBusy(bool on)
+{
+    NodeState s = m_state;
+    s.linkBusy = on;
+    setState(s);
+}
+
+void SimulatedNode::setReceivingSignal(bool on)
+{
+    NodeState s = m_state;
+    s.receivingSignal = on;
+    setState(s);
+}
+
+void SimulatedNode::setTransmitterKeyed(bool on)
+{
+    NodeState s = m_state;
+    s.transmitterKeyed = on;
+    setState(s);
+}
+
+void SimulatedNode::stationConnects(const QString &call, const QString &name, const QString &addr)
+{
+    const QString c = normalCall(call);
+    if (c.isEmpty() || m_state.connected.contains(c))
+        return;
+    if (m_busy) {
+        emit note(QStringLiteral("%1 was turned away: the node is busy").arg(c));
+        return;
+    }
+    addStation(c, name, addr);
+}
+
+void SimulatedNode::stationDisconnects(const QString &call) { removeStation(normalCall(call)); }
+
+void SimulatedNode::localCarrier(bool on)
+{
+    m_carrier = on;
+    NodeState s = m_state;
+    s.receivingSignal = on;
+    // The node passes the local over on to the internet.
+    s.linkBusy = on || m_internet;
+    setState(s);
+    emit CarrierDetect(on);
+}
+
+void SimulatedNode::internetTalking(bool on)
+{
+    m_internet = on;
+    NodeState s = m_state;
+    s.linkBusy = on || m_carrier;
+    s.linkActive = on;
+    setState(s);
+    emit RX(on);
+}
+
+void SimulatedNode::dtmf(const QString &digits) { emit DTMFString(digits); }
+
+void SimulatedNode::chat(const QString &text) { emit ChatTextReceived(text); }
+
+void SimulatedNode::closing() { emit Closing(); }
+
 } // namespace mirelva

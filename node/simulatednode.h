@@ -1,15 +1,35 @@
 #pragma once
 
+#include <functional>
+
 #include <QDateTime>
 #include <QVector>
 
 #include "core/nodebackend.h"
+
+class QTimer;
 
 namespace mirelva {
 
 // A model of a node that answers like one: the built-in default backend, the
 // heart of the stand-alone mirelva-node, and the node every test drives.
 // It records every request it is given, with the local time.
+//
+// How it answers:
+// - Connect, Disconnect and DisconnectAll are answered after the answer delay
+//   with `connected` / `Disconnected`; the list of connected stations changes
+//   first. Calls are taken trimmed and in capitals, as a node shows them. A
+//   connect to a station already connected, to "LOCAL", to the node itself or
+//   to an empty call makes no connection and raises nothing.
+// - SetPTT keys the transmitter. SendCW keys it for as long as the Morse
+//   lasts (a second text queues behind the first) and unkeys it afterwards
+//   unless PTT is held; a text with nothing to send keys nothing.
+// - SetBusy marks the node busy the way a node shows "busy" to the network:
+//   stations calling in are turned away. It does not refuse our own Connect
+//   requests, since a net is started by marking the node busy and then
+//   connecting to the net. LinkBusy is a different thing: the link passing
+//   traffic, driven by a local carrier or an internet station talking.
+// - SetRTS / SetDTR remember the line; SendChatText and Speech are recorded.
 class SimulatedNode : public NodeBackend {
     Q_OBJECT
 public:
@@ -30,13 +50,31 @@ public:
     bool dtr() const { return m_dtr; }
     bool busy() const { return m_busy; }
     bool ptt() const { return m_ptt; }
+    bool carrierOn() const { return m_carrier; }
+    bool internetTalkingOn() const { return m_internet; }
 
     // How long the node takes to answer a Connect, Disconnect or DisconnectAll
     // with its event. 0 answers at the next turn of the event loop.
-    void setAnswerDelayMs(int ms) { m_answerDelayMs = ms; }
+    void setAnswerDelayMs(int ms) { m_answerDelayMs = ms < 0 ? 0 : ms; }
+    int answerDelayMs() const { return m_answerDelayMs; }
     // Morse speed used to work out how long SendCW keys the transmitter.
-    void setMorseWpm(int wpm) { m_wpm = wpm; }
+    void setMorseWpm(int wpm) { m_wpm = wpm < 1 ? 1 : wpm; }
+    int morseWpm() const { return m_wpm; }
+    // PARIS timing, one unit 1200/wpm ms: dot 1, dash 3, 1 between the
+    // elements of a character, 3 between characters, 7 for each run of
+    // blanks between words. Blanks at either end send nothing, and
+    // characters without a Morse code are skipped. "PARIS" is 43 units.
     static int morseDurationMs(const QString &text, int wpm);
+    static int morseUnits(const QString &text);
+
+    // Whether Morse is being sent now, and a way to let it run out at once
+    // (tests, and anyone who does not want to wait for it).
+    bool morseSending() const { return m_morseRunning > 0; }
+    void finishMorse();
+
+    // The address a station gets when none is given: one of the addresses
+    // reserved for documentation, the same for the same call.
+    static QString documentationAddress(const QString &call);
 
     // The scene, set by the console and by tests. Each change of state is
     // visible before the event it leads to is raised.
@@ -55,19 +93,29 @@ public:
 
 signals:
     void recorded(const SimulatedNode::Record &record);
+    // Something the node did on its own that no event reports, such as
+    // turning a caller away while busy.
+    void note(const QString &text);
 
 private:
     void answerLater(std::function<void()> answer);
     void endMorse();
+    void updateKeyed();
+    void setFlag(bool &flag, bool on);
+    void addStation(const QString &call, const QString &name, const QString &addr);
+    void removeStation(const QString &call);
 
     QVector<Record> m_records;
     bool m_rts = false;
     bool m_dtr = false;
     bool m_busy = false;
     bool m_ptt = false;
+    bool m_carrier = false;
+    bool m_internet = false;
     int m_answerDelayMs = 500;
     int m_wpm = 20;
     int m_morseRunning = 0;
+    QTimer *m_morseTimer = nullptr;
 };
 
 } // namespace mirelva
