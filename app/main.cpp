@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "announcer/mainwindow.h"
 #include "core/espeakvoice.h"
@@ -9,6 +10,7 @@
 #include "core/nodelinkconfig.h"
 #include "core/onairlog.h"
 #include "core/station.h"
+#include "core/version.h"
 #include "node/nodeconsole.h"
 #include "node/nodefactory.h"
 #include "node/simulatednode.h"
@@ -64,6 +66,10 @@ int main(int argc, char *argv[])
         console->show();
         console->placeBeside(&window);
     }
+
+    // Said once the window has had its first turn of the event loop, so the
+    // log shows when the station came up (and start-up can be timed).
+    QTimer::singleShot(0, &window, [] { OnAirLog::note(QStringLiteral("Mirelva %1 started").arg(versionText())); });
 
     return app.exec();
 }

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs, builds and starts Mirelva. With no display it runs on a virtual
+# one (Xvfb), writes a screenshot of its windows to a PNG whose path it
+# prints, and keeps running until interrupted (Ctrl+C).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh
+
+if [ -n "${DISPLAY:-}" ]; then
+  exec ./build/mirelva
+fi
+
+# Find a free display number for the virtual screen.
+num=90
+while [ -e "/tmp/.X11-unix/X$num" ] || [ -e "/tmp/.X$num-lock" ]; do num=$((num + 1)); done
+export DISPLAY=":$num"
+Xvfb "$DISPLAY" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+./build/mirelva &
+app_pid=$!
+
+# Wait for the main window, then give it a moment to paint.
+for _ in $(seq 100); do
+  xdotool search --name "^Mirelva" >/dev/null 2>&1 && break
+  kill -0 "$app_pid" 2>/dev/null || { echo "Mirelva ended before its window appeared." >&2; exit 1; }
+  sleep 0.1
+done
+sleep 1
+
+shot="$PWD/screenshots/mirelva-$(date +%Y%m%d-%H%M%S).png"
+mkdir -p "$(dirname "$shot")"
+import -window root "$shot"
+echo "Mirelva is running on virtual display $DISPLAY."
+echo "Screenshot: $shot"
+echo "Press Ctrl+C to stop."
+wait "$app_pid"
