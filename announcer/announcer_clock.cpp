@@ -1,11 +1,187 @@
 #include "announcer/mainwindow.h"
 
+#include "core/clock.h"
+#include "core/program.h"
+
 namespace mirelva {
 
-void MainWindow::Timer1_Timer() {}
-void MainWindow::Timer4_Timer() {}
-void MainWindow::TheTime_Click() {}
-void MainWindow::TheTimeBit() {}
-QString MainWindow::timePhrase() const { return {}; }
+namespace {
+
+// The parts of the time the phrases are built from. AM and PM are English
+// whatever the desktop's language, since the voice reads them out.
+struct TimeParts {
+    QString hour12;      // "1" to "12", no leading zero
+    QString minutes;     // "00" to "59"
+    QString amPm;        // "AM" or "PM"
+    QString hhmm24;      // "00 00" to "23 59"
+    int hourOfDay;       // 0 to 23
+};
+
+TimeParts timeParts(const QTime &t)
+{
+    const int h12 = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
+    const QString mm = QStringLiteral("%1").arg(t.minute(), 2, 10, QLatin1Char('0'));
+    return {QString::number(h12), mm, t.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"),
+            QStringLiteral("%1 %2").arg(t.hour(), 2, 10, QLatin1Char('0')).arg(mm), t.hour()};
+}
+
+TimeParts timePartsNow() { return timeParts(Clock::now().time()); }
+
+const QString kPttOn = QStringLiteral("PTT ON");
+const QString kPttOff = QStringLiteral("PTT OFF");
+constexpr unsigned kRed = 255;
+constexpr unsigned kDarkGreen = 0x8000;
+
+// The transmit indicator. Timer4 stands for a poll of TransmitterKeyed every
+// millisecond; run all the time, that poll alone would keep the machine busy
+// while the station sits idle. So the poll follows the node instead: every
+// change of the node's state runs it once, and the 1 ms timer runs only while
+// the transmitter is keyed, where it keeps reloading the fan's run time as the
+// continuous poll did. While unkeyed the poll only shows "PTT OFF", which a
+// state change does just as well.
+void showTransmitter(MainWindow &w)
+{
+    const bool keyed = w.Echolink->TransmitterKeyed();
+    if (keyed) {
+        setColouredCaption(w.PTT, kPttOn, kRed);
+        if (w.FanCTRL->value() == 1)
+            w.FanOn();
+    } else {
+        setColouredCaption(w.PTT, kPttOff, kDarkGreen);
+    }
+    w.Timer4->setEnabled(keyed);
+}
+
+// Hooks the poll to the node once. The connection lives in a child object so
+// that it goes with the window. No event processing here: a state change can
+// arrive in the middle of a keyed announcement.
+void followNodeForPtt(MainWindow &w)
+{
+    static const QString name = QStringLiteral("PttPollFollowsNode");
+    if (!w.station.node || w.findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto *hook = new QObject(&w);
+    hook->setObjectName(name);
+    MainWindow *window = &w;
+    QObject::connect(w.station.node, &NodeBackend::stateChanged, hook, [window] {
+        if (!Program::ended())
+            showTransmitter(*window);
+    });
+}
+
+// The hour, quarter and half-hour announcements: the time first, then the
+// information text, each a transmission of its own.
+void announceOnTheMark(MainWindow &w, CheckBox *sayTime, CheckBox *sayInfo)
+{
+    if (sayTime->value() == 1) {
+        w.SayTheText = w.timePhrase();
+        w.SpeakTheText();
+        if (Program::ended())
+            return;
+    }
+    if (sayInfo->value() == 1) {
+        w.SayTheText = w.InfoText->text();
+        w.SpeakTheText();
+    }
+}
+
+} // namespace
+
+QString MainWindow::timePhrase() const
+{
+    const TimeParts t = timePartsNow();
+    QString opening = QStringLiteral("The Time Is");
+    if (Check3->value() != 0) {
+        if (t.hourOfDay < 12)
+            opening = QStringLiteral("Good Morning, The Time Is");
+        else if (t.hourOfDay < 18)
+            opening = QStringLiteral("Good Afternoon, The Time Is");
+        else
+            opening = QStringLiteral("Good Evening, The Time Is");
+    }
+    if (Option1->value())
+        return opening + t.hour12 + ' ' + t.minutes + ' ' + t.amPm;
+    return opening + t.hhmm24;
+}
+
+void MainWindow::Timer1_Timer()
+{
+    followNodeForPtt(*this);
+
+    // 1.
+    ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));
+    // 2.
+    Program::doEvents();
+    if (Program::ended())
+        return;
+    // 3. The hour, minutes and AM/PM are worked out where a phrase is built.
+    // 4.
+    setLabelNumber(Label20, TextInput3->text().size());
+    setLabelNumber(Label21, InfoText->text().size());
+    setLabelNumber(Label19, Callsign->text().size());
+    // 5.
+    if (flag2 == 1) {
+        SpeakTheText();
+        if (Program::ended())
+            return;
+    }
+    // 6.
+    Echolink->setAutomationTimeouts();
+    // 7.
+    if (Echolink->ReceivingSignal()) {
+        PTT2->setText(QStringLiteral("Receiving Signal"));
+        Beacon7->setEnabled(false);
+        Beacon3->setEnabled(false);
+    } else {
+        PTT2->setText(QStringLiteral("      "));
+        Beacon7->setEnabled(Beacon6->isEnabled());
+        Beacon3->setEnabled(true);
+        // DTMF WINDOW: enable its DTMFDelay timer here once that window
+        // exists (station.dtmf is still null).
+    }
+    // 8. Any activity wakes the idents the idle stop put to sleep.
+    if (Echolink->LinkActive() || Echolink->ReceivingSignal() || Echolink->LinkBusy()) {
+        IDTimer->setEnabled(true);
+        Beacon6->setEnabled(true);
+        Beacon7->setEnabled(true);
+    }
+    // 9. A mark missed while the thread was blocked stays missed.
+    if (InUse != 1 && !Echolink->LinkBusy()) {
+        const QString mark = Clock::now().toString(QStringLiteral("mm:ss"));
+        if (mark == QLatin1String("00:00"))
+            announceOnTheMark(*this, OnHour, InfoHourly);
+        else if (mark == QLatin1String("45:00") || mark == QLatin1String("15:00"))
+            announceOnTheMark(*this, QuarterHour, InfoQuarter);
+        else if (mark == QLatin1String("30:00"))
+            announceOnTheMark(*this, HalfHour, InfoHalf);
+    }
+}
+
+void MainWindow::Timer4_Timer()
+{
+    followNodeForPtt(*this);
+    Program::doEvents();
+    if (Program::ended())
+        return;
+    showTransmitter(*this);
+}
+
+void MainWindow::TheTime_Click()
+{
+    SayTheText = timePhrase();
+    flag2 = 1;
+}
+
+void MainWindow::TheTimeBit()
+{
+    const TimeParts t = timePartsNow();
+    if (Option1->value())
+        SayTheText = QStringLiteral("at") + t.hour12 + ' ' + t.minutes + ' ' + ' ' + t.amPm;
+    else
+        SayTheText = QStringLiteral("at") + t.hhmm24;
+    // Spoken at the next tick, straight after the announcement it follows.
+    flagtime = 1;
+    flag2 = 1;
+}
 
 } // namespace mirelva

@@ -1,11 +1,254 @@
 #include "announcer/mainwindow.h"
 
+#include <algorithm>
+
+#include <QTextCursor>
+
+#include "core/clock.h"
+#include "core/program.h"
+
 namespace mirelva {
 
-void MainWindow::Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &sAddr) {}
-void MainWindow::Echolink_Disconnected(const QString &sCall) {}
-void MainWindow::EchoLink_RX(bool bRX) {}
-void MainWindow::EchoLink_CarrierDetect(bool bCD) {}
-void MainWindow::SplitCall() {}
+namespace {
+
+// Conferences the station knows by name, matched exactly and with letter case,
+// and how each is spoken. Anything else ending in "*" is spelled out.
+struct Conference {
+    const char *received;
+    const char *spokenOnConnect;
+    const char *spokenOnDisconnect;
+    const char *connectSuffix;
+    const char *disconnectSuffix;
+};
+
+constexpr const char *kConnected = "  conference has connected.";
+constexpr const char *kDisconnected = "  conference has disconnected.";
+constexpr const char *kConnectedCaps = "  Conference Has Connected.";
+constexpr const char *kDisconnectedCaps = "  Conference Has disconnected.";
+
+constexpr Conference kConferences[] = {
+    {"*IRELAND*", "Ireland", "Ireland", kConnected, kDisconnected},
+    {"*ENGLAND*", "England", "England", kConnected, kDisconnected},
+    {"*QX3ABC*", "Q X 3 A B C : V Kay Drive Time Net", "Q X 3 A B C : V Kay Drive Time Net", kConnectedCaps,
+     kDisconnectedCaps},
+    {"*UKLOTA*", "U Kay Ladies On The Air", "U Kay Ladies On The Air", kConnectedCaps, kDisconnectedCaps},
+    {"*NASA*", "Nassa", "Nassa", kConnectedCaps, kDisconnectedCaps},
+    {"*JOTA-E*", "Jamboree on the air : English", "Jamboree on the air : English", kConnectedCaps,
+     kDisconnectedCaps},
+    {"*Q2XY*", "Q 2 ex why", "Q 2 Ex why", kConnectedCaps, kDisconnectedCaps},
+    {"*VKEMCOMM*", "V Kay Emergency Communications", "V Kay Emergency Communications", kConnectedCaps,
+     kDisconnectedCaps},
+    {"*QO3XNET*", "Q O 3 X Net", "Q O 3 X Net", kConnectedCaps, kDisconnectedCaps},
+    {"*AUSSIE*", "Australian", "Australian", "  Conference Has Connected. GuDay from Down Under",
+     kDisconnectedCaps},
+    {"*CANADIAN*", "Canadian", "Canadian", kConnectedCaps, kDisconnectedCaps},
+};
+
+// Where the caret is put after each history line: past this many characters
+// it stops following the newest line.
+constexpr int kHistoryCaretLimit = 20000;
+
+// " h:mm AM -- ", with English AM/PM whatever the desktop's language.
+QString historyTimeStamp(const QTime &t)
+{
+    const int h12 = t.hour() % 12 == 0 ? 12 : t.hour() % 12;
+    return QStringLiteral(" %1:%2 %3 -- ")
+        .arg(h12)
+        .arg(t.minute(), 2, 10, QLatin1Char('0'))
+        .arg(t.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM"));
+}
+
+// 1-based position of the first "-", 0 when there is none.
+int firstDash(const QString &text) { return int(text.indexOf(QLatin1Char('-'))) + 1; }
+
+} // namespace
+
+void MainWindow::Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &sAddr)
+{
+    // 1.
+    int pos = firstDash(sCallConnected);
+    QString name = sCallConnected;
+
+    // 2. WEB TOOLS WINDOW: its Label2 gets sCallConnected + " " + sName here
+    //    once that window exists (station.webTools is still null).
+
+    // 3. One block per line; the caret goes to a fixed position so the view
+    //    follows the newest lines only while the history is short.
+    {
+        QTextCursor end(CallHistory->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(historyTimeStamp(Clock::now().time()) + sCallConnected + QStringLiteral(" -- ") + sName
+                       + QStringLiteral(" -- ") + sAddr + QLatin1Char('\n'));
+        QTextCursor caret(CallHistory->document());
+        const int length = CallHistory->document()->characterCount() - 1;
+        caret.setPosition(std::min(kHistoryCaretLimit, length));
+        CallHistory->setTextCursor(caret);
+    }
+
+    // 4.
+    if (ConDisc->value() != 1)
+        return;
+
+    // Each announcement lets waiting events run; one of them may end the program.
+    auto speakNow = [this] {
+        SpeakTheText();
+        return !Program::ended();
+    };
+    auto queueTime = [this] {
+        if (AddTime->value() == 1)
+            TheTimeBit();
+    };
+
+    // 5.
+    if (name.endsWith(QLatin1Char('*'))) {
+        // GREETING WINDOW: turn its Option10 on here once that window exists
+        // (station.greeting is still null).
+        for (const Conference &c : kConferences) {
+            if (name != QLatin1String(c.received))
+                continue;
+            TempHold = sCallConnected;
+            name = QString::fromLatin1(c.spokenOnConnect);
+            SayTheText = QStringLiteral("The ") + name + QLatin1String(c.connectSuffix);
+            if (!speakNow())
+                return;
+            pos = 1;
+            queueTime();
+        }
+    }
+
+    // 6. A conference not in the table is spelled out.
+    if (name.endsWith(QLatin1Char('*'))) {
+        // GREETING WINDOW: turn its Option4 on here once that window exists.
+        TempCall = name;
+        SplitCall();
+        SayTheText = QStringLiteral("The ") + TempCall + QLatin1String(kConnected);
+        if (!speakNow())
+            return;
+        queueTime();
+        pos = 1;
+    }
+
+    // 7. to 9.
+    if (name.endsWith(QLatin1String("-L")) || name.endsWith(QLatin1String("-R"))) {
+        const bool link = name.endsWith(QLatin1String("-L"));
+        // GREETING WINDOW: turn its Option4 on here once that window exists.
+        TempCall = name.left(pos);
+        // WEB TOOLS WINDOW: when its Check9 is 1, WebBrowser1 opens the
+        // callsign look-up page for TempCall here once that window exists.
+        SplitCall();
+        SayTheText = TempCall + (link ? QStringLiteral(" : Link Connected.") : QStringLiteral(" : Repeater Connected."));
+        if (!speakNow())
+            return;
+        queueTime();
+    } else if (pos == 0) {
+        TempCall = name;
+        // WEB TOOLS WINDOW: look-up page for TempCall when Check9 is 1, as above.
+        SplitCall();
+        SayTheText = TempCall + QStringLiteral(" , Connected");
+        if (!speakNow())
+            return;
+        queueTime();
+    }
+}
+
+void MainWindow::Echolink_Disconnected(const QString &sCall)
+{
+    // 1.
+    int pos = firstDash(sCall);
+    QString name = sCall;
+    // 2.
+    if (ConDisc->value() != 1)
+        return;
+
+    auto speakNow = [this] {
+        SpeakTheText();
+        return !Program::ended();
+    };
+    auto queueTime = [this] {
+        if (AddTime->value() == 1)
+            TheTimeBit();
+    };
+
+    // 3.
+    if (name.endsWith(QLatin1Char('*'))) {
+        for (const Conference &c : kConferences) {
+            if (name != QLatin1String(c.received))
+                continue;
+            name = QString::fromLatin1(c.spokenOnDisconnect);
+            SayTheText = QStringLiteral("The ") + name + QLatin1String(c.disconnectSuffix);
+            if (!speakNow())
+                return;
+            pos = 1;
+            queueTime();
+        }
+        if (name.endsWith(QLatin1Char('*'))) {
+            TempCall = name;
+            SplitCall();
+            SayTheText = QStringLiteral("The ") + TempCall + QLatin1String(kDisconnected);
+            if (!speakNow())
+                return;
+            pos = 1;
+            queueTime();
+        }
+    }
+
+    // 4. to 6.
+    if (name.endsWith(QLatin1String("-L")) || name.endsWith(QLatin1String("-R"))) {
+        const bool link = name.endsWith(QLatin1String("-L"));
+        TempCall = name.left(pos);
+        SplitCall();
+        SayTheText = TempCall
+                     + (link ? QStringLiteral(" : Link Disconnected.") : QStringLiteral(" : Repeater Disconnected."));
+        if (!speakNow())
+            return;
+        queueTime();
+    } else if (pos == 0) {
+        TempCall = name;
+        SplitCall();
+        SayTheText = TempCall + QStringLiteral(" , Disconnected");
+        if (!speakNow())
+            return;
+        queueTime();
+    }
+}
+
+void MainWindow::SplitCall()
+{
+    // One blank after every character, so the voice spells the call out.
+    QString spelled;
+    spelled.reserve(TempCall.size() * 2);
+    for (QChar c : std::as_const(TempCall)) {
+        spelled += c;
+        spelled += QLatin1Char(' ');
+    }
+    TempCall = spelled;
+}
+
+void MainWindow::EchoLink_RX(bool bRX)
+{
+    if (Check1->value() == 1)
+        return;
+    if (bRX) {
+        InUse = 1;
+        return;
+    }
+    InUse = 0;
+    // The internet-side over has ended: give the courtesy letter unless the
+    // link is still passing audio.
+    if (UseCT->value() == 1 && !Echolink->LinkBusy())
+        Echolink->SendCW(false, IPCourtesy->text());
+}
+
+void MainWindow::EchoLink_CarrierDetect(bool bCD)
+{
+    // The kerchunk guard decides from its own ticks whether the over counts.
+    if (bCD) {
+        InUse = 1;
+        Kerchunker->setEnabled(true);
+    } else {
+        InUse = 0;
+        KickBackCheck->setEnabled(true);
+    }
+}
 
 } // namespace mirelva

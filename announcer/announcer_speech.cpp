@@ -1,15 +1,178 @@
 #include "announcer/mainwindow.h"
 
+#include <QThread>
+
+#include "announcer/speechpause.h"
+#include "core/onairlog.h"
+#include "core/program.h"
+#include "core/speechvoice.h"
+
 namespace mirelva {
 
-void MainWindow::SpeakTheText() {}
-void MainWindow::SleepTTS() {}
-void MainWindow::SayCall_Click() {}
-void MainWindow::SayCallNoPTT_Click() {}
-void MainWindow::Speak3_Click() {}
-void MainWindow::TextNoPTT3_Click() {}
-void MainWindow::SpeakInfo_Click() {}
-void MainWindow::InfoNoPTT_Click() {}
-void MainWindow::TTSPeriod_Change() {}
+namespace SpeechPause {
+namespace {
+bool g_skipped = false;
+int g_count = 0;
+} // namespace
+void setSkippedForTests(bool skipped) { g_skipped = skipped; }
+int count() { return g_count; }
+void resetCount() { g_count = 0; }
+} // namespace SpeechPause
+
+namespace {
+
+const QString kPttOn = QStringLiteral("PTT ON");
+const QString kPttOff = QStringLiteral("PTT OFF");
+constexpr unsigned kRed = 255;
+constexpr unsigned kDarkGreen = 0x8000;
+const QString kNoInformation = QStringLiteral("No information at this time.");
+
+struct VoiceLevels {
+    int rate;
+    int volume;
+};
+
+// Keyed speech takes its rate and volume from the speech settings window.
+// Until that window exists, the defaults of its settings file stand.
+VoiceLevels voiceRateAndVolume(const Station &)
+{
+    return {0, 50};
+}
+
+// An empty box is never spoken as silence: the button fills in its own text
+// first, so the operator sees what went out.
+QString textOrReplacement(TextBox *box, const QString &replacement)
+{
+    if (box->text().isEmpty())
+        box->setText(replacement);
+    return box->text();
+}
+
+} // namespace
+
+void MainWindow::SpeakTheText()
+{
+    // 1. A busy link leaves everything as it is, so a queued text is tried
+    //    again at the next tick.
+    if (Echolink->LinkBusy())
+        return;
+
+    // 2.
+    if (Check1->value() != 1) {
+        // 2.1 The link may have turned busy meanwhile; then the text is still
+        //     prepared and spoken, only not keyed.
+        if (!Echolink->LinkBusy()) {
+            if (FanCTRL->value() == 1) {
+                DelaySeconds->setText(DelayPeriod->text());
+                FanOn();
+            }
+            setColouredCaption(PTT, kPttOn, kRed);
+            Echolink->SetPTT(true);
+        }
+        // 2.2 The voice would read an asterisk out loud.
+        SayTheText.replace(QLatin1Char('*'), QLatin1Char(' '));
+        // 2.3
+        if (TTSCTRL->value() == 1) {
+            if (TTSPeriod->number() > 9)
+                TTSPeriod->setText(QStringLiteral("9"));
+            if (flagtime == 1) {
+                flagtime = 0;
+            } else {
+                const qint64 pauses = TTSPeriod->number();
+                for (qint64 i = 1; i <= pauses; ++i)
+                    SleepTTS();
+            }
+        }
+        // 2.4, 2.5
+        if (station.voice) {
+            const VoiceLevels levels = voiceRateAndVolume(station);
+            station.voice->setRate(levels.rate);
+            station.voice->setVolume(levels.volume);
+            station.voice->Speak(SayTheText, SpeechVoice::SVSFPurgeBeforeSpeak);
+        }
+    }
+
+    // 3.
+    Program::doEvents();
+    if (Program::ended()) {
+        // Something handled meanwhile ended the program. The transmitter must
+        // not stay keyed: the ending paths release it themselves, and if one
+        // did not, release it here, past the gate that stops requests once
+        // the program has ended.
+        if (station.node && station.node->pttRequested()) {
+            const NodeRequest release = NodeRequest::setPTT(false);
+            OnAirLog::request(release);
+            station.node->submit(release);
+        }
+        return;
+    }
+
+    // 4.
+    flag2 = 0;
+    // 5.
+    Echolink->SetPTT(false);
+    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    // 6. The fan line drops with the transmitter; a running fan raises it
+    //    again at its next tick.
+    if (UseDTR->value())
+        Echolink->SetDTR(false);
+    if (UseRTS->value())
+        Echolink->SetRTS(false);
+}
+
+void MainWindow::SleepTTS()
+{
+    // A fixed pause that lets nothing else run, so the delay before speech
+    // is the same whatever is waiting.
+    ++SpeechPause::g_count;
+    if (!SpeechPause::g_skipped)
+        QThread::msleep(kSleepTTSMs);
+}
+
+void MainWindow::SayCall_Click()
+{
+    SayTheText = textOrReplacement(Callsign, QStringLiteral("NoCall"));
+    SpeakTheText();
+}
+
+void MainWindow::SayCallNoPTT_Click()
+{
+    const QString text = textOrReplacement(Callsign, QStringLiteral("No Callsign"));
+    if (station.voice)
+        station.voice->Speak(text, SpeechVoice::SVSFlagsAsync);
+}
+
+void MainWindow::Speak3_Click()
+{
+    SayTheText = textOrReplacement(TextInput3, kNoInformation);
+    SpeakTheText();
+}
+
+void MainWindow::TextNoPTT3_Click()
+{
+    const QString text = textOrReplacement(TextInput3, kNoInformation);
+    if (station.voice)
+        station.voice->Speak(text, SpeechVoice::SVSFlagsAsync);
+}
+
+void MainWindow::SpeakInfo_Click()
+{
+    SayTheText = textOrReplacement(InfoText, kNoInformation);
+    flag2 = 1;
+}
+
+void MainWindow::InfoNoPTT_Click()
+{
+    const QString text = textOrReplacement(InfoText, kNoInformation);
+    if (station.voice)
+        station.voice->Speak(text, SpeechVoice::SVSFlagsAsync);
+}
+
+void MainWindow::TTSPeriod_Change()
+{
+    TTSPeriod->setDigitsOnly(true);
+    if (TTSPeriod->text().isEmpty())
+        TTSPeriod->setText(QStringLiteral("0"));
+}
 
 } // namespace mirelva
