@@ -1,14 +1,52 @@
 #include "node/nodefactory.h"
 
+#include <cstdio>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include "node/nodelink.h"
+#include "node/nodeprotocol.h"
 #include "node/simulatednode.h"
 
 namespace mirelva {
 
-std::unique_ptr<NodeBackend> makeNodeBackend(const NodeLinkConfig &)
+std::unique_ptr<NodeBackend> makeNodeBackend(const NodeLinkConfig &config)
 {
-    return std::make_unique<SimulatedNode>();
+    if (config.address.trimmed().isEmpty())
+        return std::make_unique<SimulatedNode>();
+    QString why;
+    const std::optional<nodelink::NodeAddress> address = nodelink::NodeAddress::parse(config.address, &why);
+    if (!address) {
+        const QByteArray line = QStringLiteral("mirelva: nodelink.ini ADDRESS: %1; using the built-in simulated node\n")
+                                    .arg(why)
+                                    .toUtf8();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+        return std::make_unique<SimulatedNode>();
+    }
+    auto link = std::make_unique<NodeLinkClient>(*address);
+    link->start();
+    return link;
 }
 
-bool waitForFirstState(NodeBackend *, int) { return true; }
+bool waitForFirstState(NodeBackend *node, int timeoutMs)
+{
+    if (!node)
+        return false;
+    if (node->online())
+        return true;
+    QEventLoop loop;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(node, &NodeBackend::onlineChanged, &loop, [&loop](bool up) {
+        if (up)
+            loop.quit();
+    });
+    timeout.start(timeoutMs);
+    loop.exec();
+    return node->online();
+}
 
 } // namespace mirelva

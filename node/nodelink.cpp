@@ -1,0 +1,282 @@
+#include "node/nodelink.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+#include <QTcpSocket>
+
+#include "core/onairlog.h"
+#include "core/version.h"
+
+namespace mirelva {
+
+using namespace nodelink;
+
+namespace {
+
+// Qt keeps what the socket delivers in its own buffer; this caps it, so a
+// node that floods us is read at our pace instead of filling memory.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
+
+// A piece of a bad line for the log: short, on one line, printable.
+QString excerpt(const QByteArray &line)
+{
+    QString s = QString::fromUtf8(line.left(60));
+    for (QChar &c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('.');
+    return line.size() > 60 ? s + QStringLiteral("...") : s;
+}
+
+} // namespace
+
+NodeLinkClient::NodeLinkClient(const NodeAddress &address, QObject *parent) : NodeBackend(parent), m_address(address)
+{
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &NodeLinkClient::connectNow);
+    m_connectTimeout.setSingleShot(true);
+    connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
+        if (m_socket && !m_connected)
+            onDown(m_socket, QStringLiteral("no answer in %1 ms").arg(m_connectTimeoutMs));
+    });
+    if (auto *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { flush(); });
+}
+
+NodeLinkClient::~NodeLinkClient()
+{
+    flush();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        delete m_socket.data();
+    }
+}
+
+void NodeLinkClient::setRetryPauses(int firstMs, int maxMs)
+{
+    m_firstPauseMs = std::max(1, firstMs);
+    m_maxPauseMs = std::max(m_firstPauseMs, maxMs);
+    m_pauseMs = m_firstPauseMs;
+}
+
+void NodeLinkClient::start()
+{
+    if (!m_socket && !m_retry.isActive())
+        connectNow();
+}
+
+void NodeLinkClient::connectNow()
+{
+    if (m_socket)
+        return;
+    m_connected = false;
+    m_reader.reset();
+    m_queue.clear();
+    QIODevice *socket = nullptr;
+    if (m_address.kind == NodeAddress::Unix) {
+        auto *s = new QLocalSocket(this);
+        s->setReadBufferSize(kReadBufferBytes);
+        connect(s, &QLocalSocket::connected, this, [this, s] { onConnected(s); });
+        connect(s, &QLocalSocket::disconnected, this, [this, s] { onDown(s, QStringLiteral("connection closed")); });
+        connect(s, &QLocalSocket::errorOccurred, this, [this, s] { onDown(s, s->errorString()); });
+        socket = s;
+    } else {
+        auto *s = new QTcpSocket(this);
+        s->setReadBufferSize(kReadBufferBytes);
+        connect(s, &QTcpSocket::connected, this, [this, s] {
+            // Requests are small and must not wait for more to join them.
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            onConnected(s);
+        });
+        connect(s, &QTcpSocket::disconnected, this, [this, s] { onDown(s, QStringLiteral("connection closed")); });
+        connect(s, &QTcpSocket::errorOccurred, this, [this, s] { onDown(s, s->errorString()); });
+        socket = s;
+    }
+    connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
+    m_socket = socket;
+    m_connectTimeout.start(m_connectTimeoutMs);
+    // Either call may report a failure at once, through onDown.
+    if (auto *s = qobject_cast<QLocalSocket *>(socket))
+        s->connectToServer(m_address.path);
+    else
+        static_cast<QTcpSocket *>(socket)->connectToHost(m_address.host, m_address.port);
+}
+
+void NodeLinkClient::onConnected(QIODevice *socket)
+{
+    if (socket != m_socket || m_connected)
+        return;
+    m_connectTimeout.stop();
+    m_connected = true;
+    m_reportedTrouble = false;
+    OnAirLog::note(QStringLiteral("node link: connected to %1").arg(describe()));
+    write(helloLine(QStringLiteral("mirelva"), versionText()));
+    emit linkUp();
+    // Lines that came with the connection.
+    if (m_socket == socket && socket->bytesAvailable() > 0)
+        onReadyRead(socket);
+}
+
+void NodeLinkClient::onDown(QIODevice *socket, const QString &why)
+{
+    if (socket != m_socket)
+        return;
+    m_connectTimeout.stop();
+    socket->disconnect(this);
+    socket->deleteLater();
+    m_socket = nullptr;
+    m_queue.clear();
+    m_reader.reset();
+    const bool wasConnected = m_connected;
+    m_connected = false;
+    if (wasConnected) {
+        OnAirLog::note(QStringLiteral("node link: lost %1 (%2); trying again").arg(describe(), why));
+    } else if (!m_reportedTrouble) {
+        // One line per outage, not one per attempt.
+        OnAirLog::note(QStringLiteral("node link: cannot reach %1 (%2); trying again").arg(describe(), why));
+    }
+    m_reportedTrouble = true;
+    goOffline();
+    if (wasConnected)
+        emit linkDown();
+    m_retry.start(m_pauseMs);
+    m_pauseMs = std::min(m_pauseMs * 2, m_maxPauseMs);
+}
+
+void NodeLinkClient::goOffline()
+{
+    if (!m_online)
+        return;
+    m_online = false;
+    setState(NodeState());
+    emit onlineChanged(false);
+}
+
+void NodeLinkClient::onReadyRead(QIODevice *socket)
+{
+    if (socket != m_socket || !m_connected)
+        return;
+    // readAll() takes no more than the capped read buffer holds; the rest is
+    // announced by the next readyRead.
+    for (auto &item : m_reader.feed(socket->readAll()))
+        m_queue.enqueue(std::move(item));
+    drain();
+}
+
+void NodeLinkClient::drain()
+{
+    // A handler that lets waiting events run (doEvents) may come back here
+    // for lines that arrived meanwhile; both take from the front of the one
+    // queue, so lines are handled in the order they came.
+    while (!m_queue.isEmpty())
+        handle(m_queue.dequeue());
+}
+
+void NodeLinkClient::drop(const QString &why)
+{
+    ++m_droppedLines;
+    OnAirLog::note(QStringLiteral("node link: dropped a line from the node: ") + why);
+}
+
+void NodeLinkClient::handle(const LineReader::Item &item)
+{
+    if (item.overlong) {
+        drop(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
+        return;
+    }
+    if (item.line.trimmed().isEmpty())
+        return;   // a blank line carries nothing; not worth a log line
+    const ParsedEvent p = parseEvent(item.line);
+    if (p.status == ParseStatus::UnknownName) {
+        // A newer node may send events this version does not know: told
+        // once per name. Past a few hundred names (a node gone wrong rather
+        // than a newer one) every such line is told again.
+        ++m_droppedLines;
+        const QString key = p.name.left(200);
+        if (m_unknownEvents.contains(key))
+            return;
+        if (m_unknownEvents.size() < 256)
+            m_unknownEvents.insert(key);
+        OnAirLog::note(QStringLiteral("node link: ignoring unknown event \"%1\"").arg(excerpt(p.name.toUtf8())));
+        return;
+    }
+    if (p.status != ParseStatus::Ok) {
+        drop(p.error + QStringLiteral(": ") + excerpt(item.line));
+        return;
+    }
+    const NodeEvent &e = p.event;
+    switch (e.kind) {
+    case NodeEvent::State: {
+        NodeState s = m_state;
+        e.state.applyTo(s);
+        if (!m_online) {
+            // Online before the mirror changes, so whoever redraws on
+            // stateChanged already sees the link as up.
+            m_online = true;
+            m_pauseMs = m_firstPauseMs;
+            setState(s);
+            emit onlineChanged(true);
+        } else {
+            setState(s);
+        }
+        break;
+    }
+    case NodeEvent::Connected:
+        emit connected(e.call, e.name, e.addr);
+        break;
+    case NodeEvent::Disconnected:
+        emit Disconnected(e.call);
+        break;
+    case NodeEvent::RX:
+        emit RX(e.on);
+        break;
+    case NodeEvent::CarrierDetect:
+        emit CarrierDetect(e.on);
+        break;
+    case NodeEvent::DTMF:
+        emit DTMFString(e.text);
+        break;
+    case NodeEvent::Chat:
+        emit ChatTextReceived(e.text);
+        break;
+    case NodeEvent::Closing:
+        emit Closing();
+        break;
+    }
+}
+
+void NodeLinkClient::request(const NodeRequest &r)
+{
+    if (!m_online) {
+        OnAirLog::note(QStringLiteral("node offline, dropped: ") + r.toText());
+        return;
+    }
+    write(r.toLine());
+}
+
+void NodeLinkClient::write(const QByteArray &line)
+{
+    if (!m_socket)
+        return;
+    m_socket->write(line);
+    // Straight onto the socket: a request must not wait in our buffer for
+    // the event loop, which may never run again if the program is ending.
+    if (auto *s = qobject_cast<QLocalSocket *>(m_socket.data()))
+        s->flush();
+    else if (auto *t = qobject_cast<QTcpSocket *>(m_socket.data()))
+        t->flush();
+}
+
+bool NodeLinkClient::flush(int timeoutMs)
+{
+    if (!m_socket || !m_connected)
+        return true;
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_socket && m_socket->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !m_socket->waitForBytesWritten(int(std::max<qint64>(1, deadline.remainingTime()))))
+            break;
+    }
+    return !m_socket || m_socket->bytesToWrite() == 0;
+}
+
+} // namespace mirelva

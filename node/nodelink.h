@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QQueue>
+#include <QSet>
+#include <QTimer>
+
+#include "core/nodebackend.h"
+#include "node/nodeprotocol.h"
+
+class QIODevice;
+
+namespace mirelva {
+
+// A node program in another process, reached over a Unix socket or a
+// loopback TCP port (node link protocol version 1). Queries are answered from
+// a mirror of the state the node pushes; requests go out as lines at once.
+//
+// The link is online from the node's first state line after our hello until
+// the connection drops. While it is not, the mirror reads as a node that
+// knows nothing (no callsign, nothing connected, nothing keyed) and requests
+// are dropped with a line in the on-air log. A lost connection is tried again
+// with a pause that doubles up to a ceiling; nothing here ever ends the
+// program.
+class NodeLinkClient : public NodeBackend {
+    Q_OBJECT
+public:
+    explicit NodeLinkClient(const nodelink::NodeAddress &address, QObject *parent = nullptr);
+    ~NodeLinkClient() override;
+
+    QString describe() const override { return m_address.toString(); }
+    bool online() const override { return m_online; }
+
+    // Starts connecting; a failed attempt is retried by itself.
+    void start();
+    // Pauses between attempts: the first, doubled after each failure up to
+    // the ceiling. Tests shorten them.
+    void setRetryPauses(int firstMs, int maxMs);
+    int nextRetryPauseMs() const { return m_pauseMs; }
+    // How long one attempt at a TCP connection may take.
+    void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
+
+    // Pushes whatever is still buffered for the node onto the socket, waiting
+    // at most timeoutMs. True when nothing is left. Run by itself when the
+    // application is about to quit and when the client is destroyed, so the
+    // last requests (releasing the transmitter) always reach the node.
+    bool flush(int timeoutMs = 1000);
+
+    // Lines from the node that were dropped as bad, since start.
+    int droppedLines() const { return m_droppedLines; }
+
+signals:
+    // After every hello written on a new connection.
+    void linkUp();
+    void linkDown();
+
+protected:
+    void request(const NodeRequest &r) override;
+
+private:
+    void connectNow();
+    void onConnected(QIODevice *socket);
+    void onReadyRead(QIODevice *socket);
+    void onDown(QIODevice *socket, const QString &why);
+    void drain();
+    void handle(const nodelink::LineReader::Item &item);
+    void drop(const QString &why);
+    void goOffline();
+    void write(const QByteArray &line);
+
+    nodelink::NodeAddress m_address;
+    QPointer<QIODevice> m_socket;
+    bool m_connected = false;   // socket up, hello sent
+    bool m_online = false;      // first state line seen on this connection
+    bool m_everUp = false;
+    bool m_reportedTrouble = false;
+    nodelink::LineReader m_reader;
+    QQueue<nodelink::LineReader::Item> m_queue;
+    QSet<QString> m_unknownEvents;
+    QTimer m_retry;
+    QTimer m_connectTimeout;
+    int m_firstPauseMs = 100;
+    int m_maxPauseMs = 5000;
+    int m_pauseMs = 100;
+    int m_connectTimeoutMs = 3000;
+    int m_droppedLines = 0;
+};
+
+} // namespace mirelva

@@ -1,0 +1,537 @@
+#include "node/nodeprotocol.h"
+
+#include <cmath>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+namespace mirelva::nodelink {
+
+// ---- addresses ----------------------------------------------------------
+
+std::optional<NodeAddress> NodeAddress::parse(const QString &text, QString *error)
+{
+    auto fail = [error](const QString &why) -> std::optional<NodeAddress> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    const QString t = text.trimmed();
+    NodeAddress a;
+    if (t.startsWith(QLatin1String("unix:"))) {
+        a.kind = Unix;
+        a.path = t.mid(5);
+        if (a.path.isEmpty())
+            return fail(QStringLiteral("no socket path after \"unix:\""));
+        if (a.path.contains(QChar(0)))
+            return fail(QStringLiteral("socket path holds a NUL character"));
+        return a;
+    }
+    if (t.startsWith(QLatin1String("tcp:"))) {
+        a.kind = Tcp;
+        const QString rest = t.mid(4);
+        const int colon = rest.lastIndexOf(QLatin1Char(':'));
+        if (colon < 0)
+            return fail(QStringLiteral("no port in \"%1\" (want tcp:HOST:PORT)").arg(t));
+        QString host = rest.left(colon);
+        const QString portText = rest.mid(colon + 1);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        else if (host.contains(QLatin1Char(':')))
+            return fail(QStringLiteral("an IPv6 host must be written in brackets, as in tcp:[::1]:7300"));
+        if (host.isEmpty())
+            return fail(QStringLiteral("no host in \"%1\" (want tcp:HOST:PORT)").arg(t));
+        bool ok = false;
+        const uint port = portText.toUInt(&ok, 10);
+        if (!ok || port == 0 || port > 65535 || portText.startsWith(QLatin1Char('+')))
+            return fail(QStringLiteral("\"%1\" is not a port from 1 to 65535").arg(portText));
+        a.host = host;
+        a.port = quint16(port);
+        return a;
+    }
+    return fail(QStringLiteral("\"%1\" is neither unix:PATH nor tcp:HOST:PORT").arg(t));
+}
+
+QString NodeAddress::toString() const
+{
+    if (kind == Unix)
+        return QStringLiteral("unix:") + path;
+    const QString h = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("tcp:%1:%2").arg(h).arg(port);
+}
+
+bool NodeAddress::isLoopback() const
+{
+    if (kind == Unix)
+        return true;
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress h(host);
+    return !h.isNull() && h.isLoopback();
+}
+
+// ---- lines ----------------------------------------------------------------
+
+void LineReader::reset()
+{
+    m_buffer.clear();
+    m_discarding = false;
+}
+
+QVector<LineReader::Item> LineReader::feed(const QByteArray &bytes)
+{
+    QVector<Item> out;
+    qsizetype from = 0;
+    while (from < bytes.size()) {
+        const qsizetype nl = bytes.indexOf('\n', from);
+        const qsizetype end = nl < 0 ? bytes.size() : nl;
+        if (!m_discarding) {
+            // Only as much as still fits is kept; one byte over proves the
+            // line too long, and the rest of it is skipped.
+            const qsizetype room = qsizetype(m_max) + 1 - m_buffer.size();
+            m_buffer.append(bytes.constData() + from, std::min(end - from, room));
+            if (m_buffer.size() > m_max) {
+                m_buffer.clear();
+                m_discarding = true;
+                out.push_back({QByteArray(), true});
+            }
+        }
+        if (nl < 0)
+            break;
+        if (!m_discarding) {
+            QByteArray line = std::move(m_buffer);
+            m_buffer = QByteArray();
+            if (line.endsWith('\r'))
+                line.chop(1);
+            out.push_back({std::move(line), false});
+        }
+        m_discarding = false;
+        from = nl + 1;
+    }
+    return out;
+}
+
+// ---- state ----------------------------------------------------------------
+
+void StatePatch::applyTo(NodeState &s) const
+{
+    if (localStation)
+        s.localStation = *localStation;
+    if (linkActive)
+        s.linkActive = *linkActive;
+    if (receivingSignal)
+        s.receivingSignal = *receivingSignal;
+    if (transmitterKeyed)
+        s.transmitterKeyed = *transmitterKeyed;
+    if (linkBusy)
+        s.linkBusy = *linkBusy;
+    if (connected)
+        s.connected = *connected;
+}
+
+bool StatePatch::isEmpty() const
+{
+    return !localStation && !linkActive && !receivingSignal && !transmitterKeyed && !linkBusy && !connected;
+}
+
+StatePatch StatePatch::full(const NodeState &s)
+{
+    StatePatch p;
+    p.localStation = s.localStation;
+    p.linkActive = s.linkActive;
+    p.receivingSignal = s.receivingSignal;
+    p.transmitterKeyed = s.transmitterKeyed;
+    p.linkBusy = s.linkBusy;
+    p.connected = s.connected;
+    return p;
+}
+
+StatePatch StatePatch::diff(const NodeState &before, const NodeState &now)
+{
+    StatePatch p;
+    if (before.localStation != now.localStation)
+        p.localStation = now.localStation;
+    if (before.linkActive != now.linkActive)
+        p.linkActive = now.linkActive;
+    if (before.receivingSignal != now.receivingSignal)
+        p.receivingSignal = now.receivingSignal;
+    if (before.transmitterKeyed != now.transmitterKeyed)
+        p.transmitterKeyed = now.transmitterKeyed;
+    if (before.linkBusy != now.linkBusy)
+        p.linkBusy = now.linkBusy;
+    if (before.connected != now.connected)
+        p.connected = now.connected;
+    return p;
+}
+
+// ---- events ---------------------------------------------------------------
+
+NodeEvent NodeEvent::stateLine(const StatePatch &p)
+{
+    NodeEvent e;
+    e.kind = State;
+    e.state = p;
+    return e;
+}
+
+NodeEvent NodeEvent::connected(const QString &call, const QString &name, const QString &addr)
+{
+    NodeEvent e;
+    e.kind = Connected;
+    e.call = call;
+    e.name = name;
+    e.addr = addr;
+    return e;
+}
+
+NodeEvent NodeEvent::disconnected(const QString &call)
+{
+    NodeEvent e;
+    e.kind = Disconnected;
+    e.call = call;
+    return e;
+}
+
+NodeEvent NodeEvent::rx(bool on)
+{
+    NodeEvent e;
+    e.kind = RX;
+    e.on = on;
+    return e;
+}
+
+NodeEvent NodeEvent::carrierDetect(bool on)
+{
+    NodeEvent e;
+    e.kind = CarrierDetect;
+    e.on = on;
+    return e;
+}
+
+NodeEvent NodeEvent::dtmf(const QString &digits)
+{
+    NodeEvent e;
+    e.kind = DTMF;
+    e.text = digits;
+    return e;
+}
+
+NodeEvent NodeEvent::chat(const QString &text)
+{
+    NodeEvent e;
+    e.kind = Chat;
+    e.text = text;
+    return e;
+}
+
+NodeEvent NodeEvent::closing()
+{
+    NodeEvent e;
+    e.kind = Closing;
+    return e;
+}
+
+namespace {
+
+// JSON objects come out with their keys sorted; the name of the line goes
+// first so that a person reading a trace sees at once what each line is.
+QByteArray lineNameFirst(const char *key, const QString &name, const QJsonObject &rest)
+{
+    const QByteArray head = QJsonDocument(QJsonObject{{QLatin1String(key), name}}).toJson(QJsonDocument::Compact);
+    if (rest.isEmpty())
+        return head + '\n';
+    const QByteArray tail = QJsonDocument(rest).toJson(QJsonDocument::Compact);
+    // head is {"key":"name"} and tail {...}: join them as one object.
+    return head.left(head.size() - 1) + ',' + tail.mid(1) + '\n';
+}
+
+// The names on the wire, in the order of NodeEvent::Kind.
+const char *const kEventNames[] = {"state", "connected", "disconnected", "rx", "carrierDetect", "dtmf", "chat", "closing"};
+
+} // namespace
+
+QByteArray NodeEvent::toLine() const
+{
+    QJsonObject o;
+    switch (kind) {
+    case State:
+        if (state.localStation)
+            o.insert(QStringLiteral("localStation"), *state.localStation);
+        if (state.linkActive)
+            o.insert(QStringLiteral("linkActive"), *state.linkActive);
+        if (state.receivingSignal)
+            o.insert(QStringLiteral("receivingSignal"), *state.receivingSignal);
+        if (state.transmitterKeyed)
+            o.insert(QStringLiteral("transmitterKeyed"), *state.transmitterKeyed);
+        if (state.linkBusy)
+            o.insert(QStringLiteral("linkBusy"), *state.linkBusy);
+        if (state.connected)
+            o.insert(QStringLiteral("connected"), QJsonArray::fromStringList(*state.connected));
+        break;
+    case Connected:
+        o.insert(QStringLiteral("call"), call);
+        o.insert(QStringLiteral("name"), name);
+        o.insert(QStringLiteral("addr"), addr);
+        break;
+    case Disconnected:
+        o.insert(QStringLiteral("call"), call);
+        break;
+    case RX:
+    case CarrierDetect:
+        o.insert(QStringLiteral("on"), on);
+        break;
+    case DTMF:
+        o.insert(QStringLiteral("digits"), text);
+        break;
+    case Chat:
+        o.insert(QStringLiteral("text"), text);
+        break;
+    case Closing:
+        break;
+    }
+    return lineNameFirst("event", QLatin1String(kEventNames[kind]), o);
+}
+
+QByteArray helloLine(const QString &client, const QString &version)
+{
+    // In the documented order, which a bridge's trace will show.
+    auto quoted = [](const QString &text) {
+        const QByteArray a = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        return a.mid(1, a.size() - 2);   // ["..."] -> "..."
+    };
+    return QByteArrayLiteral("{\"op\":\"hello\",\"client\":") + quoted(client) + QByteArrayLiteral(",\"version\":")
+        + quoted(version) + QByteArrayLiteral(",\"protocol\":") + QByteArray::number(kProtocolVersion)
+        + QByteArrayLiteral("}\n");
+}
+
+// ---- parsing ----------------------------------------------------------------
+
+namespace {
+
+// Reads the fields of one line, remembering the first one that is wrong.
+class Fields {
+public:
+    explicit Fields(const QJsonObject &o) : m_o(o) {}
+
+    QString requiredString(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (!v.isString())
+            wrong(key, v.isUndefined() ? "missing" : "not a string");
+        return v.toString();
+    }
+    QString optionalString(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (!v.isUndefined() && !v.isString())
+            wrong(key, "not a string");
+        return v.toString();
+    }
+    bool requiredBool(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (!v.isBool())
+            wrong(key, v.isUndefined() ? "missing" : "not true or false");
+        return v.toBool();
+    }
+    std::optional<QString> maybeString(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return std::nullopt;
+        if (!v.isString()) {
+            wrong(key, "not a string");
+            return std::nullopt;
+        }
+        return v.toString();
+    }
+    std::optional<bool> maybeBool(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return std::nullopt;
+        if (!v.isBool()) {
+            wrong(key, "not true or false");
+            return std::nullopt;
+        }
+        return v.toBool();
+    }
+    std::optional<QStringList> maybeStringList(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        if (v.isUndefined())
+            return std::nullopt;
+        if (!v.isArray()) {
+            wrong(key, "not an array");
+            return std::nullopt;
+        }
+        QStringList out;
+        const QJsonArray a = v.toArray();
+        out.reserve(a.size());
+        for (const QJsonValue &item : a) {
+            if (!item.isString()) {
+                wrong(key, "holds something other than strings");
+                return std::nullopt;
+            }
+            out << item.toString();
+        }
+        return out;
+    }
+    int requiredInt(const char *key)
+    {
+        const QJsonValue v = m_o.value(QLatin1String(key));
+        const double d = v.toDouble();
+        if (!v.isDouble() || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) {
+            wrong(key, v.isUndefined() ? "missing" : "not a whole number");
+            return 0;
+        }
+        return int(d);
+    }
+
+    bool ok() const { return m_error.isEmpty(); }
+    const QString &error() const { return m_error; }
+
+private:
+    void wrong(const char *key, const char *why)
+    {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("field \"%1\" %2").arg(QLatin1String(key), QLatin1String(why));
+    }
+    const QJsonObject &m_o;
+    QString m_error;
+};
+
+// The object on the line, or why there is none.
+std::optional<QJsonObject> objectOf(const QByteArray &line, QString *error)
+{
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &pe);
+    if (pe.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("not JSON (%1 at byte %2)").arg(pe.errorString()).arg(pe.offset);
+        return std::nullopt;
+    }
+    if (!doc.isObject()) {
+        *error = QStringLiteral("not a JSON object");
+        return std::nullopt;
+    }
+    return doc.object();
+}
+
+} // namespace
+
+ParsedEvent parseEvent(const QByteArray &line)
+{
+    ParsedEvent r;
+    const std::optional<QJsonObject> o = objectOf(line, &r.error);
+    if (!o) {
+        r.status = ParseStatus::NotJsonObject;
+        return r;
+    }
+    const QJsonValue name = o->value(QLatin1String("event"));
+    if (!name.isString()) {
+        r.status = ParseStatus::MissingName;
+        r.error = name.isUndefined() ? QStringLiteral("no \"event\" field") : QStringLiteral("\"event\" is not a string");
+        return r;
+    }
+    r.name = name.toString();
+    Fields f(*o);
+    NodeEvent &e = r.event;
+    if (r.name == QLatin1String("state")) {
+        e.kind = NodeEvent::State;
+        e.state.localStation = f.maybeString("localStation");
+        e.state.linkActive = f.maybeBool("linkActive");
+        e.state.receivingSignal = f.maybeBool("receivingSignal");
+        e.state.transmitterKeyed = f.maybeBool("transmitterKeyed");
+        e.state.linkBusy = f.maybeBool("linkBusy");
+        e.state.connected = f.maybeStringList("connected");
+    } else if (r.name == QLatin1String("connected")) {
+        e = NodeEvent::connected(f.requiredString("call"), f.optionalString("name"), f.optionalString("addr"));
+    } else if (r.name == QLatin1String("disconnected")) {
+        e = NodeEvent::disconnected(f.requiredString("call"));
+    } else if (r.name == QLatin1String("rx")) {
+        e = NodeEvent::rx(f.requiredBool("on"));
+    } else if (r.name == QLatin1String("carrierDetect")) {
+        e = NodeEvent::carrierDetect(f.requiredBool("on"));
+    } else if (r.name == QLatin1String("dtmf")) {
+        e = NodeEvent::dtmf(f.requiredString("digits"));
+    } else if (r.name == QLatin1String("chat")) {
+        e = NodeEvent::chat(f.requiredString("text"));
+    } else if (r.name == QLatin1String("closing")) {
+        e = NodeEvent::closing();
+    } else {
+        r.status = ParseStatus::UnknownName;
+        r.error = QStringLiteral("unknown event \"%1\"").arg(r.name.left(80));
+        return r;
+    }
+    if (!f.ok()) {
+        r.status = ParseStatus::BadField;
+        r.error = QStringLiteral("event \"%1\": %2").arg(r.name, f.error());
+        r.event = NodeEvent();
+        return r;
+    }
+    r.status = ParseStatus::Ok;
+    return r;
+}
+
+ParsedRequest parseRequest(const QByteArray &line)
+{
+    ParsedRequest r;
+    const std::optional<QJsonObject> o = objectOf(line, &r.error);
+    if (!o) {
+        r.status = ParseStatus::NotJsonObject;
+        return r;
+    }
+    const QJsonValue name = o->value(QLatin1String("op"));
+    if (!name.isString()) {
+        r.status = ParseStatus::MissingName;
+        r.error = name.isUndefined() ? QStringLiteral("no \"op\" field") : QStringLiteral("\"op\" is not a string");
+        return r;
+    }
+    r.name = name.toString();
+    Fields f(*o);
+    const QString &op = r.name;
+    if (op == QLatin1String("hello")) {
+        r.isHello = true;
+        r.hello.protocol = f.requiredInt("protocol");
+        r.hello.client = f.optionalString("client");
+        r.hello.version = f.optionalString("version");
+    } else if (op == QLatin1String("Connect")) {
+        r.request = NodeRequest::connect(f.requiredString("call"));
+    } else if (op == QLatin1String("Disconnect")) {
+        r.request = NodeRequest::disconnect(f.requiredString("call"));
+    } else if (op == QLatin1String("DisconnectAll")) {
+        r.request = NodeRequest::disconnectAll();
+    } else if (op == QLatin1String("SetPTT")) {
+        r.request = NodeRequest::setPTT(f.requiredBool("on"));
+    } else if (op == QLatin1String("SendCW")) {
+        r.request = NodeRequest::sendCW(f.requiredString("text"));
+    } else if (op == QLatin1String("SetBusy")) {
+        r.request = NodeRequest::setBusy(f.requiredBool("on"));
+    } else if (op == QLatin1String("SetRTS")) {
+        r.request = NodeRequest::setRTS(f.requiredBool("on"));
+    } else if (op == QLatin1String("SetDTR")) {
+        r.request = NodeRequest::setDTR(f.requiredBool("on"));
+    } else if (op == QLatin1String("SendChatText")) {
+        r.request = NodeRequest::sendChatText(f.requiredString("text"));
+    } else if (op == QLatin1String("Speech")) {
+        const QString text = f.requiredString("text");
+        r.request = NodeRequest::speech(text, f.requiredBool("keyed"));
+    } else {
+        r.status = ParseStatus::UnknownName;
+        r.error = QStringLiteral("unknown op \"%1\"").arg(op.left(80));
+        return r;
+    }
+    if (!f.ok()) {
+        r.status = ParseStatus::BadField;
+        r.error = QStringLiteral("op \"%1\": %2").arg(op, f.error());
+        r.request = NodeRequest();
+        r.isHello = false;
+        return r;
+    }
+    r.status = ParseStatus::Ok;
+    return r;
+}
+
+} // namespace mirelva::nodelink

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <optional>
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include "core/nodebackend.h"
+
+namespace mirelva::nodelink {
+
+// The node link's wire format, shared by the client in Mirelva and the
+// server in mirelva-node: one UTF-8 JSON object per line.
+constexpr int kProtocolVersion = 1;
+// The longest line either side accepts, not counting its "\n".
+constexpr int kMaxLineBytes = 65536;
+
+// Where a node listens: "unix:PATH" or "tcp:HOST:PORT" (HOST may be an IPv6
+// address in brackets, "tcp:[::1]:7300").
+struct NodeAddress {
+    enum Kind { Unix, Tcp };
+    Kind kind = Unix;
+    QString path;          // Unix
+    QString host;          // Tcp, without brackets
+    quint16 port = 0;      // Tcp
+
+    // Nothing on failure, with the reason in *error.
+    static std::optional<NodeAddress> parse(const QString &text, QString *error = nullptr);
+    QString toString() const;
+    // Whether HOST names this machine only (127.0.0.0/8, ::1 or "localhost").
+    bool isLoopback() const;
+};
+
+// Cuts a byte stream into lines without ever holding more than one line's
+// worth: a line over the limit is reported once and its bytes are skipped up
+// to the next newline.
+class LineReader {
+public:
+    explicit LineReader(int maxLineBytes = kMaxLineBytes) : m_max(maxLineBytes) {}
+
+    struct Item {
+        QByteArray line;       // without "\n" (a trailing "\r" is dropped too)
+        bool overlong = false; // the line was too long and has been skipped
+    };
+    // Takes the next bytes and returns every line they complete, in order.
+    QVector<Item> feed(const QByteArray &bytes);
+    // Bytes held for a line not yet ended.
+    int pending() const { return int(m_buffer.size()); }
+    void reset();
+
+private:
+    int m_max;
+    QByteArray m_buffer;
+    bool m_discarding = false;
+};
+
+// A change of the node's state: only the fields a state line carried.
+struct StatePatch {
+    std::optional<QString> localStation;
+    std::optional<bool> linkActive;
+    std::optional<bool> receivingSignal;
+    std::optional<bool> transmitterKeyed;
+    std::optional<bool> linkBusy;
+    std::optional<QStringList> connected;
+
+    void applyTo(NodeState &s) const;
+    bool isEmpty() const;
+    static StatePatch full(const NodeState &s);
+    // The fields of `now` that differ from `before`.
+    static StatePatch diff(const NodeState &before, const NodeState &now);
+};
+
+// One line from the node to the client.
+struct NodeEvent {
+    enum Kind { State, Connected, Disconnected, RX, CarrierDetect, DTMF, Chat, Closing };
+    Kind kind = State;
+    StatePatch state;      // State
+    QString call;          // Connected, Disconnected
+    QString name;          // Connected
+    QString addr;          // Connected
+    bool on = false;       // RX, CarrierDetect
+    QString text;          // DTMF (the digits), Chat
+
+    static NodeEvent stateLine(const StatePatch &p);
+    static NodeEvent connected(const QString &call, const QString &name, const QString &addr);
+    static NodeEvent disconnected(const QString &call);
+    static NodeEvent rx(bool on);
+    static NodeEvent carrierDetect(bool on);
+    static NodeEvent dtmf(const QString &digits);
+    static NodeEvent chat(const QString &text);
+    static NodeEvent closing();
+
+    QByteArray toLine() const;   // compact JSON plus "\n"
+};
+
+// What a line turned out to be. Anything but Ok is dropped by the reader.
+enum class ParseStatus {
+    Ok,
+    NotJsonObject,   // not JSON, or JSON but not an object
+    MissingName,     // no "event" (or "op") string
+    UnknownName,     // a name this version does not know
+    BadField,        // a known field missing or of the wrong type
+};
+
+struct ParsedEvent {
+    ParseStatus status = ParseStatus::NotJsonObject;
+    NodeEvent event;
+    QString name;    // the "event" value when there was one
+    QString error;   // why the line was dropped, for the log
+};
+
+struct Hello {
+    QString client;
+    QString version;
+    int protocol = 0;
+};
+
+struct ParsedRequest {
+    ParseStatus status = ParseStatus::NotJsonObject;
+    bool isHello = false;
+    Hello hello;
+    NodeRequest request;
+    QString name;
+    QString error;
+};
+
+ParsedEvent parseEvent(const QByteArray &line);
+ParsedRequest parseRequest(const QByteArray &line);
+
+// The client's first line on every connection.
+QByteArray helloLine(const QString &client, const QString &version);
+
+} // namespace mirelva::nodelink
