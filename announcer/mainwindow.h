@@ -274,6 +274,12 @@ private:
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
+
+    void wireEchoLink();        // mainwindow_form.cpp, once the instance exists
+    void wireTimers();          // mainwindow_form.cpp, when the window starts running
+    void loadOtherWindows();    // mainwindow.cpp
+    void showLoadedWindow(QWidget *window);
+    void moveToTwips(double left, double top);
 };
 
 } // namespace mirelva
