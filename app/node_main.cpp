@@ -1,0 +1,218 @@
+// mirelva-node: the simulated node as a program of its own, serving the node
+// link protocol so that Mirelva (or several copies of it, or a test) can drive
+// it over a socket. With a window it shows the node console; --headless takes
+// console commands from standard input instead, for scripts.
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include "core/onairlog.h"
+#include "core/version.h"
+#include "node/nodecommands.h"
+#include "node/nodeconsole.h"
+#include "node/nodeprotocol.h"
+#include "node/nodeserver.h"
+#include "node/simulatednode.h"
+
+using namespace mirelva;
+
+namespace {
+
+void say(FILE *to, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+// SIGINT and SIGTERM end the event loop the ordinary way, so the socket file
+// is removed and the clients see the connection close.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        notifier->setEnabled(false);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// Console commands from standard input, one per line.
+class StdinCommands : public QObject {
+public:
+    StdinCommands(SimulatedNode *node, QObject *parent) : QObject(parent), m_node(node)
+    {
+        m_notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, &StdinCommands::readSome);
+    }
+
+private:
+    void readSome()
+    {
+        char buf[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            // End of input: the node goes on serving until it is stopped.
+            m_notifier->setEnabled(false);
+            for (const auto &item : m_reader.feed(QByteArrayLiteral("\n")))
+                run(item);
+            return;
+        }
+        for (const auto &item : m_reader.feed(QByteArray(buf, int(n))))
+            run(item);
+    }
+
+    void run(const nodelink::LineReader::Item &item)
+    {
+        if (item.overlong) {
+            say(stderr, QStringLiteral("mirelva-node: command line too long, ignored"));
+            return;
+        }
+        QString error;
+        QStringList output;
+        if (!NodeCommands::run(m_node, QString::fromUtf8(item.line), &error, &output))
+            say(stderr, QStringLiteral("mirelva-node: ") + error);
+        for (const QString &l : output)
+            say(stdout, l);
+    }
+
+    SimulatedNode *m_node;
+    QSocketNotifier *m_notifier;
+    nodelink::LineReader m_reader{4096};
+};
+
+bool wantsHeadless(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--headless") == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const bool headless = wantsHeadless(argc, argv);
+    std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
+    QCoreApplication::setApplicationName(QStringLiteral("mirelva-node"));
+    QCoreApplication::setApplicationVersion(versionText());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("A simulated EchoLink node that Mirelva drives over a socket."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption listenOpt(QStringLiteral("listen"),
+                                       QStringLiteral("Where to listen: unix:PATH or tcp:HOST:PORT."),
+                                       QStringLiteral("address"));
+    const QCommandLineOption callOpt(QStringLiteral("callsign"), QStringLiteral("The node's own callsign."),
+                                     QStringLiteral("call"));
+    const QCommandLineOption headlessOpt(QStringLiteral("headless"),
+                                         QStringLiteral("No window: read console commands from standard input and "
+                                                        "print every request received and event sent."));
+    const QCommandLineOption exitOpt(QStringLiteral("exit-on-closing"),
+                                     QStringLiteral("End once the closing event has reached the clients."));
+    const QCommandLineOption remoteOpt(QStringLiteral("allow-remote"),
+                                       QStringLiteral("Allow a TCP address other than loopback."));
+    const QCommandLineOption delayOpt(QStringLiteral("answer-delay"),
+                                      QStringLiteral("Milliseconds before a connect or disconnect is answered."),
+                                      QStringLiteral("ms"));
+    parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt});
+    parser.process(*app);
+
+    if (!parser.isSet(listenOpt)) {
+        say(stderr, QStringLiteral("mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"));
+        return 2;
+    }
+    QString why;
+    const auto address = nodelink::NodeAddress::parse(parser.value(listenOpt), &why);
+    if (!address) {
+        say(stderr, QStringLiteral("mirelva-node: --listen: ") + why);
+        return 2;
+    }
+
+    SimulatedNode node;
+    if (parser.isSet(callOpt)) {
+        const QString call = parser.value(callOpt).trimmed();
+        if (!NodeCommands::isCall(call.toUpper())) {
+            say(stderr, QStringLiteral("mirelva-node: --callsign: \"%1\" is not a callsign").arg(call));
+            return 2;
+        }
+        node.setLocalStation(call);
+    }
+    if (parser.isSet(delayOpt)) {
+        bool ok = false;
+        const int ms = parser.value(delayOpt).toInt(&ok);
+        if (!ok || ms < 0) {
+            say(stderr, QStringLiteral("mirelva-node: --answer-delay: want milliseconds, 0 or more"));
+            return 2;
+        }
+        node.setAnswerDelayMs(ms);
+    }
+
+    NodeServer server(&node);
+    if (!server.listen(*address, parser.isSet(remoteOpt), &why)) {
+        say(stderr, QStringLiteral("mirelva-node: ") + why);
+        return 1;
+    }
+    OnAirLog::note(QStringLiteral("node: %1 listening on %2").arg(node.state().localStation, server.address().toString()));
+
+    if (headless) {
+        QObject::connect(&server, &NodeServer::received, &server,
+                         [](const QByteArray &line) { say(stdout, QStringLiteral("request ") + QString::fromUtf8(line)); });
+        QObject::connect(&server, &NodeServer::sent, &server, [](const QByteArray &line) {
+            say(stdout, QStringLiteral("event ") + QString::fromUtf8(line.endsWith('\n') ? line.chopped(1) : line));
+        });
+        new StdinCommands(&node, app.get());
+    }
+
+    if (parser.isSet(exitOpt)) {
+        // The server heard Closing first (it was connected first) and has
+        // written the line; once it has left our buffers the node ends.
+        QObject::connect(&node, &NodeBackend::Closing, app.get(), [&server] {
+            QTimer::singleShot(0, &server, [&server] {
+                server.flush(2000);
+                QCoreApplication::quit();
+            });
+        });
+    }
+
+    std::unique_ptr<NodeConsole> console;
+    if (!headless) {
+        console = std::make_unique<NodeConsole>(&node);
+        console->setWindowTitle(QStringLiteral("mirelva-node %1 on %2")
+                                    .arg(node.state().localStation, server.address().toString()));
+        console->show();
+    }
+
+    quitOnSignals(*app);
+    const int rc = app->exec();
+    server.close();
+    return rc;
+}

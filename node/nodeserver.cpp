@@ -1,0 +1,345 @@
+#include "node/nodeserver.h"
+
+#include <sys/stat.h>
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "core/onairlog.h"
+
+namespace mirelva {
+
+using namespace nodelink;
+
+struct NodeServer::Client {
+    int id = 0;
+    QIODevice *socket = nullptr;
+    LineReader reader;
+    bool greeted = false;
+    bool dead = false;
+    QSet<QString> unknownOps;
+};
+
+namespace {
+
+qint64 pendingBytes(QIODevice *s) { return s->bytesToWrite(); }
+
+void pushOut(QIODevice *s)
+{
+    if (auto *l = qobject_cast<QLocalSocket *>(s))
+        l->flush();
+    else if (auto *t = qobject_cast<QTcpSocket *>(s))
+        t->flush();
+}
+
+void cut(QIODevice *s)
+{
+    if (auto *l = qobject_cast<QLocalSocket *>(s))
+        l->abort();
+    else if (auto *t = qobject_cast<QTcpSocket *>(s))
+        t->abort();
+}
+
+QString excerpt(const QByteArray &line)
+{
+    QString s = QString::fromUtf8(line.left(60));
+    for (QChar &c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('.');
+    return line.size() > 60 ? s + QStringLiteral("...") : s;
+}
+
+} // namespace
+
+NodeServer::NodeServer(NodeBackend *node, QObject *parent) : QObject(parent), m_node(node)
+{
+    if (!node)
+        return;
+    m_sentState = node->state();
+    connect(node, &NodeBackend::stateChanged, this, &NodeServer::syncState);
+    connect(node, &NodeBackend::connected, this, [this](const QString &call, const QString &name, const QString &addr) {
+        event(NodeEvent::connected(call, name, addr));
+    });
+    connect(node, &NodeBackend::Disconnected, this, [this](const QString &call) { event(NodeEvent::disconnected(call)); });
+    connect(node, &NodeBackend::RX, this, [this](bool on) { event(NodeEvent::rx(on)); });
+    connect(node, &NodeBackend::CarrierDetect, this, [this](bool on) { event(NodeEvent::carrierDetect(on)); });
+    connect(node, &NodeBackend::DTMFString, this, [this](const QString &d) { event(NodeEvent::dtmf(d)); });
+    connect(node, &NodeBackend::ChatTextReceived, this, [this](const QString &t) { event(NodeEvent::chat(t)); });
+    connect(node, &NodeBackend::Closing, this, [this] { event(NodeEvent::closing()); });
+}
+
+NodeServer::~NodeServer() { close(); }
+
+bool NodeServer::listen(const NodeAddress &address, bool allowRemote, QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    close();
+    if (address.kind == NodeAddress::Unix) {
+        struct stat st;
+        if (::lstat(QFile::encodeName(address.path).constData(), &st) == 0) {
+            // Only a socket that nobody answers on is taken over; anything
+            // else at that path is left alone.
+            if (!S_ISSOCK(st.st_mode))
+                return fail(QStringLiteral("%1 exists and is not a socket").arg(address.path));
+            QLocalSocket probe;
+            probe.connectToServer(address.path);
+            if (probe.waitForConnected(500)) {
+                probe.abort();
+                return fail(QStringLiteral("a node already listens on %1").arg(address.path));
+            }
+            QLocalServer::removeServer(address.path);
+        }
+        auto *server = new QLocalServer(this);
+        // The node is the station's transmitter: only its own user may drive it.
+        server->setSocketOptions(QLocalServer::UserAccessOption);
+        if (!server->listen(address.path)) {
+            const QString why = server->errorString();
+            delete server;
+            return fail(QStringLiteral("cannot listen on %1: %2").arg(address.path, why));
+        }
+        connect(server, &QLocalServer::newConnection, this, [this, server] {
+            while (QLocalSocket *s = server->nextPendingConnection())
+                accept(s);
+        });
+        m_local = server;
+        m_address = address;
+        return true;
+    }
+
+    if (!allowRemote && !address.isLoopback())
+        return fail(QStringLiteral("%1 is not a loopback address; a node listens on this machine only "
+                                   "unless told --allow-remote")
+                        .arg(address.host));
+    QHostAddress host;
+    if (address.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        host = QHostAddress(QHostAddress::LocalHost);
+    else if (!host.setAddress(address.host))
+        return fail(QStringLiteral("\"%1\" is not an IP address").arg(address.host));
+    auto *server = new QTcpServer(this);
+    if (!server->listen(host, address.port)) {
+        const QString why = server->errorString();
+        delete server;
+        return fail(QStringLiteral("cannot listen on %1: %2").arg(address.toString(), why));
+    }
+    connect(server, &QTcpServer::newConnection, this, [this, server] {
+        while (QTcpSocket *s = server->nextPendingConnection()) {
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            accept(s);
+        }
+    });
+    m_tcp = server;
+    m_address = address;
+    m_address.port = server->serverPort();
+    return true;
+}
+
+void NodeServer::close()
+{
+    for (auto &c : m_clients) {
+        if (c->dead)
+            continue;
+        c->dead = true;
+        c->socket->disconnect(this);
+        cut(c->socket);
+        c->socket->deleteLater();
+    }
+    m_clients.clear();
+    delete m_local;   // removes the socket file
+    m_local = nullptr;
+    delete m_tcp;
+    m_tcp = nullptr;
+}
+
+bool NodeServer::isListening() const { return (m_local && m_local->isListening()) || (m_tcp && m_tcp->isListening()); }
+
+int NodeServer::clientCount() const
+{
+    int n = 0;
+    for (const auto &c : m_clients)
+        n += c->dead ? 0 : 1;
+    return n;
+}
+
+int NodeServer::greetedClientCount() const
+{
+    int n = 0;
+    for (const auto &c : m_clients)
+        n += (!c->dead && c->greeted) ? 1 : 0;
+    return n;
+}
+
+void NodeServer::accept(QIODevice *socket)
+{
+    auto client = std::make_unique<Client>();
+    Client *c = client.get();
+    c->id = m_nextId++;
+    c->socket = socket;
+    socket->setParent(this);
+    m_clients.push_back(std::move(client));
+    connect(socket, &QIODevice::readyRead, this, [this, c] { onReadyRead(c); });
+    if (auto *l = qobject_cast<QLocalSocket *>(socket))
+        connect(l, &QLocalSocket::disconnected, this, [this, c] { dropClient(c, QString()); });
+    else if (auto *t = qobject_cast<QTcpSocket *>(socket))
+        connect(t, &QTcpSocket::disconnected, this, [this, c] { dropClient(c, QString()); });
+    OnAirLog::note(QStringLiteral("node: client %1 attached").arg(c->id));
+    emit clientAttached();
+    if (socket->bytesAvailable() > 0)
+        onReadyRead(c);
+}
+
+void NodeServer::dropClient(Client *c, const QString &why)
+{
+    if (c->dead)
+        return;
+    c->dead = true;
+    c->socket->disconnect(this);
+    cut(c->socket);
+    c->socket->deleteLater();
+    OnAirLog::note(why.isEmpty() ? QStringLiteral("node: client %1 detached").arg(c->id)
+                                 : QStringLiteral("node: client %1 cut off: %2").arg(c->id).arg(why));
+    // The client may be in the middle of being served further up the stack.
+    if (!m_purgeQueued) {
+        m_purgeQueued = true;
+        QMetaObject::invokeMethod(this, &NodeServer::purge, Qt::QueuedConnection);
+    }
+    emit clientDetached();
+}
+
+void NodeServer::purge()
+{
+    m_purgeQueued = false;
+    std::erase_if(m_clients, [](const std::unique_ptr<Client> &c) { return c->dead; });
+}
+
+void NodeServer::onReadyRead(Client *c)
+{
+    if (c->dead)
+        return;
+    const QByteArray bytes = c->socket->readAll();
+    for (const LineReader::Item &item : c->reader.feed(bytes)) {
+        if (c->dead)
+            return;
+        handleLine(c, item);
+    }
+}
+
+void NodeServer::handleLine(Client *c, const LineReader::Item &item)
+{
+    auto drop = [c](const QString &why) {
+        OnAirLog::note(QStringLiteral("node: dropped a line from client %1: %2").arg(c->id).arg(why));
+    };
+    if (item.overlong) {
+        drop(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
+        return;
+    }
+    if (item.line.trimmed().isEmpty())
+        return;
+    const ParsedRequest p = parseRequest(item.line);
+    if (p.status == ParseStatus::UnknownName) {
+        const QString key = p.name.left(200);
+        if (c->unknownOps.contains(key))
+            return;
+        if (c->unknownOps.size() < 256)
+            c->unknownOps.insert(key);
+        OnAirLog::note(QStringLiteral("node: ignoring unknown op \"%1\" from client %2").arg(excerpt(p.name.toUtf8())).arg(c->id));
+        return;
+    }
+    if (p.status != ParseStatus::Ok) {
+        drop(p.error + QStringLiteral(": ") + excerpt(item.line));
+        return;
+    }
+    if (p.isHello) {
+        if (p.hello.protocol != kProtocolVersion)
+            OnAirLog::note(QStringLiteral("node: client %1 asks for protocol %2; this node speaks %3")
+                               .arg(c->id)
+                               .arg(p.hello.protocol)
+                               .arg(kProtocolVersion));
+        OnAirLog::note(QStringLiteral("node: client %1 is %2 %3").arg(c->id).arg(p.hello.client, p.hello.version));
+        emit received(item.line);
+        emit helloReceived(p.hello);
+        // Everyone already greeted hears of any change first, so that the
+        // state every greeted client holds is m_sentState.
+        syncState();
+        c->greeted = true;
+        const QByteArray full = NodeEvent::stateLine(StatePatch::full(m_sentState)).toLine();
+        sendTo(c, full);
+        emit sent(full);
+        return;
+    }
+    if (!c->greeted) {
+        drop(QStringLiteral("request before hello: ") + excerpt(item.line));
+        return;
+    }
+    emit received(item.line);
+    emit requestReceived(p.request);
+    OnAirLog::request(p.request);
+    if (m_node)
+        m_node->submit(p.request);
+}
+
+void NodeServer::sendTo(Client *c, const QByteArray &line)
+{
+    if (c->dead)
+        return;
+    c->socket->write(line);
+    pushOut(c->socket);
+    if (pendingBytes(c->socket) > kMaxPendingBytes)
+        dropClient(c, QStringLiteral("it reads nothing (%1 bytes waiting)").arg(pendingBytes(c->socket)));
+}
+
+void NodeServer::broadcast(const QByteArray &line)
+{
+    // Indexed: a client may be cut off on the way, but none is removed
+    // before purge() runs from the event loop.
+    for (size_t i = 0; i < m_clients.size(); ++i) {
+        Client *c = m_clients[i].get();
+        if (!c->dead && c->greeted)
+            sendTo(c, line);
+    }
+    emit sent(line);
+}
+
+void NodeServer::syncState()
+{
+    if (!m_node)
+        return;
+    const NodeState now = m_node->state();
+    const StatePatch patch = StatePatch::diff(m_sentState, now);
+    if (patch.isEmpty())
+        return;
+    m_sentState = now;
+    broadcast(NodeEvent::stateLine(patch).toLine());
+}
+
+void NodeServer::event(const NodeEvent &e)
+{
+    syncState();
+    broadcast(e.toLine());
+}
+
+bool NodeServer::flush(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (size_t i = 0; i < m_clients.size(); ++i) {
+        Client *c = m_clients[i].get();
+        while (!c->dead && pendingBytes(c->socket) > 0 && !deadline.hasExpired()) {
+            if (!c->socket->waitForBytesWritten(int(std::max<qint64>(1, deadline.remainingTime()))))
+                break;
+        }
+    }
+    for (const auto &c : m_clients)
+        if (!c->dead && pendingBytes(c->socket) > 0)
+            return false;
+    return true;
+}
+
+} // namespace mirelva

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+
+#include "core/nodebackend.h"
+#include "node/nodeprotocol.h"
+
+class QIODevice;
+class QLocalServer;
+class QTcpServer;
+
+namespace mirelva {
+
+// Serves a node (the simulated one, in mirelva-node and in tests) to clients
+// speaking the node link protocol, on a Unix socket or a TCP port.
+//
+// A client is served once it has said hello: it then gets a full state line,
+// and from then on every event the node raises, each preceded by a state
+// line carrying whatever changed, so a client that handles the event already
+// sees the new state. Its requests go to the node. Several clients may be
+// attached; each sees everything. A line a client sends that is bad is
+// dropped with a line in the on-air log; the connection stays.
+class NodeServer : public QObject {
+    Q_OBJECT
+public:
+    explicit NodeServer(NodeBackend *node, QObject *parent = nullptr);
+    ~NodeServer() override;
+
+    // Listens at the address. A TCP address must be on loopback unless
+    // allowRemote. A Unix socket file left behind by a node that is gone is
+    // replaced; one that a live node answers on is not. Port 0 takes any free
+    // port (address() tells which).
+    bool listen(const nodelink::NodeAddress &address, bool allowRemote, QString *error);
+    void close();
+    bool isListening() const;
+    nodelink::NodeAddress address() const { return m_address; }
+
+    int clientCount() const;          // attached, greeted or not
+    int greetedClientCount() const;
+
+    // Writes out what is still buffered for every client, waiting at most
+    // timeoutMs in all. True when nothing is left.
+    bool flush(int timeoutMs);
+
+    // A client that does not read is cut off once this much waits for it.
+    static constexpr qint64 kMaxPendingBytes = 4 * 1024 * 1024;
+
+signals:
+    // Every good line from a client (hello and requests), as it came.
+    void received(const QByteArray &line);
+    void requestReceived(const NodeRequest &r);
+    void helloReceived(const nodelink::Hello &hello);
+    // Every line sent: once for a line that goes to all clients, once for a
+    // full state sent to one client after its hello.
+    void sent(const QByteArray &line);
+    void clientAttached();
+    void clientDetached();
+
+private:
+    struct Client;
+
+    void accept(QIODevice *socket);
+    void onReadyRead(Client *c);
+    void handleLine(Client *c, const nodelink::LineReader::Item &item);
+    void dropClient(Client *c, const QString &why);
+    void purge();
+    void syncState();
+    void broadcast(const QByteArray &line);
+    void sendTo(Client *c, const QByteArray &line);
+    void event(const nodelink::NodeEvent &e);
+
+    QPointer<NodeBackend> m_node;
+    QLocalServer *m_local = nullptr;
+    QTcpServer *m_tcp = nullptr;
+    nodelink::NodeAddress m_address;
+    std::vector<std::unique_ptr<Client>> m_clients;
+    NodeState m_sentState;   // what every greeted client has been told
+    int m_nextId = 1;
+    bool m_purgeQueued = false;
+};
+
+} // namespace mirelva
