@@ -1,9 +1,397 @@
-// Placeholder so the tree links; the real voice replaces it.
 #include "core/espeakvoice.h"
 
+#include <alsa/asoundlib.h>
+#include <espeak-ng/speak_lib.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/clock.h"
+
 namespace mirelva {
-struct EspeakVoice::Impl {};
-EspeakVoice::EspeakVoice(const QString &, const QString &) : d(new Impl) {}
-EspeakVoice::~EspeakVoice() { delete d; }
-void EspeakVoice::play(const QString &, int) {}
+
+namespace {
+
+using std::chrono::milliseconds;
+
+void report(const QString &message)
+{
+    std::fprintf(stderr, "mirelva: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// ---- the engine -----------------------------------------------------------
+
+// espeak-ng is one engine per process with global state: it is started once
+// and every synthesis goes through this lock, whichever voice asks.
+std::mutex g_engineMutex;
+bool g_engineTried = false;
+bool g_engineOk = false;
+int g_sampleRate = 0;
+std::vector<short> *g_collecting = nullptr;
+size_t g_collectLimit = 0;
+
+// No announcement is longer than this; a runaway text is cut rather than
+// filling memory.
+constexpr int kMaxSeconds = 15 * 60;
+
+// Without the engine a blocking Speak still takes about as long as speech
+// would, so keying still brackets something.
+constexpr int kMsPerCharacterWithoutEngine = 60;
+
+int collectSamples(short *wav, int count, espeak_EVENT *)
+{
+    if (!wav || count <= 0 || !g_collecting)
+        return 0;
+    if (g_collecting->size() + size_t(count) > g_collectLimit)
+        return 1;
+    g_collecting->insert(g_collecting->end(), wav, wav + count);
+    return 0;
+}
+
+// Caller holds g_engineMutex.
+bool engineReady()
+{
+    if (g_engineTried)
+        return g_engineOk;
+    g_engineTried = true;
+    // DONT_EXIT: without its data the library would otherwise end the program.
+    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+    // espeak_Initialize reports a sample rate even when its data is missing;
+    // loading a voice is what shows the data is there.
+    if (rate <= 0 || espeak_SetVoiceByName("en") != EE_OK) {
+        report(QStringLiteral("the espeak-ng speech engine cannot start (is espeak-ng-data installed?); "
+                              "nothing will be spoken"));
+        return false;
+    }
+    espeak_SetSynthCallback(collectSamples);
+    g_sampleRate = rate;
+    g_engineOk = true;
+    return true;
+}
+
+// SAPI's -10..10 maps piecewise-linearly onto espeak's whole range: -10 is
+// espeak's slowest (80 words a minute), 0 its normal 175, 10 its fastest
+// (450). Each of the 21 steps stays a distinct speed, which a geometric
+// scale would lose at the slow end where espeak stops at 80.
+int wordsPerMinute(int sapiRate)
+{
+    const int r = std::clamp(sapiRate, -10, 10);
+    const double wpm = r < 0 ? espeakRATE_NORMAL + r * (espeakRATE_NORMAL - espeakRATE_MINIMUM) / 10.0
+                             : espeakRATE_NORMAL + r * (espeakRATE_MAXIMUM - espeakRATE_NORMAL) / 10.0;
+    return int(wpm + 0.5);
+}
+
+// SAPI volume 100 is full loudness, which is espeak's normal 100; espeak's
+// range above that only adds distortion.
+int espeakVolume(int sapiVolume) { return std::clamp(sapiVolume, 0, 100); }
+
+struct Audio {
+    std::vector<short> samples;
+    int rate = 0; // 0: no engine
+};
+
+Audio synthesize(const QString &text, int sapiRate, int sapiVolume)
+{
+    std::lock_guard lock(g_engineMutex);
+    Audio audio;
+    if (!engineReady())
+        return audio;
+    audio.rate = g_sampleRate;
+    espeak_SetParameter(espeakRATE, wordsPerMinute(sapiRate), 0);
+    espeak_SetParameter(espeakVOLUME, espeakVolume(sapiVolume), 0);
+    const QByteArray utf8 = text.toUtf8();
+    g_collecting = &audio.samples;
+    g_collectLimit = size_t(g_sampleRate) * kMaxSeconds;
+    espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+    g_collecting = nullptr;
+    return audio;
+}
+
+milliseconds lengthOf(const Audio &audio, const QString &text)
+{
+    if (audio.rate <= 0)
+        return milliseconds(qint64(text.size()) * kMsPerCharacterWithoutEngine);
+    return milliseconds(qint64(audio.samples.size()) * 1000 / audio.rate);
+}
+
+// ---- the sound device -------------------------------------------------------
+
+// Never two plays at once, whichever voice asks.
+std::mutex g_playMutex;
+
+void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
+
+// alsa-lib prints every failed open itself; we say it once, in our words.
+void silenceAlsaOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(quietAlsa); });
+}
+
+QByteArray wavFile(const Audio &audio)
+{
+    const quint32 dataBytes = quint32(audio.samples.size() * 2);
+    QByteArray out(44, Qt::Uninitialized);
+    char *h = out.data();
+    auto u32 = [](char *p, quint32 v) { qToLittleEndian<quint32>(v, p); };
+    auto u16 = [](char *p, quint16 v) { qToLittleEndian<quint16>(v, p); };
+    std::memcpy(h, "RIFF", 4);
+    u32(h + 4, 36 + dataBytes);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    u32(h + 16, 16);                       // fmt chunk size
+    u16(h + 20, 1);                        // PCM
+    u16(h + 22, 1);                        // mono
+    u32(h + 24, quint32(audio.rate));      // sample rate
+    u32(h + 28, quint32(audio.rate) * 2);  // bytes per second
+    u16(h + 32, 2);                        // block align
+    u16(h + 34, 16);                       // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    u32(h + 40, dataBytes);
+    out.reserve(44 + int(dataBytes));
+    for (short s : audio.samples) {
+        char le[2];
+        qToLittleEndian<qint16>(s, le);
+        out.append(le, 2);
+    }
+    return out;
+}
+
+struct Job {
+    QString text;
+    int rate = 0;
+    int volume = 100;
+    QDateTime when;
+};
+
+} // namespace
+
+struct EspeakVoice::Impl {
+    QByteArray device;
+    QString recordDir;
+
+    std::mutex m;
+    std::condition_variable cv;
+    std::deque<Job> queue;
+    bool busy = false;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> stop{false};
+    std::thread worker;
+
+    std::atomic<bool> deviceReported{false};
+    std::atomic<bool> recordReported{false};
+    std::mutex recordMutex;
+    int recordCounter = 0;
+
+    void run();
+    void speak(const Job &job, bool cancellable);
+    void record(const Audio &audio, const QDateTime &when);
+    void playOut(const Audio &audio, milliseconds length, bool cancellable);
+    // Sleeps; false when cut short by a purge or the end of the voice.
+    bool pause(milliseconds length, bool cancellable);
+    bool cancelled(bool cancellable) const { return cancellable && (cancel || stop); }
+    void reportDevice(const QString &why);
+    void purge();
+    void waitIdle();
+};
+
+void EspeakVoice::Impl::run()
+{
+    for (;;) {
+        std::unique_lock lock(m);
+        cv.wait(lock, [this] { return stop || !queue.empty(); });
+        if (stop)
+            return;
+        const Job job = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
+        lock.unlock();
+        speak(job, true);
+        lock.lock();
+        busy = false;
+        cv.notify_all();
+    }
+}
+
+void EspeakVoice::Impl::speak(const Job &job, bool cancellable)
+{
+    const Audio audio = synthesize(job.text, job.rate, job.volume);
+    if (cancelled(cancellable))
+        return;
+    if (!recordDir.isEmpty() && audio.rate > 0)
+        record(audio, job.when);
+    playOut(audio, lengthOf(audio, job.text), cancellable);
+}
+
+bool EspeakVoice::Impl::pause(milliseconds length, bool cancellable)
+{
+    std::unique_lock lock(m);
+    return !cv.wait_for(lock, length, [&] { return cancelled(cancellable); });
+}
+
+void EspeakVoice::Impl::reportDevice(const QString &why)
+{
+    if (!deviceReported.exchange(true))
+        report(QStringLiteral("speech plays nowhere: sound device \"%1\" %2").arg(QString::fromLocal8Bit(device), why));
+}
+
+void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool cancellable)
+{
+    std::lock_guard playing(g_playMutex);
+    if (audio.samples.empty()) {
+        pause(length, cancellable);
+        return;
+    }
+
+    silenceAlsaOnce();
+    snd_pcm_t *pcm = nullptr;
+    // Opened non-blocking so a card held by another program fails at once
+    // instead of hanging the caller; writing then blocks as it should.
+    int err = snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        reportDevice(QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(snd_strerror(err))));
+        pause(length, cancellable);
+        return;
+    }
+    snd_pcm_nonblock(pcm, 0);
+    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, unsigned(audio.rate),
+                             1 /* resample if the card needs it */, 200000 /* us */);
+    if (err < 0) {
+        reportDevice(QStringLiteral("cannot play 16-bit mono at %1 Hz: %2")
+                         .arg(audio.rate)
+                         .arg(QString::fromLocal8Bit(snd_strerror(err))));
+        snd_pcm_close(pcm);
+        pause(length, cancellable);
+        return;
+    }
+
+    constexpr size_t kChunk = 1024;
+    const size_t total = audio.samples.size();
+    size_t done = 0;
+    while (done < total && !cancelled(cancellable)) {
+        const size_t frames = std::min(kChunk, total - done);
+        snd_pcm_sframes_t n = snd_pcm_writei(pcm, audio.samples.data() + done, frames);
+        if (n < 0)
+            n = snd_pcm_recover(pcm, int(n), 1);
+        if (n < 0) {
+            reportDevice(QStringLiteral("failed while playing: %1").arg(QString::fromLocal8Bit(snd_strerror(int(n)))));
+            // The rest still takes its time, so keying stays the same.
+            pause(milliseconds(qint64(total - done) * 1000 / audio.rate), cancellable);
+            break;
+        }
+        done += size_t(n);
+    }
+    if (cancelled(cancellable))
+        snd_pcm_drop(pcm);
+    else
+        snd_pcm_drain(pcm);
+    snd_pcm_close(pcm);
+}
+
+void EspeakVoice::Impl::record(const Audio &audio, const QDateTime &when)
+{
+    std::lock_guard lock(recordMutex);
+    auto fail = [this](const QString &why) {
+        if (!recordReported.exchange(true))
+            report(QStringLiteral("spoken texts are not kept in \"%1\": %2").arg(recordDir, why));
+    };
+    if (!QDir().mkpath(recordDir)) {
+        fail(QStringLiteral("the folder cannot be made"));
+        return;
+    }
+    const QString stamp = when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString path;
+    do {
+        recordCounter = recordCounter % 9999 + 1;
+        path = QStringLiteral("%1/%2-%3.wav").arg(recordDir, stamp).arg(recordCounter, 4, 10, QLatin1Char('0'));
+    } while (QFile::exists(path) && recordCounter != 9999);
+    if (QFile::exists(path)) {
+        fail(QStringLiteral("no free file name for %1").arg(stamp));
+        return;
+    }
+    // Written whole or not at all: a reader never sees half a recording.
+    QSaveFile file(path);
+    const QByteArray bytes = wavFile(audio);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        fail(file.errorString());
+}
+
+void EspeakVoice::Impl::purge()
+{
+    std::unique_lock lock(m);
+    queue.clear();
+    if (!busy)
+        return;
+    cancel = true;
+    cv.notify_all();
+    cv.wait(lock, [this] { return !busy; });
+    cancel = false;
+}
+
+void EspeakVoice::Impl::waitIdle()
+{
+    std::unique_lock lock(m);
+    cv.wait(lock, [this] { return !busy && queue.empty(); });
+}
+
+EspeakVoice::EspeakVoice(const QString &alsaDevice, const QString &recordDir) : d(new Impl)
+{
+    d->device = (alsaDevice.isEmpty() ? QStringLiteral("default") : alsaDevice).toLocal8Bit();
+    d->recordDir = recordDir;
+    // Start the engine now, so a missing one is reported at start-up.
+    std::lock_guard lock(g_engineMutex);
+    engineReady();
+}
+
+EspeakVoice::~EspeakVoice()
+{
+    {
+        std::lock_guard lock(d->m);
+        d->queue.clear();
+        d->stop = true;
+        d->cv.notify_all();
+    }
+    if (d->worker.joinable())
+        d->worker.join();
+    delete d;
+}
+
+bool EspeakVoice::isSpeaking() const
+{
+    std::lock_guard lock(d->m);
+    return d->busy || !d->queue.empty();
+}
+
+void EspeakVoice::play(const QString &text, int flags)
+{
+    Job job{text, Rate(), Volume(), Clock::now()};
+    if (flags & SVSFPurgeBeforeSpeak)
+        d->purge();
+    if (flags & SVSFlagsAsync) {
+        std::lock_guard lock(d->m);
+        if (!d->worker.joinable())
+            d->worker = std::thread([this] { d->run(); });
+        d->queue.push_back(std::move(job));
+        d->cv.notify_all();
+        return;
+    }
+    // A blocking Speak comes after whatever is still queued, as SAPI's does.
+    d->waitIdle();
+    d->speak(job, false);
+}
+
 } // namespace mirelva

@@ -14,6 +14,9 @@ public:
     EspeakVoice(const QString &alsaDevice, const QString &recordDir);
     ~EspeakVoice() override;
 
+    // True while asynchronous speech is queued or playing.
+    bool isSpeaking() const;
+
 protected:
     void play(const QString &text, int flags) override;
 
