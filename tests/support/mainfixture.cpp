@@ -1,0 +1,42 @@
+#include "support/mainfixture.h"
+
+#include "core/program.h"
+#include "core/questions.h"
+
+namespace mirelva::test {
+
+MainFixture::MainFixture(Start start) : MainFixture(std::make_shared<TempSettings>(), start) {}
+
+MainFixture::MainFixture(std::shared_ptr<TempSettings> folder, Start start)
+    : settingsOwner(std::move(folder)), settings(*settingsOwner)
+{
+    Program::resetForTests();
+    // No dialog may ever wait for a hand; a test that expects a question
+    // installs its own answerer.
+    Questions::setAnswererForTests([](const QString &, const QString &) { return Questions::Answer::No; });
+    station.node = &node;
+    station.voice = &voice;
+    window = std::make_unique<MainWindow>(station);
+    if (start != Built)
+        load(start == LoadedKeepRequests);
+}
+
+MainFixture::~MainFixture()
+{
+    window.reset();
+    Questions::setAnswererForTests({});
+}
+
+void MainFixture::load(bool keepRequests)
+{
+    window->Form_Load();
+    if (!keepRequests)
+        node.clearRecords();
+}
+
+std::unique_ptr<MainFixture> MainFixture::restart(Start start) const
+{
+    return std::unique_ptr<MainFixture>(new MainFixture(settingsOwner, start));
+}
+
+} // namespace mirelva::test
