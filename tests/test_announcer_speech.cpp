@@ -1,0 +1,257 @@
+#include <QTest>
+#include <QTimer>
+
+#include "core/program.h"
+#include "support/announcer_fixture.h"
+
+using namespace mirelva;
+using namespace mirelva::test;
+
+// Every announcement goes over the air through SpeakTheText: keyed, spoken,
+// unkeyed, with the fan line dropped after it.
+class TestAnnouncerSpeech : public QObject {
+    Q_OBJECT
+
+    static QStringList keyed(const QString &text, const QString &line = QStringLiteral("SetDTR off"))
+    {
+        return {"SetPTT on", "Speech keyed: " + text, "SetPTT off", line};
+    }
+
+private slots:
+    void keyedAnnouncementAndAsterisks()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        QString pttDuringSpeech;
+        unsigned colourDuringSpeech = 0;
+        f.voice.addListener([&](const QString &, int) {
+            pttDuringSpeech = w.PTT->text();
+            colourDuringSpeech = captionColour(w.PTT);
+        });
+        w.TextInput3->setText("Net*Tonight");
+        w.Speak3_Click();
+
+        QCOMPARE(f.requests(), keyed("Net Tonight"));
+        QCOMPARE(f.voice.spoken.size(), 1);
+        QCOMPARE(f.voice.spoken[0].flags, int(SpeechVoice::SVSFPurgeBeforeSpeak));
+        // Keyed speech uses the speech settings' levels (their defaults here).
+        QCOMPARE(f.voice.spoken[0].rate, 0);
+        QCOMPARE(f.voice.spoken[0].volume, 50);
+        QCOMPARE(w.SayTheText, QString("Net Tonight"));
+        QCOMPARE(w.TextInput3->text(), QString("Net*Tonight"));
+        QCOMPARE(pttDuringSpeech, QString("PTT ON"));
+        QCOMPARE(colourDuringSpeech, 255u);
+        QCOMPARE(w.PTT->text(), QString("PTT OFF"));
+        QCOMPARE(captionColour(w.PTT), 0x8000u);
+        QVERIFY(!f.node.ptt());
+
+        // Only the selected fan line is dropped.
+        f.node.clearRecords();
+        w.UseRTS->setValue(true);
+        w.Speak3_Click();
+        QCOMPARE(f.requests(), keyed("Net Tonight", "SetRTS off"));
+    }
+
+    void keyingStartsTheFanDelayCountdown()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.FanCTRL->setValue(1);
+        w.DelayPeriod->setText("7");
+        w.DelaySeconds->setText("2");
+        w.Speak3_Click();
+        QCOMPARE(w.DelaySeconds->text(), QString("7"));
+
+        w.FanCTRL->setValue(0);
+        w.DelaySeconds->setText("2");
+        w.Speak3_Click();
+        QCOMPARE(w.DelaySeconds->text(), QString("2"));
+    }
+
+    void emptyBoxesGetTheirReplacementTexts()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.Callsign->setText("");
+        w.SayCall_Click();
+        QCOMPARE(w.Callsign->text(), QString("NoCall"));
+        QCOMPARE(f.requests(), keyed("NoCall"));
+
+        // The no-PTT buttons speak at once, unkeyed, and leave SayTheText alone.
+        f.node.clearRecords();
+        f.voice.spoken.clear();
+        w.Callsign->setText("");
+        w.SayCallNoPTT_Click();
+        w.TextInput3->setText("");
+        w.TextNoPTT3_Click();
+        w.InfoText->setText("");
+        w.InfoNoPTT_Click();
+        QCOMPARE(w.Callsign->text(), QString("No Callsign"));
+        QCOMPARE(w.TextInput3->text(), QString("No information at this time."));
+        QCOMPARE(w.InfoText->text(), QString("No information at this time."));
+        QCOMPARE(f.voice.texts(),
+                 QStringList({"No Callsign", "No information at this time.", "No information at this time."}));
+        for (const auto &s : f.voice.spoken)
+            QCOMPARE(s.flags, int(SpeechVoice::SVSFlagsAsync));
+        QCOMPARE(w.SayTheText, QString("NoCall"));
+        QCOMPARE(f.requests(), QStringList({"Speech local: No Callsign", "Speech local: No information at this time.",
+                                            "Speech local: No information at this time."}));
+
+        // Speak3 with an empty box, and SpeakInfo, which only queues.
+        f.node.clearRecords();
+        w.TextInput3->setText("");
+        w.Speak3_Click();
+        QCOMPARE(f.requests(), keyed("No information at this time."));
+        f.node.clearRecords();
+        w.InfoText->setText("");
+        w.SpeakInfo_Click();
+        QCOMPARE(w.InfoText->text(), QString("No information at this time."));
+        QCOMPARE(w.flag2, 1);
+        QVERIFY(f.requests().isEmpty());
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), keyed("No information at this time."));
+        QCOMPARE(w.flag2, 0);
+    }
+
+    void busyLinkHoldsAQueuedAnnouncement()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        f.node.setLinkBusy(true);
+        // A direct call while busy does nothing at all.
+        w.TextInput3->setText("Beacon");
+        w.Speak3_Click();
+        QVERIFY(f.requests().isEmpty());
+        QCOMPARE(w.flag2, 0);
+
+        w.InfoText->setText("Club meeting Friday");
+        w.SpeakInfo_Click();
+        for (int i = 0; i < 3; ++i) {
+            w.Timer1_Timer();
+            AnnouncerFixture::setTime(10, 7, 24 + i);
+        }
+        QVERIFY(f.voice.spoken.isEmpty());
+        QVERIFY(f.requests().isEmpty());
+        QCOMPARE(w.flag2, 1);
+
+        f.node.setLinkBusy(false);
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), keyed("Club meeting Friday"));
+        QCOMPARE(w.flag2, 0);
+    }
+
+    void disabledAnnouncementsSpeakNothingButStillUnkey()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.Check1->setValue(1);
+        w.SpeakInfo_Click();
+        w.Timer1_Timer();
+        QVERIFY(f.voice.spoken.isEmpty());
+        QCOMPARE(f.requests(), QStringList({"SetPTT off", "SetDTR off"}));
+        QCOMPARE(w.flag2, 0);
+
+        // Greyed counts as not disabled.
+        f.node.clearRecords();
+        w.Check1->setValue(2);
+        w.Speak3_Click();
+        QCOMPARE(f.voice.spoken.size(), 1);
+    }
+
+    void ttsDelay()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.TTSCTRL->setValue(1);
+        w.TTSPeriod->setText("15");
+        w.Speak3_Click();
+        QCOMPARE(w.TTSPeriod->text(), QString("9"));
+        QCOMPARE(SpeechPause::count(), 9);
+
+        // flagtime skips the delay once.
+        SpeechPause::resetCount();
+        w.TTSPeriod->setText("4");
+        w.flagtime = 1;
+        w.Speak3_Click();
+        QCOMPARE(SpeechPause::count(), 0);
+        QCOMPARE(w.flagtime, 0);
+        w.Speak3_Click();
+        QCOMPARE(SpeechPause::count(), 4);
+
+        // Without the delay flagtime waits for a later announcement.
+        SpeechPause::resetCount();
+        w.TTSCTRL->setValue(0);
+        w.flagtime = 1;
+        w.Speak3_Click();
+        QCOMPARE(SpeechPause::count(), 0);
+        QCOMPARE(w.flagtime, 1);
+
+        // No pause is made for an announcement that is never spoken.
+        w.TTSCTRL->setValue(1);
+        w.flagtime = 0;
+        w.Check1->setValue(1);
+        w.Speak3_Click();
+        QCOMPARE(SpeechPause::count(), 0);
+    }
+
+    void ttsPeriodBox()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.TTSPeriod->setText("");
+        QCOMPARE(w.TTSPeriod->text(), QString("0"));
+        QVERIFY(w.TTSPeriod->digitsOnly());
+        w.TTSPeriod->selectAll();
+        QTest::keyClicks(w.TTSPeriod, "a7x");
+        QCOMPARE(w.TTSPeriod->text(), QString("7"));
+    }
+
+    // A transmitter never stays keyed: whatever ends the program while an
+    // announcement lets waiting events run, PTT is released before the end
+    // and nothing more reaches the node.
+    void endingDuringAKeyedAnnouncement_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("node closing while speaking")
+            << "closing-in-speech"
+            << QStringList({"SetPTT on", "Speech keyed: Net Tonight", "SetPTT off", "SetDTR off", "SetRTS off"});
+        QTest::newRow("node closing queued")
+            << "closing-queued"
+            << QStringList({"SetPTT on", "Speech keyed: Net Tonight", "SetPTT off", "SetDTR off", "SetRTS off"});
+        QTest::newRow("Exit button") << "exit"
+                                     << QStringList({"SetPTT on", "Speech keyed: Net Tonight", "SetPTT off"});
+        QTest::newRow("another way of ending")
+            << "bare-end" << QStringList({"SetPTT on", "Speech keyed: Net Tonight", "SetPTT off"});
+    }
+
+    void endingDuringAKeyedAnnouncement()
+    {
+        QFETCH(QString, how);
+        QFETCH(QStringList, expected);
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        if (how == "closing-in-speech") {
+            f.voice.addListener([&](const QString &, int) { f.node.closing(); });
+        } else {
+            QTimer::singleShot(0, &f.node, [&] {
+                if (how == "closing-queued")
+                    f.node.closing();
+                else if (how == "exit")
+                    w.Command4->click();
+                else
+                    Program::end();
+            });
+        }
+        w.flag2 = 1;
+        w.TextInput3->setText("Net*Tonight");
+        w.Speak3_Click();
+        QVERIFY(Program::ended());
+        QCOMPARE(f.requests(), expected);
+        QVERIFY(!f.node.ptt());
+        QCOMPARE(w.flag2, 1);
+    }
+};
+
+QTEST_MAIN(TestAnnouncerSpeech)
+#include "test_announcer_speech.moc"
