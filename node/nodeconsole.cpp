@@ -94,6 +94,11 @@ NodeConsole::NodeConsole(SimulatedNode *node, QWidget *parent) : QWidget(parent)
     }
     // Requests come from the node's own records, which carry the time the
     // node got them; the on-air log adds what went over the air and notes.
+    // What was asked before the console opened (start-up releases PTT and the
+    // lines) is shown too.
+    if (m_node)
+        for (const auto &r : m_node->records())
+            appendLog(r.request.toText(), r.when);
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &NodeConsole::onAirLine);
 
     refresh();
@@ -141,6 +146,9 @@ void NodeConsole::build()
     m_internet->setToolTip(QStringLiteral("A connected station talks over the internet (RX)"));
     m_linkBusy = button(QStringLiteral("linkBusy"), QStringLiteral("Link busy"), link, true);
     m_linkActive = button(QStringLiteral("linkActive"), QStringLiteral("Link active"), link, true);
+    // A switch that is on must show it at a glance, whatever the style.
+    link->setStyleSheet(QStringLiteral("QPushButton:checked { background-color: #f2c14e; border: 1px solid #8a6d00;"
+                                       " border-radius: 3px; padding: 4px; font-weight: bold; }"));
     lg->addWidget(m_carrier, 0, 0);
     lg->addWidget(m_internet, 0, 1);
     lg->addWidget(m_linkBusy, 1, 0);
@@ -283,7 +291,7 @@ void NodeConsole::build()
     m_status->setAccessibleName(QStringLiteral("Command status"));
     applyAccessibleNames(this);
 
-    resize(760, 680);
+    resize(740, 700);
 }
 
 void NodeConsole::refresh()
@@ -471,10 +479,16 @@ void NodeConsole::placeBeside(QWidget *w)
     int x = beside.right() + 1;
     int y = beside.top();
     if (avail.isValid()) {
-        if (x + size.width() > avail.right() + 1)
-            x = qMax(avail.left(), avail.right() + 1 - size.width());
+        // Right of the window, else left of it, else as far right as the
+        // screen allows (covering part of the window rather than leaving it).
+        if (x + size.width() > avail.right() + 1) {
+            if (beside.left() - size.width() >= avail.left())
+                x = beside.left() - size.width();
+            else
+                x = qMax(avail.left(), avail.right() + 1 - size.width());
+        }
         if (y + size.height() > avail.bottom() + 1)
-            y = qMax(avail.top(), avail.bottom() + 1 - size.height());
+            y = avail.bottom() + 1 - size.height();
         y = qMax(y, avail.top());
     }
     move(x, y);

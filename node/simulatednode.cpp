@@ -48,6 +48,7 @@ SimulatedNode::SimulatedNode(QObject *parent) : NodeBackend(parent)
     m_state.localStation = QStringLiteral("N0CALL");
     m_morseTimer = new QTimer(this);
     m_morseTimer->setSingleShot(true);
+    m_morseTimer->setTimerType(Qt::PreciseTimer);
     connect(m_morseTimer, &QTimer::timeout, this, &SimulatedNode::endMorse);
 }
 
@@ -140,8 +141,10 @@ void SimulatedNode::request(const NodeRequest &r)
         if (ms <= 0)
             return;
         // A second text waits for the first to end, as a keyer's buffer does.
-        const int remaining = m_morseRunning > 0 ? qMax(0, m_morseTimer->remainingTime()) : 0;
-        m_morseTimer->start(int(qMin<qint64>(qint64(remaining) + ms, INT_MAX)));
+        const qint64 remaining = m_morseRunning > 0 ? qMax<qint64>(0, m_morseEnds.remainingTime()) : 0;
+        const int total = int(qMin<qint64>(remaining + ms, INT_MAX));
+        m_morseEnds.setRemainingTime(total);
+        m_morseTimer->start(total);
         m_morseRunning = 1;
         updateKeyed();
     } else if (op == QLatin1String("SetBusy")) {

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QVector>
 
 #include "core/nodebackend.h"
@@ -116,6 +117,7 @@ private:
     int m_wpm = 20;
     int m_morseRunning = 0;
     QTimer *m_morseTimer = nullptr;
+    QDeadlineTimer m_morseEnds;
 };
 
 } // namespace mirelva

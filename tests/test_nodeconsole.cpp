@@ -212,6 +212,17 @@ private slots:
         QCOMPARE(child<QLabel>(console, "stateRts")->text(), QString("RTS: on"));
     }
 
+    void logStartsWithWhatWasAskedBeforeItOpened()
+    {
+        SimulatedNode node;
+        EchoLink el(&node, "main");
+        el.SetPTT(false);
+        el.SetDTR(false);
+        NodeConsole console(&node);
+        el.SetRTS(false);
+        QCOMPARE(logTexts(console), QStringList({"SetPTT off", "SetDTR off", "SetRTS off"}));
+    }
+
     void logIsBounded()
     {
         SimulatedNode node;
@@ -280,7 +291,14 @@ private slots:
         console.placeBeside(&main);
         QCOMPARE(console.pos(), QPoint(main.frameGeometry().right() + 1, main.frameGeometry().top()));
 
-        // Too wide to fit to the right: kept on the screen.
+        // No room on the right but room on the left.
+        main.move(avail.right() + 1 - 200 - 100, 0);
+        console.resize(qMin(300, avail.width() - 350), 200);
+        console.placeBeside(&main);
+        QCOMPARE(console.pos(), QPoint(main.frameGeometry().left() - console.frameGeometry().width(), 0));
+        main.move(0, 0);
+
+        // Too wide to fit to either side: kept on the screen.
         console.resize(avail.width() - 50, 200);
         console.placeBeside(&main);
         QVERIFY(console.pos().x() >= avail.left());

@@ -245,7 +245,7 @@ private slots:
         // A second text queues behind the first.
         node.setMorseWpm(10);
         node.submit(NodeRequest::sendCW("E"));
-        QVERIFY(timer->interval() >= 120 && timer->interval() <= 2580 + 120);
+        QVERIFY2(timer->interval() >= 120 && timer->interval() <= 2580 + 120, qPrintable(QString::number(timer->interval())));
 
         node.finishMorse();
         QVERIFY(!node.morseSending());
