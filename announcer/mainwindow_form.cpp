@@ -152,6 +152,10 @@ void MainWindow::buildForm()
                             QStringLiteral("Speak the above text no PTT. Test what you have typed in"));
         ClearText3 = button(texts, QStringLiteral("ClearText3"), QStringLiteral("Clear"),
                             QStringLiteral("Clear the TTS Text"));
+        // Two rows of the same captions: the names a screen reader gives say
+        // which text each button works on.
+        TextNoPTT3->setAccessibleName(QStringLiteral("Say TTS Text no PTT"));
+        ClearText3->setAccessibleName(ClearText3->toolTip());
         g->addWidget(lText, 1, 0);
         g->addWidget(TextInput3, 1, 1);
         g->addWidget(Label20, 1, 2);
@@ -171,6 +175,8 @@ void MainWindow::buildForm()
                            QStringLiteral("Speak the above text no PTT. Test what you have typed in"));
         ClearInfoText = button(texts, QStringLiteral("ClearInfoText"), QStringLiteral("Clear"),
                                QStringLiteral("Clear the Info Text"));
+        InfoNoPTT->setAccessibleName(QStringLiteral("Say Info Text no PTT"));
+        ClearInfoText->setAccessibleName(ClearInfoText->toolTip());
         g->addWidget(lInfo, 2, 0);
         g->addWidget(InfoText, 2, 1);
         g->addWidget(Label21, 2, 2);
