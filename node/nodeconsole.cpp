@@ -178,11 +178,12 @@ void NodeConsole::build()
     // What arrives over the air and over the internet.
     auto *incoming = new QGroupBox(QStringLiteral("DTMF and chat"), this);
     auto *ig = new QGridLayout(incoming);
+    // Made in the order Tab should take: each box, then its button.
     m_dtmf = lineEdit(QStringLiteral("dtmfDigits"), incoming);
     m_dtmf->setPlaceholderText(QStringLiteral("0-9 A-D * #"));
+    auto *dtmfButton = button(QStringLiteral("sendDtmf"), QStringLiteral("Send DTMF"), incoming);
     m_chat = lineEdit(QStringLiteral("chatText"), incoming);
     m_chat->setPlaceholderText(QStringLiteral("W1AW>hello"));
-    auto *dtmfButton = button(QStringLiteral("sendDtmf"), QStringLiteral("Send DTMF"), incoming);
     auto *chatButton = button(QStringLiteral("sendChat"), QStringLiteral("Send chat"), incoming);
     ig->addWidget(buddyLabel(QStringLiteral("D&TMF:"), m_dtmf, incoming), 0, 0);
     ig->addWidget(m_dtmf, 0, 1);

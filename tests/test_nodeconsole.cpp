@@ -275,6 +275,9 @@ private slots:
         }
         QVERIFY(controls >= 18);
         QCOMPARE(child<QLineEdit>(console, "dtmfDigits")->accessibleName(), QString("DTMF:"));
+        // Tab goes from each box to its own button.
+        QCOMPARE(child<QLineEdit>(console, "dtmfDigits")->nextInFocusChain(), child<QWidget>(console, "sendDtmf"));
+        QCOMPARE(child<QLineEdit>(console, "chatText")->nextInFocusChain(), child<QWidget>(console, "sendChat"));
     }
 
     void placedBesideAWindowOnItsScreen()
