@@ -251,7 +251,7 @@ void NodeLinkClient::request(const NodeRequest &r)
         OnAirLog::note(QStringLiteral("node offline, dropped: ") + r.toText());
         return;
     }
-    write(r.toLine());
+    write(requestLine(r));
 }
 
 void NodeLinkClient::write(const QByteArray &line)

@@ -306,6 +306,13 @@ QByteArray helloLine(const QString &client, const QString &version)
         + QByteArrayLiteral("}\n");
 }
 
+QByteArray requestLine(const NodeRequest &r)
+{
+    QJsonObject rest = r.fields;
+    rest.remove(QStringLiteral("op"));
+    return lineNameFirst("op", r.op, rest);
+}
+
 // ---- parsing ----------------------------------------------------------------
 
 namespace {

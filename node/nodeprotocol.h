@@ -132,5 +132,8 @@ ParsedRequest parseRequest(const QByteArray &line);
 
 // The client's first line on every connection.
 QByteArray helloLine(const QString &client, const QString &version);
+// A request as it goes on the wire: the same object as NodeRequest::toLine(),
+// with "op" written first for whoever reads a trace.
+QByteArray requestLine(const NodeRequest &r);
 
 } // namespace mirelva::nodelink
