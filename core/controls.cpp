@@ -152,9 +152,13 @@ void applyAccessibleNames(QWidget *root)
                     break;
                 }
         }
-        if (!name.trimmed().isEmpty()) {
-            name.remove(QLatin1Char('&'));
-            w->setAccessibleName(name.simplified());
+        name.remove(QLatin1Char('&'));
+        name = name.simplified();
+        // "DTMF:" is read out better as "DTMF".
+        while (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        if (!name.isEmpty()) {
+            w->setAccessibleName(name.trimmed());
         }
     }
 }
