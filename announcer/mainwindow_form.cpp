@@ -258,16 +258,18 @@ void MainWindow::buildForm()
                                 {.limit = 3, .digits = true, .width = 3});
         BeaconSeconds7 = valueLabel(idFrame, QStringLiteral("BeaconSeconds7"), QStringLiteral("0"),
                                     QStringLiteral("Seconds to the CW ident"));
+        auto *lCwCall = captionFor(idFrame, QStringLiteral("CW Ident Callsign"));
         CWCallsign = textBox(idFrame, QStringLiteral("CWCallsign"), {}, QStringLiteral("Enter you Call"), {});
-        CWCallsign->setAccessibleName(QStringLiteral("CW Ident Callsign"));
+        tie(lCwCall, CWCallsign);
         SendCW = button(idFrame, QStringLiteral("SendCW"), QStringLiteral("Send ID"),
                         QStringLiteral("Send the CW Ident Callsign with PTT"));
         ig->addWidget(lCw, 2, 0);
         ig->addWidget(StopClock7, 2, 1);
         ig->addWidget(BeaconPeriod7, 2, 2);
         ig->addWidget(BeaconSeconds7, 2, 3);
-        ig->addWidget(CWCallsign, 2, 4);
-        ig->addWidget(SendCW, 2, 5);
+        ig->addWidget(lCwCall, 3, 0);
+        ig->addWidget(CWCallsign, 3, 1, 1, 2);
+        ig->addWidget(SendCW, 3, 3, 1, 2);
 
         auto *lBeacon = captionFor(idFrame, QStringLiteral("TTS Beacon"));
         StopClock3 = checkBox(idFrame, QStringLiteral("StopClock3"), QStringLiteral("Use"), QStringLiteral("Use TTS Beacon"));
@@ -277,10 +279,10 @@ void MainWindow::buildForm()
                                 {.limit = 3, .digits = true, .width = 3});
         BeaconSeconds3 = valueLabel(idFrame, QStringLiteral("BeaconSeconds3"), QStringLiteral("0"),
                                     QStringLiteral("Seconds to the TTS beacon"));
-        ig->addWidget(lBeacon, 3, 0);
-        ig->addWidget(StopClock3, 3, 1);
-        ig->addWidget(BeaconPeriod3, 3, 2);
-        ig->addWidget(BeaconSeconds3, 3, 3);
+        ig->addWidget(lBeacon, 4, 0);
+        ig->addWidget(StopClock3, 4, 1);
+        ig->addWidget(BeaconPeriod3, 4, 2);
+        ig->addWidget(BeaconSeconds3, 4, 3);
 
         auto *lIdle = captionFor(idFrame, QStringLiteral("Turn ID Off After"));
         IDCheck = checkBox(idFrame, QStringLiteral("IDCheck"), QStringLiteral("If Link Idle   (VK Use)"),
@@ -290,10 +292,10 @@ void MainWindow::buildForm()
                               {.digits = true, .width = 3});
         IDSeconds = valueLabel(idFrame, QStringLiteral("IDSeconds"), QStringLiteral("0"),
                                QStringLiteral("Seconds to turning the idents off"));
-        ig->addWidget(lIdle, 4, 0);
-        ig->addWidget(IDCheck, 4, 1);
-        ig->addWidget(VoicePeriod, 4, 2);
-        ig->addWidget(IDSeconds, 4, 3);
+        ig->addWidget(lIdle, 5, 0);
+        ig->addWidget(IDCheck, 5, 1);
+        ig->addWidget(VoicePeriod, 5, 2);
+        ig->addWidget(IDSeconds, 5, 3);
         ig->setColumnStretch(4, 1);
         middle->addWidget(idFrame, 1);
         v->addLayout(middle);
@@ -413,13 +415,16 @@ void MainWindow::buildForm()
         fg->addWidget(UseDTR, 1, 0);
         fg->addWidget(UseRTS, 1, 1);
         fg->addWidget(lFp, 2, 0);
-        fg->addWidget(FanPeriod, 2, 1);
-        fg->addWidget(FanSeconds, 2, 2);
-        fg->addWidget(FanOnOff, 3, 0, 1, 3);
+        fg->addWidget(FanPeriod, 2, 1, Qt::AlignLeft);
+        fg->addWidget(new QLabel(QStringLiteral("Seconds Left"), ff), 2, 2);
+        fg->addWidget(FanSeconds, 2, 3);
+        fg->addWidget(FanOnOff, 3, 0, 1, 4);
         fg->addWidget(DelayCTRL, 4, 0, 1, 2);
-        fg->addWidget(DelayPeriod, 5, 0, Qt::AlignLeft);
-        fg->addWidget(lDp, 5, 1);
-        fg->addWidget(DelaySeconds, 5, 2);
+        fg->addWidget(lDp, 5, 0);
+        fg->addWidget(DelayPeriod, 5, 1, Qt::AlignLeft);
+        fg->addWidget(new QLabel(QStringLiteral("Seconds Left"), ff), 5, 2);
+        fg->addWidget(DelaySeconds, 5, 3);
+        fg->setColumnStretch(1, 1);
         right->addWidget(ff);
 
         auto *inf = frame(page, QStringLiteral("FrameInfo"), QStringLiteral("TX Info Text"));
