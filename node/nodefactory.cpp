@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -36,16 +38,15 @@ bool waitForFirstState(NodeBackend *node, int timeoutMs)
         return false;
     if (node->online())
         return true;
-    QEventLoop loop;
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(node, &NodeBackend::onlineChanged, &loop, [&loop](bool up) {
-        if (up)
-            loop.quit();
-    });
-    timeout.start(timeoutMs);
-    loop.exec();
+    // Turns of the event loop rather than a nested QEventLoop: a loop's exec()
+    // returns at once once the application has been told to exit, and the
+    // wait must still be bounded then.
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(timeoutMs);
+    while (!node->online() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return node->online();
 }
 

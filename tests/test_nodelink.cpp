@@ -1,0 +1,614 @@
+// The node link from both ends: Mirelva's client against a scripted node on a
+// real socket (exact lines both ways), and mirelva-node's server serving the
+// simulated node to one or several clients.
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "core/echolink.h"
+#include "core/onairlog.h"
+#include "core/program.h"
+#include "node/nodefactory.h"
+#include "node/nodelink.h"
+#include "node/nodeprotocol.h"
+#include "node/nodeserver.h"
+#include "node/simulatednode.h"
+#include "support/fixture.h"
+
+using namespace mirelva;
+using namespace mirelva::nodelink;
+
+namespace {
+
+const QByteArray kHello = "{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":1}";
+
+// A node the test scripts line by line.
+class ScriptedNode : public QObject {
+public:
+    ScriptedNode()
+    {
+        server.listen(dir.filePath("node.sock"));
+        connect(&server, &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket *s = server.nextPendingConnection()) {
+                ++connections;
+                socket = s;
+                received.clear();
+                connect(s, &QLocalSocket::readyRead, this, [this, s] {
+                    received += s->readAll();
+                    if (answerHello && received.contains(kHello + '\n') && !greeted) {
+                        greeted = true;
+                        s->write(stateLine);
+                    }
+                });
+            }
+        });
+    }
+    NodeAddress address() const { return *NodeAddress::parse("unix:" + dir.filePath("node.sock")); }
+    QList<QByteArray> lines() const
+    {
+        QList<QByteArray> l = received.split('\n');
+        l.removeLast();   // after the last newline
+        return l;
+    }
+    void send(const QByteArray &bytes)
+    {
+        socket->write(bytes);
+        socket->flush();
+    }
+    void hangUp()
+    {
+        socket->abort();
+        socket = nullptr;
+        greeted = false;
+    }
+
+    QTemporaryDir dir;
+    QLocalServer server;
+    QPointer<QLocalSocket> socket;
+    QByteArray received;
+    int connections = 0;
+    bool answerHello = false;
+    bool greeted = false;
+    QByteArray stateLine = "{\"event\":\"state\",\"localStation\":\"VK2ABC\"}\n";
+};
+
+// The on-air log as the test sees it: texts without their time stamps.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        m_c = QObject::connect(&OnAirLog::instance(), &OnAirLog::line, [this](const QString &l) { lines << l.mid(24); });
+    }
+    ~LogCapture() { QObject::disconnect(m_c); }
+    QStringList matching(const QString &start) const
+    {
+        QStringList l;
+        for (const QString &s : lines)
+            if (s.startsWith(start))
+                l << s;
+        return l;
+    }
+    QStringList lines;
+
+private:
+    QMetaObject::Connection m_c;
+};
+
+} // namespace
+
+class TestNodeLink : public QObject {
+    Q_OBJECT
+
+    // Brings a client online against the scripted node.
+    void bringUp(ScriptedNode &node, NodeLinkClient &client)
+    {
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(node.socket && node.received.endsWith('\n'), 3000);
+        node.send(node.stateLine);
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+    }
+
+private slots:
+    void initTestCase() { OnAirLog::setEchoToStderr(false); }
+    void init() { Program::resetForTests(); }
+
+    void helloFirstThenStateMakesItOnline()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        QCOMPARE(client.describe(), "unix:" + node.dir.filePath("node.sock"));
+        QList<bool> onlineSeenOnStateChange;
+        QSignalSpy online(&client, &NodeBackend::onlineChanged);
+        connect(&client, &NodeBackend::stateChanged, this, [&] { onlineSeenOnStateChange << client.online(); });
+        client.start();
+        QTRY_COMPARE_WITH_TIMEOUT(node.lines(), QList<QByteArray>{kHello}, 3000);
+        QVERIFY(!client.online());
+
+        node.send("{\"event\":\"state\",\"localStation\":\"VK2ABC\",\"connected\":[\"W1AW\"],\"linkBusy\":true}\n");
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+        QCOMPARE(online.count(), 1);
+        QCOMPARE(online.at(0).at(0).toBool(), true);
+        // Whoever redraws on the state change already sees the link up.
+        QCOMPARE(onlineSeenOnStateChange, QList<bool>{true});
+        EchoLink el(&client, "main");
+        QCOMPARE(el.LocalStation(), QString("VK2ABC"));
+        QVERIFY(el.IsConnected("W1AW"));
+        QVERIFY(!el.IsConnected("W1AX"));
+        QVERIFY(el.LinkBusy());
+
+        // A partial state changes only what it names.
+        node.send("{\"event\":\"state\",\"transmitterKeyed\":true}\n");
+        QTRY_VERIFY_WITH_TIMEOUT(el.TransmitterKeyed(), 3000);
+        QCOMPARE(el.LocalStation(), QString("VK2ABC"));
+        QVERIFY(el.IsConnected("W1AW"));
+        QVERIFY(el.LinkBusy());
+        QCOMPARE(online.count(), 1);
+    }
+
+    void everyEventReachesEveryInstanceAfterItsState()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        EchoLink mainEl(&client, "main"), dtmfEl(&client, "dtmf");
+        QStringList seen;
+        for (EchoLink *el : {&mainEl, &dtmfEl}) {
+            const QString who = el->objectName().section('.', 0, 0);
+            connect(el, &EchoLink::connected, this, [&seen, who, el](const QString &c, const QString &n, const QString &a) {
+                // The state line before the event is already in the mirror.
+                seen << QStringLiteral("%1 connected %2|%3|%4 %5").arg(who, c, n, a).arg(el->IsConnected(c));
+            });
+            connect(el, &EchoLink::Disconnected, this, [&seen, who](const QString &c) { seen << who + " Disconnected " + c; });
+            connect(el, &EchoLink::RX, this, [&seen, who, el](bool b) {
+                seen << QStringLiteral("%1 RX %2 busy %3").arg(who).arg(b).arg(el->LinkBusy());
+            });
+            connect(el, &EchoLink::CarrierDetect, this, [&seen, who](bool b) { seen << QStringLiteral("%1 CD %2").arg(who).arg(b); });
+            connect(el, &EchoLink::DTMFString, this, [&seen, who](const QString &d) { seen << who + " DTMF " + d; });
+            connect(el, &EchoLink::ChatTextReceived, this, [&seen, who](const QString &t) { seen << who + " chat " + t; });
+            connect(el, &EchoLink::Closing, this, [&seen, who] { seen << who + " Closing"; });
+        }
+        node.send("{\"event\":\"state\",\"connected\":[\"W1AW\"]}\n"
+                  "{\"event\":\"connected\",\"call\":\"W1AW\",\"name\":\"John\",\"addr\":\"203.0.113.5\"}\n"
+                  "{\"event\":\"state\",\"linkBusy\":true}\n{\"event\":\"rx\",\"on\":true}\n"
+                  "{\"event\":\"carrierDetect\",\"on\":false}\n{\"event\":\"dtmf\",\"digits\":\"*1*\"}\n"
+                  "{\"event\":\"chat\",\"text\":\"W1AW>hi\"}\n{\"event\":\"disconnected\",\"call\":\"W1AW\"}\n"
+                  "{\"event\":\"closing\"}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 14, 3000);
+        QCOMPARE(seen, (QStringList{"main connected W1AW|John|203.0.113.5 1", "dtmf connected W1AW|John|203.0.113.5 1",
+                                    "main RX 1 busy 1", "dtmf RX 1 busy 1", "main CD 0", "dtmf CD 0",
+                                    "main DTMF *1*", "dtmf DTMF *1*", "main chat W1AW>hi", "dtmf chat W1AW>hi",
+                                    "main Disconnected W1AW", "dtmf Disconnected W1AW", "main Closing",
+                                    "dtmf Closing"}));
+    }
+
+    void requestsGoOutAsLinesOnlyWhileOnline()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        LogCapture log;
+        EchoLink el(&client, "main");
+        client.start();
+        QTRY_COMPARE_WITH_TIMEOUT(node.lines().size(), 1, 3000);
+        // Connected but no state yet: dropped, each with its own log line.
+        el.SetPTT(true);
+        el.SendCW(false, "VK2ABC");
+        QCOMPARE(log.matching("node offline"),
+                 (QStringList{"node offline, dropped: SetPTT on", "node offline, dropped: SendCW VK2ABC"}));
+        node.send(node.stateLine);
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+
+        el.SetPTT(true);
+        el.Connect("W1AW");
+        el.Disconnect("W1AW");
+        el.DisconnectAll();
+        el.SendCW(false, "VK2ABC");
+        el.SetBusy(true);
+        el.SetRTS(true);
+        el.SetDTR(false);
+        el.SendChatText("Hello \"all\"");
+        el.SetPTT(false);
+        // Written at once: the lines are there without another turn of our loop.
+        QTRY_COMPARE_WITH_TIMEOUT(node.lines().size(), 11, 3000);
+        QCOMPARE(node.lines(), (QList<QByteArray>{kHello,
+                                                  "{\"op\":\"SetPTT\",\"on\":true}",
+                                                  "{\"op\":\"Connect\",\"call\":\"W1AW\"}",
+                                                  "{\"op\":\"Disconnect\",\"call\":\"W1AW\"}",
+                                                  "{\"op\":\"DisconnectAll\"}",
+                                                  "{\"op\":\"SendCW\",\"text\":\"VK2ABC\"}",
+                                                  "{\"op\":\"SetBusy\",\"on\":true}",
+                                                  "{\"op\":\"SetRTS\",\"on\":true}",
+                                                  "{\"op\":\"SetDTR\",\"on\":false}",
+                                                  "{\"op\":\"SendChatText\",\"text\":\"Hello \\\"all\\\"\"}",
+                                                  "{\"op\":\"SetPTT\",\"on\":false}"}));
+        QCOMPARE(log.matching("node offline").size(), 2);
+    }
+
+    void spokenTextsAreToldToTheNode()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        test::RecordingVoice voice;
+        tellNodeOfSpeech(voice, client);
+        EchoLink el(&client, "main");
+        el.SetPTT(true);
+        voice.Speak("The Time Is 3 O Clock", SpeechVoice::SVSFPurgeBeforeSpeak);
+        el.SetPTT(false);
+        voice.Speak("Not keyed", SpeechVoice::SVSFlagsAsync);
+        QTRY_COMPARE_WITH_TIMEOUT(node.lines().size(), 5, 3000);
+        QCOMPARE(node.lines().mid(1), (QList<QByteArray>{
+                                          "{\"op\":\"SetPTT\",\"on\":true}",
+                                          "{\"op\":\"Speech\",\"keyed\":true,\"text\":\"The Time Is 3 O Clock\"}",
+                                          "{\"op\":\"SetPTT\",\"on\":false}",
+                                          "{\"op\":\"Speech\",\"keyed\":false,\"text\":\"Not keyed\"}"}));
+    }
+
+    void badLinesAreDroppedOneLogLineEachAndTheLinkStays()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        LogCapture log;
+        QSignalSpy down(&client, &NodeLinkClient::linkDown);
+        QStringList digits;
+        connect(&client, &NodeBackend::DTMFString, this, [&](const QString &d) { digits << d; });
+        node.send("not json\n"
+                  "[1,2]\n"
+                  "{\"event\":\"rx\",\"on\":\"yes\"}\n"
+                  "{\"event\":\"state\",\"localStation\":42,\"linkBusy\":true}\n"
+                  "{\"event\":\"sunrise\"}\n{\"event\":\"sunrise\",\"x\":1}\n{\"event\":\"sunset\"}\n"
+                  "\n"
+                  "{\"event\":\"dtmf\",\"digits\":\"1\",\"future\":true}\n");
+        // The overlong line comes in pieces, as it would from a real node.
+        const QByteArray big = "{\"event\":\"chat\",\"text\":\"" + QByteArray(kMaxLineBytes, 'x') + "\"}\n";
+        for (int at = 0; at < big.size(); at += 5000)
+            node.send(big.mid(at, 5000));
+        node.send("{\"event\":\"dtmf\",\"digits\":\"2\"}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(digits, (QStringList{"1", "2"}), 3000);
+        QCOMPARE(log.lines, (QStringList{
+                                "node link: dropped a line from the node: not JSON (illegal value at byte 1): not json",
+                                "node link: dropped a line from the node: not a JSON object: [1,2]",
+                                "node link: dropped a line from the node: event \"rx\": field \"on\" not true or "
+                                "false: {\"event\":\"rx\",\"on\":\"yes\"}",
+                                "node link: dropped a line from the node: event \"state\": field \"localStation\" not "
+                                "a string: {\"event\":\"state\",\"localStation\":42,\"linkBusy\":true}",
+                                "node link: ignoring unknown event \"sunrise\"",
+                                "node link: ignoring unknown event \"sunset\"",
+                                "node link: dropped a line from the node: longer than 65536 bytes"}));
+        // A bad state line changes nothing, not even its good fields.
+        QVERIFY(!client.state().linkBusy);
+        QCOMPARE(client.state().localStation, QString("VK2ABC"));
+        QVERIFY(client.online());
+        QCOMPARE(down.count(), 0);
+        QCOMPARE(node.connections, 1);
+    }
+
+    void aDroppedLinkEmptiesTheMirrorAndComesBackByItself()
+    {
+        ScriptedNode node;
+        node.answerHello = true;
+        NodeLinkClient client(node.address());
+        client.setRetryPauses(10, 40);
+        LogCapture log;
+        EchoLink el(&client, "main");
+        QSignalSpy online(&client, &NodeBackend::onlineChanged);
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+        QCOMPARE(el.LocalStation(), QString("VK2ABC"));
+
+        node.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!client.online(), 3000);
+        QCOMPARE(el.LocalStation(), QString());
+        QCOMPARE(online.count(), 2);
+        QCOMPARE(online.at(1).at(0).toBool(), false);
+        // Back by itself, with a new hello, and the mirror filled again.
+        node.stateLine = "{\"event\":\"state\",\"localStation\":\"VK2XYZ\"}\n";
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+        QCOMPARE(node.connections, 2);
+        QCOMPARE(node.lines(), QList<QByteArray>{kHello});
+        QCOMPARE(el.LocalStation(), QString("VK2XYZ"));
+        QCOMPARE(online.count(), 3);
+        QVERIFY(log.matching("node link: lost ").size() == 1);
+        QVERIFY(!Program::ended());
+    }
+
+    void retryPausesGrowToTheirCeilingAndResetOnceOnline()
+    {
+        QTemporaryDir dir;
+        const NodeAddress where = *NodeAddress::parse("unix:" + dir.filePath("later.sock"));
+        NodeLinkClient fresh(where);
+        QCOMPARE(fresh.nextRetryPauseMs(), 100);
+
+        NodeLinkClient client(where);
+        client.setRetryPauses(5, 40);
+        LogCapture log;
+        QList<int> pauses;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] {
+            if (pauses.isEmpty() || pauses.last() != client.nextRetryPauseMs())
+                pauses << client.nextRetryPauseMs();
+        });
+        sample.start(1);
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(pauses.contains(40), 3000);
+        QTest::qWait(150);
+        QCOMPARE(pauses.mid(pauses.indexOf(10)), (QList<int>{10, 20, 40}));
+        // One line for the whole outage, however many attempts it took.
+        QCOMPARE(log.matching("node link: cannot reach").size(), 1);
+
+        QLocalServer server;
+        QVERIFY(server.listen(dir.filePath("later.sock")));
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 3000);
+        QLocalSocket *s = server.nextPendingConnection();
+        s->write("{\"event\":\"state\",\"localStation\":\"VK2ABC\"}\n");
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+        QCOMPARE(client.nextRetryPauseMs(), 5);
+        QCOMPARE(log.matching("node link: connected to ").size(), 1);
+    }
+
+    // Closing: the handler releases the transmitter and ends the program; the
+    // three requests are on the socket although our loop never turns again,
+    // even when they sit behind a lot of unread data.
+    void lastRequestsReachTheNodeWhenTheProgramEnds()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath("raw.sock"));
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un sa = {};
+        sa.sun_family = AF_UNIX;
+        qstrncpy(sa.sun_path, path.constData(), sizeof sa.sun_path);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+        std::atomic<bool> greet{false};
+        QByteArray got;
+        // The node side in a thread of its own, reading only after a pause so
+        // that the client's socket buffer is full when it is destroyed.
+        std::thread nodeSide([&] {
+            const int fd = ::accept(listener, nullptr, nullptr);
+            const char state[] = "{\"event\":\"state\",\"localStation\":\"VK2ABC\"}\n{\"event\":\"closing\"}\n";
+            while (!greet)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            [[maybe_unused]] ssize_t w = ::write(fd, state, sizeof state - 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            char buf[65536];
+            ssize_t n;
+            while ((n = ::read(fd, buf, sizeof buf)) > 0)
+                got.append(buf, int(n));
+            ::close(fd);
+        });
+
+        auto *client = new NodeLinkClient(*NodeAddress::parse("unix:" + dir.filePath("raw.sock")));
+        EchoLink el(client, "main");
+        const QString filler(1000, QChar('f'));
+        connect(client, &NodeBackend::onlineChanged, this, [&](bool up) {
+            // Far more than a socket buffer holds.
+            for (int i = 0; up && i < 2000; ++i)
+                el.SendChatText(filler);
+        });
+        bool ended = false;
+        connect(&el, &EchoLink::Closing, this, [&] {
+            el.SetPTT(false);
+            el.SetDTR(false);
+            el.SetRTS(false);
+            Program::end();
+            ended = true;
+        });
+        client->start();
+        greet = true;
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 3000);
+        delete client;   // as at the end of main()
+        nodeSide.join();
+        ::close(listener);
+        QList<QByteArray> lines = got.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        QCOMPARE(lines.size(), 1 + 2000 + 3);
+        QCOMPARE(lines.mid(lines.size() - 3), (QList<QByteArray>{"{\"op\":\"SetPTT\",\"on\":false}",
+                                                                "{\"op\":\"SetDTR\",\"on\":false}",
+                                                                "{\"op\":\"SetRTS\",\"on\":false}"}));
+    }
+
+    void tcpOnLoopback()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        NodeLinkClient client(*NodeAddress::parse(QStringLiteral("tcp:127.0.0.1:%1").arg(server.serverPort())));
+        client.start();
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 3000);
+        QTcpSocket *s = server.nextPendingConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(s->canReadLine(), 3000);
+        QCOMPARE(s->readLine(), kHello + '\n');
+        s->write("{\"event\":\"state\",\"localStation\":\"VK2ABC\"}\n");
+        QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
+        client.submit(NodeRequest::setPTT(true));
+        QTRY_VERIFY_WITH_TIMEOUT(s->canReadLine(), 3000);
+        QCOMPARE(s->readLine(), QByteArray("{\"op\":\"SetPTT\",\"on\":true}\n"));
+    }
+
+    void factoryAndFirstStateWait()
+    {
+        test::TempSettings settings;
+        auto builtIn = makeNodeBackend(NodeLinkConfig{});
+        QVERIFY(qobject_cast<SimulatedNode *>(builtIn.get()));
+        QVERIFY(waitForFirstState(builtIn.get(), 10));
+
+        NodeLinkConfig bad;
+        bad.address = "serial:/dev/ttyS0";
+        QVERIFY(qobject_cast<SimulatedNode *>(makeNodeBackend(bad).get()));
+
+        // Nobody there: the wait gives up at its time and start-up goes on.
+        QTemporaryDir dir;
+        NodeLinkConfig absent;
+        absent.address = "unix:" + dir.filePath("none.sock");
+        auto link = makeNodeBackend(absent);
+        QVERIFY(qobject_cast<NodeLinkClient *>(link.get()));
+        QCOMPARE(link->describe(), absent.address);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!waitForFirstState(link.get(), 200));
+        QVERIFY(t.elapsed() >= 190);
+        QVERIFY(!link->online());
+        QCOMPARE(link->state(), NodeState());
+
+        // A node that answers: the wait ends with its state.
+        ScriptedNode node;
+        node.answerHello = true;
+        NodeLinkConfig present;
+        present.address = node.address().toString();
+        auto up = makeNodeBackend(present);
+        QVERIFY(waitForFirstState(up.get(), 3000));
+        QCOMPARE(up->state().localStation, QString("VK2ABC"));
+    }
+
+    // ---- the server side ----------------------------------------------------
+
+    void serverGreetsWithFullStateAndSendsStateBeforeEvents()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        sim.setAnswerDelayMs(0);
+        sim.setLocalStation("VK2ABC");
+        NodeServer server(&sim);
+        QString why;
+        QVERIFY2(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, &why), qPrintable(why));
+        QList<QByteArray> sent;
+        connect(&server, &NodeServer::sent, this, [&](const QByteArray &l) { sent << l.trimmed(); });
+
+        NodeLinkClient a(server.address()), b(server.address());
+        EchoLink elA(&a, "a"), elB(&b, "b");
+        QStringList seen;
+        for (EchoLink *el : {&elA, &elB})
+            connect(el, &EchoLink::connected, this, [&seen, el](const QString &c) {
+                seen << el->objectName() + " " + c + (el->IsConnected(c) ? " listed" : " missing");
+            });
+        a.start();
+        b.start();
+        QTRY_VERIFY_WITH_TIMEOUT(a.online() && b.online(), 3000);
+        QCOMPARE(server.greetedClientCount(), 2);
+        QCOMPARE(a.state().localStation, QString("VK2ABC"));
+        const QByteArray full = "{\"event\":\"state\",\"connected\":[],\"linkActive\":false,\"linkBusy\":false,"
+                                "\"localStation\":\"VK2ABC\",\"receivingSignal\":false,\"transmitterKeyed\":false}";
+        QCOMPARE(sent, (QList<QByteArray>{full, full}));
+
+        sent.clear();
+        sim.stationConnects("w1aw", "John", "203.0.113.5");
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 3000);
+        QCOMPARE(seen, (QStringList{"a.EchoLink W1AW listed", "b.EchoLink W1AW listed"}));
+        QCOMPARE(sent, (QList<QByteArray>{
+                           "{\"event\":\"state\",\"connected\":[\"W1AW\"]}",
+                           "{\"event\":\"connected\",\"addr\":\"203.0.113.5\",\"call\":\"W1AW\",\"name\":\"John\"}"}));
+
+        // A request from one client reaches the node; the state it changes
+        // reaches both.
+        elA.SetPTT(true);
+        QTRY_VERIFY_WITH_TIMEOUT(elB.TransmitterKeyed(), 3000);
+        QCOMPARE(sim.requestTexts(), QStringList{"SetPTT on"});
+        QVERIFY(elA.TransmitterKeyed());
+    }
+
+    void serverDropsBadClientLinesButServesTheClient()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        LogCapture log;
+        QLocalSocket raw;
+        raw.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(raw.waitForConnected(3000));
+        raw.write("{\"op\":\"SetPTT\",\"on\":true}\n");   // before hello
+        raw.write(kHello + "\n{\"op\":\"SetPTT\",\"on\":1}\n{\"op\":\"Reboot\"}\n{\"op\":\"Reboot\"}\n");
+        raw.write(QByteArray(kMaxLineBytes + 1, ' ') + "\n{\"op\":\"SetRTS\",\"on\":true}\n");
+        raw.flush();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.rts(), 3000);
+        QCOMPARE(sim.requestTexts(), QStringList{"SetRTS on"});
+        QCOMPARE(log.matching("node: dropped").size(), 3);
+        QCOMPARE(log.matching("node: ignoring unknown op \"Reboot\"").size(), 1);
+        QCOMPARE(log.matching("request "), QStringList{"request SetRTS on"});
+        QCOMPARE(server.clientCount(), 1);
+    }
+
+    void serverCutsOffAClientThatReadsNothing()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        QLocalSocket sleeper;
+        sleeper.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(sleeper.waitForConnected(3000));
+        sleeper.write(kHello + '\n');
+        sleeper.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(server.greetedClientCount(), 1, 3000);
+        // The sleeper's socket is never read: our buffer for it grows until
+        // the server gives up on it, and the node goes on.
+        const QString chunk(60000, QChar('c'));
+        for (int i = 0; i < 120 && server.clientCount() == 1; ++i)
+            sim.chat(chunk);
+        QCOMPARE(server.clientCount(), 0);
+    }
+
+    void serverListensOnlyWhereItMay()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        QString why;
+        {
+            NodeServer s(&sim);
+            QVERIFY(!s.listen(*NodeAddress::parse("tcp:0.0.0.0:7399"), false, &why));
+            QVERIFY(why.contains("--allow-remote"));
+            QVERIFY(!s.isListening());
+            NodeAddress any;
+            any.kind = NodeAddress::Tcp;
+            any.host = "127.0.0.1";
+            QVERIFY(s.listen(any, false, &why));
+            QVERIFY(s.address().port != 0);
+        }
+        // A file that is not a socket is never removed to make room.
+        const QString file = dir.filePath("notes.txt");
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("keep me");
+        }
+        NodeServer s1(&sim);
+        QVERIFY(!s1.listen(*NodeAddress::parse("unix:" + file), false, &why));
+        QVERIFY(why.contains("not a socket"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("keep me"));
+
+        // A live node keeps its socket; a dead one's is taken over.
+        const NodeAddress sock = *NodeAddress::parse("unix:" + dir.filePath("n.sock"));
+        NodeServer live(&sim), second(&sim);
+        QVERIFY(live.listen(sock, false, &why));
+        QVERIFY(!second.listen(sock, false, &why));
+        QVERIFY(why.contains("already listens"));
+        live.close();
+        QVERIFY(!QFile::exists(sock.path));
+        {
+            // The file a crashed node leaves: bound, never listened on again.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un sa = {};
+            sa.sun_family = AF_UNIX;
+            qstrncpy(sa.sun_path, QFile::encodeName(sock.path).constData(), sizeof sa.sun_path);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+            ::close(fd);
+        }
+        QVERIFY(QFile::exists(sock.path));
+        QVERIFY2(second.listen(sock, false, &why), qPrintable(why));
+    }
+};
+
+QTEST_MAIN(TestNodeLink)
+#include "test_nodelink.moc"
