@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 
+#include "core/onairlog.h"
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/version.h"
@@ -218,8 +219,14 @@ void MainWindow::loadOtherWindows()
 
 void MainWindow::refreshCaption()
 {
-    if (Echolink)
-        setWindowTitle(windowCaption(Echolink->LocalStation()));
+    if (!Echolink)
+        return;
+    const QString caption = windowCaption(Echolink->LocalStation());
+    // Logged so that a script or test outside the process sees which node's
+    // callsign the station shows.
+    if (caption != windowTitle())
+        OnAirLog::note(QStringLiteral("caption: ") + caption);
+    setWindowTitle(caption);
 }
 
 void MainWindow::showNodeStatus()

@@ -1,0 +1,258 @@
+// The whole program from outside: the real `mirelva` and the real
+// `mirelva-node` as separate processes over a Unix socket, watched from the
+// node's side (what it prints for every request it gets) and through
+// Mirelva's on-air log on standard error.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A program run by the test, its output kept line by line with the time
+// each line was seen.
+class Program : public QObject {
+public:
+    struct Line {
+        qint64 at;
+        QString text;
+    };
+
+    Program(const QString &exe, const QStringList &args, const QProcessEnvironment &env, const QElapsedTimer &clock)
+        : m_clock(clock)
+    {
+        p.setProgram(exe);
+        p.setArguments(args);
+        p.setProcessEnvironment(env);
+        connect(&p, &QProcess::readyReadStandardOutput, this, [this] { take(QProcess::StandardOutput, m_outBuf, out); });
+        connect(&p, &QProcess::readyReadStandardError, this, [this] { take(QProcess::StandardError, m_errBuf, err); });
+        connect(&p, &QProcess::finished, this, [this] { finishedAt = m_clock.elapsed(); });
+        p.start();
+    }
+    ~Program() override
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished(2000);
+        }
+    }
+
+    // Texts of the standard output lines that start with `prefix`, the
+    // prefix taken off.
+    QStringList outWith(const QString &prefix) const
+    {
+        QStringList l;
+        for (const Line &line : out)
+            if (line.text.startsWith(prefix))
+                l << line.text.mid(prefix.size());
+        return l;
+    }
+    // Standard error lines of the on-air log, without their time stamps.
+    QStringList log() const
+    {
+        QStringList l;
+        for (const Line &line : err)
+            l << (line.text.size() > 24 && line.text.at(4) == '-' ? line.text.mid(24) : line.text);
+        return l;
+    }
+    qint64 outLineAt(const QString &text) const
+    {
+        for (const Line &line : out)
+            if (line.text == text)
+                return line.at;
+        return -1;
+    }
+    bool running() const { return p.state() == QProcess::Running; }
+    QString errText() const
+    {
+        QStringList l;
+        for (const Line &line : err)
+            l << line.text;
+        return l.join('\n');
+    }
+
+    QProcess p;
+    QVector<Line> out, err;
+    qint64 finishedAt = -1;
+
+private:
+    void take(QProcess::ProcessChannel ch, QByteArray &buf, QVector<Line> &into)
+    {
+        p.setReadChannel(ch);
+        buf += p.readAll();
+        qsizetype nl;
+        while ((nl = buf.indexOf('\n')) >= 0) {
+            into.push_back({m_clock.elapsed(), QString::fromUtf8(buf.left(nl))});
+            buf.remove(0, nl + 1);
+        }
+    }
+    const QElapsedTimer &m_clock;
+    QByteArray m_outBuf, m_errBuf;
+};
+
+const QString kHello = QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":1})");
+const QString kPttOff = QStringLiteral(R"({"op":"SetPTT","on":false})");
+const QString kDtrOff = QStringLiteral(R"({"op":"SetDTR","on":false})");
+const QString kRtsOff = QStringLiteral(R"({"op":"SetRTS","on":false})");
+const QString kCaption = QStringLiteral("caption: Mirelva    VK2ABC   v3.0.3");
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    QString m_bin;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QElapsedTimer m_clock;
+    QProcessEnvironment m_env;
+    std::vector<std::unique_ptr<Program>> m_programs;
+
+    QString socketPath() const { return m_dir->filePath("node.sock"); }
+
+    Program *startNode()
+    {
+        m_programs.push_back(std::make_unique<Program>(
+            m_bin + "/mirelva-node",
+            QStringList{"--listen", "unix:" + socketPath(), "--callsign", "vk2abc", "--headless", "--answer-delay", "0"},
+            m_env, m_clock));
+        Program *node = m_programs.back().get();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(node->log().join('\n').contains("listening on unix:"), 5000); }();
+        return node;
+    }
+    Program *startMirelva()
+    {
+        m_programs.push_back(std::make_unique<Program>(m_bin + "/mirelva", QStringList{}, m_env, m_clock));
+        return m_programs.back().get();
+    }
+    // The requests the node got, as the lines Mirelva sent.
+    static QStringList requests(const Program *node) { return node->outWith("request "); }
+
+private slots:
+    void initTestCase()
+    {
+        m_bin = qEnvironmentVariable("MIRELVA_BIN_DIR");
+        if (m_bin.isEmpty())
+            m_bin = QCoreApplication::applicationDirPath() + "/..";
+        QVERIFY2(QFile::exists(m_bin + "/mirelva"), qPrintable(m_bin));
+        QVERIFY2(QFile::exists(m_bin + "/mirelva-node"), qPrintable(m_bin));
+        m_clock.start();
+    }
+
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(m_dir->filePath("config/mirelva"));
+        QDir().mkpath(m_dir->filePath("run"));
+        QFile::setPermissions(m_dir->filePath("run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile ini(m_dir->filePath("config/mirelva/nodelink.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(("[SETTINGS]\nADDRESS=unix:" + socketPath() + "\nAUDIODEVICE=none-such\n").toUtf8());
+        ini.close();
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_env.insert("XDG_CONFIG_HOME", m_dir->filePath("config"));
+        m_env.insert("XDG_RUNTIME_DIR", m_dir->filePath("run"));
+    }
+
+    void cleanup()
+    {
+        m_programs.clear();   // kills whatever still runs
+        m_dir.reset();
+    }
+
+    void startUpReleasesTheRadioAndClosingEndsIt()
+    {
+        Program *node = startNode();
+        Program *mirelva = startMirelva();
+        QTRY_VERIFY_WITH_TIMEOUT(requests(node).size() >= 4, 8000);
+        QCOMPARE(requests(node).mid(0, 4), (QStringList{kHello, kPttOff, kDtrOff, kRtsOff}));
+        // The node's own callsign is in the caption.
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->log().contains(kCaption), 5000);
+        QVERIFY(!mirelva->log().join('\n').contains("node offline"));
+
+        const int before = int(requests(node).size());
+        node->p.write("closing\n");
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->finishedAt >= 0, 5000);
+        QCOMPARE(mirelva->p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(mirelva->p.exitCode(), 0);
+        // PTT, DTR and RTS were released, and reached the node before the
+        // connection closed (the node prints nothing after that).
+        QTRY_COMPARE_WITH_TIMEOUT(requests(node).mid(before), (QStringList{kPttOff, kDtrOff, kRtsOff}), 3000);
+        const qint64 released = node->outLineAt("request " + kRtsOff);
+        QVERIFY(released >= 0);
+        QVERIFY2(mirelva->finishedAt - released <= 1000,
+                 qPrintable(QString("ended %1 ms after the release").arg(mirelva->finishedAt - released)));
+        QTRY_VERIFY_WITH_TIMEOUT(node->log().join('\n').contains("client 1 detached"), 3000);
+        // The node itself goes on serving.
+        QVERIFY(node->running());
+    }
+
+    void theNodeRestartsUnderARunningMirelva()
+    {
+        Program *node = startNode();
+        Program *mirelva = startMirelva();
+        QTRY_VERIFY_WITH_TIMEOUT(requests(node).size() >= 4, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->log().contains(kCaption), 5000);
+
+        // Killed outright: the socket file stays behind.
+        node->p.kill();
+        QVERIFY(node->p.waitForFinished(3000));
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->log().join('\n').contains("node link: lost unix:"), 5000);
+        QTest::qWait(300);
+        QVERIFY(mirelva->running());
+
+        Program *again = startNode();
+        // Mirelva finds it by itself, says hello again and serves it.
+        QTRY_COMPARE_WITH_TIMEOUT(requests(again), QStringList{kHello}, 8000);
+        QVERIFY(mirelva->running());
+        again->p.write("closing\n");
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->finishedAt >= 0, 5000);
+        QCOMPARE(mirelva->p.exitCode(), 0);
+        QCOMPARE(requests(again), (QStringList{kHello, kPttOff, kDtrOff, kRtsOff}));
+    }
+
+    void mirelvaStartsWithoutItsNodeAndFillsTheCaptionInLater()
+    {
+        Program *mirelva = startMirelva();
+        // The start-up wait for the node is bounded; the station comes up.
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->log().join('\n').contains("Mirelva 3.0.3 started"), 8000);
+        const QStringList log = mirelva->log();
+        QVERIFY(log.join('\n').contains("node link: cannot reach unix:"));
+        QVERIFY(log.contains("node offline, dropped: SetPTT off"));
+        QVERIFY(log.contains("caption: Mirelva       v3.0.3"));
+        QVERIFY(mirelva->running());
+
+        Program *node = startNode();
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->log().contains(kCaption), 8000);
+        QCOMPARE(requests(node), QStringList{kHello});
+        node->p.write("closing\n");
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->finishedAt >= 0, 5000);
+        QCOMPARE(mirelva->p.exitCode(), 0);
+    }
+
+    void aSecondCopyEndsSilently()
+    {
+        Program *node = startNode();
+        Program *first = startMirelva();
+        QTRY_VERIFY_WITH_TIMEOUT(requests(node).size() >= 4, 8000);
+        Program *second = startMirelva();
+        QTRY_VERIFY_WITH_TIMEOUT(second->finishedAt >= 0, 5000);
+        QCOMPARE(second->p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->p.exitCode(), 0);
+        QCOMPARE(second->out.size(), 0);
+        QCOMPARE(second->errText(), QString());
+        // It never reached the node.
+        QTest::qWait(200);
+        QCOMPARE(requests(node).count(kHello), 1);
+        QVERIFY(first->running());
+    }
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "test_end_to_end.moc"
