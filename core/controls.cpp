@@ -1,6 +1,9 @@
 #include "core/controls.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QValidator>
@@ -58,13 +61,11 @@ void OptionButton::nextCheckState()
 namespace {
 class TypingValidator : public QValidator {
 public:
-    TypingValidator(int limit, bool digits, bool upper, QObject *parent)
-        : QValidator(parent), m_limit(limit), m_digits(digits), m_upper(upper) {}
+    TypingValidator(int limit, bool digits, QObject *parent)
+        : QValidator(parent), m_limit(limit), m_digits(digits) {}
 
     State validate(QString &input, int &) const override
     {
-        if (m_upper)
-            input = input.toUpper();
         if (m_limit > 0 && input.size() > m_limit)
             return Invalid;
         if (m_digits)
@@ -77,7 +78,6 @@ public:
 private:
     int m_limit;
     bool m_digits;
-    bool m_upper;
 };
 } // namespace
 
@@ -102,14 +102,32 @@ void TextBox::setUpperCase(bool on)
     if (m_upper == on)
         return;
     m_upper = on;
-    updateValidator();
+}
+
+// Upper case is applied to what the hand types or pastes, never to text the
+// program sets: a validator would rewrite both.
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    const QString typed = event->text();
+    if (m_upper && typed != typed.toUpper()) {
+        QKeyEvent upper(event->type(), event->key(), event->modifiers(), typed.toUpper(), event->isAutoRepeat(),
+                        ushort(event->count()));
+        QLineEdit::keyPressEvent(&upper);
+        event->setAccepted(upper.isAccepted());
+        return;
+    }
+    if (m_upper && event->matches(QKeySequence::Paste)) {
+        insert(QGuiApplication::clipboard()->text().toUpper());
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 void TextBox::updateValidator()
 {
     const QValidator *old = validator();
-    if (m_limit > 0 || m_digits || m_upper)
-        setValidator(new TypingValidator(m_limit, m_digits, m_upper, this));
+    if (m_limit > 0 || m_digits)
+        setValidator(new TypingValidator(m_limit, m_digits, this));
     else
         setValidator(nullptr);
     delete old;

@@ -66,6 +66,9 @@ public:
     // The box read as a number the way the handlers read it.
     qint64 number() const;
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void updateValidator();
     int m_limit = 0;
