@@ -1,6 +1,7 @@
 #include "core/vbtimer.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QSet>
 
 #include "core/program.h"
@@ -80,7 +81,17 @@ void VbTimer::fire()
     }
     if (m_wallClock)
         arm();
+    // A handler that lets waiting events run must not be entered again by its
+    // own next tick: that tick is missed, as every tick is while a handler
+    // blocks. Otherwise a queued announcement would key again from inside
+    // itself and never unkey.
+    if (m_inHandler)
+        return;
+    m_inHandler = true;
+    const QPointer<VbTimer> alive(this);
     emit Timer();
+    if (alive)
+        m_inHandler = false;
 }
 
 void VbTimer::stopAll()

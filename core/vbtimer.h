@@ -10,7 +10,9 @@ namespace mirelva {
 // - enabling an enabled timer does not restart its period;
 // - an interval of 0 never fires; an interval the platform timer cannot take
 //   (negative or above 65535 ms) leaves the interval as it was;
-// - once the program has ended it never fires again.
+// - once the program has ended it never fires again;
+// - a tick that comes while the timer's own handler is still running (inside
+//   "let waiting events run") is missed, not nested.
 // A timer may tick on the wall-clock second instead of every 1000 ms, so a
 // handler that compares the time with an exact second never skips one because
 // the timer drifted.
@@ -41,6 +43,7 @@ private:
     int m_interval;
     bool m_enabled;
     bool m_wallClock = false;
+    bool m_inHandler = false;
 };
 
 } // namespace mirelva

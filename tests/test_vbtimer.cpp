@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -41,6 +42,26 @@ private slots:
             QTest::qWait(10);
         }
         QVERIFY(spy.count() >= 1);
+    }
+
+    void aHandlerLettingEventsRunIsNotEnteredAgain()
+    {
+        VbTimer t(nullptr, "T", 2, true);
+        int depth = 0, deepest = 0, calls = 0;
+        connect(&t, &VbTimer::Timer, &t, [&] {
+            ++calls;
+            deepest = std::max(deepest, ++depth);
+            if (calls == 1) {
+                // Several periods pass while this handler lets events run.
+                QElapsedTimer e;
+                e.start();
+                while (e.elapsed() < 30)
+                    Program::doEvents();
+            }
+            --depth;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(calls >= 2, 2000);
+        QCOMPARE(deepest, 1);
     }
 
     void nothingFiresAfterTheEnd()
