@@ -57,12 +57,16 @@ int main(int argc, char *argv[])
     station.node = node.get();
     station.voice = &voice;
 
+    // The console hears the node's events before any window does, so its log
+    // shows each event ahead of what the windows do about it.
+    std::unique_ptr<NodeConsole> console;
+    if (auto *sim = qobject_cast<SimulatedNode *>(node.get()))
+        console = std::make_unique<NodeConsole>(sim);
+
     MainWindow window(station);
     window.Form_Load();
 
-    std::unique_ptr<NodeConsole> console;
-    if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
-        console = std::make_unique<NodeConsole>(sim);
+    if (console) {
         console->show();
         console->placeBeside(&window);
     }
