@@ -410,6 +410,16 @@ private:
     QString m_error;
 };
 
+// A name from the peer as it may appear in a log text: on one line, short.
+QString printable(const QString &name)
+{
+    QString s = name.left(80);
+    for (QChar &c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('.');
+    return s;
+}
+
 // The object on the line, or why there is none.
 std::optional<QJsonObject> objectOf(const QByteArray &line, QString *error)
 {
@@ -469,7 +479,7 @@ ParsedEvent parseEvent(const QByteArray &line)
         e = NodeEvent::closing();
     } else {
         r.status = ParseStatus::UnknownName;
-        r.error = QStringLiteral("unknown event \"%1\"").arg(r.name.left(80));
+        r.error = QStringLiteral("unknown event \"%1\"").arg(printable(r.name));
         return r;
     }
     if (!f.ok()) {
@@ -527,7 +537,7 @@ ParsedRequest parseRequest(const QByteArray &line)
         r.request = NodeRequest::speech(text, f.requiredBool("keyed"));
     } else {
         r.status = ParseStatus::UnknownName;
-        r.error = QStringLiteral("unknown op \"%1\"").arg(op.left(80));
+        r.error = QStringLiteral("unknown op \"%1\"").arg(printable(op));
         return r;
     }
     if (!f.ok()) {

@@ -273,6 +273,8 @@ private slots:
         QTest::newRow("no event") << QByteArray("{\"op\":\"SetPTT\",\"on\":true}") << missing << "no \"event\" field";
         QTest::newRow("event number") << QByteArray("{\"event\":7}") << missing << "\"event\" is not a string";
         QTest::newRow("unknown") << QByteArray("{\"event\":\"sunrise\"}") << unknown << "unknown event \"sunrise\"";
+        QTest::newRow("unknown, on two lines") << QByteArray("{\"event\":\"closi\\ng\"}") << unknown
+                                               << "unknown event \"closi.g\"";
         QTest::newRow("case matters") << QByteArray("{\"event\":\"Closing\"}") << unknown << "unknown event \"Closing\"";
         QTest::newRow("rx string") << QByteArray("{\"event\":\"rx\",\"on\":\"true\"}") << bad
                                    << "event \"rx\": field \"on\" not true or false";
@@ -381,6 +383,7 @@ private slots:
                 QCOMPARE(again.event.toLine(), e.event.toLine());
             } else {
                 QVERIFY(!e.error.isEmpty());
+                QVERIFY(!e.error.contains('\n'));
             }
             const ParsedRequest r = parseRequest(line);
             if (r.status == ParseStatus::Ok && !r.isHello) {
