@@ -107,11 +107,14 @@ private:
     nodelink::LineReader m_reader{4096};
 };
 
-bool wantsHeadless(int argc, char *argv[])
+// Whether the program needs no window: headless, or only asked for its
+// help or version (which must work without a display).
+bool windowless(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i)
-        if (qstrcmp(argv[i], "--headless") == 0)
-            return true;
+        for (const char *flag : {"--headless", "--help", "-h", "--help-all", "--version", "-v"})
+            if (qstrcmp(argv[i], flag) == 0)
+                return true;
     return false;
 }
 
@@ -119,8 +122,8 @@ bool wantsHeadless(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-    const bool headless = wantsHeadless(argc, argv);
-    std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
+    std::unique_ptr<QCoreApplication> app(windowless(argc, argv) ? new QCoreApplication(argc, argv)
+                                                                 : new QApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-node"));
     QCoreApplication::setApplicationVersion(versionText());
 
@@ -137,7 +140,8 @@ int main(int argc, char *argv[])
                                          QStringLiteral("No window: read console commands from standard input and "
                                                         "print every request received and event sent."));
     const QCommandLineOption exitOpt(QStringLiteral("exit-on-closing"),
-                                     QStringLiteral("End once the closing event has reached the clients."));
+                                     QStringLiteral("After the closing event, end once every client has gone "
+                                                    "(at most 3 seconds)."));
     const QCommandLineOption remoteOpt(QStringLiteral("allow-remote"),
                                        QStringLiteral("Allow a TCP address other than loopback."));
     const QCommandLineOption delayOpt(QStringLiteral("answer-delay"),
@@ -145,6 +149,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("ms"));
     parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt});
     parser.process(*app);
+    const bool headless = parser.isSet(headlessOpt);
 
     if (!parser.isSet(listenOpt)) {
         say(stderr, QStringLiteral("mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"));
@@ -193,13 +198,25 @@ int main(int argc, char *argv[])
     }
 
     if (parser.isSet(exitOpt)) {
-        // The server heard Closing first (it was connected first) and has
-        // written the line; once it has left our buffers the node ends.
-        QObject::connect(&node, &NodeBackend::Closing, app.get(), [&server] {
-            QTimer::singleShot(0, &server, [&server] {
-                server.flush(2000);
-                QCoreApplication::quit();
+        // A client answers closing by releasing PTT, DTR and RTS and then
+        // goes away; the node waits for that (at most a few seconds), so the
+        // releases are received and logged, as a node that waits for its
+        // event handlers to return would.
+        auto finish = [&server] {
+            server.flush(2000);
+            QCoreApplication::quit();
+        };
+        QObject::connect(&node, &NodeBackend::Closing, app.get(), [&server, finish] {
+            QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
+                if (server.clientCount() == 0)
+                    finish();
             });
+            QTimer::singleShot(3000, &server, finish);
+            // The server heard Closing first (it was connected first) and
+            // has sent the line; with nobody attached there is nothing to
+            // wait for.
+            if (server.clientCount() == 0)
+                QTimer::singleShot(0, &server, finish);
         });
     }
 

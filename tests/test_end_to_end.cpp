@@ -115,11 +115,12 @@ class TestEndToEnd : public QObject {
 
     QString socketPath() const { return m_dir->filePath("node.sock"); }
 
-    Program *startNode()
+    Program *startNode(const QStringList &more = {})
     {
         m_programs.push_back(std::make_unique<Program>(
             m_bin + "/mirelva-node",
-            QStringList{"--listen", "unix:" + socketPath(), "--callsign", "vk2abc", "--headless", "--answer-delay", "0"},
+            QStringList{"--listen", "unix:" + socketPath(), "--callsign", "vk2abc", "--headless", "--answer-delay", "0"}
+                + more,
             m_env, m_clock));
         Program *node = m_programs.back().get();
         [&] { QTRY_VERIFY_WITH_TIMEOUT(node->log().join('\n').contains("listening on unix:"), 5000); }();
@@ -234,6 +235,22 @@ private slots:
         node->p.write("closing\n");
         QTRY_VERIFY_WITH_TIMEOUT(mirelva->finishedAt >= 0, 5000);
         QCOMPARE(mirelva->p.exitCode(), 0);
+    }
+
+    // Told to end on closing, the node still waits for Mirelva to release
+    // the radio before it goes.
+    void aNodeThatEndsOnClosingHearsTheReleaseFirst()
+    {
+        Program *node = startNode({"--exit-on-closing"});
+        Program *mirelva = startMirelva();
+        QTRY_VERIFY_WITH_TIMEOUT(requests(node).size() >= 4, 8000);
+        node->p.write("closing\n");
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva->finishedAt >= 0 && node->finishedAt >= 0, 5000);
+        QCOMPARE(mirelva->p.exitCode(), 0);
+        QCOMPARE(node->p.exitCode(), 0);
+        QCOMPARE(requests(node).mid(4), (QStringList{kPttOff, kDtrOff, kRtsOff}));
+        QVERIFY(!mirelva->log().join('\n').contains("node offline"));
+        QVERIFY(!QFile::exists(socketPath()));
     }
 
     void aSecondCopyEndsSilently()
