@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,30 +108,14 @@ private:
     nodelink::LineReader m_reader{4096};
 };
 
-// Whether the program needs no window: headless, or only asked for its
-// help or version (which must work without a display).
-bool windowless(int argc, char *argv[])
-{
-    for (int i = 1; i < argc; ++i)
-        for (const char *flag : {"--headless", "--help", "-h", "--help-all", "--version", "-v"})
-            if (qstrcmp(argv[i], flag) == 0)
-                return true;
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    std::unique_ptr<QCoreApplication> app(windowless(argc, argv) ? new QCoreApplication(argc, argv)
-                                                                 : new QApplication(argc, argv));
-    QCoreApplication::setApplicationName(QStringLiteral("mirelva-node"));
-    QCoreApplication::setApplicationVersion(versionText());
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("A simulated EchoLink node that Mirelva drives over a socket."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOpt = parser.addHelpOption();
+    const QCommandLineOption versionOpt = parser.addVersionOption();
     const QCommandLineOption listenOpt(QStringLiteral("listen"),
                                        QStringLiteral("Where to listen: unix:PATH or tcp:HOST:PORT."),
                                        QStringLiteral("address"));
@@ -148,38 +133,61 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Milliseconds before a connect or disconnect is answered."),
                                       QStringLiteral("ms"));
     parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt});
-    parser.process(*app);
+    // Read before any application exists, so that a mistyped command line is
+    // reported as such even where no window could be opened.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(args)) {
+        say(stderr, QStringLiteral("mirelva-node: ") + parser.errorText());
+        return 2;
+    }
     const bool headless = parser.isSet(headlessOpt);
+    const bool justAsking = parser.isSet(helpOpt) || parser.isSet(versionOpt);
 
-    if (!parser.isSet(listenOpt)) {
-        say(stderr, QStringLiteral("mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"));
-        return 2;
-    }
     QString why;
-    const auto address = nodelink::NodeAddress::parse(parser.value(listenOpt), &why);
-    if (!address) {
-        say(stderr, QStringLiteral("mirelva-node: --listen: ") + why);
-        return 2;
-    }
-
-    SimulatedNode node;
-    if (parser.isSet(callOpt)) {
-        const QString call = parser.value(callOpt).trimmed();
-        if (!NodeCommands::isCall(call.toUpper())) {
+    std::optional<nodelink::NodeAddress> address;
+    QString call;
+    int delayMs = -1;
+    if (!justAsking) {
+        if (!parser.isSet(listenOpt)) {
+            say(stderr, QStringLiteral("mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"));
+            return 2;
+        }
+        address = nodelink::NodeAddress::parse(parser.value(listenOpt), &why);
+        if (!address) {
+            say(stderr, QStringLiteral("mirelva-node: --listen: ") + why);
+            return 2;
+        }
+        call = parser.value(callOpt).trimmed();
+        if (parser.isSet(callOpt) && !NodeCommands::isCall(call.toUpper())) {
             say(stderr, QStringLiteral("mirelva-node: --callsign: \"%1\" is not a callsign").arg(call));
             return 2;
         }
-        node.setLocalStation(call);
-    }
-    if (parser.isSet(delayOpt)) {
-        bool ok = false;
-        const int ms = parser.value(delayOpt).toInt(&ok);
-        if (!ok || ms < 0) {
-            say(stderr, QStringLiteral("mirelva-node: --answer-delay: want milliseconds, 0 or more"));
-            return 2;
+        if (parser.isSet(delayOpt)) {
+            bool ok = false;
+            delayMs = parser.value(delayOpt).toInt(&ok);
+            if (!ok || delayMs < 0) {
+                say(stderr, QStringLiteral("mirelva-node: --answer-delay: want milliseconds, 0 or more"));
+                return 2;
+            }
         }
-        node.setAnswerDelayMs(ms);
     }
+
+    std::unique_ptr<QCoreApplication> app(headless || justAsking ? new QCoreApplication(argc, argv)
+                                                                 : new QApplication(argc, argv));
+    QCoreApplication::setApplicationName(QStringLiteral("mirelva-node"));
+    QCoreApplication::setApplicationVersion(versionText());
+    if (parser.isSet(helpOpt))
+        parser.showHelp(0);
+    if (parser.isSet(versionOpt))
+        parser.showVersion();
+
+    SimulatedNode node;
+    if (!call.isEmpty())
+        node.setLocalStation(call);
+    if (delayMs >= 0)
+        node.setAnswerDelayMs(delayMs);
 
     NodeServer server(&node);
     if (!server.listen(*address, parser.isSet(remoteOpt), &why)) {
