@@ -1,5 +1,6 @@
 #include "node/nodeserver.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include <QDeadlineTimer>
@@ -22,6 +23,7 @@ struct NodeServer::Client {
     LineReader reader;
     bool greeted = false;
     bool dead = false;
+    bool keyed = false;   // its last SetPTT asked for the transmitter keyed
     QSet<QString> unknownOps;
 };
 
@@ -206,6 +208,17 @@ void NodeServer::dropClient(Client *c, const QString &why)
     c->socket->deleteLater();
     OnAirLog::note(why.isEmpty() ? QStringLiteral("node: client %1 detached").arg(c->id)
                                  : QStringLiteral("node: client %1 cut off: %2").arg(c->id).arg(why));
+    // A client that is gone can never unkey: what it keyed is released,
+    // unless another client still holds the transmitter keyed.
+    if (c->keyed && m_node) {
+        c->keyed = false;
+        const bool heldElsewhere = std::any_of(m_clients.begin(), m_clients.end(),
+                                               [](const std::unique_ptr<Client> &o) { return !o->dead && o->keyed; });
+        if (!heldElsewhere) {
+            OnAirLog::note(QStringLiteral("node: client %1 left the transmitter keyed; released").arg(c->id));
+            m_node->submit(NodeRequest::setPTT(false));
+        }
+    }
     // The client may be in the middle of being served further up the stack.
     if (!m_purgeQueued) {
         m_purgeQueued = true;
@@ -279,6 +292,8 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         drop(QStringLiteral("request before hello: ") + excerpt(item.line));
         return;
     }
+    if (p.request.op == QLatin1String("SetPTT"))
+        c->keyed = p.request.fields.value(QLatin1String("on")).toBool();
     emit received(item.line);
     emit requestReceived(p.request);
     OnAirLog::request(p.request);

@@ -24,7 +24,8 @@ namespace mirelva {
 // line carrying whatever changed, so a client that handles the event already
 // sees the new state. Its requests go to the node. Several clients may be
 // attached; each sees everything. A line a client sends that is bad is
-// dropped with a line in the on-air log; the connection stays.
+// dropped with a line in the on-air log; the connection stays. A client that
+// goes away with the transmitter keyed has it released for it.
 class NodeServer : public QObject {
     Q_OBJECT
 public:

@@ -538,6 +538,44 @@ private slots:
         QCOMPARE(server.clientCount(), 1);
     }
 
+    // A client that dies mid-announcement cannot unkey; the node must not
+    // stay on the air for it, unless another client holds it keyed.
+    void aClientThatGoesKeyedIsReleased()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        LogCapture log;
+        auto attach = [&](QLocalSocket &s, const QByteArray &lines) {
+            s.connectToServer(dir.filePath("n.sock"));
+            QVERIFY(s.waitForConnected(3000));
+            s.write(kHello + '\n' + lines);
+            s.flush();
+        };
+        {
+            QLocalSocket dying;
+            attach(dying, "{\"op\":\"SetPTT\",\"on\":true}\n");
+            QTRY_VERIFY_WITH_TIMEOUT(sim.ptt(), 3000);
+            dying.abort();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.ptt(), 3000);
+        QCOMPARE(sim.requestTexts(), (QStringList{"SetPTT on", "SetPTT off"}));
+        QCOMPARE(log.matching("node: client 1 left the transmitter keyed; released").size(), 1);
+        QVERIFY(!sim.state().transmitterKeyed);
+
+        sim.clearRecords();
+        QLocalSocket holder, other;
+        attach(holder, "{\"op\":\"SetPTT\",\"on\":true}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.requestTexts().size(), 1, 3000);
+        attach(other, "{\"op\":\"SetPTT\",\"on\":true}\n{\"op\":\"SendCW\",\"text\":\"K\"}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.requestTexts().size(), 3, 3000);
+        other.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), 1, 3000);
+        QVERIFY(sim.ptt());
+        QCOMPARE(sim.requestTexts(), (QStringList{"SetPTT on", "SetPTT on", "SendCW K"}));
+    }
+
     void serverCutsOffAClientThatReadsNothing()
     {
         QTemporaryDir dir;
