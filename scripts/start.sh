@@ -24,7 +24,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# A busy machine can take a while to bring the virtual screen up.
+for _ in $(seq 300); do
+  xdpyinfo >/dev/null 2>&1 && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { echo "The virtual display (Xvfb) did not start." >&2; exit 1; }
+  sleep 0.1
+done
+xdpyinfo >/dev/null 2>&1 || { echo "The virtual display (Xvfb) did not answer within 30 s." >&2; exit 1; }
 
 ./build/mirelva &
 app_pid=$!
