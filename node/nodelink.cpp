@@ -216,6 +216,7 @@ void NodeLinkClient::handle(const LineReader::Item &item)
             m_pauseMs = m_firstPauseMs;
             setState(s);
             emit onlineChanged(true);
+            repeatReleases();
         } else {
             setState(s);
         }
@@ -247,11 +248,29 @@ void NodeLinkClient::handle(const LineReader::Item &item)
 
 void NodeLinkClient::request(const NodeRequest &r)
 {
+    if (r.op == QLatin1String("SetPTT") || r.op == QLatin1String("SetDTR") || r.op == QLatin1String("SetRTS"))
+        m_lastLineRequests[r.op] = r;
     if (!m_online) {
         OnAirLog::note(QStringLiteral("node offline, dropped: ") + r.toText());
         return;
     }
     write(requestLine(r));
+}
+
+// A release asked for while the node could not hear it (the start-up
+// releases when the node comes up late, or an unkey during an outage) is
+// made again as soon as it can hear it, so the transmitter and the fan line
+// never stay up on the node's side because of a gap in the link. Keying is
+// never repeated: a late key-up would go out with nothing to say.
+void NodeLinkClient::repeatReleases()
+{
+    for (const char *op : {"SetPTT", "SetDTR", "SetRTS"}) {
+        const auto it = m_lastLineRequests.constFind(QLatin1String(op));
+        if (it == m_lastLineRequests.cend() || it->fields.value(QLatin1String("on")).toBool())
+            continue;
+        OnAirLog::note(QStringLiteral("node online, again: ") + it->toText());
+        write(requestLine(*it));
+    }
 }
 
 void NodeLinkClient::write(const QByteArray &line)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
@@ -68,6 +69,7 @@ private:
     void drop(const QString &why);
     void goOffline();
     void write(const QByteArray &line);
+    void repeatReleases();
 
     nodelink::NodeAddress m_address;
     QPointer<QIODevice> m_socket;
@@ -78,6 +80,7 @@ private:
     nodelink::LineReader m_reader;
     QQueue<nodelink::LineReader::Item> m_queue;
     QSet<QString> m_unknownEvents;
+    QHash<QString, NodeRequest> m_lastLineRequests;   // the last SetPTT, SetDTR, SetRTS asked for
     QTimer m_retry;
     QTimer m_connectTimeout;
     int m_firstPauseMs = 100;

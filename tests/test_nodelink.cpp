@@ -234,6 +234,29 @@ private slots:
         QCOMPARE(log.matching("node offline").size(), 2);
     }
 
+    void releasesAskedForWhileOfflineAreMadeOnceTheNodeHears()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        LogCapture log;
+        EchoLink el(&client, "main");
+        // The start-up releases, then a key-up, all while the node is not there yet.
+        el.SetPTT(false);
+        el.SetDTR(false);
+        el.SetRTS(false);
+        el.SetRTS(true);
+        el.SetPTT(true);
+        el.SetPTT(false);
+        bringUp(node, client);
+        QTRY_COMPARE_WITH_TIMEOUT(node.lines().size(), 3, 3000);
+        QTest::qWait(20);
+        // RTS was last raised: raising it late is not ours to repeat.
+        QCOMPARE(node.lines(), (QList<QByteArray>{kHello, "{\"op\":\"SetPTT\",\"on\":false}",
+                                                  "{\"op\":\"SetDTR\",\"on\":false}"}));
+        QCOMPARE(log.matching("node online, again"),
+                 (QStringList{"node online, again: SetPTT off", "node online, again: SetDTR off"}));
+    }
+
     void spokenTextsAreToldToTheNode()
     {
         ScriptedNode node;
