@@ -1,3 +1,5 @@
+#include <functional>
+
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
@@ -29,6 +31,27 @@ QString lockPath()
     return dir + QStringLiteral("/mirelva.lock");
 }
 
+// Runs `then` once, right after `window` has been painted for the first time.
+void afterFirstPaint(QWidget *window, std::function<void()> then)
+{
+    class Watcher : public QObject {
+    public:
+        Watcher(QObject *parent, std::function<void()> f) : QObject(parent), m_then(std::move(f)) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint && m_then) {
+                QTimer::singleShot(0, parent(), std::exchange(m_then, {}));
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        std::function<void()> m_then;
+    };
+    window->installEventFilter(new Watcher(window, std::move(then)));
+}
+
 // How long start-up waits for the node's first state so that the captions
 // carry the own callsign.
 constexpr int kFirstStateWaitMs = 3000;
@@ -57,23 +80,22 @@ int main(int argc, char *argv[])
     station.node = node.get();
     station.voice = &voice;
 
-    // The console hears the node's events before any window does, so its log
-    // shows each event ahead of what the windows do about it.
-    std::unique_ptr<NodeConsole> console;
-    if (auto *sim = qobject_cast<SimulatedNode *>(node.get()))
-        console = std::make_unique<NodeConsole>(sim);
-
     MainWindow window(station);
     window.Form_Load();
 
-    if (console) {
-        console->show();
-        console->placeBeside(&window);
-    }
-
-    // Said once the window has had its first turn of the event loop, so the
-    // log shows when the station came up (and start-up can be timed).
-    QTimer::singleShot(0, &window, [] { OnAirLog::note(QStringLiteral("Mirelva %1 started").arg(versionText())); });
+    // Once the main window has been painted the station is up: the log says
+    // so (start-up is timed by that line), and the built-in node's console
+    // opens beside it. The console comes second because the operator's window
+    // matters first.
+    std::unique_ptr<NodeConsole> console;
+    afterFirstPaint(&window, [&] {
+        OnAirLog::note(QStringLiteral("Mirelva %1 started").arg(versionText()));
+        if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
+            console = std::make_unique<NodeConsole>(sim);
+            console->show();
+            console->placeBeside(&window);
+        }
+    });
 
     return app.exec();
 }

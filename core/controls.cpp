@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QGroupBox>
 #include <QPlainTextEdit>
@@ -152,6 +153,10 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
 void applyAccessibleNames(QWidget *root)
 {
     const auto widgets = root->findChildren<QWidget *>();
+    QHash<const QWidget *, QString> buddyCaptions;
+    for (QWidget *w : widgets)
+        if (auto *l = qobject_cast<QLabel *>(w); l && l->buddy() && !buddyCaptions.contains(l->buddy()))
+            buddyCaptions.insert(l->buddy(), l->text());
     for (QWidget *w : widgets) {
         if (!w->accessibleName().isEmpty())
             continue;
@@ -162,14 +167,9 @@ void applyAccessibleNames(QWidget *root)
             name = g->title();
         if (name.trimmed().isEmpty())
             name = w->toolTip();
-        if (name.trimmed().isEmpty()) {
-            // A box described by a label that names it as its buddy.
-            for (QLabel *l : root->findChildren<QLabel *>())
-                if (l->buddy() == w) {
-                    name = l->text();
-                    break;
-                }
-        }
+        // A box described by a label that names it as its buddy.
+        if (name.trimmed().isEmpty())
+            name = buddyCaptions.value(w);
         name.remove(QLatin1Char('&'));
         name = name.simplified();
         // "DTMF:" is read out better as "DTMF".

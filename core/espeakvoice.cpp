@@ -191,6 +191,7 @@ struct EspeakVoice::Impl {
     std::atomic<bool> cancel{false};
     std::atomic<bool> stop{false};
     std::thread worker;
+    std::thread starter;   // starts the engine off the start-up path
 
     std::atomic<bool> deviceReported{false};
     std::atomic<bool> recordReported{false};
@@ -352,13 +353,19 @@ EspeakVoice::EspeakVoice(const QString &alsaDevice, const QString &recordDir) : 
 {
     d->device = (alsaDevice.isEmpty() ? QStringLiteral("default") : alsaDevice).toLocal8Bit();
     d->recordDir = recordDir;
-    // Start the engine now, so a missing one is reported at start-up.
-    std::lock_guard lock(g_engineMutex);
-    engineReady();
+    // Start the engine now, so a missing one is reported at start-up, but on
+    // a thread of its own: loading its data would otherwise hold up the
+    // window. The first Speak waits for it through the engine's lock.
+    d->starter = std::thread([] {
+        std::lock_guard lock(g_engineMutex);
+        engineReady();
+    });
 }
 
 EspeakVoice::~EspeakVoice()
 {
+    if (d->starter.joinable())
+        d->starter.join();
     {
         std::lock_guard lock(d->m);
         d->queue.clear();

@@ -77,20 +77,7 @@ NodeConsole::NodeConsole(SimulatedNode *node, QWidget *parent) : QWidget(parent)
             appendLog(r.request.toText(), r.when);
         });
         connect(m_node, &SimulatedNode::note, this, [this](const QString &t) { appendLog(t); });
-        connect(m_node, &NodeBackend::connected, this, [this](const QString &c, const QString &n, const QString &a) {
-            appendLog(QStringLiteral("event connected %1, name \"%2\", address %3").arg(c, n, a));
-        });
-        connect(m_node, &NodeBackend::Disconnected, this,
-                [this](const QString &c) { appendLog(QStringLiteral("event Disconnected %1").arg(c)); });
-        connect(m_node, &NodeBackend::RX, this,
-                [this](bool on) { appendLog(QStringLiteral("event RX %1").arg(onOff(on))); });
-        connect(m_node, &NodeBackend::CarrierDetect, this,
-                [this](bool on) { appendLog(QStringLiteral("event CarrierDetect %1").arg(onOff(on))); });
-        connect(m_node, &NodeBackend::DTMFString, this,
-                [this](const QString &d) { appendLog(QStringLiteral("event DTMFString %1").arg(d)); });
-        connect(m_node, &NodeBackend::ChatTextReceived, this,
-                [this](const QString &t) { appendLog(QStringLiteral("event ChatTextReceived %1").arg(t)); });
-        connect(m_node, &NodeBackend::Closing, this, [this] { appendLog(QStringLiteral("event Closing")); });
+        connect(m_node, &SimulatedNode::raising, this, [this](const QString &t) { appendLog(t); });
     }
     // Requests come from the node's own records, which carry the time the
     // node got them; the on-air log adds what went over the air and notes.

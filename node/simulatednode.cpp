@@ -6,6 +6,10 @@
 namespace mirelva {
 
 namespace {
+QString onOff(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); }
+} // namespace
+
+namespace {
 
 // Dots and dashes of each character a keyer knows.
 const QHash<QChar, const char *> &morseTable()
@@ -193,6 +197,7 @@ void SimulatedNode::addStation(const QString &call, const QString &name, const Q
     NodeState s = m_state;
     s.connected.append(call);
     setState(s);
+    emit raising(QStringLiteral("event connected %1, name \"%2\", address %3").arg(call, name, addr));
     emit connected(call, name, addr);
 }
 
@@ -203,6 +208,7 @@ void SimulatedNode::removeStation(const QString &call)
     NodeState s = m_state;
     s.connected.removeAll(call);
     setState(s);
+    emit raising(QStringLiteral("event Disconnected %1").arg(call));
     emit Disconnected(call);
 }
 
@@ -266,6 +272,7 @@ void SimulatedNode::localCarrier(bool on)
     // The node passes the local over on to the internet.
     s.linkBusy = on || m_internet;
     setState(s);
+    emit raising(QStringLiteral("event CarrierDetect %1").arg(onOff(on)));
     emit CarrierDetect(on);
 }
 
@@ -276,13 +283,26 @@ void SimulatedNode::internetTalking(bool on)
     s.linkBusy = on || m_carrier;
     s.linkActive = on;
     setState(s);
+    emit raising(QStringLiteral("event RX %1").arg(onOff(on)));
     emit RX(on);
 }
 
-void SimulatedNode::dtmf(const QString &digits) { emit DTMFString(digits); }
+void SimulatedNode::dtmf(const QString &digits)
+{
+    emit raising(QStringLiteral("event DTMFString %1").arg(digits));
+    emit DTMFString(digits);
+}
 
-void SimulatedNode::chat(const QString &text) { emit ChatTextReceived(text); }
+void SimulatedNode::chat(const QString &text)
+{
+    emit raising(QStringLiteral("event ChatTextReceived %1").arg(text));
+    emit ChatTextReceived(text);
+}
 
-void SimulatedNode::closing() { emit Closing(); }
+void SimulatedNode::closing()
+{
+    emit raising(QStringLiteral("event Closing"));
+    emit Closing();
+}
 
 } // namespace mirelva

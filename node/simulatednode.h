@@ -97,6 +97,9 @@ signals:
     // Something the node did on its own that no event reports, such as
     // turning a caller away while busy.
     void note(const QString &text);
+    // Said just before each event is raised, so a log shows the event ahead
+    // of whatever the windows do about it.
+    void raising(const QString &description);
 
 private:
     void answerLater(std::function<void()> answer);
