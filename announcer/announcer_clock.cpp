@@ -114,7 +114,10 @@ void MainWindow::Timer1_Timer()
     Program::doEvents();
     if (Program::ended())
         return;
-    // 3. The hour, minutes and AM/PM are worked out where a phrase is built.
+    // 3. The hour, minutes and AM/PM are worked out where a phrase is built,
+    //    not here: a queued announcement in step 5 can run on until the very
+    //    second of a mark, and the time said at the mark must be the mark's,
+    //    not that of the tick's start a few seconds earlier.
     // 4.
     setLabelNumber(Label20, TextInput3->text().size());
     setLabelNumber(Label21, InfoText->text().size());

@@ -214,11 +214,15 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
 
 void MainWindow::SplitCall()
 {
-    // One blank after every character, so the voice spells the call out.
+    // One blank after every character, so the voice spells the call out. A
+    // character written as a surrogate pair stays whole: a blank between its
+    // halves would leave text that no longer encodes anything.
     QString spelled;
     spelled.reserve(TempCall.size() * 2);
-    for (QChar c : std::as_const(TempCall)) {
-        spelled += c;
+    for (qsizetype i = 0; i < TempCall.size(); ++i) {
+        spelled += TempCall[i];
+        if (TempCall[i].isHighSurrogate() && i + 1 < TempCall.size() && TempCall[i + 1].isLowSurrogate())
+            spelled += TempCall[++i];
         spelled += QLatin1Char(' ');
     }
     TempCall = spelled;

@@ -33,7 +33,9 @@ struct VoiceLevels {
 };
 
 // Keyed speech takes its rate and volume from the speech settings window.
-// Until that window exists, the defaults of its settings file stand.
+// SPEECH SETTINGS WINDOW: read its VoiceSpeed and VolLev here once that window
+// exists (station.speechSettings is still null); until then the defaults of
+// its settings file stand.
 VoiceLevels voiceRateAndVolume(const Station &)
 {
     return {0, 50};

@@ -108,6 +108,26 @@ private slots:
         }
     }
 
+    // A queued announcement that runs on until the second of the hour: the
+    // hour is still announced, with the time of the mark.
+    void markReachedWhileSpeakingSaysTheMarksTime()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.OnHour->setValue(1);
+        w.Check3->setValue(0);
+        f.voice.addListener([](const QString &text, int) {
+            if (text == QLatin1String("Long beacon"))
+                AnnouncerFixture::setTime(11, 0, 0);
+        });
+        AnnouncerFixture::setTime(10, 59, 56);
+        w.SayTheText = "Long beacon";
+        w.flag2 = 1;
+        w.Timer1_Timer();
+        QCOMPARE(f.voice.texts(), QStringList({"Long beacon", "The Time Is11 00 AM"}));
+        QVERIFY(!f.node.ptt());
+    }
+
     void markPassesSilentlyWhileInUseOrBusy()
     {
         AnnouncerFixture f;

@@ -1,4 +1,7 @@
 #include <QTest>
+#include <QTimer>
+
+#include "core/program.h"
 
 #include "support/announcer_fixture.h"
 
@@ -174,6 +177,92 @@ private slots:
         w.Echolink_connected("W1AW", "John", "192.0.2.5");
         QCOMPARE(w.CallHistory->textCursor().position(), 20000);
         QVERIFY(w.CallHistory->toPlainText().endsWith(" 10:07 AM -- W1AW -- John -- 192.0.2.5\n"));
+    }
+
+    // Events that arrive while an announcement is on the air are handled
+    // when it lets waiting events run, before it unkeys: the nested
+    // announcement keys and unkeys on its own, and the outer one still
+    // unkeys after it. The time of the outer one is what stays queued.
+    void connectDuringAConnect()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        bool once = false;
+        f.voice.addListener([&](const QString &, int) {
+            if (once)
+                return;
+            once = true;
+            QTimer::singleShot(0, &f.node, [&] { f.node.stationConnects("VK2ABC-L", "Link", "192.0.2.6"); });
+        });
+        AnnouncerFixture::setTime(10, 7, 23);
+        f.node.stationConnects("W1AW", "John", "192.0.2.5");
+        QCOMPARE(f.requests(), QStringList({"SetPTT on", "Speech keyed: W 1 A W  , Connected", "SetPTT on",
+                                            "Speech keyed: V K 2 A B C -  : Link Connected.", "SetPTT off",
+                                            "SetDTR off", "SetPTT off", "SetDTR off"}));
+        QVERIFY(!f.node.ptt());
+        QCOMPARE(w.PTT->text(), QString("PTT OFF"));
+        QCOMPARE(w.flag2, 1);
+        QCOMPARE(w.flagtime, 1);
+        QCOMPARE(w.SayTheText, QString("at10 07  AM"));
+        QCOMPARE(w.CallHistory->toPlainText(), QString(" 10:07 AM -- W1AW -- John -- 192.0.2.5\n"
+                                                       " 10:07 AM -- VK2ABC-L -- Link -- 192.0.2.6\n"));
+        f.node.clearRecords();
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), keyed("at10 07  AM"));
+        QCOMPARE(w.flag2, 0);
+    }
+
+    // The node closing inside the nested announcement ends everything: the
+    // radio is released once and nothing more is asked of the node.
+    void closingInsideANestedAnnouncement()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        f.voice.addListener([&](const QString &text, int) {
+            if (text.startsWith("W 1 A W"))
+                QTimer::singleShot(0, &f.node, [&] { f.node.stationConnects("VK2ABC-R", "", ""); });
+            else
+                QTimer::singleShot(0, &f.node, [&] { f.node.closing(); });
+        });
+        f.node.stationConnects("W1AW", "John", "192.0.2.5");
+        QVERIFY(Program::ended());
+        QCOMPARE(f.requests(), QStringList({"SetPTT on", "Speech keyed: W 1 A W  , Connected", "SetPTT on",
+                                            "Speech keyed: V K 2 A B C -  : Repeater Connected.", "SetPTT off",
+                                            "SetDTR off", "SetRTS off"}));
+        QVERIFY(!f.node.ptt());
+        QCOMPARE(w.flag2, 0);
+    }
+
+    void oddStationTexts_data()
+    {
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QString>("onConnect");
+        QTest::newRow("empty") << "" << " , Connected";
+        QTest::newRow("dash alone") << "-" << "";
+        QTest::newRow("asterisk alone") << "*" << "The     conference has connected.";
+        QTest::newRow("-L alone") << "-L" << "-  : Link Connected.";
+        QTest::newRow("-R alone") << "-R" << "-  : Repeater Connected.";
+        QTest::newRow("conference ending -L*") << "*AB-L*" << "The   A B - L     conference has connected.";
+        QTest::newRow("two dashes") << "AB-CD-L" << "A B -  : Link Connected.";
+        // A character outside the basic plane is spelled as one character.
+        QTest::newRow("surrogate pair") << QString::fromUtf8("K\xF0\x9D\x94\xB8") + "-L"
+                                        << QString::fromUtf8("K \xF0\x9D\x94\xB8 -  : Link Connected.");
+    }
+
+    void oddStationTexts()
+    {
+        QFETCH(QString, station);
+        QFETCH(QString, onConnect);
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.AddTime->setValue(0);
+        w.Echolink_connected(station, "", "");
+        QCOMPARE(f.requests(), onConnect.isEmpty() ? QStringList() : keyed(onConnect));
+        QVERIFY(w.SayTheText.isValidUtf16());
+        QVERIFY(!f.node.ptt());
+        f.node.clearRecords();
+        w.Echolink_Disconnected(station);
+        QVERIFY(!f.node.ptt());
     }
 
     void receiveEvents()
