@@ -2,6 +2,8 @@
 // read (and for a save, an atomic rewrite) of its file.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -45,5 +47,34 @@ int main(int argc, char *argv[])
     std::printf("save of %d changed keys:   %.2f ms\n", kKeys, saveMs);
     std::printf("save of %d unchanged keys: %.2f ms\n", kKeys, unchangedMs);
     std::printf("load of %d keys:           %.2f ms (%lld chars)\n", kKeys, loadMs, chars / kRounds);
+
+    // Damaged files of 10 MB: a start-up reads each of them a hundred times.
+    const QString damagedPath = dir.path() + QStringLiteral("/mirelva/damaged.ini");
+    const IniFile damaged(QStringLiteral("damaged.ini"), 256);
+    QByteArray garbage(10 << 20, Qt::Uninitialized);
+    QRandomGenerator random(1252);
+    for (char &c : garbage)
+        c = char(random.bounded(256));
+    const QList<std::pair<const char *, QByteArray>> files{
+        {"blank lines", QByteArray("[SETTINGS]\n") + QByteArray(10 << 20, '\n')},
+        {"one long value", QByteArray("[SETTINGS]\nCALLSIGN=") + QByteArray(10 << 20, 'x') + '\n'},
+        {"binary garbage", garbage},
+    };
+    for (const auto &[what, bytes] : files) {
+        QFile file(damagedPath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return 1;
+        file.close();
+        t.restart();
+        for (int k = 0; k < kKeys; ++k)
+            chars += damaged.text(QStringLiteral("KEY%1").arg(k), QStringLiteral("default")).size();
+        const double damagedLoadMs = double(t.nsecsElapsed()) / 1e6;
+        t.restart();
+        for (int k = 0; k < kKeys; ++k)
+            damaged.write(QStringLiteral("KEY%1").arg(k), QStringLiteral("value"));
+        const double damagedSaveMs = double(t.nsecsElapsed()) / 1e6;
+        std::printf("10 MB of %-15s load of %d keys %8.1f ms, save %8.1f ms\n", what, kKeys, damagedLoadMs,
+                    damagedSaveMs);
+    }
     return 0;
 }

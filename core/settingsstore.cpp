@@ -9,7 +9,6 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <vector>
 
 namespace mirelva {
 
@@ -78,7 +77,7 @@ QString limitToCp1252(const QString &text)
 }
 
 // Strict UTF-8 check (no overlongs, no surrogates, nothing past U+10FFFF).
-bool isValidUtf8(const QByteArray &bytes)
+bool isValidUtf8(QByteArrayView bytes)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
     const qsizetype n = bytes.size();
@@ -156,121 +155,176 @@ QString cutToCapacity(QString s, int capacity)
     return s;
 }
 
-struct Line {
-    QByteArray bytes; // without the line end
-    QByteArray eol;   // "\r\n", "\n", "\r" or empty on a last unterminated line
-    QString text;     // decoded
-};
+// The file is walked as bytes and only the names and the one value asked for
+// are decoded: a damaged file of many megabytes (or millions of empty lines)
+// is read a hundred times at start-up and must not hold the station up.
+// Blanks, brackets, ';' and '=' are the same single bytes in Windows-1252 and
+// UTF-8, so the structure of a line never depends on the encoding.
 
-struct ParsedFile {
-    std::vector<Line> lines;
+struct FileBytes {
+    QByteArrayView bytes;  // the whole file
+    qsizetype body = 0;    // first byte after a byte-order mark
     bool utf8 = false;
     bool bom = false;
-    QByteArray eol = "\n"; // the style new lines get
 };
 
-ParsedFile parse(const QByteArray &raw)
+bool hasHighBytes(QByteArrayView bytes)
 {
-    ParsedFile f;
-    QByteArray bytes = raw;
-    if (bytes.startsWith("\xEF\xBB\xBF")) {
+    return std::any_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) >= 0x80; });
+}
+
+FileBytes inspect(const QByteArray &raw)
+{
+    FileBytes f;
+    f.bytes = raw;
+    if (raw.startsWith("\xEF\xBB\xBF")) {
         f.bom = true;
-        bytes.remove(0, 3);
+        f.body = 3;
     }
     // Files come from the Windows program in Windows-1252; a file saved by a
     // UTF-8 editor is recognised by being valid UTF-8 with some non-ASCII in it.
-    const bool hasHigh = std::any_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) >= 0x80; });
-    f.utf8 = f.bom || (hasHigh && isValidUtf8(bytes));
+    const QByteArrayView body = f.bytes.sliced(f.body);
+    f.utf8 = f.bom || (hasHighBytes(body) && isValidUtf8(body));
+    return f;
+}
 
-    bool sawCrLf = false, sawLf = false, sawCr = false;
-    const char *p = bytes.constData();
-    const qsizetype n = bytes.size();
+QString decode(const FileBytes &f, QByteArrayView bytes)
+{
+    return f.utf8 ? QString::fromUtf8(bytes) : fromCp1252(bytes.data(), bytes.size());
+}
+
+// The line end new lines get: the file's own style.
+QByteArray lineEndOf(const FileBytes &f)
+{
+    const QByteArrayView body = f.bytes.sliced(f.body);
+    if (body.indexOf("\r\n") >= 0)
+        return "\r\n";
+    if (body.indexOf('\r') >= 0 && body.indexOf('\n') < 0)
+        return "\r";
+    return "\n";
+}
+
+struct LineRange {
     qsizetype start = 0;
-    while (start < n) {
-        qsizetype end = start;
+    qsizetype length = 0;    // without the line end
+    qsizetype eolLength = 0; // 0 on a last unterminated line
+    qsizetype end() const { return start + length + eolLength; }
+};
+
+bool isBlankByte(char c) { return c == ' ' || c == '\t'; }
+
+// Calls visit(line) for every line that holds more than blanks ("\r\n",
+// "\n" or a lone "\r" ends a line) until it returns false. Blank lines are
+// passed over in one sweep, as they mean nothing to a reader.
+template <typename Visit>
+void forEachNonBlankLine(const FileBytes &f, Visit &&visit)
+{
+    const char *p = f.bytes.data();
+    const qsizetype n = f.bytes.size();
+    qsizetype i = f.body;
+    while (i < n) {
+        if (isBlankByte(p[i]) || p[i] == '\n' || p[i] == '\r') {
+            ++i;
+            continue;
+        }
+        qsizetype start = i;
+        while (start > f.body && isBlankByte(p[start - 1]))
+            --start;
+        qsizetype end = i;
         while (end < n && p[end] != '\n' && p[end] != '\r')
             ++end;
-        Line line;
-        line.bytes = bytes.mid(start, end - start);
-        if (end < n && p[end] == '\r' && end + 1 < n && p[end + 1] == '\n') {
-            line.eol = "\r\n";
-            sawCrLf = true;
-        } else if (end < n && p[end] == '\r') {
-            line.eol = "\r";
-            sawCr = true;
-        } else if (end < n) {
-            line.eol = "\n";
-            sawLf = true;
-        }
-        line.text = f.utf8 ? QString::fromUtf8(line.bytes) : fromCp1252(line.bytes.constData(), line.bytes.size());
-        start = end + line.eol.size();
-        f.lines.push_back(std::move(line));
+        LineRange line{start, end - start, 0};
+        if (end < n)
+            line.eolLength = (p[end] == '\r' && end + 1 < n && p[end + 1] == '\n') ? 2 : 1;
+        if (!visit(line))
+            return;
+        i = line.end();
     }
-    if (sawCrLf)
-        f.eol = "\r\n";
-    else if (sawCr && !sawLf)
-        f.eol = "\r";
-    return f;
+}
+
+QByteArrayView trimBlanks(QByteArrayView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && isBlankByte(s[b]))
+        ++b;
+    while (e > b && isBlankByte(s[e - 1]))
+        --e;
+    return s.sliced(b, e - b);
 }
 
 enum class Kind { Other, Section, Key };
 
 struct Classified {
     Kind kind = Kind::Other;
-    QStringView name;  // section name or key
-    QStringView value; // trimmed value of a key line
+    QByteArrayView name;  // section name or key
+    QByteArrayView value; // trimmed value of a key line
 };
 
-Classified classify(const QString &text)
+Classified classify(QByteArrayView line)
 {
     Classified c;
-    const QStringView s = trimBlanks(text);
-    if (s.isEmpty() || s.front() == u';')
+    const QByteArrayView s = trimBlanks(line);
+    if (s.isEmpty() || s.front() == ';')
         return c;
-    if (s.front() == u'[') {
-        const qsizetype close = s.indexOf(u']');
+    if (s.front() == '[') {
+        const qsizetype close = s.indexOf(']');
         c.kind = Kind::Section;
-        c.name = trimBlanks(close < 0 ? s.mid(1) : s.mid(1, close - 1));
+        c.name = trimBlanks(close < 0 ? s.sliced(1) : s.sliced(1, close - 1));
         return c;
     }
-    const qsizetype eq = s.indexOf(u'=');
+    const qsizetype eq = s.indexOf('=');
     if (eq < 0)
         return c;
     c.kind = Kind::Key;
-    c.name = trimBlanks(s.left(eq));
-    c.value = trimBlanks(s.mid(eq + 1));
+    c.name = trimBlanks(s.first(eq));
+    c.value = trimBlanks(s.sliced(eq + 1));
     return c;
 }
 
-bool sameName(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const FileBytes &f, QByteArrayView stored, QStringView wanted)
+{
+    // A Windows-1252 name has one byte per character, a UTF-8 one at least
+    // one byte per UTF-16 unit: most lines are turned away without decoding.
+    if (f.utf8 ? stored.size() < wanted.size() : stored.size() != wanted.size())
+        return false;
+    return decode(f, stored).compare(wanted, Qt::CaseInsensitive) == 0;
+}
 
 struct Location {
-    qsizetype sectionLine = -1; // the header of the first SETTINGS section
-    qsizetype lastContent = -1; // last non-blank line of that section
-    qsizetype keyLine = -1;     // first line holding the key
+    bool section = false;     // a SETTINGS section exists
+    LineRange lastContent;    // last non-blank line of that section (at least its header)
+    bool found = false;
+    LineRange keyLine;        // first line holding the key
+    Classified key;           // that line, classified
 };
 
-Location locate(const ParsedFile &f, QStringView key)
+// Walks the first SETTINGS section up to the key; a later section of the
+// same name is not read.
+Location locate(const FileBytes &f, QStringView key)
 {
     Location loc;
-    for (qsizetype i = 0; i < qsizetype(f.lines.size()); ++i) {
-        const Classified c = classify(f.lines[i].text);
+    forEachNonBlankLine(f, [&](const LineRange &line) {
+        const Classified c = classify(f.bytes.sliced(line.start, line.length));
         if (c.kind == Kind::Section) {
-            if (loc.sectionLine >= 0)
-                break; // only the first SETTINGS section counts
-            if (sameName(c.name, kSection)) {
-                loc.sectionLine = i;
-                loc.lastContent = i;
+            if (loc.section)
+                return false;
+            if (sameName(f, c.name, kSection)) {
+                loc.section = true;
+                loc.lastContent = line;
             }
-            continue;
+            return true;
         }
-        if (loc.sectionLine < 0)
-            continue;
-        if (!trimBlanks(f.lines[i].text).isEmpty())
-            loc.lastContent = i;
-        if (c.kind == Kind::Key && loc.keyLine < 0 && sameName(c.name, key))
-            loc.keyLine = i;
-    }
+        if (!loc.section)
+            return true;
+        loc.lastContent = line;
+        if (c.kind == Kind::Key && sameName(f, c.name, key)) {
+            loc.found = true;
+            loc.keyLine = line;
+            loc.key = c;
+            return false;
+        }
+        return true;
+    });
     return loc;
 }
 
@@ -340,14 +394,14 @@ QString read(const QString &fileName, const QString &key, const QString &default
     if (!readFile(path, &raw, &exists) || !exists)
         return fallback;
 
-    const ParsedFile f = parse(raw);
+    const FileBytes f = inspect(raw);
     const Location loc = locate(f, k);
-    if (loc.keyLine < 0)
+    if (!loc.found)
         return fallback;
-    QStringView value = classify(f.lines[loc.keyLine].text).value;
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
-        value = value.mid(1, value.size() - 2);
-    return cutToCapacity(value.toString(), capacity);
+    QByteArrayView value = loc.key.value;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.sliced(1, value.size() - 2);
+    return cutToCapacity(decode(f, value), capacity);
 }
 
 void write(const QString &fileName, const QString &key, const QString &value)
@@ -369,7 +423,7 @@ void write(const QString &fileName, const QString &key, const QString &value)
     bool exists = false;
     if (!readFile(path, &raw, &exists))
         return; // never replace a file we could not read
-    ParsedFile f = parse(raw);
+    const FileBytes f = inspect(raw);
 
     auto encode = [&f](const QString &text) {
         return f.utf8 ? limitToCp1252(text).toUtf8() : encodeCp1252(text);
@@ -377,31 +431,34 @@ void write(const QString &fileName, const QString &key, const QString &value)
     const QByteArray keyLine = encode(k + u'=' + v);
 
     const Location loc = locate(f, k);
-    if (loc.keyLine >= 0) {
-        f.lines[loc.keyLine].bytes = keyLine;
-    } else {
-        std::vector<Line> added;
-        qsizetype at;
-        if (loc.sectionLine >= 0) {
-            at = loc.lastContent + 1;
-        } else {
-            added.push_back({encode(u'[' + kSection + u']'), f.eol, {}});
-            at = qsizetype(f.lines.size());
-        }
-        added.push_back({keyLine, f.eol, {}});
-        if (at > 0 && f.lines[at - 1].eol.isEmpty())
-            f.lines[at - 1].eol = f.eol;
-        f.lines.insert(f.lines.begin() + at, added.begin(), added.end());
-    }
-
     QByteArray out;
-    out.reserve(raw.size() + keyLine.size() + 16);
-    if (f.bom)
-        out.append("\xEF\xBB\xBF");
-    for (const Line &line : f.lines) {
-        out.append(line.bytes);
-        out.append(line.eol);
+    if (loc.found) {
+        out.reserve(raw.size() - loc.keyLine.length + keyLine.size());
+        out.append(QByteArrayView(raw).first(loc.keyLine.start));
+        out.append(keyLine);
+        out.append(QByteArrayView(raw).sliced(loc.keyLine.start + loc.keyLine.length));
+    } else {
+        const QByteArray eol = lineEndOf(f);
+        // New lines go after the last non-blank line of the section, or at
+        // the end of the file in a new section; a last line without its line
+        // end gets one first.
+        const bool inSection = loc.section;
+        const qsizetype at = inSection ? loc.lastContent.end() : raw.size();
+        const bool lineOpenBefore = at > f.body && raw.at(at - 1) != '\n' && raw.at(at - 1) != '\r';
+        out.reserve(raw.size() + keyLine.size() + 32);
+        out.append(QByteArrayView(raw).first(at));
+        if (lineOpenBefore)
+            out.append(eol);
+        if (!inSection)
+            out.append(encode(u'[' + kSection + u']') + eol);
+        out.append(keyLine + eol);
+        out.append(QByteArrayView(raw).sliced(at));
     }
+    // A Windows-1252 file that the new text happens to make valid UTF-8
+    // would read back as UTF-8 ("É…" as one other letter): it is saved as
+    // UTF-8 instead, which reads back as it was meant.
+    if (!f.utf8 && hasHighBytes(out) && isValidUtf8(out))
+        out = fromCp1252(out.constData(), out.size()).toUtf8();
     if (exists && out == raw)
         return;
 

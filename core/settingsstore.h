@@ -10,7 +10,9 @@ namespace mirelva {
 // - keys and the section name match without regard to letter case;
 // - a value is trimmed and loses one pair of enclosing quotes;
 // - the first of duplicate keys wins; CRLF and LF lines both read;
-// - text is Windows-1252 on disk;
+// - text is Windows-1252 on disk (a UTF-8 file is read and kept as UTF-8,
+//   and a Windows-1252 file that new text would make look like UTF-8 is
+//   saved as UTF-8, so nothing reads back changed);
 // - a read is cut to capacity - 1 characters; a missing file, section or key
 //   gives the default with its trailing blanks removed.
 // Files are named bare ("mirelva.ini") and live in $XDG_CONFIG_HOME/mirelva/

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include "core/settingsstore.h"
@@ -205,6 +206,67 @@ private slots:
         m_settings.writeFile("bom.ini", "\xEF\xBB\xBF[SETTINGS]\nA=1\n");
         SettingsStore::write("bom.ini", "A", "2");
         QCOMPARE(m_settings.readFile("bom.ini"), QByteArray("\xEF\xBB\xBF[SETTINGS]\nA=2\n"));
+    }
+
+    void windows1252TextThatLooksLikeUtf8ReadsBackAsWritten()
+    {
+        // "É…" is C9 85 in Windows-1252, which is also a valid UTF-8 letter.
+        const QString text = QString::fromUtf8("CAFÉ… ß°");
+        SettingsStore::write(kFile, "GREETING", text);
+        QCOMPARE(rd("GREETING"), text);
+        SettingsStore::write(kFile, "OTHER", "plain");
+        QCOMPARE(rd("GREETING"), text);
+        QCOMPARE(rd("OTHER"), QString("plain"));
+
+        // Beside a byte that is no UTF-8 the file stays Windows-1252.
+        m_settings.writeFile(kFile, "[SETTINGS]\r\nB=\xE9t\xE9\r\n");
+        SettingsStore::write(kFile, "GREETING", text);
+        QCOMPARE(m_settings.readFile(kFile), QByteArray("[SETTINGS]\r\nB=\xE9t\xE9\r\nGREETING=CAF\xC9\x85 \xDF\xB0\r\n"));
+        QCOMPARE(rd("GREETING"), text);
+        QCOMPARE(rd("B"), QString::fromUtf8("été"));
+    }
+
+    void largeAndDamagedFilesReadAndWriteInPlace()
+    {
+        // Two million blank lines (of every kind) around the section.
+        QByteArray blanks;
+        for (int i = 0; i < 500000; ++i)
+            blanks += "\n  \r\n\t\r\n";
+        const QByteArray head = "[SETTINGS]\r\nA=1\r\n";
+        m_settings.writeFile(kFile, blanks + head + blanks + "HOURON1B=7\r\n" + blanks);
+        QCOMPARE(rd("HOURON1b"), QString("7"));
+        QCOMPARE(rd("MISSING", "d"), QString("d"));
+        SettingsStore::write(kFile, "hourON1b", "8");
+        QCOMPARE(m_settings.readFile(kFile), blanks + head + blanks + "hourON1b=8\r\n" + blanks);
+        SettingsStore::write(kFile, "NEW", "n");
+        QCOMPARE(m_settings.readFile(kFile), blanks + head + blanks + "hourON1b=8\r\nNEW=n\r\n" + blanks);
+
+        // A value of megabytes is read cut, and replaced whole.
+        m_settings.writeFile(kFile, "[SETTINGS]\nCALLSIGN=" + QByteArray(3 << 20, 'x') + "\nB=2\n");
+        QCOMPARE(rd("CALLSIGN"), QString(255, 'x'));
+        QCOMPARE(rd("B"), QString("2"));
+        SettingsStore::write(kFile, "CALLSIGN", "VK2RAG");
+        QCOMPARE(m_settings.readFile(kFile), QByteArray("[SETTINGS]\nCALLSIGN=VK2RAG\nB=2\n"));
+
+        // Binary garbage, NULs and all: defaults; a write adds the section at
+        // the end and keeps every byte that was there.
+        QByteArray garbage(1 << 20, Qt::Uninitialized);
+        QRandomGenerator random(1252);
+        for (char &c : garbage)
+            c = char(random.bounded(256));
+        garbage.replace('[', ' ');
+        m_settings.writeFile(kFile, garbage);
+        QCOMPARE(rd("CALLSIGN", "d"), QString("d"));
+        SettingsStore::write(kFile, "CALLSIGN", "VK2RAG");
+        const QByteArray after = m_settings.readFile(kFile);
+        QVERIFY(after.startsWith(garbage));
+        QCOMPARE(rd("CALLSIGN"), QString("VK2RAG"));
+
+        // A line that is no key (no '=') is kept and means nothing.
+        m_settings.writeFile(kFile, "[SETTINGS]\nJUNK LINE\nA=1\n");
+        QCOMPARE(rd("JUNK LINE", "d"), QString("d"));
+        SettingsStore::write(kFile, "A", "2");
+        QCOMPARE(m_settings.readFile(kFile), QByteArray("[SETTINGS]\nJUNK LINE\nA=2\n"));
     }
 
     void atomicWriteLeavesNoTemporaryFiles()
