@@ -543,13 +543,13 @@ qint64 number(const QString &text)
 
 int checkFromText(const QString &text, int fallback)
 {
-    // A check box holds 0 (clear), 1 (checked) or 2 (grey) and nothing else.
-    const QString t = text.trimmed();
-    bool ok = false;
-    const int v = t.toInt(&ok);
-    if (!ok || v < 0 || v > 2)
+    // The same integer conversion as any number ("1.0" is 1), but a check
+    // box holds 0 (clear), 1 (checked) or 2 (grey) and nothing else.
+    double d;
+    if (!decimalFromText(text, &d))
         return fallback;
-    return v;
+    const int v = clampToInt(std::nearbyint(d));
+    return (v < 0 || v > 2) ? fallback : v;
 }
 
 QString checkToText(int value) { return QString::number(value); }

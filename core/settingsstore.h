@@ -31,7 +31,8 @@ namespace Convert {
 // Decimal number as the windows read numbers from text: leading blanks
 // skipped, digits up to the first non-digit, junk reads 0, huge values clamp.
 qint64 number(const QString &text);
-// Check box: "0", "1" or "2"; nullopt-like fallback to the default otherwise.
+// Check box: the integer conversion of the text when it gives 0, 1 or 2;
+// the fallback otherwise.
 int checkFromText(const QString &text, int fallback);
 QString checkToText(int value);
 // Option button: "True"/"False" in any case, or a number (0 false, else true).

@@ -310,7 +310,12 @@ private slots:
     {
         QCOMPARE(Convert::checkFromText(" 2 ", 0), 2);
         QCOMPARE(Convert::checkFromText("0", 1), 0);
-        for (const QString junk : {"3", "-1", "1.0", "abc", "", "1x"})
+        // Read by integer conversion, as every number is.
+        QCOMPARE(Convert::checkFromText("1.0", 0), 1);
+        QCOMPARE(Convert::checkFromText("0.4", 1), 0);
+        QCOMPARE(Convert::checkFromText("1.6", 0), 2);
+        QCOMPARE(Convert::checkFromText("+1", 0), 1);
+        for (const QString junk : {"3", "-1", "2.6", "abc", "", "1x", "1e99"})
             QCOMPARE(Convert::checkFromText(junk, 1), 1);
 
         QCOMPARE(Convert::optionFromText("tRUE", false), true);
