@@ -315,6 +315,27 @@ private slots:
         QVERIFY(f.requests().isEmpty());
     }
 
+    void hugeNumbersTypedIntoDigitBoxes()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        w.show();
+        const QString huge(40, QLatin1Char('9'));
+        w.KerchunkWait->selectAll();
+        QTest::keyClicks(w.KerchunkWait, huge);
+        QCOMPARE(w.KerchunkWait->text(), huge);
+        // The last number the timer could take is kept.
+        QCOMPARE(w.Kerchunker->interval(), 9999);
+        w.FanPeriod->selectAll();
+        QTest::keyClicks(w.FanPeriod, huge);
+        QCOMPARE(w.FanPeriod->text(), QStringLiteral("999"));
+        QCOMPARE(w.FanSeconds->text(), QStringLiteral("59940"));
+        w.DelayPeriod->selectAll();
+        QTest::keyClicks(w.DelayPeriod, huge);
+        QCOMPARE(w.DelaySeconds->text(), QStringLiteral("999"));
+        QVERIFY(!Program::ended());
+    }
+
     void fanRunTimeStartsARunWhenFanControlIsOn()
     {
         MainFixture f;

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -379,6 +380,46 @@ private slots:
         QCOMPARE(w.DelaySeconds->text(), QString::fromLatin1(huge));
         w.SaveData();
         QVERIFY(fileLines(f.settings.readFile(MainWindow::iniName())).contains("FANPERIOD=" + QString::fromLatin1(huge)));
+    }
+
+    void damagedFilesStartOnDefaultsAndSaveBesideThem()
+    {
+        // Binary garbage, NULs and all: the defaults, and a save keeps it.
+        QByteArray garbage(256 << 10, Qt::Uninitialized);
+        QRandomGenerator random(2026);
+        for (char &c : garbage)
+            c = char(random.bounded(256));
+        MainFixture f(MainFixture::Built);
+        f.settings.writeFile(MainWindow::iniName(), garbage);
+        f.load(true);
+        MainWindow &w = f.w();
+        QCOMPARE(f.requests(), kStartRequests);
+        QVERIFY(w.Option1->value());
+        QCOMPARE(w.CourtesyID->text(), QStringLiteral("K"));
+        QCOMPARE(w.Kerchunker->interval(), 3000);
+        QCOMPARE(w.pos(), QPoint(px(300, w.logicalDpiX()), px(300, w.logicalDpiY())));
+        w.Callsign->setText("VK2RAG");
+        w.Check1->setValue(1);
+        const auto before = snapshot(w);
+        w.SaveData();
+        QVERIFY(f.settings.readFile(MainWindow::iniName()).startsWith(garbage));
+        QCOMPARE(snapshot(f.restart()->w()), before);
+
+        // A name without '=', a value far past the buffer, a second section.
+        MainFixture g(MainFixture::Built);
+        g.settings.writeFile(MainWindow::iniName(), "[SETTINGS]\r\nCALLSIGN\r\nCALLSIGN=" + QByteArray(100000, 'V') +
+                                                        "\r\nINFOTEXT=first\r\n[SETTINGS]\r\nINFOTEXT=second\r\n"
+                                                        "CHECK3=0\r\n");
+        g.load();
+        QCOMPARE(g.w().Callsign->text(), QString(255, 'V'));
+        QCOMPARE(g.w().InfoText->text(), QStringLiteral("first"));
+        QCOMPARE(g.w().Check3->value(), 1);
+        g.w().SaveData();
+        const QStringList lines = fileLines(g.settings.readFile(MainWindow::iniName()));
+        QCOMPARE(lines.mid(0, 3), (QStringList{"[SETTINGS]", "CALLSIGN", "CALLSIGN=" + QString(255, 'V')}));
+        QCOMPARE(lines.mid(lines.indexOf("[SETTINGS]", 1)), (QStringList{"[SETTINGS]", "INFOTEXT=second", "CHECK3=0"}));
+        QCOMPARE(lines.count(QStringLiteral("CHECK3=1")), 1);
+        QCOMPARE(g.restart()->w().InfoText->text(), QStringLiteral("first"));
     }
 
     void quitQuestionNoKeepsRunning()
