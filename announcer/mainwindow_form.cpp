@@ -351,11 +351,11 @@ void MainWindow::buildForm()
         auto *kg = new QGridLayout(kf);
         auto *lKw = captionFor(kf, QStringLiteral("Anti-Kerchunker ms"));
         KerchunkWait = textBox(kf, QStringLiteral("KerchunkWait"), QStringLiteral("3000"),
-                               QStringLiteral("Anti-Kerchunker time in Milliseconds"), {.digits = true, .width = 5});
+                               QStringLiteral("Anti-Kerchunker time in Milliseconds"), {.digits = true, .width = 6});
         tie(lKw, KerchunkWait);
         auto *lHt = captionFor(kf, QStringLiteral("Hang Time ms"));
         HangTime = textBox(kf, QStringLiteral("HangTime"), QStringLiteral("500"),
-                           QStringLiteral("Hang Time Before ID in xx Milliseconds"), {.digits = true, .width = 5});
+                           QStringLiteral("Hang Time Before ID in xx Milliseconds"), {.digits = true, .width = 6});
         tie(lHt, HangTime);
         auto *lOk = captionFor(kf, QStringLiteral("Over Confirmed"));
         OK2Kerchunk = valueLabel(kf, QStringLiteral("OK2Kerchunk"), QStringLiteral("No"),
@@ -382,7 +382,9 @@ void MainWindow::buildForm()
         ag->addWidget(AddTime, 0, 1);
         ag->addWidget(SayText, 1, 0);
         ag->addWidget(lToggle, 2, 0);
-        ag->addWidget(ToggleText, 2, 1);
+        // Right-aligned like the letter and time boxes of the frames above,
+        // so the boxes of the column form one line.
+        ag->addWidget(ToggleText, 2, 1, Qt::AlignRight);
         left->addWidget(af);
         left->addStretch(1);
         grid->addLayout(left, 0, 0);
