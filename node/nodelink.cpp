@@ -18,16 +18,6 @@ namespace {
 // node that floods us is read at our pace instead of filling memory.
 constexpr qint64 kReadBufferBytes = 256 * 1024;
 
-// A piece of a bad line for the log: short, on one line, printable.
-QString excerpt(const QByteArray &line)
-{
-    QString s = QString::fromUtf8(line.left(60));
-    for (QChar &c : s)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('.');
-    return line.size() > 60 ? s + QStringLiteral("...") : s;
-}
-
 } // namespace
 
 NodeLinkClient::NodeLinkClient(const NodeAddress &address, QObject *parent) : NodeBackend(parent), m_address(address)

@@ -551,4 +551,13 @@ ParsedRequest parseRequest(const QByteArray &line)
     return r;
 }
 
+QString excerpt(const QByteArray &line)
+{
+    QString s = QString::fromUtf8(line.left(60));
+    for (QChar &c : s)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('.');
+    return line.size() > 60 ? s + QStringLiteral("...") : s;
+}
+
 } // namespace mirelva::nodelink

@@ -136,4 +136,7 @@ QByteArray helloLine(const QString &client, const QString &version);
 // with "op" written first for whoever reads a trace.
 QByteArray requestLine(const NodeRequest &r);
 
+// A piece of a line from the peer for the log: short, on one line, printable.
+QString excerpt(const QByteArray &line);
+
 } // namespace mirelva::nodelink

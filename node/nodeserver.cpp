@@ -47,15 +47,6 @@ void cut(QIODevice *s)
         t->abort();
 }
 
-QString excerpt(const QByteArray &line)
-{
-    QString s = QString::fromUtf8(line.left(60));
-    for (QChar &c : s)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('.');
-    return line.size() > 60 ? s + QStringLiteral("...") : s;
-}
-
 } // namespace
 
 NodeServer::NodeServer(NodeBackend *node, QObject *parent) : QObject(parent), m_node(node)
