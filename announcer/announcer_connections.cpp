@@ -63,6 +63,20 @@ int firstDash(const QString &text) { return int(text.indexOf(QLatin1Char('-'))) 
 
 } // namespace
 
+// Each announcement lets waiting events run; one of them may end the program,
+// and then the handler must stop where it is.
+bool MainWindow::speakAnnouncementNow()
+{
+    SpeakTheText();
+    return !Program::ended();
+}
+
+void MainWindow::queueTimeIfAsked()
+{
+    if (AddTime->value() == 1)
+        TheTimeBit();
+}
+
 void MainWindow::Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &sAddr)
 {
     // 1.
@@ -89,15 +103,6 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     if (ConDisc->value() != 1)
         return;
 
-    // Each announcement lets waiting events run; one of them may end the program.
-    auto speakNow = [this] {
-        SpeakTheText();
-        return !Program::ended();
-    };
-    auto queueTime = [this] {
-        if (AddTime->value() == 1)
-            TheTimeBit();
-    };
 
     // 5.
     if (name.endsWith(QLatin1Char('*'))) {
@@ -109,10 +114,10 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
             TempHold = sCallConnected;
             name = QString::fromLatin1(c.spokenOnConnect);
             SayTheText = QStringLiteral("The ") + name + QLatin1String(c.connectSuffix);
-            if (!speakNow())
+            if (!speakAnnouncementNow())
                 return;
             pos = 1;
-            queueTime();
+            queueTimeIfAsked();
         }
     }
 
@@ -122,9 +127,9 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
         TempCall = name;
         SplitCall();
         SayTheText = QStringLiteral("The ") + TempCall + QLatin1String(kConnected);
-        if (!speakNow())
+        if (!speakAnnouncementNow())
             return;
-        queueTime();
+        queueTimeIfAsked();
         pos = 1;
     }
 
@@ -137,17 +142,17 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
         // callsign look-up page for TempCall here once that window exists.
         SplitCall();
         SayTheText = TempCall + (link ? QStringLiteral(" : Link Connected.") : QStringLiteral(" : Repeater Connected."));
-        if (!speakNow())
+        if (!speakAnnouncementNow())
             return;
-        queueTime();
+        queueTimeIfAsked();
     } else if (pos == 0) {
         TempCall = name;
         // WEB TOOLS WINDOW: look-up page for TempCall when Check9 is 1, as above.
         SplitCall();
         SayTheText = TempCall + QStringLiteral(" , Connected");
-        if (!speakNow())
+        if (!speakAnnouncementNow())
             return;
-        queueTime();
+        queueTimeIfAsked();
     }
 }
 
@@ -160,14 +165,6 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
     if (ConDisc->value() != 1)
         return;
 
-    auto speakNow = [this] {
-        SpeakTheText();
-        return !Program::ended();
-    };
-    auto queueTime = [this] {
-        if (AddTime->value() == 1)
-            TheTimeBit();
-    };
 
     // 3.
     if (name.endsWith(QLatin1Char('*'))) {
@@ -176,19 +173,19 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
                 continue;
             name = QString::fromLatin1(c.spokenOnDisconnect);
             SayTheText = QStringLiteral("The ") + name + QLatin1String(c.disconnectSuffix);
-            if (!speakNow())
+            if (!speakAnnouncementNow())
                 return;
             pos = 1;
-            queueTime();
+            queueTimeIfAsked();
         }
         if (name.endsWith(QLatin1Char('*'))) {
             TempCall = name;
             SplitCall();
             SayTheText = QStringLiteral("The ") + TempCall + QLatin1String(kDisconnected);
-            if (!speakNow())
+            if (!speakAnnouncementNow())
                 return;
             pos = 1;
-            queueTime();
+            queueTimeIfAsked();
         }
     }
 
@@ -199,16 +196,16 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
         SplitCall();
         SayTheText = TempCall
                      + (link ? QStringLiteral(" : Link Disconnected.") : QStringLiteral(" : Repeater Disconnected."));
-        if (!speakNow())
+        if (!speakAnnouncementNow())
             return;
-        queueTime();
+        queueTimeIfAsked();
     } else if (pos == 0) {
         TempCall = name;
         SplitCall();
         SayTheText = TempCall + QStringLiteral(" , Disconnected");
-        if (!speakNow())
+        if (!speakAnnouncementNow())
             return;
-        queueTime();
+        queueTimeIfAsked();
     }
 }
 

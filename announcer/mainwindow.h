@@ -100,6 +100,8 @@ public:
     void EchoLink_RX(bool bRX);
     void EchoLink_CarrierDetect(bool bCD);
     void SplitCall();
+    bool speakAnnouncementNow();   // false when the program ended meanwhile
+    void queueTimeIfAsked();
 
     // ---- auto-connect ------------------------------------------------------
     void Connect1_Click();
