@@ -165,7 +165,6 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
     if (ConDisc->value() != 1)
         return;
 
-
     // 3.
     if (name.endsWith(QLatin1Char('*'))) {
         for (const Conference &c : kConferences) {
