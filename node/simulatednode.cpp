@@ -222,33 +222,20 @@ void SimulatedNode::setLocalStation(const QString &call)
     setState(s);
 }
 
-void SimulatedNode::setLinkActive(bool on)
+void SimulatedNode::setStateFlag(bool NodeState::*flag, bool on)
 {
     NodeState s = m_state;
-    s.linkActive = on;
+    s.*flag = on;
     setState(s);
 }
 
-void SimulatedNode::setLinkBusy(bool on)
-{
-    NodeState s = m_state;
-    s.linkBusy = on;
-    setState(s);
-}
+void SimulatedNode::setLinkActive(bool on) { setStateFlag(&NodeState::linkActive, on); }
 
-void SimulatedNode::setReceivingSignal(bool on)
-{
-    NodeState s = m_state;
-    s.receivingSignal = on;
-    setState(s);
-}
+void SimulatedNode::setLinkBusy(bool on) { setStateFlag(&NodeState::linkBusy, on); }
 
-void SimulatedNode::setTransmitterKeyed(bool on)
-{
-    NodeState s = m_state;
-    s.transmitterKeyed = on;
-    setState(s);
-}
+void SimulatedNode::setReceivingSignal(bool on) { setStateFlag(&NodeState::receivingSignal, on); }
+
+void SimulatedNode::setTransmitterKeyed(bool on) { setStateFlag(&NodeState::transmitterKeyed, on); }
 
 void SimulatedNode::stationConnects(const QString &call, const QString &name, const QString &addr)
 {

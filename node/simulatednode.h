@@ -102,6 +102,7 @@ signals:
     void raising(const QString &description);
 
 private:
+    void setStateFlag(bool NodeState::*flag, bool on);
     void answerLater(std::function<void()> answer);
     void endMorse();
     void updateKeyed();
