@@ -77,6 +77,26 @@ void MainWindow::queueTimeIfAsked()
         TheTimeBit();
 }
 
+// Walks the conference table with the whole received text, letter case and
+// all; a listed conference is announced by its spoken name, which then stands
+// in for the text. False when the program ended meanwhile.
+bool MainWindow::announceListedConference(QString &name, int &pos, bool connecting, const QString &received)
+{
+    for (const Conference &c : kConferences) {
+        if (name != QLatin1String(c.received))
+            continue;
+        if (connecting)
+            TempHold = received;
+        name = QString::fromLatin1(connecting ? c.spokenOnConnect : c.spokenOnDisconnect);
+        SayTheText = QStringLiteral("The ") + name + QLatin1String(connecting ? c.connectSuffix : c.disconnectSuffix);
+        if (!speakAnnouncementNow())
+            return false;
+        pos = 1;
+        queueTimeIfAsked();
+    }
+    return true;
+}
+
 void MainWindow::Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &sAddr)
 {
     // 1.
@@ -108,17 +128,8 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     if (name.endsWith(QLatin1Char('*'))) {
         // GREETING WINDOW: turn its Option10 on here once that window exists
         // (station.greeting is still null).
-        for (const Conference &c : kConferences) {
-            if (name != QLatin1String(c.received))
-                continue;
-            TempHold = sCallConnected;
-            name = QString::fromLatin1(c.spokenOnConnect);
-            SayTheText = QStringLiteral("The ") + name + QLatin1String(c.connectSuffix);
-            if (!speakAnnouncementNow())
-                return;
-            pos = 1;
-            queueTimeIfAsked();
-        }
+        if (!announceListedConference(name, pos, true, sCallConnected))
+            return;
     }
 
     // 6. A conference not in the table is spelled out.
@@ -167,16 +178,8 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
 
     // 3.
     if (name.endsWith(QLatin1Char('*'))) {
-        for (const Conference &c : kConferences) {
-            if (name != QLatin1String(c.received))
-                continue;
-            name = QString::fromLatin1(c.spokenOnDisconnect);
-            SayTheText = QStringLiteral("The ") + name + QLatin1String(c.disconnectSuffix);
-            if (!speakAnnouncementNow())
-                return;
-            pos = 1;
-            queueTimeIfAsked();
-        }
+        if (!announceListedConference(name, pos, false, QString()))
+            return;
         if (name.endsWith(QLatin1Char('*'))) {
             TempCall = name;
             SplitCall();

@@ -102,6 +102,7 @@ public:
     void SplitCall();
     bool speakAnnouncementNow();   // false when the program ended meanwhile
     void queueTimeIfAsked();
+    bool announceListedConference(QString &name, int &pos, bool connecting, const QString &received);
 
     // ---- auto-connect ------------------------------------------------------
     void Connect1_Click();
