@@ -9,6 +9,7 @@ packages=(
   libespeak-ng-dev espeak-ng-data
   libasound2-dev alsa-utils
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  lintian desktop-file-utils appstream man-db
   clang
 )
 
