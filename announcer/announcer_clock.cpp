@@ -1,5 +1,6 @@
 #include "announcer/mainwindow.h"
 
+#include "announcer/countdowns.h"
 #include "core/clock.h"
 #include "core/program.h"
 
@@ -79,7 +80,8 @@ void announceOnTheMark(MainWindow &w, CheckBox *sayTime, CheckBox *sayInfo)
         if (Program::ended())
             return;
     }
-    if (sayInfo->value() == 1) {
+    // An empty information text keys nothing.
+    if (sayInfo->value() == 1 && !countdowns::carriesNothing(w.InfoText->text())) {
         w.SayTheText = w.InfoText->text();
         w.SpeakTheText();
     }

@@ -4,6 +4,7 @@
 
 #include <QTextCursor>
 
+#include "announcer/countdowns.h"
 #include "core/clock.h"
 #include "core/program.h"
 
@@ -237,8 +238,8 @@ void MainWindow::EchoLink_RX(bool bRX)
     }
     InUse = 0;
     // The internet-side over has ended: give the courtesy letter unless the
-    // link is still passing audio.
-    if (UseCT->value() == 1 && !Echolink->LinkBusy())
+    // link is still passing audio. An emptied letter box sends no bare carrier.
+    if (UseCT->value() == 1 && !Echolink->LinkBusy() && !countdowns::carriesNothing(IPCourtesy->text()))
         Echolink->SendCW(false, IPCourtesy->text());
 }
 

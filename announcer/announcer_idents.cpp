@@ -1,32 +1,18 @@
 #include "announcer/mainwindow.h"
 
-#include <limits>
-
+#include "announcer/countdowns.h"
 #include "core/program.h"
 
 namespace mirelva {
 
+using countdowns::carriesNothing;
+using countdowns::countDown;
+using countdowns::keepPeriodPositive;
+using countdowns::minutesAsSeconds;
+
 namespace {
 
 const QString kZero = QStringLiteral("0");
-
-// A period box holds minutes; its countdown runs in seconds. A period that
-// does not read as a positive number (a settings file may hold "00" or junk)
-// would reload the countdown with 0 and leave it counting below zero for good,
-// so it is put back to one minute like "0" is.
-void keepPeriodPositive(TextBox *period)
-{
-    if (period->text() == kZero || period->number() <= 0)
-        period->setText(QStringLiteral("1"));
-}
-
-qint64 periodSeconds(const TextBox *period)
-{
-    constexpr qint64 most = std::numeric_limits<qint64>::max() / 60;
-    return std::min(period->number(), most) * 60;
-}
-
-void countDown(QLabel *countdown) { setLabelNumber(countdown, labelNumber(countdown) - 1); }
 
 // An emptied period box is refilled with "1" and its switch turned off.
 // Refilling runs this handler again, which turns the switch on; the outer run
@@ -41,7 +27,7 @@ void periodChanged(TextBox *period, QLabel *countdown, Switch setSwitch)
     } else {
         setSwitch(true);
     }
-    setLabelNumber(countdown, periodSeconds(period));
+    setLabelNumber(countdown, minutesAsSeconds(period));
 }
 
 } // namespace
@@ -58,12 +44,15 @@ void MainWindow::Beacon6_Timer()
     // 3.
     if (StopClock6->value() != 0)
         countDown(BeaconSeconds6);
-    // 4. While a signal is in use the ident is dropped, not put off.
+    // 4. While a signal is in use the ident is dropped, not put off. An
+    //    empty ident keys nothing, and leaves a text already queued alone.
     if (BeaconSeconds6->text() == kZero) {
-        setLabelNumber(BeaconSeconds6, periodSeconds(BeaconPeriod6));
-        SayTheText = Callsign->text();
-        if (InUse != 1)
-            flag2 = 1;
+        setLabelNumber(BeaconSeconds6, minutesAsSeconds(BeaconPeriod6));
+        if (!carriesNothing(Callsign->text())) {
+            SayTheText = Callsign->text();
+            if (InUse != 1)
+                flag2 = 1;
+        }
     }
 }
 
@@ -77,10 +66,12 @@ void MainWindow::Beacon3_Timer()
         countDown(BeaconSeconds3);
     Echolink->setAutomationTimeouts();
     if (BeaconSeconds3->text() == kZero) {
-        setLabelNumber(BeaconSeconds3, periodSeconds(BeaconPeriod3));
-        SayTheText = TextInput3->text();
-        if (InUse != 1)
-            flag2 = 1;
+        setLabelNumber(BeaconSeconds3, minutesAsSeconds(BeaconPeriod3));
+        if (!carriesNothing(TextInput3->text())) {
+            SayTheText = TextInput3->text();
+            if (InUse != 1)
+                flag2 = 1;
+        }
     }
 }
 
@@ -97,17 +88,23 @@ void MainWindow::Beacon7_Timer()
     // 3.
     if (StopClock7->value() != 0)
         countDown(BeaconSeconds7);
-    // 4. Morse must not go out over a busy link: put it off instead.
+    // 4. Morse must not go out over a busy link: put it off instead. An
+    //    empty ident is no ident, and keys nothing.
+    const bool nothingToSend = carriesNothing(CWCallsign->text());
     if (BeaconSeconds7->text() == kZero) {
-        setLabelNumber(BeaconSeconds7, periodSeconds(BeaconPeriod7));
-        if (Echolink->LinkBusy())
+        setLabelNumber(BeaconSeconds7, minutesAsSeconds(BeaconPeriod7));
+        if (nothingToSend) {
+            // nothing goes out, now or later
+        } else if (Echolink->LinkBusy()) {
             CWPending = QStringLiteral("1");
-        else
+        } else {
             Echolink->SendCW(false, CWCallsign->text());
+        }
     }
     // 5. A put-off ident rides on the next transmission we see keyed.
     if (PTT->text() == QLatin1String("PTT ON") && CWPending == QLatin1String("1")) {
-        Echolink->SendCW(false, CWCallsign->text());
+        if (!nothingToSend)
+            Echolink->SendCW(false, CWCallsign->text());
         CWPending = kZero;
     }
 }
@@ -132,12 +129,12 @@ void MainWindow::IDTimer_Timer()
     }
     // 4.
     if (Echolink->LinkActive() || Echolink->ReceivingSignal() || Echolink->LinkBusy()) {
-        setLabelNumber(IDSeconds, periodSeconds(VoicePeriod));
+        setLabelNumber(IDSeconds, minutesAsSeconds(VoicePeriod));
         IDTimer->setEnabled(true);
     }
     // 5.
     if (IDSeconds->text() == kZero) {
-        setLabelNumber(IDSeconds, periodSeconds(VoicePeriod));
+        setLabelNumber(IDSeconds, minutesAsSeconds(VoicePeriod));
         IDTimer->setEnabled(false);
     }
 }

@@ -92,6 +92,7 @@ private slots:
         QFETCH(QString, period);
         AnnouncerFixture f;
         MainWindow &w = f.w();
+        w.Callsign->setText("Victor Kilo Two");
         w.StopClock6->setValue(1);
         w.StopClock7->setValue(1);
         w.BeaconPeriod6->setText(period);
@@ -199,6 +200,7 @@ private slots:
     {
         AnnouncerFixture f;
         MainWindow &w = f.w();
+        w.Callsign->setText("Victor Kilo Two");
         w.StopClock6->setValue(1);
         w.StopClock7->setValue(1);
         w.IDCheck->setValue(1);
@@ -275,6 +277,50 @@ private slots:
         w.BeaconPeriod7->setText("12");
         QVERIFY(w.Beacon7->isEnabled());
         QCOMPARE(w.BeaconSeconds7->text(), QString("720"));
+    }
+
+    // A timer never keys the transmitter for an empty text: an unidentified
+    // carrier. It skips its transmission and leaves a text already queued
+    // alone; the buttons fill in their replacement texts instead.
+    void timersSendNoEmptyText_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QString>("text");
+        const char *names[] = {"voice ident", "TTS beacon", "Morse ident", "information text at the hour"};
+        for (int which = 0; which < 4; ++which) {
+            for (const char *text : {"", " * "})
+                QTest::newRow(qPrintable(QString("%1, \"%2\"").arg(names[which], text))) << which << QString(text);
+        }
+    }
+
+    void timersSendNoEmptyText()
+    {
+        QFETCH(int, which);
+        QFETCH(QString, text);
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        TextBox *boxes[] = {w.Callsign, w.TextInput3, w.CWCallsign, w.InfoText};
+        boxes[which]->setText(text);
+        for (CheckBox *run : {w.StopClock6, w.StopClock3, w.StopClock7, w.InfoHourly})
+            run->setValue(1);
+        for (TextBox *period : {w.BeaconPeriod6, w.BeaconPeriod3, w.BeaconPeriod7})
+            period->setText("1");
+        w.SayTheText = "Already queued";
+        w.flag2 = 1;
+
+        void (MainWindow::*beacons[])() = {&MainWindow::Beacon6_Timer, &MainWindow::Beacon3_Timer,
+                                           &MainWindow::Beacon7_Timer};
+        if (which < 3) {
+            ticks(w, beacons[which], 60);
+            QCOMPARE(labelNumber(which == 0 ? w.BeaconSeconds6 : which == 1 ? w.BeaconSeconds3 : w.BeaconSeconds7),
+                     60);
+        } else {
+            AnnouncerFixture::setTime(11, 0, 0);
+        }
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(),
+                 QStringList({"SetPTT on", "Speech keyed: Already queued", "SetPTT off", "SetDTR off"}));
+        QCOMPARE(w.flag2, 0);
     }
 };
 
