@@ -88,7 +88,10 @@ void MainWindow::Timer5_Timer()
             // while announcements are still enabled; queued, it would only
             // meet the silence at the next clock tick and be dropped. A busy
             // link still keeps it off the air, as it does every announcement.
+            // Taken off the queue first: a clock tick handled inside the
+            // speech would otherwise say it a second time.
             if (Check2->value() == 1 && flag2 == 1 && Check1->value() != 1) {
+                flag2 = 0;
                 SpeakTheText();
                 if (Program::ended())
                     return;
