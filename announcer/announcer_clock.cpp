@@ -3,6 +3,7 @@
 #include "announcer/countdowns.h"
 #include "core/clock.h"
 #include "core/program.h"
+#include "dtmf/dtmfwindow.h"
 
 namespace mirelva {
 
@@ -141,8 +142,9 @@ void MainWindow::Timer1_Timer()
         PTT2->setText(QStringLiteral("      "));
         Beacon7->setEnabled(Beacon6->isEnabled());
         Beacon3->setEnabled(true);
-        // DTMF WINDOW: enable its DTMFDelay timer here once that window
-        // exists (station.dtmf is still null).
+        // Re-arms the DTMF window's acceptance delay after each reception.
+        if (station.dtmf)
+            station.dtmf->DTMFDelay->setEnabled(true);
     }
     // 8. Any activity wakes the idents the idle stop put to sleep.
     if (Echolink->LinkActive() || Echolink->ReceivingSignal() || Echolink->LinkBusy()) {

@@ -2,14 +2,13 @@
 
 #include "announcer/mainwindow.h"
 
-#include <limits>
-
 #include <QCloseEvent>
 
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/version.h"
+#include "dtmf/dtmfwindow.h"
 
 namespace mirelva {
 
@@ -26,30 +25,7 @@ MainWindow::~MainWindow()
         station.main = nullptr;
 }
 
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    if (Program::ended()) {
-        event->accept();
-        return;
-    }
-    if (Form_QueryUnload())
-        event->ignore();
-    else
-        event->accept();
-}
-
-void MainWindow::moveToTwips(double left, double top)
-{
-    const auto px = [](double twips, double dpi) {
-        // A damaged file must not throw the window to a coordinate the
-        // window system cannot hold.
-        const double limit = double(std::numeric_limits<int>::max() / 2) * 1440.0 / dpi;
-        if (!(twips > -limit && twips < limit))
-            twips = 0;
-        return Convert::twipsToPixels(twips, dpi);
-    };
-    move(px(left, logicalDpiX()), px(top, logicalDpiY()));
-}
+void MainWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
 
 void MainWindow::loadSettings()
 {
@@ -132,7 +108,7 @@ void MainWindow::loadSettings()
     check(AddTime, "ADDTIME", "1");
     const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
     const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
-    moveToTwips(left, top);
+    moveToTwips(this, left, top);
     text(CourtesyID, "COURTESYID", "K");
     text(IPCourtesy, "IPCOURTESY", "S");
     text(HangTime, "HANGTIME", "500");
@@ -215,6 +191,9 @@ void MainWindow::loadOtherWindows()
     // settings file and creating its own EchoLink instance before the next:
     // DTMF control, speech settings, web tools, greeting, About, message box.
     // Each registers itself in the station as it is created.
+    auto *dtmf = new DtmfWindow(station);
+    m_otherWindows.emplace_back(dtmf);
+    dtmf->Form_Load();
 }
 
 void MainWindow::refreshCaption()
@@ -312,9 +291,8 @@ void MainWindow::SaveData()
     text("CWCALLSIGN", CWCallsign);
     check("CONDISC", ConDisc);
     check("ADDTIME", AddTime);
-    const QPoint at = pos();
-    ini.write(QStringLiteral("LEFT"), Convert::twipsToText(Convert::pixelsToTwips(at.x(), logicalDpiX())));
-    ini.write(QStringLiteral("TOP"), Convert::twipsToText(Convert::pixelsToTwips(at.y(), logicalDpiY())));
+    ini.write(QStringLiteral("LEFT"), Convert::twipsToText(leftInTwips(this)));
+    ini.write(QStringLiteral("TOP"), Convert::twipsToText(topInTwips(this)));
     text("COURTESYID", CourtesyID);
     text("IPCOURTESY", IPCourtesy);
     text("HANGTIME", HangTime);
@@ -374,7 +352,7 @@ void MainWindow::showLoadedWindow(QWidget *window)
 void MainWindow::Command1_Click() {}   // message box
 void MainWindow::Command13_Click() {}  // greeting message
 void MainWindow::Command12_Click() {}  // web tools ("Internet Option")
-void MainWindow::Command9_Click() {}   // DTMF settings
+void MainWindow::Command9_Click() { showLoadedWindow(station.dtmf); }
 void MainWindow::Command8_Click() {}   // speech settings
 void MainWindow::Command3_Click() {}   // About
 

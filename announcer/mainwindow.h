@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -281,8 +284,9 @@ private:
     void wireEchoLink();        // mainwindow_form.cpp, once the instance exists
     void wireTimers();          // mainwindow_form.cpp, when the window starts running
     void loadOtherWindows();    // mainwindow.cpp
+    // The windows loaded at start-up, alive as long as this one.
+    std::vector<std::unique_ptr<QWidget>> m_otherWindows;
     void showLoadedWindow(QWidget *window);
-    void moveToTwips(double left, double top);
 };
 
 } // namespace mirelva

@@ -22,78 +22,6 @@ namespace {
 constexpr unsigned kDarkGreen = 0x8000;
 constexpr unsigned kDarkRed = 128;
 
-// Ties a caption to the box it names.
-void tie(QLabel *label, QWidget *box)
-{
-    label->setBuddy(box);
-    if (box->accessibleName().isEmpty())
-        box->setAccessibleName(label->text().simplified());
-}
-
-// A caption beside a box. The label stands for the box, so the box's
-// accessible name is the caption the operator sees.
-QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy = nullptr)
-{
-    auto *l = new QLabel(text, parent);
-    if (buddy)
-        tie(l, buddy);
-    return l;
-}
-
-QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->setAccessibleDescription(meaning);
-    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
-    return l;
-}
-
-struct BoxStyle {
-    int limit = 0;
-    bool digits = false;
-    bool upper = false;
-    int width = 0;      // in characters; 0 stretches
-};
-
-TextBox *textBox(QWidget *parent, const QString &name, const QString &text, const QString &tip, BoxStyle style)
-{
-    auto *b = new TextBox(name, parent);
-    b->setText(text);
-    if (!tip.isEmpty())
-        b->setToolTip(tip);
-    b->setTypingLimit(style.limit);
-    b->setDigitsOnly(style.digits);
-    b->setUpperCase(style.upper);
-    if (style.width > 0)
-        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QString(style.width + 2, QLatin1Char('0'))) + 12);
-    return b;
-}
-
-CheckBox *checkBox(QWidget *parent, const QString &name, const QString &caption, const QString &tip = {})
-{
-    auto *c = new CheckBox(name, caption, parent);
-    if (!tip.isEmpty())
-        c->setToolTip(tip);
-    return c;
-}
-
-QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip = {})
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    if (!tip.isEmpty())
-        b->setToolTip(tip);
-    return b;
-}
-
-QGroupBox *frame(QWidget *parent, const QString &name, const QString &title)
-{
-    auto *g = new QGroupBox(title, parent);
-    g->setObjectName(name);
-    return g;
-}
-
 } // namespace
 
 void MainWindow::buildForm()
@@ -612,10 +540,6 @@ void MainWindow::buildForm()
     Timer2 = new VbTimer(this, QStringLiteral("Timer2"), 60000, true);
     Timer3 = new VbTimer(this, QStringLiteral("Timer3"), 60000, true);
 
-    // Tool tips are read as descriptions, after the name.
-    for (QWidget *w : findChildren<QWidget *>())
-        if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
-            w->setAccessibleDescription(w->toolTip());
     applyAccessibleNames(this);
 
     resize(860, 620);

@@ -1,5 +1,7 @@
 #include "core/controls.h"
 
+#include <limits>
+
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -153,6 +155,9 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
 void applyAccessibleNames(QWidget *root)
 {
     const auto widgets = root->findChildren<QWidget *>();
+    for (QWidget *w : widgets)
+        if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
+            w->setAccessibleDescription(w->toolTip());
     QHash<const QWidget *, QString> buddyCaptions;
     for (QWidget *w : widgets)
         if (auto *l = qobject_cast<QLabel *>(w); l && l->buddy() && !buddyCaptions.contains(l->buddy()))
@@ -180,5 +185,85 @@ void applyAccessibleNames(QWidget *root)
         }
     }
 }
+
+// ---- building a form ---------------------------------------------------------
+
+void tie(QLabel *label, QWidget *box)
+{
+    label->setBuddy(box);
+    if (box->accessibleName().isEmpty())
+        box->setAccessibleName(label->text().simplified());
+}
+
+QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy)
+{
+    auto *l = new QLabel(text, parent);
+    if (buddy)
+        tie(l, buddy);
+    return l;
+}
+
+QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->setAccessibleDescription(meaning);
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
+    return l;
+}
+
+TextBox *textBox(QWidget *parent, const QString &name, const QString &text, const QString &tip, BoxStyle style)
+{
+    auto *b = new TextBox(name, parent);
+    b->setText(text);
+    if (!tip.isEmpty())
+        b->setToolTip(tip);
+    b->setTypingLimit(style.limit);
+    b->setDigitsOnly(style.digits);
+    b->setUpperCase(style.upper);
+    if (style.width > 0)
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QString(style.width + 2, QLatin1Char('0'))) + 12);
+    return b;
+}
+
+CheckBox *checkBox(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
+{
+    auto *c = new CheckBox(name, caption, parent);
+    if (!tip.isEmpty())
+        c->setToolTip(tip);
+    return c;
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    if (!tip.isEmpty())
+        b->setToolTip(tip);
+    return b;
+}
+
+QGroupBox *frame(QWidget *parent, const QString &name, const QString &title)
+{
+    auto *g = new QGroupBox(title, parent);
+    g->setObjectName(name);
+    return g;
+}
+
+// ---- window position -----------------------------------------------------------
+
+void moveToTwips(QWidget *window, double left, double top)
+{
+    const auto px = [](double twips, double dpi) {
+        const double limit = double(std::numeric_limits<int>::max() / 2) * 1440.0 / dpi;
+        if (!(twips > -limit && twips < limit))
+            twips = 0;
+        return Convert::twipsToPixels(twips, dpi);
+    };
+    window->move(px(left, window->logicalDpiX()), px(top, window->logicalDpiY()));
+}
+
+double leftInTwips(const QWidget *window) { return Convert::pixelsToTwips(window->pos().x(), window->logicalDpiX()); }
+double topInTwips(const QWidget *window) { return Convert::pixelsToTwips(window->pos().y(), window->logicalDpiY()); }
 
 } // namespace mirelva

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QString>
 #include <QVector>
@@ -85,7 +87,39 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
 
 // Gives every control under root an accessible name from its caption, its
 // tool tip or the label that stands for it, so a screen reader says what each
-// control is. Controls that already have one keep it.
+// control is. Controls that already have one keep it. Tool tips become the
+// accessible descriptions, read after the name.
 void applyAccessibleNames(QWidget *root);
+
+// ---- building a form ---------------------------------------------------------
+// Every window builds its controls with these, in the order Tab should visit
+// them, so the windows look, read and behave alike.
+
+// Ties a caption to the box it names: the box's accessible name is the
+// caption the operator sees, unless it already has one.
+void tie(QLabel *label, QWidget *box);
+// A caption beside a box (tied to it when given).
+QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy = nullptr);
+// A label that shows a value (a countdown, a state); meaning is what a screen
+// reader says about it.
+QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning);
+
+struct BoxStyle {
+    int limit = 0;      // typing limit in characters; 0: none
+    bool digits = false;
+    bool upper = false;
+    int width = 0;      // in characters; 0 stretches
+};
+TextBox *textBox(QWidget *parent, const QString &name, const QString &text, const QString &tip, BoxStyle style);
+CheckBox *checkBox(QWidget *parent, const QString &name, const QString &caption, const QString &tip = {});
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip = {});
+QGroupBox *frame(QWidget *parent, const QString &name, const QString &title);
+
+// ---- window position -----------------------------------------------------------
+// The position a settings file keeps for a window, in twips. A damaged value
+// never throws the window to a coordinate the window system cannot hold.
+void moveToTwips(QWidget *window, double left, double top);
+double leftInTwips(const QWidget *window);
+double topInTwips(const QWidget *window);
 
 } // namespace mirelva

@@ -8,6 +8,7 @@
 #include "core/clock.h"
 #include "core/nodebackend.h"
 #include "core/vbtimer.h"
+#include "dtmf/dtmfwindow.h"
 #include "support/mainfixture.h"
 
 namespace mirelva::test {
@@ -15,7 +16,7 @@ namespace mirelva::test {
 // The main window as the program runs it, for the announcer's handlers:
 // - the voice tells the node what it speaks, as the program entry wires it,
 //   so request sequences carry the "Speech keyed: ..." lines;
-// - the window's timers are disconnected from their handlers: a test calls
+// - the windows' timers are disconnected from their handlers: a test calls
 //   the handlers itself and sees exactly the ticks it makes (the timers'
 //   enabled states still count);
 // - SleepTTS pauses are counted, not slept;
@@ -26,7 +27,10 @@ public:
     {
         Clock::setForTests(now);
         tellNodeOfSpeech(voice, node);
-        for (VbTimer *t : window->findChildren<VbTimer *>())
+        QList<VbTimer *> timers = window->findChildren<VbTimer *>();
+        if (station.dtmf)
+            timers += station.dtmf->findChildren<VbTimer *>();
+        for (VbTimer *t : timers)
             QObject::disconnect(t, &VbTimer::Timer, nullptr, nullptr);
         SpeechPause::setSkippedForTests(true);
         SpeechPause::resetCount();

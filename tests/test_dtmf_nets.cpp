@@ -1,0 +1,244 @@
+#include <QTest>
+
+#include "core/program.h"
+#include "support/announcer_fixture.h"
+
+using namespace mirelva;
+using namespace mirelva::test;
+
+namespace {
+
+const QDate kWednesday(2024, 3, 6);
+const QDate kThursday(2024, 3, 7);
+
+struct NetFixture : AnnouncerFixture {
+    DtmfWindow &d = *station.dtmf;
+
+    // Net n on Wednesdays at hh:mm, calling call.
+    void plan(int n, const QString &call, const QString &hour = QStringLiteral("20"),
+              const QString &mins = QStringLiteral("00"))
+    {
+        const DtmfWindow::Net x = d.net(n);
+        x.NetCall->setText(call);
+        x.Hour->setText(hour);
+        x.Mins->setText(mins);
+        x.days[3]->setValue(1);
+    }
+    // One scheduler tick at that second; the requests it made.
+    QStringList tickAt(const QDate &day, const QTime &time)
+    {
+        Clock::setForTests(QDateTime(day, time));
+        node.clearRecords();
+        d.Timer2_Timer();
+        return requests();
+    }
+    // Countdown ticks of net n until its timer stops (at most limit).
+    int ticksToDisconnect(int n, int limit = 5000)
+    {
+        const DtmfWindow::Net x = d.net(n);
+        int ticks = 0;
+        while (x.timer->isEnabled() && ticks < limit) {
+            ++ticks;
+            switch (n) {
+            case 1: d.Timer3_Timer(); break;
+            case 2: d.Timer4_Timer(); break;
+            case 3: d.Timer5_Timer(); break;
+            default: d.Timer6_Timer(); break;
+            }
+        }
+        return ticks;
+    }
+};
+
+} // namespace
+
+// The net scheduler: starts on the exact second and weekday, in the order
+// 4, 3, 2, 1, held back by a busy channel; timed disconnects that give the
+// main window's auto-connect back.
+class TestDtmfNets : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { Program::resetForTests(); }
+
+    void aNetStartsOnItsSecondAndWeekdayOnly_data()
+    {
+        QTest::addColumn<QString>("hour");
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("20:00:15 Wednesday") << "20" << kWednesday << QTime(20, 0, 15) << true;
+        QTest::newRow("20:00:14") << "20" << kWednesday << QTime(20, 0, 14) << false;
+        QTest::newRow("20:00:16") << "20" << kWednesday << QTime(20, 0, 16) << false;
+        QTest::newRow("Thursday") << "20" << kThursday << QTime(20, 0, 15) << false;
+        QTest::newRow("hour 08") << "08" << kWednesday << QTime(8, 0, 15) << true;
+        QTest::newRow("hour 8 never") << "8" << kWednesday << QTime(8, 0, 15) << false;
+        QTest::newRow("hour 24 never") << "24" << kWednesday << QTime(0, 0, 15) << false;
+    }
+
+    void aNetStartsOnItsSecondAndWeekdayOnly()
+    {
+        QFETCH(QString, hour);
+        QFETCH(QDate, day);
+        QFETCH(QTime, time);
+        QFETCH(bool, starts);
+        NetFixture f;
+        f.plan(1, QStringLiteral("vk3net"), hour);
+        QCOMPARE(f.tickAt(day, time), starts ? QStringList{"Connect VK3NET"} : QStringList());
+        QCOMPARE(f.d.ShowTime->text(), time.toString(QStringLiteral("HH:mm:ss")));
+        QCOMPARE(f.d.Timer3->isEnabled(), starts);
+    }
+
+    void netsStartInTheOrderFourToOne()
+    {
+        NetFixture f;
+        f.plan(1, QStringLiteral("NET1"));
+        f.plan(2, QStringLiteral("LOCAL"));
+        f.plan(3, QStringLiteral("NET3"));
+        f.plan(4, QStringLiteral("NET4"));
+        f.d.ShowBusy3->setValue(1);
+        f.d.DisconnectAll2->setValue(1);
+        f.d.DisconnectAll1->setValue(1);
+        // Net 1 disconnects the nets started before it on the same tick.
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)),
+                 QStringList({"Connect NET4", "SetBusy on", "Connect NET3", "DisconnectAll", "Connect LOCAL",
+                              "DisconnectAll", "Connect NET1"}));
+        for (VbTimer *t : {f.d.Timer3, f.d.Timer4, f.d.Timer5, f.d.Timer6})
+            QVERIFY(t->isEnabled());
+    }
+
+    void anEmptyCallsignSkipsTheNetButBlanksDoNot()
+    {
+        NetFixture f;
+        MainWindow &w = f.w();
+        w.StayCon1->setValue(1);
+        f.plan(1, QString());
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList());
+        QCOMPARE(w.StayCon1->value(), 1);
+        QVERIFY(!f.d.Timer3->isEnabled());
+        f.plan(1, QStringLiteral("  "));
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList{"Connect   "});
+        QCOMPARE(w.StayCon1->value(), 0);
+    }
+
+    void aBusyChannelHoldsTheNetBack()
+    {
+        NetFixture f;
+        MainWindow &w = f.w();
+        f.plan(1, QStringLiteral("NET1"));
+        f.d.RFBusy->setValue(1);
+        f.node.setReceivingSignal(true);
+        w.Timer1_Timer();
+        QCOMPARE(w.PTT2->text(), QStringLiteral("Receiving Signal"));
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList());
+        // The second has passed; the net waits for next week.
+        f.node.setReceivingSignal(false);
+        w.Timer1_Timer();
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 16)), QStringList());
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList{"Connect NET1"});
+        // Without the box a reception does not matter.
+        f.d.RFBusy->setValue(0);
+        f.node.setReceivingSignal(true);
+        w.Timer1_Timer();
+        QCOMPARE(f.tickAt(kWednesday.addDays(7), QTime(20, 0, 15)), QStringList{"Connect NET1"});
+    }
+
+    void theTimedDisconnectGivesAutoConnectBack()
+    {
+        NetFixture f;
+        MainWindow &w = f.w();
+        DtmfWindow &d = f.d;
+        w.StayCon1->setValue(1);
+        w.StayCon2->setValue(0);
+        f.plan(1, QStringLiteral("vk3net"));
+        d.Check3->setValue(1);
+        d.ShowBusy1->setValue(1);
+        d.DiscMins1->setText(QStringLiteral("2"));
+        f.node.setAnswerDelayMs(0);
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList({"SetBusy on", "Connect VK3NET"}));
+        QCOMPARE(w.StayCon1->value(), 0);
+        QCOMPARE(w.StayCon2->value(), 0);
+        QCOMPARE(d.DiscPeriod1->text(), QStringLiteral("120"));
+        // The node answers the connect; a busy node still makes our own.
+        QTRY_VERIFY(f.node.state().connected.contains(QStringLiteral("VK3NET")));
+        f.node.clearRecords();
+        for (int tick = 1; tick < 120; ++tick)
+            d.Timer3_Timer();
+        QCOMPARE(d.DiscPeriod1->text(), QStringLiteral("1"));
+        QCOMPARE(f.requests(), QStringList());
+        QCOMPARE(w.StayCon1->value(), 0);
+        d.Timer3_Timer();
+        QCOMPARE(f.requests(), QStringList({"SetBusy off", "Disconnect VK3NET"}));
+        QCOMPARE(w.StayCon1->value(), 1);
+        QCOMPARE(w.StayCon2->value(), 0);
+        QVERIFY(!d.Timer3->isEnabled());
+        QCOMPARE(d.DiscPeriod1->text(), QStringLiteral("120"));
+    }
+
+    void withoutTheUseBoxTheNetStays()
+    {
+        NetFixture f;
+        MainWindow &w = f.w();
+        w.StayCon2->setValue(1);
+        f.plan(3, QStringLiteral("NET3"));
+        f.d.DiscMins3->setText(QStringLiteral("1"));
+        f.tickAt(kWednesday, QTime(20, 0, 15));
+        f.node.clearRecords();
+        QCOMPARE(f.ticksToDisconnect(3, 500), 500);
+        QCOMPARE(f.d.DiscPeriod3->text(), QStringLiteral("60"));
+        QCOMPARE(w.StayCon2->value(), 0);
+        QCOMPARE(f.requests(), QStringList());
+        // Emptying the minutes stops the countdown.
+        f.d.DiscMins3->clear();
+        QVERIFY(!f.d.Timer5->isEnabled());
+        QCOMPARE(f.d.DiscMins3->text(), QStringLiteral("0"));
+    }
+
+    void zeroMinutesCountAsOne_data()
+    {
+        QTest::addColumn<int>("net");
+        QTest::addColumn<int>("ticks");
+        // Nets 2 and 3 count before the minutes are mended: one tick later.
+        QTest::newRow("net 1") << 1 << 60;
+        QTest::newRow("net 2") << 2 << 61;
+        QTest::newRow("net 3") << 3 << 61;
+        QTest::newRow("net 4") << 4 << 60;
+    }
+
+    void zeroMinutesCountAsOne()
+    {
+        QFETCH(int, net);
+        QFETCH(int, ticks);
+        NetFixture f;
+        const DtmfWindow::Net x = f.d.net(net);
+        QCOMPARE(x.DiscMins->text(), QStringLiteral("0"));
+        f.plan(net, QStringLiteral("NET"));
+        x.Use->setValue(1);
+        f.tickAt(kWednesday, QTime(20, 0, 15));
+        QCOMPARE(x.DiscPeriod->text(), QStringLiteral("0"));
+        QCOMPARE(f.ticksToDisconnect(net), ticks);
+        QCOMPARE(x.DiscMins->text(), QStringLiteral("1"));
+    }
+
+    void overlappingNetsBothGiveBackUnticked()
+    {
+        NetFixture f;
+        MainWindow &w = f.w();
+        w.StayCon1->setValue(1);
+        w.StayCon2->setValue(1);
+        f.plan(1, QStringLiteral("NET1"), QStringLiteral("20"), QStringLiteral("00"));
+        f.plan(2, QStringLiteral("NET2"), QStringLiteral("20"), QStringLiteral("01"));
+        f.d.Check3->setValue(1);
+        f.d.Check2->setValue(1);
+        f.d.DiscMins1->setText(QStringLiteral("5"));
+        f.d.DiscMins2->setText(QStringLiteral("1"));
+        f.tickAt(kWednesday, QTime(20, 0, 15));
+        f.tickAt(kWednesday, QTime(20, 1, 15));
+        QCOMPARE(f.ticksToDisconnect(2), 60);
+        QCOMPARE(w.StayCon1->value() + w.StayCon2->value(), 0);
+        QCOMPARE(f.ticksToDisconnect(1), 300);
+        QCOMPARE(w.StayCon1->value() + w.StayCon2->value(), 0);
+    }
+};
+
+QTEST_MAIN(TestDtmfNets)
+#include "test_dtmf_nets.moc"

@@ -1,0 +1,347 @@
+#include <QAccessible>
+#include <QApplication>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "core/program.h"
+#include "core/questions.h"
+#include "core/settingsstore.h"
+#include "dtmf/dtmfwindow.h"
+#include "support/mainfixture.h"
+
+using namespace mirelva;
+using namespace mirelva::test;
+
+namespace {
+
+// Every stored control of the DTMF window as text, by control name, so two
+// windows can be compared whole. The last connected station and the warning
+// box are not stored.
+QMap<QString, QString> snapshot(DtmfWindow &d)
+{
+    QMap<QString, QString> m;
+    for (auto *b : d.findChildren<TextBox *>())
+        if (b != d.LastConnected)
+            m[b->objectName()] = b->text();
+    for (auto *c : d.findChildren<CheckBox *>())
+        if (c != d.Check4)
+            m[c->objectName()] = QString::number(c->value());
+    m[QStringLiteral("(position)")] = QStringLiteral("%1,%2").arg(d.pos().x()).arg(d.pos().y());
+    return m;
+}
+
+QStringList keysOf(const QByteArray &file)
+{
+    QStringList keys;
+    for (const QString &line : QString::fromLatin1(file).split(QRegularExpression(QStringLiteral("\r?\n"))))
+        if (line.contains('='))
+            keys << line.section('=', 0, 0);
+    return keys;
+}
+
+// The keys in the order the window reads and writes them.
+QStringList keyTable()
+{
+    QStringList k{"DISCMINS1", "DISCMINS2", "DISCMINS3", "DISCMINS4", "CHECK2", "CHECK3", "CHECK11", "CHECK20",
+                  "DTMFDELAYSECONDS", "USEDTMFDELAY", "TEXT555", "BEACONPERIOD", "TEXT111", "TEXT222", "TEXT333",
+                  "CHECK1", "TEXT1111", "TEXT2222"};
+    for (int n = 1; n <= 8; ++n)
+        k << QStringLiteral("DTMF%1").arg(n);
+    for (int n = 1; n <= 8; ++n)
+        k << QStringLiteral("CALL%1").arg(n);
+    k << "DTMFGROUP1CONNECT" << "DTMFGROUP1DISC" << "DTMFGROUP2CONNECT" << "DTMFGROUP2DISC";
+    for (int n = 1; n <= 6; ++n)
+        k << QStringLiteral("GROUPCALL%1").arg(n);
+    const auto net = [&k](const QString &s) {
+        for (const char *d : {"SUN", "MON", "TUE", "WED", "THUR", "FRI", "SAT"})
+            k << QLatin1String(d) + s;
+        k << "HOUR" + s << "MINS" + s;
+    };
+    net("2");
+    k << "NETCALL1" << "NETCALL2" << "NETCALL3" << "NETCALL4";
+    net("");
+    net("3");
+    net("4");
+    k << "DISCONNECTALL1" << "DISCONNECTALL2" << "DISCONNECTALL3" << "DISCONNECTALL4" << "LEFT" << "TOP"
+      << "DTMF" << "USEDTMF" << "SHOWBUSY1" << "SHOWBUSY2" << "SHOWBUSY3" << "SHOWBUSY4" << "RFBUSY";
+    return k;
+}
+
+bool isControl(QWidget *w) { return qobject_cast<TextBox *>(w) || qobject_cast<QAbstractButton *>(w); }
+
+} // namespace
+
+// The DTMF window's settings, its start-up and its life: loaded hidden by the
+// main window, saved and restored whole, hidden and shown, and its ending.
+class TestDtmfWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { Program::resetForTests(); }
+
+    void startsOnTheDefaults_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("no file") << QByteArray();
+        QTest::newRow("a file with no keys") << QByteArray("[SETTINGS]\r\n[OTHER]\r\nCHECK1=0\r\n");
+    }
+
+    void startsOnTheDefaults()
+    {
+        QFETCH(QByteArray, file);
+        MainFixture f(MainFixture::Built);
+        if (!file.isNull())
+            f.settings.writeFile(DtmfWindow::iniName(), file);
+        f.node.setLocalStation(QStringLiteral("VK2XYZ-L"));
+        f.load(true);
+        QVERIFY(f.station.dtmf);
+        DtmfWindow &d = *f.station.dtmf;
+
+        // Loaded hidden, after the main window released the radio, and it
+        // releases the transmitter again itself.
+        QVERIFY(!d.isVisible());
+        QCOMPARE(f.requests(), QStringList({"SetPTT off", "SetDTR off", "SetRTS off", "SetPTT off"}));
+        QCOMPARE(d.windowTitle(), QStringLiteral("Mirelva    VK2XYZ-L   v3.0.3   DTMFctrl and Nets"));
+
+        QCOMPARE(d.DTMFDelaySeconds->text(), QStringLiteral("5"));
+        QCOMPARE(d.DTMFDelayPeriod->text(), QStringLiteral("5"));
+        QCOMPARE(d.UseDTMFDelay->value(), 0);
+        QCOMPARE(d.Text111->text(), QStringLiteral("73"));
+        QCOMPARE(d.Check1->value(), 1);
+        QCOMPARE(d.BeaconPeriod->text(), QStringLiteral("1"));
+        QCOMPARE(d.BeaconSeconds->text(), QStringLiteral("60"));
+        QCOMPARE(d.DTMF->text(), QStringLiteral("123"));
+        QCOMPARE(d.UseDTMF->value(), 1);
+        for (TextBox *b : {d.Text555, d.Text222, d.Text333, d.Text1111, d.Text2222, d.LastConnected})
+            QVERIFY2(b->text().isEmpty(), qPrintable(b->objectName()));
+        for (int n = 1; n <= 4; ++n) {
+            const DtmfWindow::Net x = d.net(n);
+            QCOMPARE(x.Hour->text(), QStringLiteral("24"));
+            QCOMPARE(x.Mins->text(), QStringLiteral("00"));
+            QCOMPARE(x.DiscMins->text(), QStringLiteral("0"));
+            QCOMPARE(x.DiscPeriod->text(), QStringLiteral("0"));
+            QVERIFY(x.NetCall->text().isEmpty());
+            for (CheckBox *c : x.days)
+                QCOMPARE(c->value(), 0);
+            QCOMPARE(x.DisconnectAll->value() + x.ShowBusy->value() + x.Use->value(), 0);
+            QVERIFY(!x.timer->isEnabled());
+        }
+        for (const QString &stem : {QStringLiteral("DTMF"), QStringLiteral("Call")})
+            for (int n = 1; n <= 8; ++n)
+                QVERIFY(d.findChild<TextBox *>(stem + QString::number(n))->text().isEmpty());
+        for (TextBox *b : {d.GroupCall1, d.GroupCall2, d.GroupCall3, d.GroupCall4, d.GroupCall5, d.GroupCall6,
+                           d.DTMFGroup1Connect, d.DTMFGroup1Disc, d.DTMFGroup2Connect, d.DTMFGroup2Disc})
+            QVERIFY(b->text().isEmpty());
+        QCOMPARE(d.RFBusy->value(), 0);
+        QCOMPARE(d.pos(), QPoint(Convert::twipsToPixels(300, d.logicalDpiX()),
+                                 Convert::twipsToPixels(300, d.logicalDpiY())));
+        QVERIFY(d.DTMFDelay->isEnabled() && d.Timer1->isEnabled() && d.Timer2->isEnabled());
+        // Reading writes nothing back.
+        QCOMPARE(f.settings.readFile(DtmfWindow::iniName()), file);
+    }
+
+    void keysReadInOrderRunTheirChangeHandlers()
+    {
+        MainFixture f(MainFixture::Built);
+        f.settings.writeFile(DtmfWindow::iniName(),
+                             "[SETTINGS]\nDTMFDELAYSECONDS=8\nBEACONPERIOD=3\nDISCMINS2=30\nDISCMINS3=\nCALL1=w1aw\n");
+        f.load();
+        DtmfWindow &d = *f.station.dtmf;
+        QCOMPARE(d.DTMFDelayPeriod->text(), QStringLiteral("8"));
+        QCOMPARE(d.BeaconSeconds->text(), QStringLiteral("180"));
+        QCOMPARE(d.DiscPeriod2->text(), QStringLiteral("1800"));
+        // An empty stored value refills the box with "0".
+        QCOMPARE(d.DiscMins3->text(), QStringLiteral("0"));
+        // A stored callsign stays as stored; typing in the box gives capitals.
+        QCOMPARE(d.Call1->text(), QStringLiteral("w1aw"));
+        QVERIFY(d.Call1->upperCase() && d.DTMFDelaySeconds->digitsOnly() && d.Hour2->digitsOnly());
+    }
+
+    void saveAndRestartRestoresEveryKey()
+    {
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        const QMap<QString, QString> defaults = snapshot(d);
+        int i = 0;
+        for (auto *b : d.findChildren<TextBox *>()) {
+            ++i;
+            b->setText(b->digitsOnly() ? QString::number(100 + i) : QStringLiteral("c%1 x").arg(i));
+        }
+        for (auto *c : d.findChildren<CheckBox *>())
+            c->setValue(c->value() == 1 ? 0 : 1);
+        d.Check20->setValue(2);
+        d.move(d.pos() + QPoint(40, 25));
+        const QMap<QString, QString> changed = snapshot(d);
+        for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+            QVERIFY2(defaults.value(it.key()) != it.value(), qPrintable(it.key()));
+
+        d.SaveData();
+        QCOMPARE(keysOf(f.settings.readFile(DtmfWindow::iniName())), keyTable());
+
+        auto next = f.restart();
+        QVERIFY(next->station.dtmf && next->station.dtmf != &d);
+        QCOMPARE(snapshot(*next->station.dtmf), changed);
+    }
+
+    void shownFromTheMainWindowAndHiddenWithoutStopping()
+    {
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        d.Text111->setText(QStringLiteral("99"));
+        // Showing never reads the file again.
+        f.settings.writeFile(DtmfWindow::iniName(), "[SETTINGS]\nTEXT111=11\n");
+        f.w().Command9->click();
+        f.w().Command9->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(f.station.dtmf, &d);
+        QCOMPARE(d.Text111->text(), QStringLiteral("99"));
+
+        for (QPushButton *hide : {d.Command1, d.Command16}) {
+            d.show();
+            hide->click();
+            QVERIFY(!d.isVisible());
+            QVERIFY(d.DTMFDelay->isEnabled() && d.Timer1->isEnabled() && d.Timer2->isEnabled());
+        }
+        f.node.dtmf(QStringLiteral("99"));
+        QCOMPARE(f.requests(), QStringList{"DisconnectAll"});
+    }
+
+    void bothSaveButtonsSave()
+    {
+        for (int which = 0; which < 2; ++which) {
+            MainFixture f;
+            DtmfWindow &d = *f.station.dtmf;
+            d.NetCall2->setText(QStringLiteral("VK3NET"));
+            (which == 0 ? d.Command2 : d.Command14)->click();
+            QVERIFY(f.settings.readFile(DtmfWindow::iniName()).contains("NETCALL2=VK3NET"));
+        }
+    }
+
+    void quitQuestion()
+    {
+        for (const auto answer : {Questions::Answer::No, Questions::Answer::Yes}) {
+            Program::resetForTests();
+            MainFixture f;
+            DtmfWindow &d = *f.station.dtmf;
+            d.show();
+            QStringList asked;
+            Questions::setAnswererForTests([&](const QString &title, const QString &text) {
+                asked << title << text;
+                return answer;
+            });
+            d.Text111->setText(QStringLiteral("5"));
+            d.close();
+            QCOMPARE(asked, QStringList({"Exit Program", "Quit Tessavo - Are You Sure ? Remember To Save Any Changes  "}));
+            if (answer == Questions::Answer::No) {
+                QVERIFY(!Program::ended());
+                QVERIFY(d.isVisible());
+                QVERIFY(f.requests().isEmpty());
+            } else {
+                QVERIFY(Program::ended());
+                QCOMPARE(f.requests(), QStringList{"SetPTT off"});
+            }
+            QVERIFY(f.settings.readFile(DtmfWindow::iniName()).isEmpty());
+        }
+    }
+
+    void nodeClosingEndsWithoutSaving()
+    {
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        d.EchoLink_Closing();
+        QVERIFY(Program::ended());
+        QCOMPARE(f.requests(), QStringList{"SetPTT off"});
+        QVERIFY(f.settings.readFile(DtmfWindow::iniName()).isEmpty());
+    }
+
+    void captionsTipsAndStyles()
+    {
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        QCOMPARE(d.SSTab1->count(), 2);
+        QCOMPARE(d.SSTab1->tabText(0), QStringLiteral("DTMF Control"));
+        QCOMPARE(d.SSTab1->tabText(1), QStringLiteral("Net Scheduler"));
+        QVERIFY(d.SSTab1->widget(0)->isAncestorOf(d.Command15));
+        QVERIFY(d.SSTab1->widget(1)->isAncestorOf(d.Check20));
+        QCOMPARE(d.Text555->toolTip(), QStringLiteral("DTMF to Disconnect Last Call Connected"));
+        QCOMPARE(d.Text111->toolTip(), QStringLiteral("DTMF to Disconnect All stations connected."));
+        QCOMPARE(d.Command15->toolTip(), QStringLiteral("Connect / Disconnect Selected Callsign"));
+        QVERIFY(d.Command15->text().isEmpty());
+        QCOMPARE(d.Command6->toolTip(), QStringLiteral("Test Disconnection Selection"));
+        QCOMPARE(d.NetCall4->toolTip(), QStringLiteral("Enter NET Callsign ... Tip = For no connections to be "
+                                                       "made enter the Word \"LOCAL\"."));
+        QCOMPARE(d.Check11->text(), QStringLiteral("Use"));
+        QCOMPARE(d.Check11->toolTip(), QStringLiteral("Use Disconnect Net Callsign after"));
+        QCOMPARE(d.Command1->toolTip(), QStringLiteral("Hide this screen"));
+        QCOMPARE(d.Command2->toolTip(), QStringLiteral("Save your data"));
+        QCOMPARE(d.RFBusy->text(), QStringLiteral("If Local RF Busy Then No Auto Scheduler Connects"));
+        QVERIFY(d.findChildren<QGroupBox *>().size() >= 7);
+        QCOMPARE(d.findChild<QGroupBox *>(QStringLiteral("FrameNet3"))->title(),
+                 QStringLiteral("Net Scheduler 3 --  15 seconds after allotted time to allow for beacons"));
+
+        // Typing: capitals in callsign boxes, digits in number boxes, two
+        // digits in the start boxes.
+        for (TextBox *b : {d.Call8, d.GroupCall6, d.NetCall1}) {
+            b->clear();
+            QTest::keyClicks(b, QStringLiteral("vk2ab-l"));
+            QCOMPARE(b->text(), QStringLiteral("VK2AB-L"));
+        }
+        d.Hour3->clear();
+        QTest::keyClicks(d.Hour3, QStringLiteral("1x234"));
+        QCOMPARE(d.Hour3->text(), QStringLiteral("12"));
+        d.DTMFDelaySeconds->clear();
+        QCOMPARE(d.DTMFDelaySeconds->text(), QStringLiteral("0"));
+        QTest::keyClicks(d.DTMFDelaySeconds, QStringLiteral("a7"));
+        QCOMPARE(d.DTMFDelaySeconds->text(), QStringLiteral("07"));
+    }
+
+    void everyControlHasANameAndTabReachesIt()
+    {
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        d.show();
+        QApplication::setActiveWindow(&d);
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        for (int tab = 0; tab < d.SSTab1->count(); ++tab) {
+            d.SSTab1->setCurrentIndex(tab);
+            QStringList names;
+            QList<QWidget *> controls;
+            for (QWidget *c : d.SSTab1->widget(tab)->findChildren<QWidget *>()) {
+                if (!isControl(c))
+                    continue;
+                const QString name = c->accessibleName();
+                QVERIFY2(!name.trimmed().isEmpty() && !name.contains(QLatin1String("xx")), qPrintable(c->objectName()));
+                QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name), name);
+                names << name;
+                controls << c;
+            }
+            for (const QString &n : names)
+                QVERIFY2(names.count(n) == 1, qPrintable(n));
+            controls.first()->setFocus();
+            QSet<QWidget *> seen;
+            QStringList order;
+            for (int i = 0; i < 300 && seen.size() < controls.size(); ++i) {
+                if (!seen.contains(QApplication::focusWidget()))
+                    order << QApplication::focusWidget()->objectName();
+                seen.insert(QApplication::focusWidget());
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            }
+            for (QWidget *c : controls)
+                QVERIFY2(seen.contains(c), qPrintable(c->objectName()));
+            // Rows are walked across, one row after another.
+            const QStringList row = tab == 0 ? QStringList{"Call2", "DTMF2", "Command8", "Call3"}
+                                             : QStringList{"NetCall2", "Hour2", "Mins2", "Sun2"};
+            const qsizetype at = order.indexOf(row.first());
+            QVERIFY(at >= 0);
+            QCOMPARE(order.mid(at, row.size()), row);
+        }
+        QCOMPARE(d.Command7->accessibleName(), QStringLiteral("Connect or disconnect single 1"));
+        QCOMPARE(d.GroupCall5->accessibleName(), QStringLiteral("Group 2 callsign 2"));
+        QCOMPARE(d.Tue4->accessibleName(), QStringLiteral("Tue (net 4)"));
+        QCOMPARE(d.Text555->accessibleDescription(), QStringLiteral("DTMF to Disconnect Last Call Connected"));
+        for (QLabel *l : {d.PTT3, d.DTMFDelayPeriod, d.BeaconSeconds, d.DiscPeriod1, d.ShowTime})
+            QVERIFY(!l->accessibleName().trimmed().isEmpty() && !l->accessibleDescription().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestDtmfWindow)
+#include "test_dtmf_window.moc"
