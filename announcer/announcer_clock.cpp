@@ -1,7 +1,7 @@
 #include "announcer/mainwindow.h"
 
-#include "announcer/countdowns.h"
 #include "core/clock.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 

@@ -4,8 +4,8 @@
 
 #include <QTextCursor>
 
-#include "announcer/countdowns.h"
 #include "core/clock.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 
 namespace mirelva {

@@ -2,8 +2,8 @@
 // an optional start delay, and kept running for the run time after the last
 // keying.
 
-#include "announcer/countdowns.h"
 #include "announcer/mainwindow.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 
 namespace mirelva {

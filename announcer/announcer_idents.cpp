@@ -1,6 +1,6 @@
 #include "announcer/mainwindow.h"
 
-#include "announcer/countdowns.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 
 namespace mirelva {

@@ -2,8 +2,8 @@
 // earned only by a carrier that is still there, with the link busy, one
 // anti-kerchunker time after it came up.
 
-#include "announcer/countdowns.h"
 #include "announcer/mainwindow.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 
 namespace mirelva {

@@ -2,6 +2,7 @@
 // of the disconnect functions, the buttons that connect by hand and the last
 // connected station.
 
+#include "core/countdowns.h"
 #include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 
@@ -118,7 +119,7 @@ void DtmfWindow::DTMFDelay_Timer()
         DTMFDelayPeriod->setText(DTMFDelaySeconds->text());
     }
     if (UseDTMFDelay->value() == 1 && PTT3->text() == kReceiving)
-        setLabelNumber(DTMFDelayPeriod, labelNumber(DTMFDelayPeriod) - 1);
+        countdowns::countDown(DTMFDelayPeriod);
     // Stopped at "0", the gate stays open until the main window's clock tick
     // finds no signal and starts the countdown again.
     if (DTMFDelayPeriod->text() == QLatin1String("0"))
@@ -141,14 +142,12 @@ void DtmfWindow::DTMFDelaySeconds_Change()
 
 void DtmfWindow::Timer1_Timer()
 {
-    // No minutes at all ("0", "00") would leave the countdown below zero
-    // and the functions switched off for good.
-    if (BeaconPeriod->number() <= 0)
-        BeaconPeriod->setText(QStringLiteral("1"));
+    // "00" as well as "0": no minutes would leave the functions off for good.
+    countdowns::keepPeriodPositive(BeaconPeriod);
     if (Check1->value() == 0)
-        setLabelNumber(BeaconSeconds, labelNumber(BeaconSeconds) - 1);
+        countdowns::countDown(BeaconSeconds);
     if (BeaconSeconds->text() == QLatin1String("0")) {
-        setLabelNumber(BeaconSeconds, BeaconPeriod->number() * 60);
+        setLabelNumber(BeaconSeconds, countdowns::minutesAsSeconds(BeaconPeriod));
         Check1->setValue(1);
     }
 }
@@ -158,7 +157,7 @@ void DtmfWindow::BeaconPeriod_Change()
     BeaconPeriod->setDigitsOnly(true);
     if (BeaconPeriod->text().isEmpty())
         BeaconPeriod->setText(QStringLiteral("0"));
-    setLabelNumber(BeaconSeconds, BeaconPeriod->number() * 60);
+    setLabelNumber(BeaconSeconds, countdowns::minutesAsSeconds(BeaconPeriod));
 }
 
 // ---- by hand -------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 
@@ -56,7 +57,7 @@ void DtmfWindow::startNet(int n)
     if (x.DisconnectAll->value() == 1)
         Echolink->DisconnectAll();
     Echolink->Connect(call, true);
-    setLabelNumber(x.DiscPeriod, x.DiscMins->number() * 60);
+    setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
     x.timer->setEnabled(true);
 }
 
@@ -66,15 +67,12 @@ void DtmfWindow::netCountdown(int n)
 {
     const Net x = net(n);
     const bool countFirst = n == 2 || n == 3;
-    // No minutes at all ("0", "00") would count below zero and never end the
-    // net; it is taken as one minute.
-    const auto zeroFix = [&x] {
-        if (x.DiscMins->number() <= 0)
-            x.DiscMins->setText(QStringLiteral("1"));
-    };
+    // "00" as well as "0": no minutes would count below zero and never end
+    // the net.
+    const auto zeroFix = [&x] { countdowns::keepPeriodPositive(x.DiscMins); };
     const auto countDown = [&x] {
         if (x.Use->value() != 0)
-            setLabelNumber(x.DiscPeriod, labelNumber(x.DiscPeriod) - 1);
+            countdowns::countDown(x.DiscPeriod);
     };
 
     if (countFirst) {
@@ -94,7 +92,7 @@ void DtmfWindow::netCountdown(int n)
 
     if (x.DiscPeriod->text() != QLatin1String("0"))
         return;
-    setLabelNumber(x.DiscPeriod, x.DiscMins->number() * 60);
+    setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
     if (station.main) {
         station.main->StayCon1->setValue(SavedStayCon1);
         station.main->StayCon2->setValue(SavedStayCon2);
@@ -120,7 +118,7 @@ void DtmfWindow::DiscMins_Change(int n)
         x.DiscMins->setText(QStringLiteral("0"));
         x.timer->setEnabled(false);
     }
-    setLabelNumber(x.DiscPeriod, x.DiscMins->number() * 60);
+    setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
 }
 
 void DtmfWindow::TimeBox_Change(TextBox *box) { box->setDigitsOnly(true); }

@@ -92,6 +92,37 @@ private slots:
         QCOMPARE(sendAndTick(f, QString()), QStringList());
         QCOMPARE(w.SayText->value(), 1);
     }
+
+    void silenceCodes()
+    {
+        AnnouncerFixture f(QDateTime(QDate(2024, 3, 5), QTime(21, 4, 9)));
+        MainWindow &w = f.w();
+        w.AnnounceOff->setText(QStringLiteral("#0"));
+        w.AnnounceOn->setText(QStringLiteral("#1"));
+
+        // Without the warn box: silence, nothing said or sent.
+        QCOMPARE(sendAndTick(f, QStringLiteral("#0")), QStringList());
+        QCOMPARE(w.Check1->value(), 1);
+        QCOMPARE(w.flag2, 0);
+        QCOMPARE(sendAndTick(f, QStringLiteral("#1")), QStringList());
+        QCOMPARE(w.Check1->value(), 0);
+
+        // With it: the chat notice goes at once; the spoken warning waits in
+        // the silence and is replaced by the silence-off one.
+        w.Check2->setValue(1);
+        f.node.clearRecords();
+        f.node.dtmf(QStringLiteral("#0"));
+        QCOMPARE(f.requests(), QStringList{"SendChatText 21:04:09  <Silence Mode Enabled>"});
+        QCOMPARE(w.Check1->value(), 1);
+        QCOMPARE(w.SayTheText, QStringLiteral("Silence Mode Enabled"));
+        QCOMPARE(w.flag2, 1);
+        f.node.clearRecords();
+        w.Timer1_Timer();
+        QVERIFY(!f.requests().join('\n').contains(QLatin1String("Speech")));
+        QCOMPARE(sendAndTick(f, QStringLiteral("#1")),
+                 QStringList{"SendChatText 21:04:09  <Silence Mode Disabled>"} + keyed("Silence Mode Disabled"));
+        QCOMPARE(w.Check1->value(), 0);
+    }
 };
 
 QTEST_MAIN(TestAnnouncerDtmf)

@@ -1,6 +1,6 @@
 #pragma once
 
-// Rules the main window's countdown and transmission handlers share.
+// Rules the windows' countdown and transmission handlers share.
 
 #include <algorithm>
 #include <limits>
