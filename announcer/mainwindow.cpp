@@ -217,6 +217,54 @@ void MainWindow::showNodeStatus()
                                                : QStringLiteral("Node offline: ") + what);
 }
 
+void MainWindow::setLastingWarning(const QString &key, const QString &text)
+{
+    if (text.trimmed().isEmpty()) {
+        clearLastingWarning(key);
+        return;
+    }
+    const QString line = text.simplified();
+    for (auto &[k, t] : m_warnings) {
+        if (k == key) {
+            if (t == line)
+                return;
+            t = line;
+            showLastingWarnings();
+            return;
+        }
+    }
+    m_warnings.append({key, line});
+    showLastingWarnings();
+}
+
+void MainWindow::clearLastingWarning(const QString &key)
+{
+    const auto n = m_warnings.removeIf([&key](const auto &w) { return w.first == key; });
+    if (n > 0)
+        showLastingWarnings();
+}
+
+QStringList MainWindow::lastingWarnings() const
+{
+    QStringList l;
+    for (const auto &w : m_warnings)
+        l << w.second;
+    return l;
+}
+
+void MainWindow::showLastingWarnings()
+{
+    if (!Warnings)
+        return;
+    const QStringList lines = lastingWarnings();
+    const QString text = lines.join(QLatin1Char('\n'));
+    Warnings->setText(text);
+    // A hidden line is still walked by a screen reader: it says so rather
+    // than being read as a blank.
+    Warnings->setAccessibleName(lines.isEmpty() ? QStringLiteral("No warnings") : text);
+    Warnings->setVisible(!lines.isEmpty());
+}
+
 void MainWindow::SaveData()
 {
     const IniFile &ini = m_ini;

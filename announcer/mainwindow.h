@@ -43,6 +43,16 @@ public:
     void refreshCaption();
     void showNodeStatus();
 
+    // Warnings that stand in the status line until their cause is gone (a
+    // sound device that cannot be opened, a settings file that could not be
+    // written). Each has a key of its own; setting a key again replaces its
+    // text in place, an empty text clears it. Several may stand at once, in
+    // the order they first came; the status line shows them all, one a line,
+    // and a screen reader reads them as the line's name.
+    void setLastingWarning(const QString &key, const QString &text);
+    void clearLastingWarning(const QString &key);
+    QStringList lastingWarnings() const;
+
     static constexpr int kIniCapacity = 256;
     static QString iniName() { return QStringLiteral("mirelva.ini"); }
 
@@ -147,6 +157,7 @@ public:
     // ---- the form ----------------------------------------------------------
     QTabWidget *SSTab1 = nullptr;
     QLabel *NodeStatus = nullptr;
+    QLabel *Warnings = nullptr;
 
     // tab "Mirelva"
     TextBox *Callsign = nullptr;
@@ -280,6 +291,8 @@ private:
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
+    QList<std::pair<QString, QString>> m_warnings;   // key, text
+    void showLastingWarnings();
 
     void wireEchoLink();        // mainwindow_form.cpp, once the instance exists
     void wireTimers();          // mainwindow_form.cpp, when the window starts running

@@ -34,10 +34,19 @@ void MainWindow::buildForm()
     outer->addWidget(SSTab1);
     setCentralWidget(central);
 
+    // The status line: lasting warnings first, where the eye lands, the
+    // node's state at the right.
+    Warnings = new QLabel(this);
+    Warnings->setObjectName(QStringLiteral("Warnings"));
+    Warnings->setAccessibleDescription(QStringLiteral("Warnings"));
+    Warnings->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+    Warnings->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(Warnings, 1);
+    showLastingWarnings();
     NodeStatus = new QLabel(this);
     NodeStatus->setObjectName(QStringLiteral("NodeStatus"));
     NodeStatus->setAccessibleDescription(QStringLiteral("Node status"));
-    statusBar()->addWidget(NodeStatus, 1);
+    statusBar()->addPermanentWidget(NodeStatus);
 
     const QString sayTheTime = QStringLiteral("Say the Time");
     const QString infoTip = QStringLiteral("TX Info Text. See Mirelva to Enter Text.");

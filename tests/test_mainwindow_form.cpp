@@ -386,6 +386,37 @@ private slots:
         QVERIFY(!w.FanDelay->isEnabled());
     }
 
+    void lastingWarningsStandInTheStatusLineUntilCleared()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        QVERIFY(w.lastingWarnings().isEmpty());
+        QVERIFY(w.Warnings->isHidden());
+        QCOMPARE(w.Warnings->accessibleName(), QStringLiteral("No warnings"));
+
+        w.setLastingWarning("sound", "Sound device \"default\" cannot be opened: speech is not heard on air");
+        w.setLastingWarning("save", "Settings not saved");
+        // A second word under one key replaces the first in its place.
+        w.setLastingWarning("sound", "Sound device \"hw:1\" cannot be opened: speech is not heard on air");
+        const QStringList both{"Sound device \"hw:1\" cannot be opened: speech is not heard on air",
+                               "Settings not saved"};
+        QCOMPARE(w.lastingWarnings(), both);
+        QCOMPARE(w.Warnings->text(), both.join('\n'));
+        QVERIFY(!w.Warnings->isHidden());
+        QAccessibleInterface *ai = QAccessible::queryAccessibleInterface(w.Warnings);
+        QVERIFY(ai);
+        QCOMPARE(ai->text(QAccessible::Name), both.join('\n'));
+
+        w.clearLastingWarning("sound");
+        w.clearLastingWarning("never set");
+        QCOMPARE(w.lastingWarnings(), QStringList{"Settings not saved"});
+        w.setLastingWarning("save", "  ");
+        QVERIFY(w.lastingWarnings().isEmpty());
+        QVERIFY(w.Warnings->isHidden());
+        QCOMPARE(ai->text(QAccessible::Name), QStringLiteral("No warnings"));
+        QVERIFY(f.requests().isEmpty());
+    }
+
     void navigationWithoutOtherWindowsDoesNothing()
     {
         MainFixture f;
