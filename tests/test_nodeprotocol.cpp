@@ -28,7 +28,15 @@ QStringList lineTexts(const QVector<LineReader::Item> &items)
     return l;
 }
 
-QString corpusDir() { return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fuzz/corpus"); }
+// Found through the source folder CTest names: with a shared compiler cache
+// __FILE__ is relative to the build folder, not to where the test runs.
+QString corpusDir()
+{
+    const QString source = qEnvironmentVariable("MIRELVA_SOURCE_DIR");
+    if (!source.isEmpty())
+        return source + QStringLiteral("/tests/fuzz/corpus");
+    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/fuzz/corpus");
+}
 
 QList<QByteArray> corpusLines()
 {
