@@ -184,6 +184,7 @@ void DtmfWindow::buildForm()
             sg->addWidget(*codes[i], i + 1, 2);
             sg->addWidget(b, i + 1, 3, Qt::AlignCenter);
         }
+        sg->setColumnStretch(4, 1);
         grid->addWidget(sf, 0, 1);
 
         // The two groups of three.
@@ -301,12 +302,13 @@ void DtmfWindow::buildForm()
                                QStringLiteral("Net ") + n + QStringLiteral(" start minutes"),
                                {.limit = 2, .digits = true, .width = 2});
             top->addWidget(lCall);
-            top->addWidget(*p.call, 1);
+            top->addWidget(*p.call);
             top->addSpacing(12);
             top->addWidget(lStart);
             top->addWidget(*p.hour);
             top->addWidget(new QLabel(QStringLiteral(":"), nf));
             top->addWidget(*p.mins);
+            top->addStretch(1);
             ng->addLayout(top, 0, 0);
 
             auto *dayRow = new QHBoxLayout;
