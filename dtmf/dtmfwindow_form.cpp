@@ -75,7 +75,6 @@ void DtmfWindow::buildForm()
         tie(lRe, BeaconPeriod);
         BeaconSeconds = valueLabel(ff, QStringLiteral("BeaconSeconds"), QStringLiteral("15"),
                                    QStringLiteral("Seconds until the functions are enabled again"));
-        BeaconSeconds->setAccessibleName(QStringLiteral("Seconds to re-enable"));
         fg->addWidget(Check1, 0, 0, 1, 3);
         fg->addWidget(lOn, 1, 0);
         fg->addWidget(Text222, 1, 1);
@@ -97,7 +96,6 @@ void DtmfWindow::buildForm()
         tie(lSec, DTMFDelaySeconds);
         DTMFDelayPeriod = valueLabel(df, QStringLiteral("DTMFDelayPeriod"), QStringLiteral("5"),
                                      QStringLiteral("Seconds of received signal before codes are obeyed"));
-        DTMFDelayPeriod->setAccessibleName(QStringLiteral("Delay seconds left"));
         auto *lDOn = captionFor(df, QStringLiteral("Delay On Code"));
         Text1111 = namedBox(df, QStringLiteral("Text1111"), QStringLiteral("Text1"),
                             QStringLiteral("DTMF to Enable Delay"), QStringLiteral("DTMF to enable the delay"));
@@ -107,7 +105,6 @@ void DtmfWindow::buildForm()
                             QStringLiteral("DTMF to Disable Delay"), QStringLiteral("DTMF to disable the delay"));
         tie(lDOff, Text2222);
         PTT3 = valueLabel(df, QStringLiteral("PTT3"), QStringLiteral("      "), QStringLiteral("Receiver"));
-        PTT3->setAccessibleName(QStringLiteral("Receiver"));
         PTT3->setMinimumWidth(PTT3->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
         dg->addWidget(UseDTMFDelay, 0, 0);
         dg->addWidget(PTT3, 0, 1, 1, 2);
@@ -343,7 +340,6 @@ void DtmfWindow::buildForm()
             lAfter->setBuddy(*p.discMins);
             *p.period = valueLabel(nf, QStringLiteral("DiscPeriod") + n, QStringLiteral("0"),
                                    QStringLiteral("Seconds until net ") + n + QStringLiteral(" is disconnected"));
-            (*p.period)->setAccessibleName(QStringLiteral("Net ") + n + QStringLiteral(" seconds left"));
             disc->addWidget(*p.use);
             disc->addWidget(lAfter);
             disc->addWidget(*p.discMins);
@@ -363,7 +359,6 @@ void DtmfWindow::buildForm()
         Check4 = checkBox(page, QStringLiteral("Check4"), QStringLiteral("Use 1 Minute Warning Before Net"),
                           QStringLiteral("Give 1 Minute Warning Before Net"));
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
-        ShowTime->setAccessibleName(QStringLiteral("Time"));
         auto *checks = new QVBoxLayout;
         checks->addWidget(RFBusy);
         checks->addWidget(Check4);

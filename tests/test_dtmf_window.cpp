@@ -338,8 +338,11 @@ private slots:
         QCOMPARE(d.GroupCall5->accessibleName(), QStringLiteral("Group 2 callsign 2"));
         QCOMPARE(d.Tue4->accessibleName(), QStringLiteral("Tue (net 4)"));
         QCOMPARE(d.Text555->accessibleDescription(), QStringLiteral("DTMF to Disconnect Last Call Connected"));
-        for (QLabel *l : {d.PTT3, d.DTMFDelayPeriod, d.BeaconSeconds, d.DiscPeriod1, d.ShowTime})
-            QVERIFY(!l->accessibleName().trimmed().isEmpty() && !l->accessibleDescription().isEmpty());
+        // Indicators are read as their value, then what the value is about.
+        for (QLabel *l : {d.PTT3, d.DTMFDelayPeriod, d.BeaconSeconds, d.DiscPeriod1, d.ShowTime}) {
+            QCOMPARE(QAccessible::queryAccessibleInterface(l)->text(QAccessible::Name), l->text());
+            QVERIFY(!l->accessibleDescription().isEmpty());
+        }
     }
 };
 
