@@ -3,7 +3,6 @@
 // ticked.
 
 #include "announcer/mainwindow.h"
-#include "core/onairlog.h"
 #include "core/program.h"
 
 namespace mirelva {
@@ -14,19 +13,28 @@ namespace {
 // station look unconnected, and the check would call it again every minute.
 QString autoConnectCall(const TextBox *box) { return box->text().trimmed().toUpper(); }
 
+QString emptyCallWarning(int station) { return QStringLiteral("Connect%1.empty").arg(station); }
+
 void connectOrDisconnect(MainWindow &w, const TextBox *box, int station)
 {
     const QString call = autoConnectCall(box);
-    // An empty callsign is never sent to the node; the log says why nothing
-    // happened.
+    // An empty callsign is never sent to the node. The status line says why
+    // nothing happened until the box holds something again.
     if (call.isEmpty()) {
-        OnAirLog::note(QStringLiteral("Con/Disc %1: no callsign to connect").arg(station));
+        w.setLastingWarning(emptyCallWarning(station),
+                            QStringLiteral("Con/Disc %1: Station %1 has no callsign, nothing was sent").arg(station));
         return;
     }
     if (w.Echolink->IsConnected(call))
         w.Echolink->Disconnect(call);
     else
         w.Echolink->Connect(call, true);
+}
+
+void callChanged(MainWindow &w, TextBox *box, int station)
+{
+    box->setUpperCase(true);
+    w.clearLastingWarning(emptyCallWarning(station));
 }
 
 // Never disconnects: unticking "Stay Con" only stops the reconnecting.
@@ -54,7 +62,7 @@ void MainWindow::Connect1_Click() { connectOrDisconnect(*this, ConnectStation1, 
 void MainWindow::Command2_Click() { connectOrDisconnect(*this, ConnectStation2, 2); }
 void MainWindow::Timer2_Timer() { keepConnected(*this, StayCon1, ConnectStation1); }
 void MainWindow::Timer3_Timer() { keepConnected(*this, StayCon2, ConnectStation2); }
-void MainWindow::ConnectStation1_Change() { ConnectStation1->setUpperCase(true); }
-void MainWindow::ConnectStation2_Change() { ConnectStation2->setUpperCase(true); }
+void MainWindow::ConnectStation1_Change() { callChanged(*this, ConnectStation1, 1); }
+void MainWindow::ConnectStation2_Change() { callChanged(*this, ConnectStation2, 2); }
 
 } // namespace mirelva

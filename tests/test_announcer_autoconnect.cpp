@@ -64,13 +64,18 @@ private slots:
         s.button->click();
         QCOMPARE(f.requests().last(), QString("Connect VK2ABC"));
 
-        // An empty callsign is never sent to the node.
+        // An empty callsign is never sent to the node; the status line says
+        // so until the box holds something again.
         f.node.clearRecords();
+        const QString warning = QString("Con/Disc %1: Station %1 has no callsign, nothing was sent").arg(n);
         for (const char *empty : {"", "   "}) {
             s.call->setText(empty);
             s.button->click();
+            QCOMPARE(w.lastingWarnings(), QStringList({warning}));
         }
         QVERIFY(f.requests().isEmpty());
+        QTest::keyClicks(s.call, "k");
+        QVERIFY(w.lastingWarnings().isEmpty());
     }
 
     void stayConReconnectsADroppedStation_data() { bothStations(); }
