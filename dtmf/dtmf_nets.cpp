@@ -11,13 +11,15 @@ namespace mirelva {
 
 void DtmfWindow::Timer2_Timer()
 {
+    // The second this tick came for. What runs below may speak for several
+    // seconds; a net still starts on the second it was set for.
+    const QDateTime now = Clock::now();
     // 1.
     Program::doEvents();
     if (Program::ended())
         return;
     // 2. The hour and minute boxes are compared as typed, so "8" never
     //    matches the "08" of the clock.
-    const QDateTime now = Clock::now();
     const QString timeText = now.toString(QStringLiteral("HH:mm:ss"));
     ShowTime->setText(timeText);
     // 3.

@@ -1,4 +1,5 @@
 #include <QTest>
+#include <QTimer>
 
 #include "core/program.h"
 #include "support/announcer_fixture.h"
@@ -86,6 +87,16 @@ private slots:
         QCOMPARE(f.tickAt(day, time), starts ? QStringList{"Connect VK3NET"} : QStringList());
         QCOMPARE(f.d.ShowTime->text(), time.toString(QStringLiteral("HH:mm:ss")));
         QCOMPARE(f.d.Timer3->isEnabled(), starts);
+    }
+
+    void aSpeechInsideTheTickDoesNotCostTheStart()
+    {
+        NetFixture f;
+        f.plan(2, QStringLiteral("NET2"));
+        // Something handled while the tick lets events run takes three seconds.
+        QTimer::singleShot(0, [] { Clock::advanceForTests(3); });
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList{"Connect NET2"});
+        QCOMPARE(f.d.ShowTime->text(), QStringLiteral("20:00:15"));
     }
 
     void netsStartInTheOrderFourToOne()
