@@ -17,6 +17,15 @@ MainWindow::MainWindow(Station &st, QWidget *parent) : QMainWindow(parent), stat
     buildForm();
     wireHandlers();
     station.main = this;
+    // Every window's settings file: a failed save or an unread file stays in
+    // view until a save of that file succeeds.
+    const auto warningKey = [](const QString &fileName) { return QStringLiteral("settings ") + fileName; };
+    connect(&SettingsReports::instance(), &SettingsReports::problem, this,
+            [this, warningKey](const QString &fileName, const QString &text) {
+                setLastingWarning(warningKey(fileName), text);
+            });
+    connect(&SettingsReports::instance(), &SettingsReports::saved, this,
+            [this, warningKey](const QString &fileName) { clearLastingWarning(warningKey(fileName)); });
 }
 
 MainWindow::~MainWindow()
@@ -267,6 +276,8 @@ void MainWindow::showLastingWarnings()
 
 void MainWindow::SaveData()
 {
+    // One save: the keys below go to the file together, in one replacement.
+    IniFile::Save save(m_ini);
     const IniFile &ini = m_ini;
     const auto text = [&ini](const char *key, const TextBox *box) { ini.write(QLatin1String(key), box->text()); };
     const auto check = [&ini](const char *key, const CheckBox *box) { ini.writeCheck(QLatin1String(key), box->value()); };

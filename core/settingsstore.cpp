@@ -1,9 +1,18 @@
 #include "core/settingsstore.h"
 
+#include "core/onairlog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QHash>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -281,51 +290,72 @@ Classified classify(QByteArrayView line)
     return c;
 }
 
-bool sameName(const FileBytes &f, QByteArrayView stored, QStringView wanted)
+// Names match by ASCII letter case only, as the keys are ASCII words: a
+// look-alike such as "CALLſIGN" is another key, not CALLSIGN. The name is
+// compared in the file's own encoding, so no line is decoded to be matched.
+char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
+
+QByteArray foldAscii(QByteArrayView bytes)
 {
-    // A Windows-1252 name has one byte per character, a UTF-8 one at least
-    // one byte per UTF-16 unit: most lines are turned away without decoding.
-    if (f.utf8 ? stored.size() < wanted.size() : stored.size() != wanted.size())
-        return false;
-    return decode(f, stored).compare(wanted, Qt::CaseInsensitive) == 0;
+    QByteArray out(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = foldAscii(bytes[i]);
+    return out;
 }
 
-struct Location {
-    bool section = false;     // a SETTINGS section exists
-    LineRange lastContent;    // last non-blank line of that section (at least its header)
-    bool found = false;
-    LineRange keyLine;        // first line holding the key
-    Classified key;           // that line, classified
-};
-
-// Walks the first SETTINGS section up to the key; a later section of the
-// same name is not read.
-Location locate(const FileBytes &f, QStringView key)
+// The name as it would stand in the file, folded; false when no name in
+// this file can be it (a character Windows-1252 cannot hold).
+bool foldedName(const FileBytes &f, QStringView name, QByteArray *out)
 {
-    Location loc;
+    if (f.utf8) {
+        *out = foldAscii(name.toUtf8());
+        return true;
+    }
+    const QString text = name.toString();
+    const QByteArray bytes = encodeCp1252(text);
+    if (fromCp1252(bytes.constData(), bytes.size()) != text)
+        return false;
+    *out = foldAscii(bytes);
+    return true;
+}
+
+bool sameFolded(QByteArrayView stored, QByteArrayView folded)
+{
+    if (stored.size() != folded.size())
+        return false;
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        if (foldAscii(stored[i]) != folded[i])
+            return false;
+    }
+    return true;
+}
+
+// Walks the first SETTINGS section; a later section of the same name is not
+// read. visitKey(line, classified) returns false to stop. Returns whether the
+// section exists, and the last non-blank line of it (at least its header).
+template <typename VisitKey>
+bool walkSection(const FileBytes &f, LineRange *lastContent, VisitKey &&visitKey)
+{
+    QByteArray section;
+    foldedName(f, kSection, &section);
+    bool inSection = false;
     forEachNonBlankLine(f, [&](const LineRange &line) {
         const Classified c = classify(f.bytes.sliced(line.start, line.length));
         if (c.kind == Kind::Section) {
-            if (loc.section)
+            if (inSection)
                 return false;
-            if (sameName(f, c.name, kSection)) {
-                loc.section = true;
-                loc.lastContent = line;
+            if (sameFolded(c.name, section)) {
+                inSection = true;
+                *lastContent = line;
             }
             return true;
         }
-        if (!loc.section)
+        if (!inSection)
             return true;
-        loc.lastContent = line;
-        if (c.kind == Kind::Key && sameName(f, c.name, key)) {
-            loc.found = true;
-            loc.keyLine = line;
-            loc.key = c;
-            return false;
-        }
-        return true;
+        *lastContent = line;
+        return c.kind != Kind::Key || visitKey(line, c);
     });
-    return loc;
+    return inSection;
 }
 
 bool isBareName(const QString &fileName)
@@ -346,18 +376,318 @@ bool isUsableKey(QStringView key)
     return true;
 }
 
-// Reads the whole file; false when it exists but cannot be read or is too
-// large (a missing file is an empty one).
-bool readFile(const QString &path, QByteArray *out, bool *exists)
+// ---- reading and replacing whole files -------------------------------------
+
+QString sizeLimitText() { return QStringLiteral("%1 MB").arg(kMaxFileBytes >> 20); }
+
+// The system's words for an error, as part of a sentence.
+QString systemReason(int error)
 {
-    QFile file(path);
-    *exists = file.exists();
-    if (!*exists)
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+// Why a write to the disk failed, in the operator's words.
+QString writeReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("the disk is full");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("there is no permission to write in its folder");
+    case EFBIG:
+        return QStringLiteral("the file would be too large for the disk");
+    default:
+        return QStringLiteral("the system reported \"%1\"").arg(systemReason(error));
+    }
+}
+
+struct WholeFile {
+    bool exists = false;
+    QByteArray bytes;
+    QString refusal;       // why it is not read; empty when it is (or is missing)
+    struct stat info {};
+};
+
+// Reads the whole file. A missing file reads as an empty one; one that is
+// not a plain file, cannot be opened or is larger than the limit is refused.
+WholeFile readWhole(const QString &path)
+{
+    WholeFile w;
+    const QByteArray native = QFile::encodeName(path);
+    if (::stat(native.constData(), &w.info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            w.refusal = QStringLiteral("it cannot be looked at: %1").arg(systemReason(errno));
+        return w;
+    }
+    w.exists = true;
+    if (S_ISDIR(w.info.st_mode)) {
+        w.refusal = QStringLiteral("a folder is in its place");
+        return w;
+    }
+    if (!S_ISREG(w.info.st_mode)) {
+        w.refusal = QStringLiteral("it is not a plain file");
+        return w;
+    }
+    if (w.info.st_size > kMaxFileBytes) {
+        w.refusal = QStringLiteral("it is larger than the %1 a settings file may have").arg(sizeLimitText());
+        return w;
+    }
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        w.refusal = errno == EACCES ? QStringLiteral("there is no permission to read it")
+                                    : QStringLiteral("it cannot be read: %1").arg(systemReason(errno));
+        return w;
+    }
+    // One byte more than its size, so the end is seen without growing.
+    w.bytes.resize(qsizetype(w.info.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == w.bytes.size())
+            w.bytes.resize(got + 65536); // it grew since stat
+        const ssize_t n = ::read(fd, w.bytes.data() + got, size_t(w.bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            w.refusal = QStringLiteral("it cannot be read: %1").arg(systemReason(errno));
+            break;
+        }
+        if (n == 0)
+            break;
+        got += n;
+        if (got > kMaxFileBytes) {
+            w.refusal = QStringLiteral("it is larger than the %1 a settings file may have").arg(sizeLimitText());
+            break;
+        }
+    }
+    ::close(fd);
+    w.bytes.truncate(got);
+    if (!w.refusal.isEmpty())
+        w.bytes.clear();
+    return w;
+}
+
+bool writeAllBytes(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+QString tempPrefix(const QString &base) { return u'.' + base + u'.'; }
+
+// Temporary files a save killed half-way left behind (never our own).
+void removeStaleTemporaries(const QString &dir, const QString &base)
+{
+    const QString ours = tempPrefix(base) + QString::number(::getpid()) + u'.';
+    QDir d(dir);
+    for (const QString &name : d.entryList({tempPrefix(base) + QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden)) {
+        if (!name.startsWith(ours))
+            d.remove(name);
+    }
+}
+
+// Replaces the file with the bytes in one step: they are written and synced
+// to a temporary file beside it, which is then renamed over it, so the file
+// is always either wholly old or wholly new. Returns why not, or nothing.
+QString replaceWhole(const QString &path, const WholeFile &old, const QByteArray &bytes)
+{
+    // A link is followed, so the file it names is replaced and the link stays.
+    QString target = path;
+    const QFileInfo link(path);
+    if (link.isSymLink() && !link.canonicalFilePath().isEmpty())
+        target = link.canonicalFilePath();
+    const QString dir = QFileInfo(target).absolutePath();
+    const QString base = QFileInfo(target).fileName();
+    const QByteArray nativeTarget = QFile::encodeName(target);
+
+    if (old.exists) {
+        // Whoever made the file read-only meant it, root or not.
+        if ((old.info.st_mode & 0222) == 0)
+            return QStringLiteral("the file is read-only");
+        if (::access(nativeTarget.constData(), W_OK) != 0)
+            return errno == EROFS ? writeReason(EROFS) : QStringLiteral("there is no permission to write it");
+    }
+
+    static unsigned counter = 0;
+    QByteArray nativeTemp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        nativeTemp = QFile::encodeName(dir + u'/' + tempPrefix(base) + QString::number(::getpid()) + u'.'
+                                       + QString::number(++counter) + QStringLiteral(".tmp"));
+        fd = ::open(nativeTemp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return writeReason(errno);
+    }
+    if (fd < 0)
+        return writeReason(EEXIST);
+
+    int error = 0;
+    if (old.exists) {
+        // The new file keeps the old one's permissions and, for root, its owner.
+        if (::geteuid() == 0 && ::fchown(fd, old.info.st_uid, old.info.st_gid) != 0)
+            error = errno;
+        if (!error && ::fchmod(fd, old.info.st_mode & 07777) != 0)
+            error = errno;
+    }
+    if (!error && !writeAllBytes(fd, bytes))
+        error = errno;
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(nativeTemp.constData(), nativeTarget.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(nativeTemp.constData());
+        return error == EACCES || error == EPERM ? QStringLiteral("there is no permission to replace it")
+                                                 : writeReason(error);
+    }
+    // The rename itself reaches the disk with the folder.
+    const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    removeStaleTemporaries(dir, base);
+    return {};
+}
+
+// ---- telling the operator --------------------------------------------------
+
+QString folderText() { return SettingsStore::folder(); }
+
+void tellReadRefusal(const QString &fileName, const QString &reason)
+{
+    OnAirLog::note(QStringLiteral("settings not read: %1: %2").arg(fileName, reason));
+    emit SettingsReports::instance().problem(
+        fileName, QStringLiteral("Settings not read from %1: %2. The window uses its defaults, and the file in %3 "
+                                 "is left as it is; saving will not replace it.")
+                      .arg(fileName, reason, folderText()));
+}
+
+SaveResult tellSave(const QString &fileName, const QString &reason)
+{
+    if (reason.isEmpty()) {
+        emit SettingsReports::instance().saved(fileName);
+        return {};
+    }
+    OnAirLog::note(QStringLiteral("settings not saved: %1: %2").arg(fileName, reason));
+    emit SettingsReports::instance().problem(
+        fileName, QStringLiteral("Settings not saved to %1: %2. Nothing was saved; the file in %3 is as it was.")
+                      .arg(fileName, reason, folderText()));
+    return {false, reason};
+}
+
+// The new file: every key set in the first SETTINGS section, the rest kept
+// byte for byte. An existing key's first line gets the new line (in the
+// caller's letter case); new keys go after the section's last non-blank
+// line, or into a new section at the end, in the order they were given.
+QByteArray compose(const QByteArray &raw, const QList<std::pair<QString, QString>> &entries)
+{
+    const FileBytes f = inspect(raw);
+    auto encode = [&f](const QString &text) {
+        return f.utf8 ? limitToCp1252(text).toUtf8() : encodeCp1252(text);
+    };
+
+    // One line per key; a key given twice keeps its first place and last value.
+    struct Wanted {
+        QByteArray line;
+        qsizetype at = -1;    // start of the existing line, -1 if none
+        qsizetype length = 0;
+    };
+    QList<Wanted> wanted;
+    QHash<QByteArray, qsizetype> byName;
+    QSet<qsizetype> lengths;
+    for (const auto &[key, value] : entries) {
+        const QString k = trimBlanks(key).toString();
+        if (!isUsableKey(k))
+            continue;
+        // A line end inside a value would split it into lines of its own;
+        // the text ends at a NUL as it did for the Windows service.
+        QString v = value;
+        const qsizetype nul = v.indexOf(QChar(0));
+        if (nul >= 0)
+            v.truncate(nul);
+        v.replace(u'\r', u' ').replace(u'\n', u' ');
+        QByteArray name;
+        if (!foldedName(f, k, &name))
+            name = "\n" + k.toUtf8(); // can match no line of the file, only its own twin
+        const auto found = byName.constFind(name);
+        if (found != byName.cend()) {
+            wanted[*found].line = encode(k + u'=' + v);
+            continue;
+        }
+        byName.insert(name, wanted.size());
+        lengths.insert(name.size());
+        wanted.append({encode(k + u'=' + v)});
+    }
+
+    LineRange lastContent;
+    qsizetype unplaced = wanted.size();
+    const bool inSection = walkSection(f, &lastContent, [&](const LineRange &line, const Classified &c) {
+        if (!lengths.contains(c.name.size()))
+            return true;
+        const auto found = byName.constFind(foldAscii(c.name));
+        if (found != byName.cend() && wanted[*found].at < 0) {
+            wanted[*found].at = line.start;
+            wanted[*found].length = line.length;
+            --unplaced;
+        }
         return true;
-    if (!QFileInfo(path).isFile() || file.size() > kMaxFileBytes || !file.open(QIODevice::ReadOnly))
-        return false;
-    *out = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    });
+
+    QList<const Wanted *> placed;
+    for (const Wanted &w : wanted) {
+        if (w.at >= 0)
+            placed.append(&w);
+    }
+    std::sort(placed.begin(), placed.end(), [](const Wanted *a, const Wanted *b) { return a->at < b->at; });
+
+    QByteArray out;
+    out.reserve(raw.size() + 64 * wanted.size());
+    qsizetype from = 0;
+    for (const Wanted *w : placed) {
+        out.append(QByteArrayView(raw).sliced(from, w->at - from));
+        out.append(w->line);
+        from = w->at + w->length;
+    }
+    if (unplaced > 0) {
+        const QByteArray eol = lineEndOf(f);
+        const qsizetype at = inSection ? lastContent.end() : raw.size();
+        out.append(QByteArrayView(raw).sliced(from, at - from));
+        from = at;
+        // A last line without its line end gets one first.
+        if (at > f.body && raw.at(at - 1) != '\n' && raw.at(at - 1) != '\r')
+            out.append(eol);
+        if (!inSection)
+            out.append(encode(u'[' + kSection + u']') + eol);
+        for (const Wanted &w : wanted) {
+            if (w.at < 0)
+                out.append(w.line + eol);
+        }
+    }
+    out.append(QByteArrayView(raw).sliced(from));
+
+    // A Windows-1252 file that the new text happens to make valid UTF-8
+    // would read back as UTF-8 ("É…" as one other letter): it is saved as
+    // UTF-8 instead, which reads back as it was meant.
+    if (!f.utf8 && hasHighBytes(out) && isValidUtf8(out))
+        out = fromCp1252(out.constData(), out.size()).toUtf8();
+    return out;
 }
 
 } // namespace
@@ -382,99 +712,77 @@ QString pathOf(const QString &fileName)
     return folder() + u'/' + fileName;
 }
 
-QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity)
+QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity,
+             QString *refusal)
 {
     const QString fallback = cutToCapacity(trimTrailingBlanks(defaultText), capacity);
     const QString path = pathOf(fileName);
     const QStringView k = trimBlanks(key);
     if (path.isEmpty() || k.isEmpty())
         return fallback;
-    QByteArray raw;
-    bool exists = false;
-    if (!readFile(path, &raw, &exists) || !exists)
+    const WholeFile file = readWhole(path);
+    if (refusal)
+        *refusal = file.refusal;
+    if (!file.exists || !file.refusal.isEmpty())
         return fallback;
 
-    const FileBytes f = inspect(raw);
-    const Location loc = locate(f, k);
-    if (!loc.found)
+    const FileBytes f = inspect(file.bytes);
+    QByteArray name;
+    if (!foldedName(f, k, &name))
         return fallback;
-    QByteArrayView value = loc.key.value;
+    LineRange lastContent;
+    QByteArrayView value;
+    bool found = false;
+    walkSection(f, &lastContent, [&](const LineRange &, const Classified &c) {
+        if (!sameFolded(c.name, name))
+            return true;
+        found = true;
+        value = c.value;
+        return false;
+    });
+    if (!found)
+        return fallback;
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
         value = value.sliced(1, value.size() - 2);
     return cutToCapacity(decode(f, value), capacity);
 }
 
-void write(const QString &fileName, const QString &key, const QString &value)
+SaveResult write(const QString &fileName, const QString &key, const QString &value)
+{
+    return writeAll(fileName, {{key, value}});
+}
+
+SaveResult writeAll(const QString &fileName, const QList<std::pair<QString, QString>> &entries)
 {
     const QString path = pathOf(fileName);
-    const QString k = trimBlanks(key).toString();
-    if (path.isEmpty() || !isUsableKey(k))
-        return;
+    if (path.isEmpty())
+        return tellSave(fileName, QStringLiteral("the file name is not usable"));
 
-    // A line end inside a value would split it into lines of its own; the
-    // text ends at a NUL as it did for the Windows service.
-    QString v = value;
-    const qsizetype nul = v.indexOf(QChar(0));
-    if (nul >= 0)
-        v.truncate(nul);
-    v.replace(u'\r', u' ').replace(u'\n', u' ');
+    // A file that was not read whole is never replaced: what it holds
+    // beyond what we could see would be lost.
+    const WholeFile old = readWhole(path);
+    if (!old.refusal.isEmpty())
+        return tellSave(fileName, old.refusal);
 
-    QByteArray raw;
-    bool exists = false;
-    if (!readFile(path, &raw, &exists))
-        return; // never replace a file we could not read
-    const FileBytes f = inspect(raw);
-
-    auto encode = [&f](const QString &text) {
-        return f.utf8 ? limitToCp1252(text).toUtf8() : encodeCp1252(text);
-    };
-    const QByteArray keyLine = encode(k + u'=' + v);
-
-    const Location loc = locate(f, k);
-    QByteArray out;
-    if (loc.found) {
-        out.reserve(raw.size() - loc.keyLine.length + keyLine.size());
-        out.append(QByteArrayView(raw).first(loc.keyLine.start));
-        out.append(keyLine);
-        out.append(QByteArrayView(raw).sliced(loc.keyLine.start + loc.keyLine.length));
-    } else {
-        const QByteArray eol = lineEndOf(f);
-        // New lines go after the last non-blank line of the section, or at
-        // the end of the file in a new section; a last line without its line
-        // end gets one first.
-        const bool inSection = loc.section;
-        const qsizetype at = inSection ? loc.lastContent.end() : raw.size();
-        const bool lineOpenBefore = at > f.body && raw.at(at - 1) != '\n' && raw.at(at - 1) != '\r';
-        out.reserve(raw.size() + keyLine.size() + 32);
-        out.append(QByteArrayView(raw).first(at));
-        if (lineOpenBefore)
-            out.append(eol);
-        if (!inSection)
-            out.append(encode(u'[' + kSection + u']') + eol);
-        out.append(keyLine + eol);
-        out.append(QByteArrayView(raw).sliced(at));
-    }
-    // A Windows-1252 file that the new text happens to make valid UTF-8
-    // would read back as UTF-8 ("É…" as one other letter): it is saved as
-    // UTF-8 instead, which reads back as it was meant.
-    if (!f.utf8 && hasHighBytes(out) && isValidUtf8(out))
-        out = fromCp1252(out.constData(), out.size()).toUtf8();
-    if (exists && out == raw)
-        return;
-
+    const QByteArray out = compose(old.bytes, entries);
+    if (old.exists && out == old.bytes)
+        return tellSave(fileName, {});
+    // Never write a file the next start would refuse to read.
+    if (out.size() > kMaxFileBytes)
+        return tellSave(fileName, QStringLiteral("the saved file would be larger than the %1 a settings file may have")
+                                      .arg(sizeLimitText()));
     if (!QDir().mkpath(folder()))
-        return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (file.write(out) != out.size()) {
-        file.cancelWriting();
-        return;
-    }
-    file.commit();
+        return tellSave(fileName, QStringLiteral("its folder %1 cannot be made").arg(folder()));
+    return tellSave(fileName, replaceWhole(path, old, out));
 }
 
 } // namespace SettingsStore
+
+SettingsReports &SettingsReports::instance()
+{
+    static SettingsReports reports;
+    return reports;
+}
 
 // ---- Convert ------------------------------------------------------------
 
@@ -613,7 +921,13 @@ double pixelsToTwips(int pixels, double logicalDpi) { return pixels * 1440.0 / u
 
 QString IniFile::text(const QString &key, const QString &defaultText) const
 {
-    return SettingsStore::read(m_file, key, defaultText, m_capacity);
+    // A refused file is told once, not at each of the hundred reads of a load.
+    QString refusal;
+    const QString value = SettingsStore::read(m_file, key, defaultText, m_capacity, &refusal);
+    if (!refusal.isEmpty() && refusal != m_toldRefusal)
+        tellReadRefusal(m_file, refusal);
+    m_toldRefusal = refusal;
+    return value;
 }
 
 int IniFile::check(const QString &key, const QString &defaultText) const
@@ -636,7 +950,33 @@ double IniFile::twips(const QString &key, const QString &defaultText) const
     return Convert::twipsFromText(text(key, defaultText), Convert::twipsFromText(defaultText, 0));
 }
 
-void IniFile::write(const QString &key, const QString &value) const { SettingsStore::write(m_file, key, value); }
+void IniFile::write(const QString &key, const QString &value) const
+{
+    if (m_openSaves > 0)
+        m_pending.append({key, value});
+    else
+        SettingsStore::write(m_file, key, value);
+}
+
+IniFile::Save::Save(const IniFile &ini) : m_ini(ini), m_outermost(ini.m_openSaves == 0)
+{
+    if (m_outermost)
+        m_ini.m_pending.clear();
+    ++m_ini.m_openSaves;
+}
+
+IniFile::Save::~Save() { commit(); }
+
+SaveResult IniFile::Save::commit()
+{
+    if (m_done)
+        return m_result;
+    m_done = true;
+    --m_ini.m_openSaves;
+    if (m_outermost)
+        m_result = SettingsStore::writeAll(m_ini.m_file, std::exchange(m_ini.m_pending, {}));
+    return m_result;
+}
 void IniFile::writeCheck(const QString &key, int value) const { write(key, Convert::checkToText(value)); }
 void IniFile::writeOption(const QString &key, bool on) const { write(key, Convert::optionToText(on)); }
 

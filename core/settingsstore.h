@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
+#include <QObject>
 #include <QString>
+
+#include <utility>
 
 namespace mirelva {
 
@@ -16,14 +20,53 @@ namespace mirelva {
 // - a read is cut to capacity - 1 characters; a missing file, section or key
 //   gives the default with its trailing blanks removed.
 // Files are named bare ("mirelva.ini") and live in $XDG_CONFIG_HOME/mirelva/
-// (default ~/.config/mirelva/). A write replaces the file atomically and keeps
-// every other line and section as it was; it reports nothing.
+// (default ~/.config/mirelva/).
+//
+// Keys and section names match by ASCII letter case only ("CALLſIGN" is not
+// CALLSIGN). A file larger than 16 MB, a folder in the file's place or a file
+// that cannot be opened is not read: every read gives its default (an
+// IniFile tells the refusal once, through SettingsReports), and such a file
+// is never replaced.
+//
+// A save sets all its keys in one new file (every other line and section as
+// it was) and replaces the old file with it in one step, so the file is
+// always either wholly old or wholly new; a save that changes nothing leaves
+// the file untouched. A save that fails writes nothing, and says why.
+
+// The outcome of a save; the reason is words for the operator ("the disk is full").
+struct SaveResult {
+    bool saved = true;
+    QString reason;
+    explicit operator bool() const { return saved; }
+};
+
 namespace SettingsStore {
 QString folder();
 QString pathOf(const QString &fileName);
-QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity);
-void write(const QString &fileName, const QString &key, const QString &value);
+// refusal, when given, gets why the file was not read (empty when it was,
+// or is missing).
+QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity,
+             QString *refusal = nullptr);
+// One key: a save of its own.
+SaveResult write(const QString &fileName, const QString &key, const QString &value);
+// Every key in order, the file replaced once. A key given twice keeps its
+// first place and its last value; a key that would break the file is skipped.
+SaveResult writeAll(const QString &fileName, const QList<std::pair<QString, QString>> &entries);
 } // namespace SettingsStore
+
+// Where every window's failed save and every unread file is told, so the
+// main window can show it; the on-air log has a line of each already.
+// problem() gives a whole sentence naming the file, why, and what it means;
+// saved() follows a good save of the file, which ends its problem.
+class SettingsReports : public QObject {
+    Q_OBJECT
+public:
+    static SettingsReports &instance();
+
+signals:
+    void problem(const QString &fileName, const QString &text);
+    void saved(const QString &fileName);
+};
 
 // Conversions between control states and stored text, used by every window.
 // A stored text that does not convert gives the conversion of the key's default.
@@ -47,8 +90,36 @@ double pixelsToTwips(int pixels, double logicalDpi);
 } // namespace Convert
 
 // One window's settings file, read through that window's buffer capacity.
+//
+// A window's save opens an IniFile::Save and writes its keys as before:
+//
+//     void DtmfWindow::SaveData()
+//     {
+//         IniFile::Save save(m_ini);
+//         m_ini.write("KEY1", ...);      // collected, in order
+//         m_ini.writeCheck("KEY2", ...);
+//     }                                   // the file is replaced once here
+//
+// save.commit() does the same earlier and gives the SaveResult. A failure is
+// told through SettingsReports either way. Outside a Save each write is a
+// save of its own. A Save opened inside another on the same file joins it.
 class IniFile {
 public:
+    class Save {
+    public:
+        explicit Save(const IniFile &ini);
+        ~Save();
+        Save(const Save &) = delete;
+        Save &operator=(const Save &) = delete;
+        SaveResult commit();
+
+    private:
+        const IniFile &m_ini;
+        bool m_outermost;
+        bool m_done = false;
+        SaveResult m_result;
+    };
+
     IniFile(QString fileName, int capacity) : m_file(std::move(fileName)), m_capacity(capacity) {}
 
     const QString &fileName() const { return m_file; }
@@ -65,6 +136,10 @@ public:
 private:
     QString m_file;
     int m_capacity;
+    // The keys of the open save, and how many saves are open.
+    mutable QList<std::pair<QString, QString>> m_pending;
+    mutable int m_openSaves = 0;
+    mutable QString m_toldRefusal;
 };
 
 } // namespace mirelva

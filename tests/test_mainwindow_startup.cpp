@@ -1,8 +1,13 @@
+#include <QAccessible>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include "core/onairlog.h"
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/settingsstore.h"
@@ -288,6 +293,95 @@ private slots:
             QVERIFY2(fileLines(f.settings.readFile(MainWindow::iniName())).contains("CALLSIGN=" + b->objectName()),
                      qPrintable(b->objectName()));
         }
+    }
+
+    void aSaveIsOneReplacementOfTheFile()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        // Counted from outside: the file's name arriving in the folder by a
+        // rename, and any writing into the file itself.
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, QFile::encodeName(f.settings.folder()).constData(),
+                                  IN_MOVED_TO | IN_CLOSE_WRITE) >= 0);
+        const auto events = [watch] {
+            QStringList seen;
+            alignas(inotify_event) char buf[64 * 1024];
+            for (ssize_t n; (n = ::read(watch, buf, sizeof buf)) > 0;) {
+                for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
+                    const auto *e = reinterpret_cast<inotify_event *>(p);
+                    if (QString::fromUtf8(e->name) == MainWindow::iniName())
+                        seen << ((e->mask & IN_MOVED_TO) ? "replaced" : "written");
+                }
+            }
+            return seen;
+        };
+        w.Callsign->setText("VK2RAG");
+        w.SaveData();
+        QCOMPARE(events(), QStringList{"replaced"});
+        QCOMPARE(fileLines(f.settings.readFile(MainWindow::iniName())).size(), 84); // the section and every key
+        w.SaveData(); // nothing changed
+        QCOMPARE(events(), QStringList());
+        w.Check1->setValue(1);
+        w.InfoText->setText("Net tonight");
+        w.SaveData();
+        QCOMPARE(events(), QStringList{"replaced"});
+        ::close(watch);
+    }
+
+    void failedSavesAndUnreadFilesAreSaidUntilASaveWorks()
+    {
+        MainFixture f(MainFixture::Built);
+        MainWindow &w = f.w();
+        QStringList log;
+        QObject listening;
+        connect(&OnAirLog::instance(), &OnAirLog::line, &listening, [&log](const QString &line) {
+            if (line.mid(24).startsWith("settings"))
+                log << line.mid(24);
+        });
+        const QString folder = f.settings.folder();
+        const QString path = f.settings.path(MainWindow::iniName());
+        QDir().mkpath(path);
+        f.load();
+        const QString notRead = "Settings not read from mirelva.ini: a folder is in its place. The window uses its "
+                                "defaults, and the file in " + folder + " is left as it is; saving will not replace it.";
+        QVERIFY(w.Warnings->isVisibleTo(&w));
+        QCOMPARE(w.Warnings->text(), notRead);
+        // What a screen reader says is the warning itself.
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.Warnings)->text(QAccessible::Name), notRead);
+        QCOMPARE(w.CourtesyID->text(), QStringLiteral("K"));
+
+        w.Callsign->setText("VK2RAG");
+        w.SaveDataNow->click();
+        const QString notSaved = "Settings not saved to mirelva.ini: a folder is in its place. Nothing was saved; the "
+                                 "file in " + folder + " is as it was.";
+        QCOMPARE(w.Warnings->text(), notSaved);
+        QVERIFY(QFileInfo(path).isDir());
+        QVERIFY(w.Timer1->isEnabled());
+        QCOMPARE(log, (QStringList{"settings not read: mirelva.ini: a folder is in its place",
+                                   "settings not saved: mirelva.ini: a folder is in its place"}));
+
+        // Another window's failed save is said beside it.
+        QDir().mkpath(f.settings.path("dtmfctrl.ini"));
+        const IniFile dtmf(QStringLiteral("dtmfctrl.ini"), 256);
+        {
+            IniFile::Save save(dtmf);
+            dtmf.write("TIMECODE", "*9*");
+        }
+        const QString dtmfNotSaved = "Settings not saved to dtmfctrl.ini: a folder is in its place. Nothing was saved; "
+                                     "the file in " + folder + " is as it was.";
+        QCOMPARE(w.lastingWarnings(), (QStringList{notSaved, dtmfNotSaved}));
+
+        // A save that works ends the warning of its own file only.
+        QDir(path).removeRecursively();
+        w.SaveData();
+        QCOMPARE(w.Warnings->text(), dtmfNotSaved);
+        QVERIFY(fileLines(f.settings.readFile(MainWindow::iniName())).contains("CALLSIGN=VK2RAG"));
+        QDir(f.settings.path("dtmfctrl.ini")).removeRecursively();
+        dtmf.write("TIMECODE", "*9*");
+        QVERIFY(!w.Warnings->isVisibleTo(&w));
+        QCOMPARE(log.size(), 3);
     }
 
     void upperCaseBKeysAndLowerCaseCallsRead()

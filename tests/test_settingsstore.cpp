@@ -1,7 +1,20 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "core/onairlog.h"
 #include "core/settingsstore.h"
 #include "support/fixture.h"
 
@@ -13,6 +26,130 @@ const QString kFile = QStringLiteral("mirelva.ini");
 QString rd(const QString &key, const QString &def = QString(), int capacity = 256)
 {
     return SettingsStore::read(kFile, key, def, capacity);
+}
+
+constexpr qint64 kLimit = 16 << 20;
+const QString kTooLarge = QStringLiteral("it is larger than the 16 MB a settings file may have");
+
+// A window's save: ninety keys, each value marked with the save's number.
+SaveResult saveWindow(int generation, int padding = 40)
+{
+    const IniFile ini(kFile, 256);
+    IniFile::Save save(ini);
+    for (int k = 0; k < 90; ++k)
+        ini.write(QStringLiteral("KEY%1").arg(k), QStringLiteral("%1 %2").arg(generation).arg(QString(padding, 'x')));
+    return save.commit();
+}
+
+// The save numbers the file holds, one per key (-1 for a missing key).
+QSet<int> generationsInFile()
+{
+    QSet<int> seen;
+    for (int k = 0; k < 90; ++k)
+        seen << rd(QStringLiteral("KEY%1").arg(k), "-1", 2000).section(' ', 0, 0).toInt();
+    return seen;
+}
+
+QStringList leftovers(const QString &folder)
+{
+    return QDir(folder).entryList({"*.tmp"}, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+// A child process runs body, which reports through the pipe; the parent gets
+// the report, with "died: N" after it for a child killed by signal N.
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+};
+
+Child startChild(const std::function<QByteArray()> &body, const std::function<void(int fd)> &stream = {})
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (stream)
+            stream(fds[1]);
+        const QByteArray report = body();
+        (void)!::write(fds[1], report.constData(), size_t(report.size()));
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    return {pid, fds[0]};
+}
+
+QByteArray finishChild(const Child &c)
+{
+    QByteArray report;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(c.out, buf, sizeof buf)) != 0;) {
+        if (n > 0)
+            report.append(buf, n);
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(c.out);
+    int status = 0;
+    ::waitpid(c.pid, &status, 0);
+    return WIFSIGNALED(status) ? report + "died: " + QByteArray::number(WTERMSIG(status)) : report;
+}
+
+QByteArray inChild(const std::function<QByteArray()> &body) { return finishChild(startChild(body)); }
+
+// "reason|intact" of a save attempted in the child, or "skip: why".
+QByteArray attemptSave(const QByteArray &before)
+{
+    const SaveResult r = saveWindow(2);
+    const bool intact = QFile(SettingsStore::pathOf(kFile)).open(QIODevice::ReadOnly)
+                        ? ([&] {
+                              QFile f(SettingsStore::pathOf(kFile));
+                              f.open(QIODevice::ReadOnly);
+                              return f.readAll() == before;
+                          })()
+                        : before.isEmpty();
+    return (r.saved ? QByteArray("saved") : r.reason.toUtf8()) + '|' + (intact ? "intact" : "changed") + '|'
+        + QByteArray::number(leftovers(SettingsStore::folder()).size());
+}
+
+bool writeProcFile(const char *path, const QByteArray &text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    ::close(fd);
+    return ok;
+}
+
+// In a child: a private mount namespace with a small filesystem on dir.
+QByteArray mountSmallFilesystem(const QString &dir, const char *size)
+{
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (::unshare(uid == 0 ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0)
+        return "skip: no private mount namespace here (" + QByteArray(std::strerror(errno)) + ")";
+    if (uid != 0
+        && !(writeProcFile("/proc/self/setgroups", "deny")
+             && writeProcFile("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1")
+             && writeProcFile("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1")))
+        return "skip: cannot map the user into a namespace";
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount("tmpfs", QFile::encodeName(dir).constData(), "tmpfs", 0, (QByteArray("size=") + size).constData()) != 0)
+        return "skip: cannot mount a small filesystem (" + QByteArray(std::strerror(errno)) + ")";
+    return {};
+}
+
+// In a child: from here on a normal user (nobody) when started as root.
+QByteArray becomeNormalUser()
+{
+    if (::geteuid() != 0)
+        return {};
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+        return "skip: cannot become the user nobody (" + QByteArray(std::strerror(errno)) + ")";
+    return {};
 }
 } // namespace
 
@@ -349,6 +486,258 @@ private slots:
         QCOMPARE(Convert::twipsToPixels(1440, 120), 120);
         QCOMPARE(Convert::twipsToPixels(1500, 0), 100); // unusable dpi: 96
         QCOMPARE(Convert::twipsToPixels(3.0e38, 96), 2147483647);
+    }
+
+    void lookAlikeKeysAreOtherKeys()
+    {
+        // Only ASCII letters match whatever their case; "ſ" (long s) and the
+        // Kelvin sign fold to s and k in Unicode, but are other keys here.
+        m_settings.writeFile(kFile, QString("[SETTINGS]\nCALLſIGN=fake\n\u212AEY=kelvin\ncallsign=real\n").toUtf8());
+        QCOMPARE(rd("CALLSIGN"), QString("real"));
+        QCOMPARE(rd("KEY", "d"), QString("d"));
+        QCOMPARE(rd("CALLſIGN"), QString("fake"));
+        m_settings.writeFile(kFile, "[SETTINGS]\nCALL\xDFIGN=cp1252\n");
+        QCOMPARE(rd("CALLSSIGN", "d"), QString("d"));
+        SettingsStore::write(kFile, "CALLSIGN", "new");
+        QCOMPARE(m_settings.readFile(kFile), QByteArray("[SETTINGS]\nCALL\xDFIGN=cp1252\nCALLSIGN=new\n"));
+        // The section name too.
+        m_settings.writeFile(kFile, QString("[ſETTINGS]\nA=1\n").toUtf8());
+        QCOMPARE(rd("A", "d"), QString("d"));
+    }
+
+    void aSaveSetsEveryKeyInOneReplacement()
+    {
+        // As a series of single writes would, but the file is new only once.
+        m_settings.writeFile(kFile, "; top\r\n[SETTINGS]\r\nB=old\r\nA=old\r\n\r\n[OTHER]\r\nA=x\r\n");
+        const IniFile ini(kFile, 256);
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(m_settings.path(kFile)).constData(), &before), 0);
+        {
+            IniFile::Save save(ini);
+            ini.write("a", "1");
+            ini.write("NEW", "n1");
+            {
+                IniFile::Save inner(ini); // joins the outer save
+                ini.writeCheck("CHK", 2);
+            }
+            ini.write("NEW", "n2");
+            ini.write("b", "2");
+            ini.writeOption("OPT", true);
+            ini.write("A=B", "refused");
+            // Nothing reaches the file before the save ends.
+            QCOMPARE(rd("A"), QString("old"));
+        }
+        QCOMPARE(m_settings.readFile(kFile), QByteArray("; top\r\n[SETTINGS]\r\nb=2\r\na=1\r\nNEW=n2\r\nCHK=2\r\n"
+                                                        "OPT=True\r\n\r\n[OTHER]\r\nA=x\r\n"));
+        struct stat after {};
+        QCOMPARE(::stat(QFile::encodeName(m_settings.path(kFile)).constData(), &after), 0);
+        QVERIFY(after.st_ino != before.st_ino);
+
+        // A save that changes nothing leaves the very same file.
+        SaveResult same;
+        {
+            IniFile::Save save(ini);
+            ini.write("a", "1");
+            ini.write("NEW", "n2");
+            same = save.commit();
+            QVERIFY(save.commit().saved);
+        }
+        QVERIFY(same.saved);
+        struct stat again {};
+        QCOMPARE(::stat(QFile::encodeName(m_settings.path(kFile)).constData(), &again), 0);
+        QCOMPARE(again.st_ino, after.st_ino);
+    }
+
+    void failedSavesLeaveTheOldFileAndSayWhy()
+    {
+        const QByteArray old = "[SETTINGS]\nKEY1=1 old\n";
+        const QString path = m_settings.path(kFile);
+        struct Case {
+            const char *what;
+            std::function<void()> setUp;
+            QString reason;
+        };
+        const QList<Case> cases{
+            {"a folder in its place", [&] { QDir().mkpath(path + "/inside"); }, "a folder is in its place"},
+            {"a read-only file",
+             [&] {
+                 m_settings.writeFile(kFile, old);
+                 QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+             },
+             "the file is read-only"},
+            {"a file too large to read", [&] { m_settings.writeFile(kFile, old + QByteArray(kLimit, '\n')); }, kTooLarge},
+            {"a save that would pass the size limit",
+             [&] { m_settings.writeFile(kFile, old + QByteArray(kLimit - old.size() - 100, '\n')); },
+             "the saved file would be larger than the 16 MB a settings file may have"},
+        };
+        QStringList log;
+        QObject listening;
+        connect(&OnAirLog::instance(), &OnAirLog::line, &listening, [&log](const QString &line) { log << line.mid(24); });
+        QSignalSpy told(&SettingsReports::instance(), &SettingsReports::problem);
+        for (const Case &c : cases) {
+            m_settings.clear();
+            QDir(path).removeRecursively();
+            c.setUp();
+            const QByteArray before = m_settings.readFile(kFile);
+            log.clear();
+            told.clear();
+            const SaveResult r = saveWindow(2);
+            QVERIFY2(!r.saved, c.what);
+            QCOMPARE(r.reason, c.reason);
+            QCOMPARE(m_settings.readFile(kFile), before);
+            QCOMPARE(leftovers(m_settings.folder()), QStringList());
+            QCOMPARE(log, QStringList{"settings not saved: mirelva.ini: " + c.reason});
+            QCOMPARE(told.size(), 1);
+            QCOMPARE(told.at(0).at(0).toString(), kFile);
+            QCOMPARE(told.at(0).at(1).toString(), "Settings not saved to mirelva.ini: " + c.reason
+                                                      + ". Nothing was saved; the file in " + m_settings.folder()
+                                                      + " is as it was.");
+        }
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        QDir(path).removeRecursively();
+
+        // A file just under the limit is read, and saved while it stays under.
+        m_settings.writeFile(kFile, old + QByteArray(kLimit - old.size() - 2000, '\n'));
+        QCOMPARE(rd("KEY1"), QString("1 old"));
+        QVERIFY(SettingsStore::write(kFile, "KEY2", "fits").saved);
+        QCOMPARE(rd("KEY2"), QString("fits"));
+    }
+
+    void aTooLargeFileIsToldOnceAndLeftAlone()
+    {
+        const QByteArray large = "[SETTINGS]\nCALLSIGN=VK2RAG\n" + QByteArray(kLimit, ' ');
+        m_settings.writeFile(kFile, large);
+        QSignalSpy told(&SettingsReports::instance(), &SettingsReports::problem);
+        const IniFile ini(kFile, 256);
+        for (const char *key : {"CALLSIGN", "A", "B"})
+            QCOMPARE(ini.text(key, "d"), QString("d"));
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(told.at(0).at(1).toString(), "Settings not read from mirelva.ini: " + kTooLarge
+                                                  + ". The window uses its defaults, and the file in "
+                                                  + m_settings.folder() + " is left as it is; saving will not replace it.");
+        QVERIFY(!SettingsStore::write(kFile, "CALLSIGN", "VK2RAG").saved);
+        QVERIFY(m_settings.readFile(kFile) == large);
+    }
+
+    void failedSavesAsANormalUser()
+    {
+        // Root writes where a normal user may not, so these run as nobody.
+        QTemporaryDir home(QDir::tempPath() + "/mirelva-nobody-XXXXXX");
+        ::chmod(QFile::encodeName(home.path()).constData(), 0755);
+        const QString folder = home.path() + "/mirelva";
+        const QString path = folder + "/" + kFile;
+        const QByteArray old = "[SETTINGS]\nKEY1=1 old\n";
+        struct Case {
+            const char *what;
+            int folderMode;
+            int fileMode;
+            QByteArray reason;
+        };
+        const QList<Case> cases{
+            {"a read-only file", 0755, 0444, "the file is read-only"},
+            {"a folder without write permission", 0555, 0644, "there is no permission to write in its folder"},
+            {"a file without read permission", 0755, 0200, "there is no permission to read it"},
+        };
+        for (const Case &c : cases) {
+            const QByteArray report = inChild([&]() -> QByteArray {
+                qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+                QDir(folder).removeRecursively();
+                QDir().mkpath(folder);
+                QFile f(path);
+                f.open(QIODevice::WriteOnly);
+                f.write(old);
+                f.close();
+                if (::geteuid() == 0
+                    && (::chown(QFile::encodeName(folder).constData(), 65534, 65534) != 0
+                        || ::chown(QFile::encodeName(path).constData(), 65534, 65534) != 0))
+                    return "skip: cannot give the folder to nobody";
+                if (QByteArray why = becomeNormalUser(); !why.isEmpty())
+                    return why;
+                ::chmod(QFile::encodeName(path).constData(), mode_t(c.fileMode));
+                ::chmod(QFile::encodeName(folder).constData(), mode_t(c.folderMode));
+                const QByteArray result = [&] {
+                    const SaveResult r = saveWindow(2);
+                    ::chmod(QFile::encodeName(path).constData(), 0644);
+                    QFile back(path);
+                    back.open(QIODevice::ReadOnly);
+                    return (r.saved ? QByteArray("saved") : r.reason.toUtf8()) + '|'
+                        + (back.readAll() == old ? "intact" : "changed") + '|'
+                        + QByteArray::number(leftovers(folder).size());
+                }();
+                ::chmod(QFile::encodeName(folder).constData(), 0755);
+                return result;
+            });
+            if (report.startsWith("skip: "))
+                QSKIP(report.constData());
+            QCOMPARE(report, c.reason + "|intact|0");
+        }
+    }
+
+    void aFullDiskSavesNothing()
+    {
+        // A filesystem of 64 kB of its own, in a child's private mount namespace.
+        QTemporaryDir home;
+        const QByteArray report = inChild([&]() -> QByteArray {
+            if (QByteArray why = mountSmallFilesystem(home.path(), "64k"); !why.isEmpty())
+                return why;
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+            if (!saveWindow(1).saved)
+                return "first save failed";
+            QFile before(SettingsStore::pathOf(kFile));
+            before.open(QIODevice::ReadOnly);
+            const QByteArray old = before.readAll();
+            QFile filler(home.path() + "/filler");
+            filler.open(QIODevice::WriteOnly);
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            return attemptSave(old);
+        });
+        if (report.startsWith("skip: "))
+            QSKIP(report.constData());
+        QCOMPARE(report, QByteArray("the disk is full|intact|0"));
+    }
+
+    void aSaveKilledHalfWayLeavesTheWholeOldOrNewFile()
+    {
+        // A child saves over and over, each save with its own number in all
+        // ninety keys, until it is killed at some moment of a save.
+        QRandomGenerator random(15);
+        int lastTold = 0;
+        for (int round = 0; round < 12; ++round) {
+            const Child child = startChild([] { return QByteArray(); },
+                                           [](int fd) {
+                                               for (int g = 1;; ++g) {
+                                                   saveWindow(g, 1000);
+                                                   const QByteArray n = QByteArray::number(g) + '\n';
+                                                   (void)!::write(fd, n.constData(), size_t(n.size()));
+                                               }
+                                           });
+            // Kill it at a random moment of the third save: as long after the
+            // second ended as the second took.
+            QByteArray told;
+            QElapsedTimer took;
+            char c;
+            while (told.count('\n') < 2 && ::read(child.out, &c, 1) == 1) {
+                told += c;
+                if (c == '\n' && told.count('\n') == 1)
+                    took.start();
+            }
+            ::usleep(useconds_t(random.bounded(qMax<qint64>(1, took.nsecsElapsed() / 1000))));
+            ::kill(child.pid, SIGKILL);
+            told += finishChild(child);
+            QVERIFY(told.endsWith("died: 9"));
+            const QList<QByteArray> numbers = told.split('\n');
+            lastTold = numbers.at(numbers.size() - 2).toInt();
+            const QSet<int> inFile = generationsInFile();
+            QCOMPARE(inFile.size(), 1);
+            const int g = *inFile.begin();
+            QVERIFY2(g >= lastTold && g <= lastTold + 1, qPrintable(QString("file %1, told %2").arg(g).arg(lastTold)));
+        }
+        // What a killed save left beside the file is gone after the next save.
+        QVERIFY(saveWindow(999).saved);
+        QCOMPARE(leftovers(m_settings.folder()), QStringList());
+        QCOMPARE(generationsInFile(), QSet<int>{999});
     }
 
     void iniFileFallsBackToTheDefaultsConversion()
