@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QLocalSocket>
+#include <QScopedValueRollback>
 #include <QTcpSocket>
 
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "core/version.h"
 
 namespace mirelva {
@@ -17,6 +19,14 @@ namespace {
 // Qt keeps what the socket delivers in its own buffer; this caps it, so a
 // node that floods us is read at our pace instead of filling memory.
 constexpr qint64 kReadBufferBytes = 256 * 1024;
+
+// Read from the socket per step: a whole line at most, so the lines waiting
+// for their handlers stay few whatever the node sends.
+constexpr qint64 kReadChunkBytes = kMaxLineBytes + 1;
+
+// Lines handled in one go before the event loop gets a turn: a node that
+// floods us must not starve the clock and the window.
+constexpr int kLinesPerTurn = 200;
 
 } // namespace
 
@@ -61,7 +71,7 @@ void NodeLinkClient::connectNow()
         return;
     m_connected = false;
     m_reader.reset();
-    m_queue.clear();
+    ++m_connection;
     QIODevice *socket = nullptr;
     if (m_address.kind == NodeAddress::Unix) {
         auto *s = new QLocalSocket(this);
@@ -82,7 +92,10 @@ void NodeLinkClient::connectNow()
         connect(s, &QTcpSocket::errorOccurred, this, [this, s] { onDown(s, s->errorString()); });
         socket = s;
     }
-    connect(socket, &QIODevice::readyRead, this, [this, socket] { onReadyRead(socket); });
+    connect(socket, &QIODevice::readyRead, this, [this, socket] {
+        if (socket == m_socket && m_connected)
+            pump();
+    });
     m_socket = socket;
     m_connectTimeout.start(m_connectTimeoutMs);
     // Either call may report a failure at once, through onDown.
@@ -104,7 +117,7 @@ void NodeLinkClient::onConnected(QIODevice *socket)
     emit linkUp();
     // Lines that came with the connection.
     if (m_socket == socket && socket->bytesAvailable() > 0)
-        onReadyRead(socket);
+        pump();
 }
 
 void NodeLinkClient::onDown(QIODevice *socket, const QString &why)
@@ -112,10 +125,14 @@ void NodeLinkClient::onDown(QIODevice *socket, const QString &why)
     if (socket != m_socket)
         return;
     m_connectTimeout.stop();
+    // What the node said before it went (its closing, say) still counts:
+    // the lines still unread are taken now and handled after the drop.
+    if (m_connected)
+        while (readMore()) {
+        }
     socket->disconnect(this);
     socket->deleteLater();
     m_socket = nullptr;
-    m_queue.clear();
     m_reader.reset();
     const bool wasConnected = m_connected;
     m_connected = false;
@@ -131,6 +148,8 @@ void NodeLinkClient::onDown(QIODevice *socket, const QString &why)
         emit linkDown();
     m_retry.start(m_pauseMs);
     m_pauseMs = std::min(m_pauseMs * 2, m_maxPauseMs);
+    if (!m_queue.isEmpty())
+        pumpLater();
 }
 
 void NodeLinkClient::goOffline()
@@ -142,24 +161,77 @@ void NodeLinkClient::goOffline()
     emit onlineChanged(false);
 }
 
-void NodeLinkClient::onReadyRead(QIODevice *socket)
+// The one reader of the node's lines. Qt does not announce data again
+// (readyRead) while a readyRead handler is still running, and our handlers
+// can run for minutes (a keyed announcement) and let waiting events run
+// meanwhile: whatever arrives then sits in the socket with nothing to say so.
+// So after every line the reader looks at the socket again itself, and goes
+// on until it is empty; nothing is left waiting for the node to send more.
+//
+// It never runs nested. A handler that lets waiting events run may bring us
+// back here; starting on the next line then would handle it out of turn, and
+// a storm of events during announcements would nest without bound. The
+// nested call declines and queues a turn of its own, so the lines are handled
+// as soon as the running handler returns, even if nothing else arrives.
+void NodeLinkClient::pump()
 {
-    if (socket != m_socket || !m_connected)
+    if (m_handling) {
+        pumpLater();
         return;
-    // readAll() takes no more than the capped read buffer holds; the rest is
-    // announced by the next readyRead.
-    for (auto &item : m_reader.feed(socket->readAll()))
-        m_queue.enqueue(std::move(item));
-    drain();
+    }
+    int handled = 0;
+    while (!Program::ended()) {
+        if (m_queue.isEmpty()) {
+            if (!readMore())
+                return;
+            continue;
+        }
+        if (handled == kLinesPerTurn) {
+            pumpLater();
+            return;
+        }
+        const Pending p = m_queue.dequeue();
+        {
+            const QScopedValueRollback<bool> busy(m_handling, true);
+            handle(p);
+        }
+        ++handled;
+        // The first state line makes the link online. Whoever waits for
+        // that (start-up, before the windows listen) gets a turn before the
+        // events that came with it are raised.
+        if (std::exchange(m_yieldAfterOnline, false)) {
+            pumpLater();
+            return;
+        }
+    }
 }
 
-void NodeLinkClient::drain()
+void NodeLinkClient::pumpLater()
 {
-    // A handler that lets waiting events run (doEvents) may come back here
-    // for lines that arrived meanwhile; both take from the front of the one
-    // queue, so lines are handled in the order they came.
-    while (!m_queue.isEmpty())
-        handle(m_queue.dequeue());
+    if (m_pumpQueued)
+        return;
+    m_pumpQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_pumpQueued = false;
+            pump();
+        },
+        Qt::QueuedConnection);
+}
+
+// Takes the next bytes from the socket into the queue of lines; false when
+// there were none.
+bool NodeLinkClient::readMore()
+{
+    if (!m_socket || !m_connected || m_socket->bytesAvailable() <= 0)
+        return false;
+    const QByteArray bytes = m_socket->read(kReadChunkBytes);
+    if (bytes.isEmpty())
+        return false;
+    for (auto &item : m_reader.feed(bytes))
+        m_queue.enqueue({std::move(item), m_connection});
+    return true;
 }
 
 void NodeLinkClient::drop(const QString &why)
@@ -168,8 +240,9 @@ void NodeLinkClient::drop(const QString &why)
     OnAirLog::note(QStringLiteral("node link: dropped a line from the node: ") + why);
 }
 
-void NodeLinkClient::handle(const LineReader::Item &item)
+void NodeLinkClient::handle(const Pending &pending)
 {
+    const LineReader::Item &item = pending.item;
     if (item.overlong) {
         drop(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
         return;
@@ -197,6 +270,9 @@ void NodeLinkClient::handle(const LineReader::Item &item)
     const NodeEvent &e = p.event;
     switch (e.kind) {
     case NodeEvent::State: {
+        // A state from a connection that is gone describes nothing now.
+        if (pending.connection != m_connection || !m_connected)
+            break;
         NodeState s = m_state;
         e.state.applyTo(s);
         if (!m_online) {
@@ -207,6 +283,7 @@ void NodeLinkClient::handle(const LineReader::Item &item)
             setState(s);
             emit onlineChanged(true);
             repeatReleases();
+            m_yieldAfterOnline = true;
         } else {
             setState(s);
         }

@@ -62,10 +62,16 @@ protected:
 private:
     void connectNow();
     void onConnected(QIODevice *socket);
-    void onReadyRead(QIODevice *socket);
     void onDown(QIODevice *socket, const QString &why);
-    void drain();
-    void handle(const nodelink::LineReader::Item &item);
+    // Reads and handles whatever the node has sent; see nodelink.cpp.
+    void pump();
+    void pumpLater();
+    bool readMore();
+    struct Pending {
+        nodelink::LineReader::Item item;
+        quint64 connection = 0;   // which connection the line came on
+    };
+    void handle(const Pending &p);
     void drop(const QString &why);
     void goOffline();
     void write(const QByteArray &line);
@@ -78,7 +84,11 @@ private:
     bool m_everUp = false;
     bool m_reportedTrouble = false;
     nodelink::LineReader m_reader;
-    QQueue<nodelink::LineReader::Item> m_queue;
+    QQueue<Pending> m_queue;
+    quint64 m_connection = 0;       // counts connections; lines carry theirs
+    bool m_handling = false;        // a line's handlers are running
+    bool m_pumpQueued = false;
+    bool m_yieldAfterOnline = false;
     QSet<QString> m_unknownEvents;
     QHash<QString, NodeRequest> m_lastLineRequests;   // the last SetPTT, SetDTR, SetRTS asked for
     QTimer m_retry;

@@ -8,6 +8,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMetaObject>
+#include <QQueue>
+#include <QScopedValueRollback>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -25,11 +27,18 @@ struct NodeServer::Client {
     bool dead = false;
     bool keyed = false;   // its last SetPTT asked for the transmitter keyed
     QSet<QString> unknownOps;
+    QQueue<LineReader::Item> lines;   // read, not yet handled
+    bool reading = false;             // its lines are being handled
+    bool gone = false;                // it hung up; drop it once its lines are handled
 };
 
 namespace {
 
 qint64 pendingBytes(QIODevice *s) { return s->bytesToWrite(); }
+
+// Lines handled for one client in one go before the event loop gets a turn,
+// so one client that floods the node cannot starve the others.
+constexpr int kLinesPerTurn = 200;
 
 void pushOut(QIODevice *s)
 {
@@ -180,9 +189,9 @@ void NodeServer::accept(QIODevice *socket)
     m_clients.push_back(std::move(client));
     connect(socket, &QIODevice::readyRead, this, [this, c] { onReadyRead(c); });
     if (auto *l = qobject_cast<QLocalSocket *>(socket))
-        connect(l, &QLocalSocket::disconnected, this, [this, c] { dropClient(c, QString()); });
+        connect(l, &QLocalSocket::disconnected, this, [this, c] { hungUp(c); });
     else if (auto *t = qobject_cast<QTcpSocket *>(socket))
-        connect(t, &QTcpSocket::disconnected, this, [this, c] { dropClient(c, QString()); });
+        connect(t, &QTcpSocket::disconnected, this, [this, c] { hungUp(c); });
     OnAirLog::note(QStringLiteral("node: client %1 attached").arg(c->id));
     emit clientAttached();
     if (socket->bytesAvailable() > 0)
@@ -224,16 +233,73 @@ void NodeServer::purge()
     std::erase_if(m_clients, [](const std::unique_ptr<Client> &c) { return c->dead; });
 }
 
+// Qt says nothing more about data that arrives while a readyRead handler
+// still runs, so the lines of a client are read until its socket is empty,
+// not just once per readyRead. A call that comes while the client's lines are
+// already being handled (from a handler that let waiting events run) declines
+// and queues a turn, so nothing waits for the client to send more.
 void NodeServer::onReadyRead(Client *c)
 {
     if (c->dead)
         return;
-    const QByteArray bytes = c->socket->readAll();
-    for (const LineReader::Item &item : c->reader.feed(bytes)) {
-        if (c->dead)
-            return;
-        handleLine(c, item);
+    if (c->reading) {
+        serveLater(c);
+        return;
     }
+    const QScopedValueRollback<bool> busy(c->reading, true);
+    int handled = 0;
+    while (!c->dead) {
+        if (c->lines.isEmpty()) {
+            if (!readMore(c))
+                break;
+            continue;
+        }
+        if (handled == kLinesPerTurn) {
+            serveLater(c);
+            return;
+        }
+        handleLine(c, c->lines.dequeue());
+        ++handled;
+    }
+    if (c->gone && !c->dead)
+        dropClient(c, QString());
+}
+
+bool NodeServer::readMore(Client *c)
+{
+    if (c->socket->bytesAvailable() <= 0)
+        return false;
+    const QByteArray bytes = c->socket->read(kMaxLineBytes + 1);
+    if (bytes.isEmpty())
+        return false;
+    for (LineReader::Item &item : c->reader.feed(bytes))
+        c->lines.enqueue(std::move(item));
+    return true;
+}
+
+void NodeServer::serveLater(Client *c)
+{
+    // By number: the client may be gone and purged before the turn comes.
+    const int id = c->id;
+    QMetaObject::invokeMethod(
+        this,
+        [this, id] {
+            for (size_t i = 0; i < m_clients.size(); ++i)
+                if (m_clients[i]->id == id && !m_clients[i]->dead && !m_clients[i]->reading)
+                    onReadyRead(m_clients[i].get());
+        },
+        Qt::QueuedConnection);
+}
+
+// A client that hangs up has its last requests (its releases) handled before
+// it is dropped.
+void NodeServer::hungUp(Client *c)
+{
+    if (c->dead)
+        return;
+    c->gone = true;
+    if (!c->reading)
+        onReadyRead(c);
 }
 
 void NodeServer::handleLine(Client *c, const LineReader::Item &item)

@@ -67,6 +67,9 @@ private:
 
     void accept(QIODevice *socket);
     void onReadyRead(Client *c);
+    bool readMore(Client *c);
+    void serveLater(Client *c);
+    void hungUp(Client *c);
     void handleLine(Client *c, const nodelink::LineReader::Item &item);
     void dropClient(Client *c, const QString &why);
     void purge();

@@ -10,10 +10,12 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "core/echolink.h"
@@ -104,6 +106,35 @@ public:
 private:
     QMetaObject::Connection m_c;
 };
+
+// A handler that holds the one thread the way a keyed announcement does:
+// blocked, but letting waiting events run now and then.
+void blockLettingEventsRun()
+{
+    for (int i = 0; i < 40; ++i) {
+        Program::doEvents();
+        QThread::msleep(2);
+    }
+}
+
+// Every event an EchoLink instance raises, as one short text each.
+void recordEvents(EchoLink &el, QStringList &seen)
+{
+    QObject::connect(&el, &EchoLink::connected, &el, [&seen](const QString &c) { seen << "connected " + c; });
+    QObject::connect(&el, &EchoLink::Disconnected, &el, [&seen](const QString &c) { seen << "disconnected " + c; });
+    QObject::connect(&el, &EchoLink::RX, &el, [&seen](bool b) { seen << QStringLiteral("rx %1").arg(b); });
+    QObject::connect(&el, &EchoLink::CarrierDetect, &el, [&seen](bool b) { seen << QStringLiteral("cd %1").arg(b); });
+    QObject::connect(&el, &EchoLink::DTMFString, &el, [&seen](const QString &d) { seen << "dtmf " + d; });
+    QObject::connect(&el, &EchoLink::ChatTextReceived, &el, [&seen](const QString &t) {
+        seen << QStringLiteral("chat %1 %2").arg(t.size()).arg(t.left(8));
+    });
+    QObject::connect(&el, &EchoLink::Closing, &el, [&seen] { seen << "closing"; });
+}
+
+QByteArray chatLine(const QString &text)
+{
+    return "{\"event\":\"chat\",\"text\":\"" + text.toUtf8() + "\"}\n";
+}
 
 } // namespace
 
@@ -493,7 +524,187 @@ private slots:
         QCOMPARE(up->state().localStation, QString("VK2ABC"));
     }
 
+    // ---- never wedged ---------------------------------------------------------
+
+    // While a connect announcement holds the thread, the node sends more and
+    // then nothing: everything is still handled once the announcement ends.
+    void linesSentDuringAnAnnouncementAreHandledWithoutMoreData_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<bool>("hangUp");
+        QTest::addColumn<QStringList>("expected");
+        const QString longText(60000, QChar('L'));
+        QTest::newRow("one long chat line") << chatLine(longText) + "{\"event\":\"closing\"}\n" << false
+                                            << QStringList{"connected W1AW", "chat 60000 LLLLLLLL", "closing"};
+        QByteArray many;
+        QStringList manySeen{"connected W1AW"};
+        for (int i = 0; i < 300; ++i) {
+            many += "{\"event\":\"dtmf\",\"digits\":\"" + QByteArray::number(i) + "\"}\n";
+            manySeen << QStringLiteral("dtmf %1").arg(i);
+        }
+        QTest::newRow("many short lines") << many + "{\"event\":\"closing\"}\n" << false
+                                          << manySeen + QStringList{"closing"};
+        QTest::newRow("closing, then the node hangs up")
+            << chatLine("bye") + "{\"event\":\"closing\"}\n" << true
+            << QStringList{"connected W1AW", "chat 3 bye", "closing"};
+    }
+    void linesSentDuringAnAnnouncementAreHandledWithoutMoreData()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(bool, hangUp);
+        QFETCH(QStringList, expected);
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        EchoLink el(&client, "main");
+        QStringList seen;
+        recordEvents(el, seen);
+        connect(&el, &EchoLink::connected, this, [&] {
+            node.send(lines);
+            if (hangUp)
+                node.socket->disconnectFromServer();
+            blockLettingEventsRun();
+        });
+        node.send("{\"event\":\"connected\",\"call\":\"W1AW\"}\n");
+        QTRY_COMPARE_WITH_TIMEOUT(seen, expected, 3000);
+    }
+
+    // A seeded storm of lines, good and bad, sent in bursts while handlers
+    // hold the thread: every good line is handled once, in order, and every
+    // bad one dropped with its log line.
+    void aStormDuringAnnouncementsIsHandledInOrder()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        LogCapture log;
+        EchoLink el(&client, "main");
+        QStringList seen;
+        recordEvents(el, seen);
+
+        QRandomGenerator rng(8);
+        QList<QByteArray> bursts(1);
+        QStringList expected;
+        int bad = 0;
+        for (int i = 0; i < 3000; ++i) {
+            QByteArray &burst = bursts.last();
+            switch (rng.bounded(8)) {
+            case 0: {
+                const QString call = QStringLiteral("K%1").arg(i);
+                burst += "{\"event\":\"state\",\"connected\":[\"" + call.toUtf8() + "\"]}\n";
+                burst += "{\"event\":\"connected\",\"call\":\"" + call.toUtf8() + "\"}\n";
+                expected << "connected " + call;
+                // The next lines go out while this connect is announced.
+                bursts.append(QByteArray());
+                break;
+            }
+            case 1: {
+                const QString text(int(rng.bounded(1, 4000)), QChar('a' + i % 26));
+                burst += chatLine(text);
+                expected << QStringLiteral("chat %1 %2").arg(text.size()).arg(text.left(8));
+                break;
+            }
+            case 2:
+                burst += "{\"event\":\"dtmf\",\"digits\":\"" + QByteArray::number(i) + "\"}\n";
+                expected << QStringLiteral("dtmf %1").arg(i);
+                break;
+            case 3:
+                burst += QByteArray("{\"event\":\"rx\",\"on\":") + (i % 2 ? "true" : "false") + "}\n";
+                expected << QStringLiteral("rx %1").arg(i % 2);
+                break;
+            case 4:
+                burst += QByteArray("{\"event\":\"carrierDetect\",\"on\":") + (i % 2 ? "true" : "false") + "}\n";
+                expected << QStringLiteral("cd %1").arg(i % 2);
+                break;
+            case 5:
+                burst += "{\"event\":\"disconnected\",\"call\":\"D" + QByteArray::number(i) + "\"}\n";
+                expected << QStringLiteral("disconnected D%1").arg(i);
+                break;
+            case 6:
+                burst += rng.bounded(2) ? QByteArray("not json at all\n") : QByteArray(kMaxLineBytes + 10, 'x') + '\n';
+                ++bad;
+                break;
+            default:
+                burst += "{\"event\":\"state\",\"linkBusy\":" + QByteArray(i % 2 ? "true" : "false") + "}\n";
+                break;
+            }
+        }
+        bursts.last() += "{\"event\":\"closing\"}\n";
+        expected << "closing";
+
+        int next = 0;
+        connect(&el, &EchoLink::connected, this, [&] {
+            if (next < bursts.size())
+                node.send(bursts[next++]);
+            for (int i = 0; i < 4; ++i) {
+                Program::doEvents();
+                QThread::msleep(1);
+            }
+        });
+        node.send(bursts[next++]);
+        QTRY_VERIFY_WITH_TIMEOUT(seen.size() >= expected.size(), 20000);
+        QCOMPARE(seen, expected);
+        QCOMPARE(client.droppedLines(), bad);
+        QCOMPARE(log.matching("node link: dropped a line").size(), bad);
+        QVERIFY(client.online());
+    }
+
+    // Events that come in the same read as the first state line wait for
+    // the windows, which start listening only after that state has come.
+    void eventsWithTheFirstStateReachTheWindows()
+    {
+        ScriptedNode node;
+        node.answerHello = true;
+        node.stateLine = "{\"event\":\"state\",\"localStation\":\"VK2ABC\",\"connected\":[\"W1AW\"]}\n"
+                         "{\"event\":\"connected\",\"call\":\"W1AW\",\"name\":\"John\"}\n"
+                         "{\"event\":\"chat\",\"text\":\"W1AW>hi\"}\n";
+        NodeLinkClient client(node.address());
+        client.start();
+        QVERIFY(waitForFirstState(&client, 3000));
+        EchoLink el(&client, "main");
+        QStringList seen;
+        recordEvents(el, seen);
+        QTRY_COMPARE_WITH_TIMEOUT(seen, (QStringList{"connected W1AW", "chat 7 W1AW>hi"}), 3000);
+    }
+
     // ---- the server side ----------------------------------------------------
+
+    // Requests a client sends while the node's handler holds the thread, and
+    // the releases of a client that hangs up then, are all handled.
+    void serverHandlesRequestsThatCameDuringAHandler_data()
+    {
+        QTest::addColumn<bool>("hangUp");
+        QTest::newRow("client stays") << false;
+        QTest::newRow("client hangs up") << true;
+    }
+    void serverHandlesRequestsThatCameDuringAHandler()
+    {
+        QFETCH(bool, hangUp);
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        QLocalSocket raw;
+        raw.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(raw.waitForConnected(3000));
+        bool first = true;
+        connect(&sim, &SimulatedNode::recorded, this, [&] {
+            if (!std::exchange(first, false))
+                return;
+            raw.write("{\"op\":\"SendChatText\",\"text\":\"" + QByteArray(30000, 'c') + "\"}\n"
+                      "{\"op\":\"SetPTT\",\"on\":false}\n{\"op\":\"SetDTR\",\"on\":false}\n");
+            raw.flush();
+            if (hangUp)
+                raw.disconnectFromServer();
+            blockLettingEventsRun();
+        });
+        raw.write(kHello + "\n{\"op\":\"SetPTT\",\"on\":true}\n");
+        raw.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.requestTexts().size(), 4, 3000);
+        QCOMPARE(sim.requestTexts().mid(2), (QStringList{"SetPTT off", "SetDTR off"}));
+        QVERIFY(!sim.ptt());
+        QTRY_COMPARE_WITH_TIMEOUT(server.clientCount(), hangUp ? 0 : 1, 3000);
+    }
 
     void serverGreetsWithFullStateAndSendsStateBeforeEvents()
     {
