@@ -110,6 +110,7 @@ QString MainWindow::timePhrase() const
 void MainWindow::Timer1_Timer()
 {
     followNodeForPtt(*this);
+    checkTransmitTimeout();
 
     // 1.
     ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));

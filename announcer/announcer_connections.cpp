@@ -6,6 +6,7 @@
 
 #include "core/clock.h"
 #include "core/countdowns.h"
+#include "core/onairlog.h"
 #include "core/program.h"
 
 namespace mirelva {
@@ -217,6 +218,14 @@ void MainWindow::SplitCall()
     // One blank after every character, so the voice spells the call out. A
     // character written as a surrogate pair stays whole: a blank between its
     // halves would leave text that no longer encodes anything.
+    // A station text comes from the network: one that is far longer than
+    // any call would hold the transmitter while it is spelled.
+    if (TempCall.size() > kMaxSpokenCallChars) {
+        OnAirLog::note(QStringLiteral("station text cut to %1 characters for the air (it had %2)")
+                           .arg(kMaxSpokenCallChars)
+                           .arg(TempCall.size()));
+        TempCall = boundedText(TempCall, kMaxSpokenCallChars);
+    }
     QString spelled;
     spelled.reserve(TempCall.size() * 2);
     for (qsizetype i = 0; i < TempCall.size(); ++i) {

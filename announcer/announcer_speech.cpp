@@ -1,9 +1,13 @@
 #include "announcer/mainwindow.h"
 
+#include <algorithm>
+
 #include <QThread>
 
 #include "announcer/speechpause.h"
+#include "core/clock.h"
 #include "core/onairlog.h"
+#include "core/nodebackend.h"
 #include "core/program.h"
 #include "core/speechvoice.h"
 
@@ -59,6 +63,7 @@ void MainWindow::SpeakTheText()
     if (Echolink->LinkBusy())
         return;
 
+    bool timedOut = false;
     // 2.
     if (Check1->value() != 1) {
         // 2.1 The link may have turned busy meanwhile; then the text is still
@@ -73,6 +78,15 @@ void MainWindow::SpeakTheText()
         }
         // 2.2 The voice would read an asterisk out loud.
         SayTheText.replace(QLatin1Char('*'), QLatin1Char(' '));
+        // A text from outside (a chat text, say) must not hold the
+        // transmitter: it is cut to a length that speaks in well under the
+        // transmit time-out.
+        if (SayTheText.size() > kMaxAirTextChars) {
+            OnAirLog::note(QStringLiteral("announcement cut to %1 characters for the air (it had %2)")
+                               .arg(kMaxAirTextChars)
+                               .arg(SayTheText.size()));
+            SayTheText = boundedText(SayTheText, kMaxAirTextChars);
+        }
         // 2.3
         if (TTSCTRL->value() == 1) {
             if (TTSPeriod->number() > 9)
@@ -85,17 +99,31 @@ void MainWindow::SpeakTheText()
                     SleepTTS();
             }
         }
-        // 2.4, 2.5
+        // 2.4, 2.5 Keyed, the speech gets what is left of the transmit
+        //     time-out (an announcement nested in another shares its key-up).
         if (station.voice) {
             const VoiceLevels levels = voiceRateAndVolume(station);
             station.voice->setRate(levels.rate);
             station.voice->setVolume(levels.volume);
-            station.voice->Speak(SayTheText, SpeechVoice::SVSFPurgeBeforeSpeak);
+            const bool keyed = station.node && station.node->pttRequested();
+            const qint64 left = keyed ? transmitTimeoutMs - station.node->pttRequestedForMs() : 0;
+            if (keyed && left <= 0) {
+                timedOut = true;
+            } else {
+                station.voice->setBlockingLimitMs(left);
+                station.voice->Speak(SayTheText, SpeechVoice::SVSFPurgeBeforeSpeak);
+                station.voice->setBlockingLimitMs(0);
+                timedOut = keyed && station.voice->lastSpeakCut();
+            }
         }
     }
 
-    // 3.
-    Program::doEvents();
+    // 3. A key-up that ran out its time ends at once: nothing may run
+    //    meanwhile that keeps it going.
+    if (timedOut)
+        reportTransmitTimeout();
+    else
+        Program::doEvents();
     if (Program::ended()) {
         // Something handled meanwhile ended the program. The transmitter must
         // not stay keyed: the ending paths release it themselves, and if one
@@ -120,6 +148,36 @@ void MainWindow::SpeakTheText()
         Echolink->SetDTR(false);
     if (UseRTS->value())
         Echolink->SetRTS(false);
+}
+
+QString MainWindow::boundedText(const QString &text, int maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    qsizetype n = std::max(0, maxChars);
+    if (n > 0 && text[n - 1].isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
+void MainWindow::reportTransmitTimeout()
+{
+    const qint64 seconds = (transmitTimeoutMs + 500) / 1000;
+    OnAirLog::note(QStringLiteral("on air: transmit time-out after %1 s: speech cut, transmitter released").arg(seconds));
+    setLastingWarning(QStringLiteral("transmit-timeout"),
+                      QStringLiteral("Transmit time-out at %1: a transmission ran past %2 seconds; the speech was "
+                                     "cut and the transmitter released.")
+                          .arg(Clock::now().toString(QStringLiteral("HH:mm")))
+                          .arg(seconds));
+}
+
+void MainWindow::checkTransmitTimeout()
+{
+    if (!station.node || !station.node->pttRequested() || station.node->pttRequestedForMs() < transmitTimeoutMs)
+        return;
+    Echolink->SetPTT(false);
+    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    reportTransmitTimeout();
 }
 
 void MainWindow::SleepTTS()

@@ -12,6 +12,7 @@
 
 #include "core/controls.h"
 #include "core/echolink.h"
+#include "core/nodelinkconfig.h"
 #include "core/settingsstore.h"
 #include "core/station.h"
 #include "core/vbtimer.h"
@@ -61,6 +62,25 @@ public:
     void SleepTTS();
     // Length of one SleepTTS pause in milliseconds.
     static constexpr int kSleepTTSMs = 100;
+
+    // ---- transmit time-out and bounded texts ---------------------------
+    // No keyed transmission lasts longer than this: the speech is cut and the
+    // transmitter released. The program entry sets it from nodelink.ini.
+    qint64 transmitTimeoutMs = NodeLinkConfig::kDefaultTransmitTimeoutSeconds * 1000LL;
+    // Texts from outside (station texts, chat texts) are bounded before they
+    // reach the air: a keyed announcement speaks at most kMaxAirTextChars
+    // characters, and a station text is spelled out to kMaxSpokenCallChars.
+    static constexpr int kMaxAirTextChars = 250;
+    static constexpr int kMaxSpokenCallChars = 32;
+    // The text cut to at most maxChars characters, a character written as a
+    // surrogate pair kept whole.
+    static QString boundedText(const QString &text, int maxChars);
+    // Says in the on-air log and the status line that a key-up ran out its
+    // time and was ended.
+    void reportTransmitTimeout();
+    // A last guard, run by the clock tick: a key-up of ours that has run out
+    // its time while the thread was free is released here.
+    void checkTransmitTimeout();
     void SayCall_Click();
     void SayCallNoPTT_Click();
     void Speak3_Click();

@@ -81,6 +81,7 @@ int main(int argc, char *argv[])
     station.voice = &voice;
 
     MainWindow window(station);
+    window.transmitTimeoutMs = config.transmitTimeoutSeconds * 1000LL;
     window.Form_Load();
 
     // Once the main window has been painted the station is up: the log says

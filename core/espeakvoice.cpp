@@ -105,7 +105,9 @@ struct Audio {
     int rate = 0; // 0: no engine
 };
 
-Audio synthesize(const QString &text, int sapiRate, int sapiVolume)
+// At most maxMs of audio is made (0: no more than kMaxSeconds): a text that
+// would run past a limit stops being synthesized there.
+Audio synthesize(const QString &text, int sapiRate, int sapiVolume, qint64 maxMs = 0)
 {
     std::lock_guard lock(g_engineMutex);
     Audio audio;
@@ -117,6 +119,8 @@ Audio synthesize(const QString &text, int sapiRate, int sapiVolume)
     const QByteArray utf8 = text.toUtf8();
     g_collecting = &audio.samples;
     g_collectLimit = size_t(g_sampleRate) * kMaxSeconds;
+    if (maxMs > 0)
+        g_collectLimit = std::min(g_collectLimit, size_t(qint64(g_sampleRate) * maxMs / 1000) + 1);
     espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
     g_collecting = nullptr;
     return audio;
@@ -200,6 +204,8 @@ struct EspeakVoice::Impl {
 
     void run();
     void speak(const Job &job, bool cancellable);
+    // A blocking Speak stopped at limitMs after it began; true when cut.
+    bool speakWithin(const Job &job, qint64 limitMs);
     void record(const Audio &audio, const QDateTime &when);
     void playOut(const Audio &audio, milliseconds length, bool cancellable);
     // Sleeps; false when cut short by a purge or the end of the voice.
@@ -236,6 +242,27 @@ void EspeakVoice::Impl::speak(const Job &job, bool cancellable)
     if (!recordDir.isEmpty() && audio.rate > 0)
         record(audio, job.when);
     playOut(audio, lengthOf(audio, job.text), cancellable);
+}
+
+bool EspeakVoice::Impl::speakWithin(const Job &job, qint64 limitMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    // One sample past the limit is enough to know the text would run over.
+    Audio audio = synthesize(job.text, job.rate, job.volume, limitMs + 1);
+    const qint64 spent =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const qint64 left = std::max<qint64>(0, limitMs - spent);
+    milliseconds length = lengthOf(audio, job.text);
+    const bool cut = length.count() > left;
+    if (cut) {
+        length = milliseconds(left);
+        if (audio.rate > 0)
+            audio.samples.resize(std::min(audio.samples.size(), size_t(qint64(audio.rate) * left / 1000)));
+    }
+    if (!recordDir.isEmpty() && audio.rate > 0)
+        record(audio, job.when);
+    playOut(audio, length, false);
+    return cut;
 }
 
 bool EspeakVoice::Impl::pause(milliseconds length, bool cancellable)
@@ -398,6 +425,11 @@ void EspeakVoice::play(const QString &text, int flags)
     }
     // A blocking Speak comes after whatever is still queued, as SAPI's does.
     d->waitIdle();
+    if (blockingLimitMs() > 0) {
+        if (d->speakWithin(job, blockingLimitMs()))
+            markCut();
+        return;
+    }
     d->speak(job, false);
 }
 

@@ -1,7 +1,10 @@
 #include "core/nodebackend.h"
 
+#include <algorithm>
+
 #include <QJsonDocument>
 
+#include "core/clock.h"
 #include "core/onairlog.h"
 #include "core/speechvoice.h"
 
@@ -50,6 +53,26 @@ QString NodeRequest::toText() const
     if (fields.contains("text"))
         return op + ' ' + fields.value("text").toString();
     return op;
+}
+
+void NodeBackend::submit(const NodeRequest &r)
+{
+    if (r.op == QLatin1String("SetPTT")) {
+        const bool on = r.fields.value(QLatin1String("on")).toBool();
+        if (on && !m_pttRequested) {
+            m_keyedAt = Clock::now();
+            m_keyedFor.start();
+        }
+        m_pttRequested = on;
+    }
+    request(r);
+}
+
+qint64 NodeBackend::pttRequestedForMs() const
+{
+    if (!m_pttRequested)
+        return 0;
+    return std::max<qint64>({0, m_keyedFor.elapsed(), m_keyedAt.msecsTo(Clock::now())});
 }
 
 void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -59,14 +61,14 @@ public:
     // Requests are fire-and-forget: the node answers through events and state.
     // Callers go through submit(), which keeps what the program last asked of
     // the transmitter.
-    void submit(const NodeRequest &r)
-    {
-        if (r.op == QLatin1String("SetPTT"))
-            m_pttRequested = r.fields.value(QLatin1String("on")).toBool();
-        request(r);
-    }
+    void submit(const NodeRequest &r);
     // Whether the program's last SetPTT asked for the transmitter keyed.
     bool pttRequested() const { return m_pttRequested; }
+    // How long the program has held the transmitter keyed, from its first
+    // SetPTT on; 0 while it is not keyed. Measured both on the program's
+    // clock and on a clock that never jumps, and the longer taken, so a
+    // clock set back never lengthens a transmission.
+    qint64 pttRequestedForMs() const;
 
 signals:
     void connected(const QString &sCallConnected, const QString &sName, const QString &sAddr);
@@ -94,6 +96,8 @@ protected:
 
 private:
     bool m_pttRequested = false;
+    QDateTime m_keyedAt;
+    QElapsedTimer m_keyedFor;
 };
 
 class SpeechVoice;

@@ -8,10 +8,16 @@ namespace mirelva {
 //   ADDRESS      empty: the built-in simulated node; "unix:PATH" or "tcp:HOST:PORT"
 //   AUDIODEVICE  ALSA PCM name, default "default"
 //   RECORDDIR    when set, every spoken text is also written there as a WAV file
+//   TXTIMEOUT    seconds one keyed transmission may last, 5 to 900, default 180
 struct NodeLinkConfig {
     QString address;
     QString audioDevice = QStringLiteral("default");
     QString recordDir;
+    int transmitTimeoutSeconds = kDefaultTransmitTimeoutSeconds;
+
+    static constexpr int kDefaultTransmitTimeoutSeconds = 180;
+    static constexpr int kMinTransmitTimeoutSeconds = 5;
+    static constexpr int kMaxTransmitTimeoutSeconds = 900;
 
     static NodeLinkConfig load();
     static constexpr int kCapacity = 256;

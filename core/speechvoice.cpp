@@ -8,6 +8,8 @@ void SpeechVoice::Speak(const QString &text, int flags)
 {
     for (const auto &l : m_listeners)
         l(text, flags);
+    if (!(flags & SVSFlagsAsync))
+        m_cut = false;
     play(text, flags);
 }
 

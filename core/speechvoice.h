@@ -26,12 +26,24 @@ public:
     // Told of every text before it is spoken (the on-air log and the node link).
     void addListener(Listener l) { m_listeners.push_back(std::move(l)); }
 
+    // A blocking Speak lasts at most this many milliseconds and is cut there;
+    // 0 leaves it unbounded. A keyed announcement sets what is left of the
+    // transmit time-out.
+    void setBlockingLimitMs(qint64 ms) { m_limitMs = ms < 0 ? 0 : ms; }
+    qint64 blockingLimitMs() const { return m_limitMs; }
+    // Whether the last blocking Speak was cut at that limit.
+    bool lastSpeakCut() const { return m_cut; }
+
 protected:
     virtual void play(const QString &text, int flags) = 0;
+    // Said by play() when it stopped a blocking Speak at the limit.
+    void markCut() { m_cut = true; }
 
 private:
     int m_rate = 0;
     int m_volume = 100;
+    qint64 m_limitMs = 0;
+    bool m_cut = false;
     std::vector<Listener> m_listeners;
 };
 

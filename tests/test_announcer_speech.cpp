@@ -1,6 +1,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "core/onairlog.h"
 #include "core/program.h"
 #include "support/announcer_fixture.h"
 
@@ -156,6 +157,129 @@ private slots:
         w.Check1->setValue(2);
         w.Speak3_Click();
         QCOMPARE(f.voice.spoken.size(), 1);
+    }
+
+    // Texts from outside are cut before they are spoken: a chat text queued
+    // for the next tick to the length any announcement may have, a station
+    // text to the length of a call before it is spelled out.
+    void textsFromOutsideAreBoundedBeforeTheAir_data()
+    {
+        QTest::addColumn<QString>("chat");
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QString>("spoken");
+        QTest::addColumn<QString>("logLine");
+        const QString chat = "W1AW>" + QString(2000, QChar('z'));
+        QTest::newRow("chat text") << chat << QString() << ("Message from  " + chat).left(250)
+                                   << "announcement cut to 250 characters for the air (it had 2019)";
+        // The cut would fall between the two halves of the radio sign.
+        const QString emoji = QString(235, QChar('y')) + QString::fromUtf8("\xF0\x9F\x93\xBB") + "tail";
+        QTest::newRow("surrogate pair at the cut") << emoji << QString()
+                                                   << ("Message from  " + emoji).left(249)
+                                                   << "announcement cut to 250 characters for the air (it had 255)";
+        QTest::newRow("station text") << QString() << QString(26, QChar('A')) + "BCDEFG" + QString(4968, QChar('A'))
+                                      << QString("A ").repeated(26) + "B C D E F G  , Connected"
+                                      << "station text cut to 32 characters for the air (it had 5000)";
+    }
+    void textsFromOutsideAreBoundedBeforeTheAir()
+    {
+        QFETCH(QString, chat);
+        QFETCH(QString, station);
+        QFETCH(QString, spoken);
+        QFETCH(QString, logLine);
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        QStringList log;
+        const auto c = connect(&OnAirLog::instance(), &OnAirLog::line, this, [&](const QString &l) { log << l.mid(24); });
+        if (!chat.isEmpty()) {
+            // As the message box queues a chat text with "Text Messages" on.
+            w.SayTheText = "Message from  " + chat;
+            w.flag2 = 1;
+            w.Timer1_Timer();
+        } else {
+            f.node.stationConnects(station, "", "");
+        }
+        disconnect(c);
+        QCOMPARE(f.voice.texts(), QStringList{spoken});
+        QCOMPARE(f.requests(), keyed(spoken));
+        QVERIFY(log.contains(logLine));
+    }
+
+    // No key-up lasts past the transmit time-out: the speech is cut there,
+    // the transmitter released at once, and the operator told why.
+    void transmitTimeOut()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.transmitTimeoutMs = 5000;
+        f.voice.msPerCharacter = 100;
+        QStringList log;
+        const auto c = connect(&OnAirLog::instance(), &OnAirLog::line, this, [&](const QString &l) { log << l.mid(24); });
+        const QDateTime start = Clock::now();
+        // 32 characters spelled out with the words after them: 7.6 s.
+        const QString call(40, QChar('K'));
+        f.node.stationConnects(call, "", "");
+        const QString spoken = QString("K ").repeated(32) + " , Connected";
+        QCOMPARE(f.voice.spoken.size(), 1);
+        QVERIFY(f.voice.spoken[0].cut);
+        QCOMPARE(start.msecsTo(Clock::now()), 5000);
+        QCOMPARE(f.requests(), keyed(spoken));
+        QVERIFY(!f.node.ptt());
+        QCOMPARE(w.PTT->text(), QString("PTT OFF"));
+        QCOMPARE(log.filter("time-out"), QStringList{"on air: transmit time-out after 5 s: speech cut, transmitter released"});
+        QCOMPARE(w.lastingWarnings(), QStringList{"Transmit time-out at 10:07: a transmission ran past 5 seconds; "
+                                                  "the speech was cut and the transmitter released."});
+
+        // A text that fits is spoken whole; the warning stays for the operator.
+        f.node.clearRecords();
+        f.voice.spoken.clear();
+        w.TextInput3->setText("Net tonight");
+        w.Speak3_Click();
+        QCOMPARE(f.requests(), keyed("Net tonight"));
+        QVERIFY(!f.voice.spoken[0].cut);
+        QCOMPARE(w.lastingWarnings().size(), 1);
+
+        // An announcement nested in another shares its key-up, and so the
+        // time that is left of it.
+        f.node.clearRecords();
+        f.voice.spoken.clear();
+        log.clear();
+        bool once = false;
+        f.voice.addListener([&](const QString &, int) {
+            if (!std::exchange(once, true))
+                QTimer::singleShot(0, &f.node, [&] { f.node.stationConnects("VK2ABC-L", "", ""); });
+        });
+        w.TextInput3->setText(QString(30, QChar('n')));   // 3 s
+        w.Speak3_Click();
+        disconnect(c);
+        QCOMPARE(f.voice.spoken.size(), 2);
+        QVERIFY(!f.voice.spoken[0].cut);
+        QVERIFY(f.voice.spoken[1].cut);   // 3.3 s, 2 s left
+        QCOMPARE(f.requests(), QStringList({"SetPTT on", "Speech keyed: " + QString(30, QChar('n')), "SetPTT on",
+                                            "Speech keyed: V K 2 A B C -  : Link Connected.", "SetPTT off",
+                                            "SetDTR off", "SetPTT off", "SetDTR off"}));
+        QCOMPARE(log.filter("time-out").size(), 1);
+    }
+
+    // A key-up of ours that is still standing past the time-out while the
+    // thread is free is released by the clock tick.
+    void theClockReleasesAKeyUpLeftStanding()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.Echolink->SetPTT(true);
+        f.node.clearRecords();
+        Clock::advanceForTests(179);
+        w.Timer1_Timer();
+        QVERIFY(f.node.ptt());
+        QVERIFY(w.lastingWarnings().isEmpty());
+        Clock::advanceForTests(1);
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), QStringList{"SetPTT off"});
+        QVERIFY(!f.node.ptt());
+        QCOMPARE(w.lastingWarnings().size(), 1);
+        Clock::advanceForTests(300);
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), QStringList{"SetPTT off"});
     }
 
     void ttsDelay()

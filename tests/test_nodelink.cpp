@@ -667,6 +667,28 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(seen, (QStringList{"connected W1AW", "chat 7 W1AW>hi"}), 3000);
     }
 
+    // The transmit time-out in nodelink.ini: whole seconds from 5 to 900,
+    // a value out of range brought to its nearest end, anything else 180.
+    void transmitTimeoutFromNodelinkIni_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("missing") << QByteArray() << 180;
+        QTest::newRow("set") << QByteArray("TXTIMEOUT=60") << 60;
+        QTest::newRow("blanks around") << QByteArray("TXTIMEOUT= 240 ") << 240;
+        QTest::newRow("too short") << QByteArray("TXTIMEOUT=0") << 5;
+        QTest::newRow("too long") << QByteArray("TXTIMEOUT=99999999999999") << 900;
+        QTest::newRow("not a number") << QByteArray("TXTIMEOUT=3 minutes") << 180;
+    }
+    void transmitTimeoutFromNodelinkIni()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, seconds);
+        test::TempSettings settings;
+        settings.writeFile("nodelink.ini", "[SETTINGS]\r\n" + line + "\r\n");
+        QCOMPARE(NodeLinkConfig::load().transmitTimeoutSeconds, seconds);
+    }
+
     // ---- the server side ----------------------------------------------------
 
     // Requests a client sends while the node's handler holds the thread, and

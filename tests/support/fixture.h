@@ -3,11 +3,15 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "core/clock.h"
 #include "core/speechvoice.h"
 
 namespace mirelva::test {
 
-// A voice that speaks nowhere and remembers what it was asked to say.
+// A voice that speaks nowhere and remembers what it was asked to say. With
+// msPerCharacter set, a blocking text lasts that long per character on the
+// test clock (which moves on by as much), and one that would run past the
+// blocking limit is cut there.
 class RecordingVoice : public SpeechVoice {
 public:
     struct Spoken {
@@ -15,7 +19,9 @@ public:
         int flags;
         int rate;
         int volume;
+        bool cut = false;
     };
+    int msPerCharacter = 0;
     QVector<Spoken> spoken;
     QStringList texts() const
     {
@@ -26,7 +32,19 @@ public:
     }
 
 protected:
-    void play(const QString &text, int flags) override { spoken.push_back({text, flags, Rate(), Volume()}); }
+    void play(const QString &text, int flags) override
+    {
+        const bool blocking = !(flags & SVSFlagsAsync);
+        qint64 ms = qint64(text.size()) * msPerCharacter;
+        const bool cut = blocking && blockingLimitMs() > 0 && ms > blockingLimitMs();
+        if (cut) {
+            markCut();
+            ms = blockingLimitMs();
+        }
+        if (blocking && ms > 0)
+            Clock::setForTests(Clock::now().addMSecs(ms));
+        spoken.push_back({text, flags, Rate(), Volume(), cut});
+    }
 };
 
 // A private settings folder for one test program: XDG_CONFIG_HOME points into
