@@ -247,8 +247,9 @@ void EspeakVoice::Impl::speak(const Job &job, bool cancellable)
 bool EspeakVoice::Impl::speakWithin(const Job &job, qint64 limitMs)
 {
     const auto start = std::chrono::steady_clock::now();
-    // One sample past the limit is enough to know the text would run over.
-    Audio audio = synthesize(job.text, job.rate, job.volume, limitMs + 1);
+    // Synthesis stops a little past the limit (it stops short of a whole
+    // chunk), enough to know that the text runs over.
+    Audio audio = synthesize(job.text, job.rate, job.volume, limitMs + 500);
     const qint64 spent =
         std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
     const qint64 left = std::max<qint64>(0, limitMs - spent);

@@ -118,6 +118,26 @@ private slots:
         QVERIFY(readWav(rec + '/' + files[1]).seconds() < first.seconds());
     }
 
+    // The transmit time-out reaches the engine: a blocking text that would
+    // run past the limit is cut there, what went out is no longer, and one
+    // that fits is spoken whole.
+    void aBlockingLimitCutsTheSpeech()
+    {
+        QTemporaryDir dir;
+        EspeakVoice voice(kNoDevice, dir.path());
+        voice.setBlockingLimitMs(400);
+        voice.Speak(kSentence, SpeechVoice::SVSFPurgeBeforeSpeak);
+        QVERIFY(voice.lastSpeakCut());
+        voice.setBlockingLimitMs(20000);
+        voice.Speak(QStringLiteral("One."), SpeechVoice::SVSFPurgeBeforeSpeak);
+        QVERIFY(!voice.lastSpeakCut());
+        const QStringList files = wavs(dir.path());
+        QCOMPARE(files.size(), 2);
+        const Wav cut = readWav(dir.filePath(files[0]));
+        QVERIFY(cut.valid);
+        QVERIFY2(cut.seconds() <= 0.401 && cut.seconds() > 0.1, qPrintable(QString::number(cut.seconds())));
+    }
+
     void rateAndVolumeReachTheEngine()
     {
         QTemporaryDir dir;
