@@ -8,6 +8,8 @@
 #include "core/countdowns.h"
 #include "core/onairlog.h"
 #include "core/program.h"
+#include "side/webaddresses.h"
+#include "side/webtoolswindow.h"
 
 namespace mirelva {
 
@@ -63,6 +65,14 @@ QString historyTimeStamp(const QTime &t)
 // 1-based position of the first "-", 0 when there is none.
 int firstDash(const QString &text) { return int(text.indexOf(QLatin1Char('-'))) + 1; }
 
+// The web tools window shows the connecting station's look-up page when its
+// "Show QRZ Info" is ticked.
+void lookUpIfAsked(const Station &station, const QString &call)
+{
+    if (WebToolsWindow *web = station.webTools; web && web->Check9->value() == 1)
+        web->WebBrowser1->Navigate(WebAddresses::callLookup(call));
+}
+
 } // namespace
 
 // Each announcement lets waiting events run; one of them may end the program,
@@ -105,8 +115,9 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     int pos = firstDash(sCallConnected);
     QString name = sCallConnected;
 
-    // 2. WEB TOOLS WINDOW: its Label2 gets sCallConnected + " " + sName here
-    //    once that window exists (station.webTools is still null).
+    // 2.
+    if (WebToolsWindow *web = station.webTools)
+        web->Label2->setText(sCallConnected + QLatin1Char(' ') + sName);
 
     // 3. One block per line; the caret goes to a fixed position so the view
     //    follows the newest lines only while the history is short.
@@ -151,8 +162,7 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
         const bool link = name.endsWith(QLatin1String("-L"));
         // GREETING WINDOW: turn its Option4 on here once that window exists.
         TempCall = name.left(pos);
-        // WEB TOOLS WINDOW: when its Check9 is 1, WebBrowser1 opens the
-        // callsign look-up page for TempCall here once that window exists.
+        lookUpIfAsked(station, TempCall);
         SplitCall();
         SayTheText = TempCall + (link ? QStringLiteral(" : Link Connected.") : QStringLiteral(" : Repeater Connected."));
         if (!speakAnnouncementNow())
@@ -160,7 +170,7 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
         queueTimeIfAsked();
     } else if (pos == 0) {
         TempCall = name;
-        // WEB TOOLS WINDOW: look-up page for TempCall when Check9 is 1, as above.
+        lookUpIfAsked(station, TempCall);
         SplitCall();
         SayTheText = TempCall + QStringLiteral(" , Connected");
         if (!speakAnnouncementNow())

@@ -10,6 +10,7 @@
 #include "core/nodebackend.h"
 #include "core/program.h"
 #include "core/speechvoice.h"
+#include "speech_settings/speechsettingswindow.h"
 
 namespace mirelva {
 
@@ -36,12 +37,13 @@ struct VoiceLevels {
     int volume;
 };
 
-// Keyed speech takes its rate and volume from the speech settings window.
-// SPEECH SETTINGS WINDOW: read its VoiceSpeed and VolLev here once that window
-// exists (station.speechSettings is still null); until then the defaults of
-// its settings file stand.
-VoiceLevels voiceRateAndVolume(const Station &)
+// Keyed speech takes its rate and volume from the speech settings window's
+// bars as they stand, saved or not. Without that window (a station being
+// built) the defaults of its settings file stand.
+VoiceLevels voiceRateAndVolume(const Station &station)
 {
+    if (const SpeechSettingsWindow *s = station.speechSettings)
+        return {s->VoiceSpeed->value(), s->VolLev->value()};
     return {0, 50};
 }
 

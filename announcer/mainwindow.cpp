@@ -9,6 +9,9 @@
 #include "core/questions.h"
 #include "core/version.h"
 #include "dtmf/dtmfwindow.h"
+#include "side/aboutwindow.h"
+#include "side/webtoolswindow.h"
+#include "speech_settings/speechsettingswindow.h"
 
 namespace mirelva {
 
@@ -30,6 +33,9 @@ MainWindow::MainWindow(Station &st, QWidget *parent) : QMainWindow(parent), stat
 
 MainWindow::~MainWindow()
 {
+    // The other windows go first, while the station still knows this one.
+    while (!m_otherWindows.empty())
+        m_otherWindows.pop_back();
     if (station.main == this)
         station.main = nullptr;
 }
@@ -200,9 +206,14 @@ void MainWindow::loadOtherWindows()
     // settings file and creating its own EchoLink instance before the next:
     // DTMF control, speech settings, web tools, greeting, About, message box.
     // Each registers itself in the station as it is created.
-    auto *dtmf = new DtmfWindow(station);
-    m_otherWindows.emplace_back(dtmf);
-    dtmf->Form_Load();
+    const auto load = [this](auto window) {
+        window->Form_Load();
+        m_otherWindows.push_back(std::move(window));
+    };
+    load(std::make_unique<DtmfWindow>(station));
+    load(std::make_unique<SpeechSettingsWindow>(station));
+    load(std::make_unique<WebToolsWindow>(station));
+    load(std::make_unique<AboutWindow>(station));
 }
 
 void MainWindow::refreshCaption()
@@ -406,14 +417,15 @@ void MainWindow::showLoadedWindow(QWidget *window)
     window->activateWindow();
 }
 
-// Each of these shows its window through showLoadedWindow once that window
-// exists in the station; until then the button does nothing.
+// The message box and greeting windows are shown here through
+// showLoadedWindow once they exist in the station; until then their buttons
+// do nothing.
 void MainWindow::Command1_Click() {}   // message box
 void MainWindow::Command13_Click() {}  // greeting message
-void MainWindow::Command12_Click() {}  // web tools ("Internet Option")
+void MainWindow::Command12_Click() { showLoadedWindow(station.webTools); }
 void MainWindow::Command9_Click() { showLoadedWindow(station.dtmf); }
-void MainWindow::Command8_Click() {}   // speech settings
-void MainWindow::Command3_Click() {}   // About
+void MainWindow::Command8_Click() { showLoadedWindow(station.speechSettings); }
+void MainWindow::Command3_Click() { showLoadedWindow(station.about); }
 
 void MainWindow::Command4_Click()
 {

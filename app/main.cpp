@@ -1,9 +1,6 @@
 #include <functional>
 
 #include <QApplication>
-#include <QDir>
-#include <QLockFile>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include "announcer/mainwindow.h"
@@ -11,6 +8,7 @@
 #include "core/nodebackend.h"
 #include "core/nodelinkconfig.h"
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "core/station.h"
 #include "core/version.h"
 #include "node/nodeconsole.h"
@@ -20,16 +18,6 @@
 using namespace mirelva;
 
 namespace {
-
-// One copy per user: a second one ends at once, silently and successfully,
-// before it touches a settings file or the node.
-QString lockPath()
-{
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
-    return dir + QStringLiteral("/mirelva.lock");
-}
 
 // Runs `then` once, right after `window` has been painted for the first time.
 void afterFirstPaint(QWidget *window, std::function<void()> then)
@@ -63,9 +51,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirelva"));
 
-    QLockFile lock(lockPath());
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(0))
+    // One copy per user: a second one ends at once, silently and successfully,
+    // before it touches a settings file or the node.
+    if (!Program::claimSingleCopy())
         return 0;
 
     const NodeLinkConfig config = NodeLinkConfig::load();

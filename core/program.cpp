@@ -1,6 +1,9 @@
 #include "core/program.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
 
 #include "core/vbtimer.h"
 
@@ -8,7 +11,16 @@ namespace mirelva::Program {
 
 namespace {
 bool g_ended = false;
+bool g_anotherCopy = false;
+
+QString lockPath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    return dir + QStringLiteral("/mirelva.lock");
 }
+} // namespace
 
 void end(int exitCode)
 {
@@ -29,5 +41,17 @@ void doEvents()
 }
 
 void resetForTests() { g_ended = false; }
+
+bool claimSingleCopy()
+{
+    static QLockFile lock(lockPath());
+    lock.setStaleLockTime(0);
+    g_anotherCopy = !lock.isLocked() && !lock.tryLock(0);
+    return !g_anotherCopy;
+}
+
+bool anotherCopyRunning() { return g_anotherCopy; }
+
+void setAnotherCopyRunningForTests(bool running) { g_anotherCopy = running; }
 
 } // namespace mirelva::Program

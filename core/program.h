@@ -14,6 +14,13 @@ bool ended();
 void doEvents();
 // Tests start a fresh program life between cases.
 void resetForTests();
+
+// One copy per user. claimSingleCopy() takes the lock for the program's life
+// and says whether it got it; anotherCopyRunning() tells the windows that
+// look again while they load.
+bool claimSingleCopy();
+bool anotherCopyRunning();
+void setAnotherCopyRunningForTests(bool running);
 } // namespace Program
 
 } // namespace mirelva

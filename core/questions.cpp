@@ -6,6 +6,7 @@ namespace mirelva::Questions {
 
 namespace {
 Answerer g_answerer;
+Informer g_informer;
 }
 
 Answer askYesNo(QWidget *parent, const QString &title, const QString &text)
@@ -18,5 +19,20 @@ Answer askYesNo(QWidget *parent, const QString &title, const QString &text)
 }
 
 void setAnswererForTests(Answerer answerer) { g_answerer = std::move(answerer); }
+
+void inform(QWidget *parent, Icon icon, const QString &title, const QString &text)
+{
+    if (g_informer) {
+        g_informer(icon, title, text);
+        return;
+    }
+    const QMessageBox::Icon shown = icon == Icon::Warning ? QMessageBox::Warning
+                                    : icon == Icon::Error ? QMessageBox::Critical
+                                                          : QMessageBox::NoIcon;
+    QMessageBox box(shown, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void setInformerForTests(Informer informer) { g_informer = std::move(informer); }
 
 } // namespace mirelva::Questions

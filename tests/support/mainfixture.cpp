@@ -14,6 +14,9 @@ MainFixture::MainFixture(std::shared_ptr<TempSettings> folder, Start start)
     // No dialog may ever wait for a hand; a test that expects a question
     // installs its own answerer.
     Questions::setAnswererForTests([](const QString &, const QString &) { return Questions::Answer::No; });
+    Questions::setInformerForTests([this](Questions::Icon, const QString &title, const QString &text) {
+        messages << title + QStringLiteral(" | ") + text;
+    });
     station.node = &node;
     station.voice = &voice;
     window = std::make_unique<MainWindow>(station);
@@ -25,6 +28,7 @@ MainFixture::~MainFixture()
 {
     window.reset();
     Questions::setAnswererForTests({});
+    Questions::setInformerForTests({});
 }
 
 void MainFixture::load(bool keepRequests)

@@ -41,6 +41,8 @@ public:
     RecordingVoice voice;
     Station station;
     std::unique_ptr<MainWindow> window;
+    // The messages with an OK button shown meanwhile, as "title | text".
+    QStringList messages;
 
 private:
     MainFixture(std::shared_ptr<TempSettings> folder, Start start);

@@ -1,0 +1,133 @@
+#include "side/browserview.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QVBoxLayout>
+
+namespace mirelva {
+
+namespace {
+BrowserView::EngineFactory g_factoryForTests;
+
+const QString kModuleName = QStringLiteral("mirelva_webview.so");
+
+// Loaded once per program; the engine cannot be unloaded while it runs.
+CreateBrowserEngine moduleFactory(QString &error)
+{
+    static CreateBrowserEngine create = nullptr;
+    static QString lastError;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        QStringList failures;
+        for (const QString &path : BrowserView::moduleCandidates()) {
+            if (!QFileInfo::exists(path))
+                continue;
+            auto *lib = new QLibrary(path);   // kept loaded for the program's life
+            create = reinterpret_cast<CreateBrowserEngine>(lib->resolve(kCreateBrowserEngineSymbol));
+            if (create)
+                break;
+            failures << lib->errorString();
+            delete lib;
+        }
+        if (!create)
+            lastError = failures.isEmpty() ? QStringLiteral("the browser module %1 is not installed").arg(kModuleName)
+                                           : failures.join(QStringLiteral("; "));
+    }
+    error = lastError;
+    return create;
+}
+} // namespace
+
+BrowserView::BrowserView(const QString &name, QWidget *parent) : QWidget(parent)
+{
+    setObjectName(name);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+}
+
+BrowserView::~BrowserView() = default;
+
+QStringList BrowserView::moduleCandidates()
+{
+    QStringList dirs;
+    if (QCoreApplication::instance()) {
+        const QString here = QCoreApplication::applicationDirPath();
+        dirs << here << here + QStringLiteral("/../lib/mirelva");
+    }
+#ifdef MIRELVA_BUILD_DIR
+    // Test programs run from a folder below the build.
+    dirs << QStringLiteral(MIRELVA_BUILD_DIR);
+#endif
+    QStringList paths;
+    for (const QString &d : dirs)
+        paths << QDir::cleanPath(d + QLatin1Char('/') + kModuleName);
+    paths.removeDuplicates();
+    return paths;
+}
+
+void BrowserView::setEngineFactoryForTests(EngineFactory factory) { g_factoryForTests = std::move(factory); }
+
+bool BrowserView::ensureEngine()
+{
+    if (m_engine)
+        return true;
+    if (!m_unavailable.isEmpty())
+        return false;
+    const LoadFinished finished = [this](bool ok) { emit loadFinished(ok); };
+    BrowserEngine *engine = nullptr;
+    if (g_factoryForTests) {
+        engine = g_factoryForTests(this, finished);
+    } else {
+        QString error;
+        if (CreateBrowserEngine create = moduleFactory(error))
+            engine = create(this, finished);
+        else
+            m_unavailable = error;
+    }
+    if (!engine) {
+        if (m_unavailable.isEmpty())
+            m_unavailable = QStringLiteral("the browser engine could not be started");
+        m_notice = new QLabel(QStringLiteral("Web pages cannot be shown here: ") + m_unavailable + QLatin1Char('.'), this);
+        m_notice->setObjectName(QStringLiteral("BrowserUnavailable"));
+        m_notice->setWordWrap(true);
+        m_notice->setAlignment(Qt::AlignCenter);
+        layout()->addWidget(m_notice);
+        return false;
+    }
+    m_engine.reset(engine);
+    layout()->addWidget(m_engine->widget());
+    return true;
+}
+
+void BrowserView::Navigate(const QString &address)
+{
+    m_requested = address;
+    m_pending = true;
+    if (isVisible())
+        openRequested();
+}
+
+void BrowserView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_pending)
+        openRequested();
+}
+
+void BrowserView::openRequested()
+{
+    m_pending = false;
+    if (ensureEngine())
+        m_engine->navigate(QUrl(m_requested));
+}
+
+QString BrowserView::pageTitle() const { return m_engine ? m_engine->title() : QString(); }
+
+} // namespace mirelva

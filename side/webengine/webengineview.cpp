@@ -1,0 +1,39 @@
+// The browser engine module: Qt WebEngine behind the BrowserEngine interface.
+// Built as mirelva_webview.so and loaded by BrowserView the first time a page
+// is opened, so the program itself never links the engine.
+
+#include <unistd.h>
+
+#include <QWebEngineView>
+
+#include "side/browserengine.h"
+
+namespace {
+
+class WebEngineBrowser : public QWebEngineView, public mirelva::BrowserEngine {
+public:
+    WebEngineBrowser(QWidget *parent, mirelva::LoadFinished finished) : QWebEngineView(parent)
+    {
+        connect(this, &QWebEngineView::loadFinished, this, [f = std::move(finished)](bool ok) {
+            if (f)
+                f(ok);
+        });
+    }
+
+    QWidget *widget() override { return this; }
+    void navigate(const QUrl &url) override { load(url); }
+    QUrl url() const override { return QWebEngineView::url(); }
+    QString title() const override { return QWebEngineView::title(); }
+};
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT mirelva::BrowserEngine *mirelva_create_browser_engine(QWidget *parent,
+                                                                                mirelva::LoadFinished finished)
+{
+    // The engine's sandbox cannot run for the superuser; without this a
+    // station run as root would get an empty view instead of the page.
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    return new WebEngineBrowser(parent, std::move(finished));
+}

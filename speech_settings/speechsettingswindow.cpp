@@ -1,0 +1,170 @@
+// The speech settings window: its form, ttssettings.ini and the test button.
+
+#include "speech_settings/speechsettingswindow.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "announcer/mainwindow.h"
+#include "core/program.h"
+#include "core/version.h"
+
+namespace mirelva {
+
+namespace {
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setToolTip(tip);
+    b->setAccessibleDescription(tip);
+    return b;
+}
+
+// A bar in its frame: the end captions either side, the value beside it and
+// a row of tick marks under it.
+QScrollBar *barInFrame(QGroupBox *frame, const QString &name, int min, int max, const QString &low,
+                       const QString &high, QLabel *&value, const QString &valueName)
+{
+    auto *g = new QGridLayout(frame);
+    auto *lowLabel = new QLabel(low, frame);
+    auto *bar = new QScrollBar(Qt::Horizontal, frame);
+    bar->setObjectName(name);
+    bar->setRange(min, max);
+    bar->setSingleStep(1);
+    bar->setPageStep(std::max(1, (max - min) / 10));
+    bar->setMinimumWidth(240);
+    bar->setAccessibleName(frame->title());
+    auto *highLabel = new QLabel(high, frame);
+    value = new QLabel(QStringLiteral("0"), frame);
+    value->setObjectName(valueName);
+    value->setAccessibleDescription(frame->title() + QStringLiteral(" value"));
+    value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("0000")));
+    // Eleven marks, as many as the speed bar has steps.
+    auto *ticks = new QLabel(QStringLiteral("|    |    |    |    |    |    |    |    |    |    |"), frame);
+    ticks->setAlignment(Qt::AlignHCenter);
+    ticks->setAccessibleName(QStringLiteral("Tick marks"));
+    g->addWidget(lowLabel, 0, 0);
+    g->addWidget(bar, 0, 1);
+    g->addWidget(highLabel, 0, 2);
+    g->addWidget(value, 0, 3);
+    g->addWidget(ticks, 1, 1);
+    g->setColumnStretch(1, 1);
+    return bar;
+}
+
+} // namespace
+
+SpeechSettingsWindow::SpeechSettingsWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+{
+    buildForm();
+    station.speechSettings = this;
+}
+
+SpeechSettingsWindow::~SpeechSettingsWindow()
+{
+    if (station.speechSettings == this)
+        station.speechSettings = nullptr;
+}
+
+void SpeechSettingsWindow::buildForm()
+{
+    setObjectName(QStringLiteral("Form8"));
+    setWindowTitle(QStringLiteral("TTS Settings"));
+    auto *v = new QVBoxLayout(this);
+
+    FrameSpeed = new QGroupBox(QStringLiteral("Voice Speed"), this);
+    FrameSpeed->setObjectName(QStringLiteral("FrameSpeed"));
+    VoiceSpeed = barInFrame(FrameSpeed, QStringLiteral("VoiceSpeed"), -5, 5, QStringLiteral("Slow"),
+                            QStringLiteral("Fast"), Label6, QStringLiteral("Label6"));
+    v->addWidget(FrameSpeed);
+
+    FrameVolume = new QGroupBox(QStringLiteral("Speech Volume Level"), this);
+    FrameVolume->setObjectName(QStringLiteral("FrameVolume"));
+    VolLev = barInFrame(FrameVolume, QStringLiteral("VolLev"), 0, 100, QStringLiteral("Min"), QStringLiteral("Max"),
+                        Label1, QStringLiteral("Label1"));
+    v->addWidget(FrameVolume);
+
+    Text1 = new TextBox(QStringLiteral("Text1"), this);
+    Text1->setText(designTestText());
+    Text1->setToolTip(QStringLiteral("Test Text"));
+    Text1->setAccessibleName(QStringLiteral("Test Text"));
+    v->addWidget(Text1);
+
+    auto *buttons = new QHBoxLayout;
+    Command3 = button(this, QStringLiteral("Command3"), QStringLiteral("Test"), QStringLiteral("Test Your Settings"));
+    Command2 = button(this, QStringLiteral("Command2"), QStringLiteral("Save"), QStringLiteral("Save your Settings"));
+    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Hide"), QStringLiteral("Hide This Screen"));
+    buttons->addWidget(Command3);
+    buttons->addStretch(1);
+    buttons->addWidget(Command2);
+    buttons->addWidget(Command1);
+    v->addLayout(buttons);
+
+    applyAccessibleNames(this);
+
+    connect(VoiceSpeed, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VoiceSpeed_Change);
+    connect(VolLev, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VolLev_Change);
+    const auto click = [this](QPushButton *b, void (SpeechSettingsWindow::*handler)()) {
+        connect(b, &QPushButton::clicked, this, [this, handler] {
+            if (!Program::ended())
+                (this->*handler)();
+        });
+    };
+    click(Command3, &SpeechSettingsWindow::Command3_Click);
+    click(Command2, &SpeechSettingsWindow::SaveData);
+    click(Command1, &SpeechSettingsWindow::Command1_Click);
+}
+
+void SpeechSettingsWindow::Form_Load()
+{
+    setWindowTitle(QStringLiteral("Mirelva   v") + versionText() + QStringLiteral("  TTS Setup"));
+    // A value outside a bar's range (a file edited by hand) is brought to the
+    // nearer end, so the voice never gets a rate or volume it cannot take.
+    const auto setBar = [](QScrollBar *bar, int value) {
+        bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
+    };
+    setBar(VolLev, m_ini.integer(QStringLiteral("VOLLEV"), QStringLiteral("50")));
+    setBar(VoiceSpeed, m_ini.integer(QStringLiteral("VOICESPEED"), QStringLiteral("0")));
+    // The labels show the value even when it equals the bar's start value.
+    VoiceSpeed_Change();
+    VolLev_Change();
+}
+
+void SpeechSettingsWindow::SaveData()
+{
+    m_ini.write(QStringLiteral("VOLLEV"), QString::number(VolLev->value()));
+    m_ini.write(QStringLiteral("VOICESPEED"), QString::number(VoiceSpeed->value()));
+}
+
+void SpeechSettingsWindow::Command3_Click()
+{
+    if (!station.main)
+        return;
+    station.main->SayTheText = Text1->text();
+    station.main->SpeakTheText();
+}
+
+void SpeechSettingsWindow::Command1_Click() { hide(); }
+
+void SpeechSettingsWindow::VoiceSpeed_Change() { Label6->setText(QString::number(VoiceSpeed->value())); }
+void SpeechSettingsWindow::VolLev_Change() { Label1->setText(QString::number(VolLev->value())); }
+
+void SpeechSettingsWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing unloads the window: what was not saved is gone, and the next
+    // announcement or the next showing finds the values of the file and the
+    // test sentence as designed.
+    event->accept();
+    if (Program::ended())
+        return;
+    Text1->setText(designTestText());
+    Form_Load();
+}
+
+} // namespace mirelva
