@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The one list of everything Mirelva needs on Debian 12: build tools, Qt 6,
-# espeak-ng, ALSA, and the X tools used to run it without a screen.
+# The one list of everything Mirelva needs on Debian 12: build tools, Qt 6
+# (with WebEngine for the web tools window's browser), espeak-ng, ALSA, and
+# the X tools used to run it without a screen.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  qt6-webengine-dev libqt6webenginecore6-bin
   libespeak-ng-dev espeak-ng-data
   libasound2-dev alsa-utils
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core

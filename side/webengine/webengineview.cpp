@@ -8,6 +8,13 @@
 
 #include "side/browserengine.h"
 
+// The engine's own set-up of the drawing context it shares with the windows.
+// Linked programs get it run for them when the application starts; a module
+// loaded later runs it itself before its first view, or the view crashes.
+namespace QtWebEngineCore {
+Q_DECL_IMPORT void initialize();
+}
+
 namespace {
 
 class WebEngineBrowser : public QWebEngineView, public mirelva::BrowserEngine {
@@ -35,5 +42,6 @@ extern "C" Q_DECL_EXPORT mirelva::BrowserEngine *mirelva_create_browser_engine(Q
     // station run as root would get an empty view instead of the page.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QtWebEngineCore::initialize();
     return new WebEngineBrowser(parent, std::move(finished));
 }
