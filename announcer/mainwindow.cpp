@@ -190,6 +190,8 @@ void MainWindow::Form_Load()
 
     // 10.
     loadOtherWindows();
+    if (Program::ended())
+        return;
 
     // 11.
     flag2 = 0;
@@ -206,8 +208,10 @@ void MainWindow::loadOtherWindows()
     // settings file and creating its own EchoLink instance before the next:
     // DTMF control, speech settings, web tools, greeting, About, message box.
     // Each registers itself in the station as it is created.
+    // A window that ends the program while it loads stops the loading.
     const auto load = [this](auto window) {
-        window->Form_Load();
+        if (!Program::ended())
+            window->Form_Load();
         m_otherWindows.push_back(std::move(window));
     };
     load(std::make_unique<DtmfWindow>(station));

@@ -71,6 +71,10 @@ int main(int argc, char *argv[])
     MainWindow window(station);
     window.transmitTimeoutMs = config.transmitTimeoutSeconds * 1000LL;
     window.Form_Load();
+    // Ended while loading: the event loop must not start (an end asked for
+    // before it runs would be forgotten by it).
+    if (Program::ended())
+        return 0;
 
     // Once the main window has been painted the station is up: the log says
     // so (start-up is timed by that line), and the built-in node's console

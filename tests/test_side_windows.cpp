@@ -307,6 +307,10 @@ private slots:
         Program::setAnotherCopyRunningForTests(false);
         QCOMPARE(f.messages, QStringList{"Mirelva | Program is already running."});
         QVERIFY(Program::ended());
+        // Nothing after it loads or shows: the main window stays hidden and
+        // the windows after the web tools window read nothing.
+        QVERIFY(!f.w().isVisible());
+        QCOMPARE(f.station.about->windowTitle(), QStringLiteral("About"));
     }
 
     void openAddressMessages_data()
