@@ -64,14 +64,12 @@ void AboutWindow::buildForm()
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->addItems(amounts());
     Combo1->setAccessibleName(QStringLiteral("Donation amount"));
-    Command1 = new QPushButton(QStringLiteral("Make Donation"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1 = button(this, QStringLiteral("Command1"), QStringLiteral("Make Donation"));
     row->addWidget(Combo1, 1);
     row->addWidget(Command1);
     v->addLayout(row);
 
-    Command2 = new QPushButton(QStringLiteral("Hide"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2 = button(this, QStringLiteral("Command2"), QStringLiteral("Hide"));
     v->addWidget(Command2, 0, Qt::AlignRight);
 
     applyAccessibleNames(this);

@@ -13,26 +13,6 @@
 
 namespace mirelva {
 
-namespace {
-
-QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    b->setAccessibleDescription(tip);
-    return b;
-}
-
-QGroupBox *frame(QWidget *parent, const QString &name, const QString &title)
-{
-    auto *g = new QGroupBox(title, parent);
-    g->setObjectName(name);
-    return g;
-}
-
-} // namespace
-
 WebToolsWindow::WebToolsWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
 {
     buildForm();
@@ -72,10 +52,8 @@ void WebToolsWindow::buildForm()
 
     Frame1 = frame(this, QStringLiteral("Frame1"), QStringLiteral("Look up Call on QRZ"));
     Frame1->setGeometry(gap, framesTop, frameWidth, frameHeight);
-    Text1 = new TextBox(QStringLiteral("Text1"), Frame1);
-    Text1->setToolTip(QStringLiteral("Enter Callsign to Lookup on QRZ."));
+    Text1 = textBox(Frame1, QStringLiteral("Text1"), QString(), QStringLiteral("Enter Callsign to Lookup on QRZ."), {});
     Text1->setAccessibleName(QStringLiteral("Callsign to look up"));
-    Text1->setAccessibleDescription(Text1->toolTip());
     const int qrzWidth = std::max(64, fontMetrics().horizontalAdvance(QStringLiteral("QRZ")) + 32);
     Text1->setGeometry(gap, line + gap, inner - qrzWidth - gap, row);
     Command1 = button(Frame1, QStringLiteral("Command1"), QStringLiteral("QRZ"), QStringLiteral("Look up callsign on QRZ"));
@@ -83,9 +61,8 @@ void WebToolsWindow::buildForm()
 
     Frame2 = frame(this, QStringLiteral("Frame2"), QStringLiteral("Auto Show QRZ Info "));
     Frame2->setGeometry(2 * gap + frameWidth, framesTop, frameWidth, frameHeight);
-    Check9 = new CheckBox(QStringLiteral("Check9"), QStringLiteral("Show QRZ Info"), Frame2);
-    Check9->setToolTip(QStringLiteral("Auto Show QRZ Info on Newly Connected Calls"));
-    Check9->setAccessibleDescription(Check9->toolTip());
+    Check9 = checkBox(Frame2, QStringLiteral("Check9"), QStringLiteral("Show QRZ Info"),
+                      QStringLiteral("Auto Show QRZ Info on Newly Connected Calls"));
     Check9->setGeometry(gap, line + gap, inner, row);
 
     Frame3 = frame(this, QStringLiteral("Frame3"), QStringLiteral("Last Connected Node"));

@@ -17,15 +17,6 @@ namespace mirelva {
 
 namespace {
 
-QPushButton *button(QWidget *parent, const QString &name, const QString &caption, const QString &tip)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    b->setAccessibleDescription(tip);
-    return b;
-}
-
 // A bar in its frame: the end captions either side, the value beside it and
 // a row of tick marks under it.
 QScrollBar *barInFrame(QGroupBox *frame, const QString &name, int min, int max, const QString &low,
@@ -41,10 +32,7 @@ QScrollBar *barInFrame(QGroupBox *frame, const QString &name, int min, int max, 
     bar->setMinimumWidth(240);
     bar->setAccessibleName(frame->title());
     auto *highLabel = new QLabel(high, frame);
-    value = new QLabel(QStringLiteral("0"), frame);
-    value->setObjectName(valueName);
-    value->setAccessibleDescription(frame->title() + QStringLiteral(" value"));
-    value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("0000")));
+    value = valueLabel(frame, valueName, QStringLiteral("0"), frame->title() + QStringLiteral(" value"));
     // Eleven marks, as many as the speed bar has steps.
     auto *ticks = new QLabel(QStringLiteral("|    |    |    |    |    |    |    |    |    |    |"), frame);
     ticks->setAlignment(Qt::AlignHCenter);
@@ -78,21 +66,17 @@ void SpeechSettingsWindow::buildForm()
     setWindowTitle(QStringLiteral("TTS Settings"));
     auto *v = new QVBoxLayout(this);
 
-    FrameSpeed = new QGroupBox(QStringLiteral("Voice Speed"), this);
-    FrameSpeed->setObjectName(QStringLiteral("FrameSpeed"));
+    FrameSpeed = frame(this, QStringLiteral("FrameSpeed"), QStringLiteral("Voice Speed"));
     VoiceSpeed = barInFrame(FrameSpeed, QStringLiteral("VoiceSpeed"), -5, 5, QStringLiteral("Slow"),
                             QStringLiteral("Fast"), Label6, QStringLiteral("Label6"));
     v->addWidget(FrameSpeed);
 
-    FrameVolume = new QGroupBox(QStringLiteral("Speech Volume Level"), this);
-    FrameVolume->setObjectName(QStringLiteral("FrameVolume"));
+    FrameVolume = frame(this, QStringLiteral("FrameVolume"), QStringLiteral("Speech Volume Level"));
     VolLev = barInFrame(FrameVolume, QStringLiteral("VolLev"), 0, 100, QStringLiteral("Min"), QStringLiteral("Max"),
                         Label1, QStringLiteral("Label1"));
     v->addWidget(FrameVolume);
 
-    Text1 = new TextBox(QStringLiteral("Text1"), this);
-    Text1->setText(designTestText());
-    Text1->setToolTip(QStringLiteral("Test Text"));
+    Text1 = textBox(this, QStringLiteral("Text1"), designTestText(), QStringLiteral("Test Text"), {});
     Text1->setAccessibleName(QStringLiteral("Test Text"));
     v->addWidget(Text1);
 

@@ -1,5 +1,8 @@
 #include <QTest>
 
+#include "dtmf/dtmfwindow.h"
+#include "side/aboutwindow.h"
+#include "side/webtoolswindow.h"
 #include "speech_settings/speechsettingswindow.h"
 #include "support/announcer_fixture.h"
 
@@ -196,9 +199,10 @@ private slots:
             QWidget *window;
         };
         const QList<Case> cases{
-            {w.Command8, reinterpret_cast<QWidget *>(f.station.speechSettings)},
-            {w.Command12, reinterpret_cast<QWidget *>(f.station.webTools)},
-            {w.Command3, reinterpret_cast<QWidget *>(f.station.about)},
+            {w.Command8, static_cast<QWidget *>(f.station.speechSettings)},
+            {w.Command12, static_cast<QWidget *>(f.station.webTools)},
+            {w.Command3, static_cast<QWidget *>(f.station.about)},
+            {w.Command9, static_cast<QWidget *>(f.station.dtmf)},
         };
         // A changed file is not read again by a second press: each window
         // was loaded once, at start-up, and keeps its state.
