@@ -765,7 +765,8 @@ SaveResult writeAll(const QString &fileName, const QList<std::pair<QString, QStr
         return tellSave(fileName, old.refusal);
 
     const QByteArray out = compose(old.bytes, entries);
-    if (old.exists && out == old.bytes)
+    // Nothing changed (or nothing to write into a file that is not there).
+    if (out == old.bytes && (old.exists || out.isEmpty()))
         return tellSave(fileName, {});
     // Never write a file the next start would refuse to read.
     if (out.size() > kMaxFileBytes)

@@ -145,6 +145,8 @@ void DtmfWindow::refreshCaption()
 
 void DtmfWindow::SaveData()
 {
+    // One save: the keys below go to the file together, in one replacement.
+    IniFile::Save save(m_ini);
     const IniFile &ini = m_ini;
     const auto text = [&ini](const QString &key, const TextBox *box) { ini.write(key, box->text()); };
     const auto check = [&ini](const QString &key, const CheckBox *box) { ini.writeCheck(key, box->value()); };

@@ -546,6 +546,14 @@ private slots:
         struct stat again {};
         QCOMPARE(::stat(QFile::encodeName(m_settings.path(kFile)).constData(), &again), 0);
         QCOMPARE(again.st_ino, after.st_ino);
+
+        // An empty save makes no file.
+        m_settings.clear();
+        {
+            IniFile::Save save(ini);
+            ini.write("[BAD", "key");
+        }
+        QVERIFY(!QFile::exists(m_settings.path(kFile)));
     }
 
     void failedSavesLeaveTheOldFileAndSayWhy()
