@@ -436,7 +436,7 @@ WholeFile readWhole(const QString &path)
         return w;
     }
     if (w.info.st_size > kMaxFileBytes) {
-        w.refusal = QStringLiteral("it is larger than the %1 a settings file may have").arg(sizeLimitText());
+        w.refusal = QStringLiteral("it is larger than %1").arg(sizeLimitText());
         return w;
     }
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
@@ -462,7 +462,7 @@ WholeFile readWhole(const QString &path)
             break;
         got += n;
         if (got > kMaxFileBytes) {
-            w.refusal = QStringLiteral("it is larger than the %1 a settings file may have").arg(sizeLimitText());
+            w.refusal = QStringLiteral("it is larger than %1").arg(sizeLimitText());
             break;
         }
     }
@@ -568,15 +568,13 @@ QString replaceWhole(const QString &path, const WholeFile &old, const QByteArray
 
 // ---- telling the operator --------------------------------------------------
 
-QString folderText() { return SettingsStore::folder(); }
-
+// The status line has room for a short sentence: the file's name, why, and
+// what it means. The log line names the whole path.
 void tellReadRefusal(const QString &fileName, const QString &reason)
 {
-    OnAirLog::note(QStringLiteral("settings not read: %1: %2").arg(fileName, reason));
+    OnAirLog::note(QStringLiteral("settings not read: %1: %2").arg(SettingsStore::pathOf(fileName), reason));
     emit SettingsReports::instance().problem(
-        fileName, QStringLiteral("Settings not read from %1: %2. The window uses its defaults, and the file in %3 "
-                                 "is left as it is; saving will not replace it.")
-                      .arg(fileName, reason, folderText()));
+        fileName, QStringLiteral("%1 not read: %2. Defaults in use; saving will not replace the file.").arg(fileName, reason));
 }
 
 SaveResult tellSave(const QString &fileName, const QString &reason)
@@ -585,10 +583,10 @@ SaveResult tellSave(const QString &fileName, const QString &reason)
         emit SettingsReports::instance().saved(fileName);
         return {};
     }
-    OnAirLog::note(QStringLiteral("settings not saved: %1: %2").arg(fileName, reason));
+    const QString path = SettingsStore::pathOf(fileName);
+    OnAirLog::note(QStringLiteral("settings not saved: %1: %2").arg(path.isEmpty() ? fileName : path, reason));
     emit SettingsReports::instance().problem(
-        fileName, QStringLiteral("Settings not saved to %1: %2. Nothing was saved; the file in %3 is as it was.")
-                      .arg(fileName, reason, folderText()));
+        fileName, QStringLiteral("Nothing saved to %1: %2. The file is as it was.").arg(fileName, reason));
     return {false, reason};
 }
 
@@ -770,7 +768,7 @@ SaveResult writeAll(const QString &fileName, const QList<std::pair<QString, QStr
         return tellSave(fileName, {});
     // Never write a file the next start would refuse to read.
     if (out.size() > kMaxFileBytes)
-        return tellSave(fileName, QStringLiteral("the saved file would be larger than the %1 a settings file may have")
+        return tellSave(fileName, QStringLiteral("the saved file would be larger than %1")
                                       .arg(sizeLimitText()));
     if (!QDir().mkpath(folder()))
         return tellSave(fileName, QStringLiteral("its folder %1 cannot be made").arg(folder()));

@@ -340,12 +340,11 @@ private slots:
             if (line.mid(24).startsWith("settings"))
                 log << line.mid(24);
         });
-        const QString folder = f.settings.folder();
         const QString path = f.settings.path(MainWindow::iniName());
         QDir().mkpath(path);
         f.load();
-        const QString notRead = "Settings not read from mirelva.ini: a folder is in its place. The window uses its "
-                                "defaults, and the file in " + folder + " is left as it is; saving will not replace it.";
+        const QString notRead = "mirelva.ini not read: a folder is in its place. Defaults in use; saving will not "
+                                "replace the file.";
         QVERIFY(w.Warnings->isVisibleTo(&w));
         QCOMPARE(w.Warnings->text(), notRead);
         // What a screen reader says is the warning itself.
@@ -354,13 +353,12 @@ private slots:
 
         w.Callsign->setText("VK2RAG");
         w.SaveDataNow->click();
-        const QString notSaved = "Settings not saved to mirelva.ini: a folder is in its place. Nothing was saved; the "
-                                 "file in " + folder + " is as it was.";
+        const QString notSaved = "Nothing saved to mirelva.ini: a folder is in its place. The file is as it was.";
         QCOMPARE(w.Warnings->text(), notSaved);
         QVERIFY(QFileInfo(path).isDir());
         QVERIFY(w.Timer1->isEnabled());
-        QCOMPARE(log, (QStringList{"settings not read: mirelva.ini: a folder is in its place",
-                                   "settings not saved: mirelva.ini: a folder is in its place"}));
+        QCOMPARE(log, (QStringList{"settings not read: " + path + ": a folder is in its place",
+                                   "settings not saved: " + path + ": a folder is in its place"}));
 
         // Another window's failed save is said beside it.
         QDir().mkpath(f.settings.path("dtmfctrl.ini"));
@@ -369,8 +367,7 @@ private slots:
             IniFile::Save save(dtmf);
             dtmf.write("TIMECODE", "*9*");
         }
-        const QString dtmfNotSaved = "Settings not saved to dtmfctrl.ini: a folder is in its place. Nothing was saved; "
-                                     "the file in " + folder + " is as it was.";
+        const QString dtmfNotSaved = "Nothing saved to dtmfctrl.ini: a folder is in its place. The file is as it was.";
         QCOMPARE(w.lastingWarnings(), (QStringList{notSaved, dtmfNotSaved}));
 
         // A save that works ends the warning of its own file only.
