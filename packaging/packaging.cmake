@@ -9,6 +9,11 @@ foreach(program IN LISTS MIRELVA_PROGRAMS)
   endif()
 endforeach()
 
+# The browser module of the web tools window, loaded by the program from
+# ../lib/mirelva beside its own folder.
+install(TARGETS mirelva_webview LIBRARY DESTINATION lib/mirelva
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+
 set(pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/mirelva)
 install(FILES ${pkg}/mirelva.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
@@ -71,7 +76,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies come from what the programs actually link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "espeak-ng-data")
+# The browser engine's helper process is in a package of its own, which the
+# engine's library does not pull in.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "espeak-ng-data, libqt6webenginecore6-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "svxlink-server")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -13,7 +13,7 @@ BrowserView::EngineFactory g_factoryForTests;
 
 const QString kModuleName = QStringLiteral("mirelva_webview.so");
 
-// Loaded once per program; the engine cannot be unloaded while it runs.
+// Loaded once per program.
 CreateBrowserEngine moduleFactory(QString &error)
 {
     static CreateBrowserEngine create = nullptr;
@@ -22,15 +22,16 @@ CreateBrowserEngine moduleFactory(QString &error)
     if (!tried) {
         tried = true;
         QStringList failures;
+        // Kept loaded for the program's life: the engine cannot be unloaded.
+        static QLibrary library;
         for (const QString &path : BrowserView::moduleCandidates()) {
             if (!QFileInfo::exists(path))
                 continue;
-            auto *lib = new QLibrary(path);   // kept loaded for the program's life
-            create = reinterpret_cast<CreateBrowserEngine>(lib->resolve(kCreateBrowserEngineSymbol));
+            library.setFileName(path);
+            create = reinterpret_cast<CreateBrowserEngine>(library.resolve(kCreateBrowserEngineSymbol));
             if (create)
                 break;
-            failures << lib->errorString();
-            delete lib;
+            failures << library.errorString();
         }
         if (!create)
             lastError = failures.isEmpty() ? QStringLiteral("the browser module %1 is not installed").arg(kModuleName)

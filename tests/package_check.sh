@@ -24,7 +24,7 @@ dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
 dpkg-deb -x "$deb" "$work/root"
 
 expected=(
-  /usr/bin/mirelva /usr/bin/mirelva-node
+  /usr/bin/mirelva /usr/bin/mirelva-node /usr/lib/mirelva/mirelva_webview.so
   /usr/share/applications/mirelva.desktop
   /usr/share/metainfo/org.mirelva.mirelva.metainfo.xml
   /usr/share/icons/hicolor/scalable/apps/mirelva.svg
@@ -47,7 +47,7 @@ for b in "$work"/root/usr/bin/*; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6network6 libespeak-ng1 libasound2 libc6 espeak-ng-data; do
+for lib in libqt6widgets6 libqt6network6 libqt6webenginewidgets6 libespeak-ng1 libasound2 libc6 espeak-ng-data libqt6webenginecore6-bin; do
   check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
 done
 
