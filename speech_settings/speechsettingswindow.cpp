@@ -122,6 +122,7 @@ void SpeechSettingsWindow::Form_Load()
 
 void SpeechSettingsWindow::SaveData()
 {
+    IniFile::Save save(m_ini); // both keys in one replacement of the file
     m_ini.write(QStringLiteral("VOLLEV"), QString::number(VolLev->value()));
     m_ini.write(QStringLiteral("VOICESPEED"), QString::number(VoiceSpeed->value()));
 }

@@ -93,6 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (back == value) {
         for (int i = 0; i < keys().size(); ++i)
             check(SettingsStore::read(kFile, keys().at(i), QStringLiteral("default"), kCapacity) == before.at(i));
+
+        // A save of several keys, one given twice, in one replacement.
+        const QString other = QStringLiteral("FUZZKEY2");
+        check(SettingsStore::writeAll(kFile, {{key, QStringLiteral("x")}, {other, value}, {key.toLower(), value + u'!'}})
+                  .saved);
+        check(SettingsStore::read(kFile, key, QStringLiteral("missing"), kCapacity) == (value + u'!').left(kCapacity - 1));
+        check(SettingsStore::read(kFile, other, QStringLiteral("missing"), kCapacity) == value);
+        for (int i = 0; i < keys().size(); ++i)
+            check(SettingsStore::read(kFile, keys().at(i), QStringLiteral("default"), kCapacity) == before.at(i));
     }
     return 0;
 }
