@@ -65,6 +65,12 @@ void MainWindow::SpeakTheText()
     if (Echolink->LinkBusy())
         return;
 
+    // SayTheText is the one slot: whatever was queued in it is either the
+    // text spoken now or was overwritten by it. A clock tick that comes due
+    // while this one speaks (in step 3) must not find the slot still marked
+    // and speak the same text a second time.
+    flag2 = 0;
+
     bool timedOut = false;
     // 2.
     if (Check1->value() != 1) {

@@ -98,14 +98,21 @@ private slots:
     }
 
     // A second station connecting right after the first one's announcement
-    // has unkeyed, before the clock tick that speaks the queued time: each
-    // connect is announced once, and the time once, after both.
+    // has unkeyed, before the clock tick that speaks the queued time, and the
+    // tick comes due while the second is spoken: each connect is announced
+    // once, and the time once, after both. (The second overwrites the time
+    // queued by the first in the one slot, and queues its own.)
     void aConnectRightAfterAnAnnouncementIsSpokenOnce()
     {
         LinkedStation s;
         QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
         s.window->AddTime->setValue(1);
         s.sim.clearRecords();
+        bool ticked = false;
+        s.voice.addListener([&](const QString &text, int) {
+            if (text.startsWith("K 1 A B C") && !std::exchange(ticked, true))
+                QTimer::singleShot(0, s.window.get(), [&] { s.window->Timer1_Timer(); });
+        });
         bool sent = false;
         connect(&s.sim, &SimulatedNode::recorded, this, [&](const SimulatedNode::Record &r) {
             if (!sent && r.request.toText() == "SetPTT off") {
