@@ -1,5 +1,6 @@
 #include "core/controls.h"
 
+#include <algorithm>
 #include <limits>
 
 #include <QAbstractButton>
@@ -9,6 +10,9 @@
 #include <QKeyEvent>
 #include <QGroupBox>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QScreen>
+#include <QWindow>
 #include <QValidator>
 
 #include "core/settingsstore.h"
@@ -252,17 +256,118 @@ QGroupBox *frame(QWidget *parent, const QString &name, const QString &title)
 
 // ---- window position -----------------------------------------------------------
 
+namespace {
+
+// The part of a window the operator needs on a screen to grab and move it:
+// the height of a title bar, and this much of its width.
+constexpr int kTitleBarHeight = 24;
+constexpr int kGrabWidth = 100;
+
+// Until the window manager has framed a window nobody knows how big its frame
+// is, and X places the inside of a window created before it was moved at the
+// point asked for, leaving the frame above and to the left of it; saved from
+// there, every save and start would creep up and left by the title bar. So
+// the frame's place is checked once more when the window is first shown on
+// the screen, framed, and put right.
+class FramePlacer : public QObject {
+public:
+    FramePlacer(QWidget *window, const QPoint &at) : QObject(window), m_window(window), m_at(at)
+    {
+        setObjectName(QStringLiteral("FramePlacer"));
+        window->installEventFilter(this);
+    }
+    void setPoint(const QPoint &at) { m_at = at; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Show) {
+            // The native window exists from here on; its first exposure comes
+            // once the window manager has framed and mapped it.
+            if (QWindow *handle = m_window->windowHandle(); handle && handle != m_handle) {
+                m_handle = handle;
+                handle->installEventFilter(this);
+            }
+        } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
+            m_handle->removeEventFilter(this);
+            m_window->removeEventFilter(this);
+            if (m_window->frameGeometry().topLeft() != m_at)
+                m_window->move(m_at);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    QPointer<QWindow> m_handle;
+    QPoint m_at;
+};
+
+qint64 distance2(const QPoint &p, const QRect &r)
+{
+    const auto gap = [](qint64 v, qint64 lo, qint64 hi) { return v < lo ? lo - v : v > hi ? v - hi : 0; };
+    const qint64 dx = gap(p.x(), r.left(), r.right());
+    const qint64 dy = gap(p.y(), r.top(), r.bottom());
+    return dx * dx + dy * dy;
+}
+
+} // namespace
+
+QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize)
+{
+    const auto screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return at;
+    const int width = qMax(1, frameSize.width());
+    const int height = qMax(kTitleBarHeight, frameSize.height());
+    const QRect titleBar(at, QSize(width, kTitleBarHeight));
+    QRect nearest;
+    qint64 best = std::numeric_limits<qint64>::max();
+    for (const QScreen *screen : screens) {
+        const QRect avail = screen->availableGeometry();
+        const QRect seen = titleBar.intersected(avail);
+        if (seen.height() == kTitleBarHeight && seen.width() >= qMin(kGrabWidth, width))
+            return at;
+        if (const qint64 d = distance2(at, avail); d < best) {
+            best = d;
+            nearest = avail;
+        }
+    }
+    // Only the direction that is off moves; that one brings as much of the
+    // window onto the screen as fits, its title bar always.
+    QPoint p = at;
+    const qint64 overlap = qMin<qint64>(qint64(at.x()) + width, qint64(nearest.right()) + 1) -
+                           qMax<qint64>(at.x(), nearest.left());
+    if (overlap < qMin(kGrabWidth, width))
+        p.setX(std::clamp(at.x(), nearest.left(), nearest.left() + qMax(0, nearest.width() - width)));
+    if (at.y() < nearest.top() || qint64(at.y()) + kTitleBarHeight > qint64(nearest.bottom()) + 1)
+        p.setY(std::clamp(at.y(), nearest.top(), nearest.top() + qMax(0, nearest.height() - height)));
+    return p;
+}
+
 void moveToTwips(QWidget *window, double left, double top)
 {
     const auto px = [](double twips, double dpi) {
+        // A damaged file must not throw the window to a coordinate the window
+        // system cannot hold.
         const double limit = double(std::numeric_limits<int>::max() / 2) * 1440.0 / dpi;
         if (!(twips > -limit && twips < limit))
             twips = 0;
         return Convert::twipsToPixels(twips, dpi);
     };
-    window->move(px(left, window->logicalDpiX()), px(top, window->logicalDpiY()));
+    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+    const QPoint at = framePointOnScreen(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())), size);
+    window->move(at);
+    if (window->isVisible())
+        return;
+    if (auto *placer = window->findChild<FramePlacer *>(QStringLiteral("FramePlacer"), Qt::FindDirectChildrenOnly))
+        placer->setPoint(at);
+    else
+        new FramePlacer(window, at);
 }
 
+// pos() is the frame's top-left corner once the window is framed, and the
+// point it was moved to before then.
 double leftInTwips(const QWidget *window) { return Convert::pixelsToTwips(window->pos().x(), window->logicalDpiX()); }
 double topInTwips(const QWidget *window) { return Convert::pixelsToTwips(window->pos().y(), window->logicalDpiY()); }
 

@@ -116,10 +116,19 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
 QGroupBox *frame(QWidget *parent, const QString &name, const QString &title);
 
 // ---- window position -----------------------------------------------------------
-// The position a settings file keeps for a window, in twips. A damaged value
-// never throws the window to a coordinate the window system cannot hold.
+// The position a settings file keeps for a window, in twips: the top-left
+// corner of its outer frame (title bar and border included), read and written
+// as the same point, so saving and starting again never moves a window.
+// moveToTwips is called before the window is first shown; a point that would
+// leave the title bar off every screen (a damaged value, a screen unplugged
+// since) is brought onto the nearest screen. Only the window moves: the file
+// keeps what it says until the operator saves.
 void moveToTwips(QWidget *window, double left, double top);
 double leftInTwips(const QWidget *window);
 double topInTwips(const QWidget *window);
+// The point moveToTwips puts a window's frame at, in pixels, for a window of
+// the given size: the point itself when the title bar is on a screen, else the
+// nearest point that brings the window onto the nearest screen.
+QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize);
 
 } // namespace mirelva

@@ -43,6 +43,34 @@ QStringList fileLines(const QByteArray &bytes)
 
 int px(double twips, int dpi) { return Convert::twipsToPixels(twips, dpi); }
 
+// Stands in for a window manager that frames a window only after the program
+// placed it: the frame lands up and to the left of the point asked for, by
+// the border and the title bar, as X does with a window made before it was
+// moved.
+class FakeWindowFrame : public QObject {
+public:
+    FakeWindowFrame(QWidget *window, QPoint border) : m_border(border) { window->installEventFilter(this); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *w = static_cast<QWidget *>(watched);
+            w->move(w->pos() - m_border);
+        }
+        return false;
+    }
+
+private:
+    QPoint m_border;
+};
+
+QString lineOf(const QByteArray &file, const QString &key)
+{
+    for (const QString &l : fileLines(file))
+        if (l.startsWith(key + '='))
+            return l;
+    return {};
+}
+
 // The main window releases the radio; the DTMF window, loaded next, releases
 // the transmitter once more.
 const QStringList kStartRequests{QStringLiteral("SetPTT off"), QStringLiteral("SetDTR off"),
@@ -392,6 +420,59 @@ private slots:
         QCOMPARE(f.w().ConnectStation1->text().toUpper(), QStringLiteral("VK3XYZ"));
         f.w().SaveData();
         QVERIFY(fileLines(f.settings.readFile(MainWindow::iniName())).contains(QStringLiteral("CONNECTSTATION1=VK3XYZ")));
+    }
+
+    void positionStaysPutThroughSavesAndStartsUnderAWindowFrame()
+    {
+        auto f = std::make_unique<MainFixture>(MainFixture::Built);
+        f->settings.writeFile(MainWindow::iniName(), "[SETTINGS]\r\nLEFT=1500\r\nTOP=750\r\n");
+        // The first start and three more, each saving where the window is.
+        for (int start = 0; start < 4; ++start) {
+            MainWindow &w = f->w();
+            FakeWindowFrame frame(&w, QPoint(1, 20));
+            f->load();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            const QPoint wanted(px(1500, w.logicalDpiX()), px(750, w.logicalDpiY()));
+            QTRY_COMPARE(w.frameGeometry().topLeft(), wanted);
+            QCOMPARE(w.pos(), wanted);
+            w.SaveData();
+            const QByteArray file = f->settings.readFile(MainWindow::iniName());
+            QCOMPARE(lineOf(file, "LEFT"), QStringLiteral("LEFT=1500"));
+            QCOMPARE(lineOf(file, "TOP"), QStringLiteral("TOP=750"));
+            f = f->restart(MainFixture::Built);
+        }
+    }
+
+    void positionOffEveryScreenComesBackWithoutTouchingTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QPoint>("framePx");   // the frame's corner, 96 dpi, 800x800 screen, window 860x620
+        QTest::newRow("title bar above the screen") << QByteArray("LEFT=270\r\nTOP=-300") << QPoint(18, 0);
+        QTest::newRow("far up and left") << QByteArray("LEFT=-150000\r\nTOP=-150000") << QPoint(0, 0);
+        QTest::newRow("past the right edge") << QByteArray("LEFT=999990\r\nTOP=300") << QPoint(0, 20);
+        QTest::newRow("below the screen") << QByteArray("LEFT=300\r\nTOP=99990") << QPoint(20, 800 - 620);
+        QTest::newRow("partly off, title bar reachable") << QByteArray("LEFT=-4500\r\nTOP=1500") << QPoint(-300, 100);
+    }
+
+    void positionOffEveryScreenComesBackWithoutTouchingTheFile()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QPoint, framePx);
+        MainFixture f(MainFixture::Built);
+        const QByteArray file = "[SETTINGS]\r\n" + stored + "\r\nCALLSIGN=VK2RAG\r\n";
+        f.settings.writeFile(MainWindow::iniName(), file);
+        f.load();
+        MainWindow &w = f.w();
+        if (w.logicalDpiX() != 96 || w.screen()->availableGeometry() != QRect(0, 0, 800, 800))
+            QSKIP("the figures assume the offscreen platform's 800x800 screen at 96 dpi");
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_COMPARE(w.pos(), framePx);
+        QCOMPARE(f.settings.readFile(MainWindow::iniName()), file);
+        // Saved, the window's place is where the operator now sees it.
+        w.SaveData();
+        const QByteArray saved = f.settings.readFile(MainWindow::iniName());
+        QCOMPARE(lineOf(saved, "LEFT"), "LEFT=" + QString::number(framePx.x() * 15));
+        QCOMPARE(lineOf(saved, "TOP"), "TOP=" + QString::number(framePx.y() * 15));
     }
 
     void windowsFileReadsLikeItsCleanTwin()
