@@ -114,6 +114,7 @@ void MainWindow::Timer1_Timer()
 
     // 1.
     ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));
+    showSoundProblem();
     // 2.
     Program::doEvents();
     if (Program::ended())
@@ -137,10 +138,12 @@ void MainWindow::Timer1_Timer()
     // 7.
     if (Echolink->ReceivingSignal()) {
         PTT2->setText(QStringLiteral("Receiving Signal"));
+        PTT2->setAccessibleName(QStringLiteral("Receiver: receiving signal"));
         Beacon7->setEnabled(false);
         Beacon3->setEnabled(false);
     } else {
         PTT2->setText(QStringLiteral("      "));
+        PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
         Beacon7->setEnabled(Beacon6->isEnabled());
         Beacon3->setEnabled(true);
         // Re-arms the DTMF window's acceptance delay after each reception.

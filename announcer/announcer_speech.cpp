@@ -84,6 +84,7 @@ void MainWindow::SpeakTheText()
             setColouredCaption(PTT, kPttOn, kRed);
             Echolink->SetPTT(true);
         }
+        showOnAirStateNow();
         // 2.2 The voice would read an asterisk out loud.
         SayTheText.replace(QLatin1Char('*'), QLatin1Char(' '));
         // A text from outside (a chat text, say) must not hold the
@@ -122,6 +123,10 @@ void MainWindow::SpeakTheText()
                 station.voice->Speak(SayTheText, SpeechVoice::SVSFPurgeBeforeSpeak);
                 station.voice->setBlockingLimitMs(0);
                 timedOut = keyed && station.voice->lastSpeakCut();
+                // The record of the air says what the listeners did not hear.
+                if (const QString problem = station.voice->soundProblem(); keyed && !problem.isEmpty())
+                    OnAirLog::note(QStringLiteral("speech not heard on air: ") + problem);
+                showSoundProblem();
             }
         }
     }
@@ -186,6 +191,19 @@ void MainWindow::checkTransmitTimeout()
     Echolink->SetPTT(false);
     setColouredCaption(PTT, kPttOff, kDarkGreen);
     reportTransmitTimeout();
+}
+
+void MainWindow::showOnAirStateNow()
+{
+    ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));
+    Program::paintNow();
+}
+
+void MainWindow::showSoundProblem()
+{
+    const QString problem = station.voice ? station.voice->soundProblem() : QString();
+    setLastingWarning(QStringLiteral("sound"),
+                      problem.isEmpty() ? QString() : problem + QStringLiteral(": speech is not heard on air"));
 }
 
 void MainWindow::SleepTTS()

@@ -60,6 +60,13 @@ public:
     // ---- speech output pipeline ----------------------------------------
     void SpeakTheText();
     void SleepTTS();
+    // The transmitter, the clock and the other windows' state as they are,
+    // painted now: a keyed speech blocks the thread before anything else
+    // would paint them.
+    void showOnAirStateNow();
+    // The lasting warning for speech that is not heard, up while the voice
+    // reports a problem, down once it is heard again.
+    void showSoundProblem();
     // Length of one SleepTTS pause in milliseconds.
     static constexpr int kSleepTTSMs = 100;
 

@@ -133,6 +133,7 @@ void MainWindow::buildForm()
         PTT->setFont(bold);
         PTT2 = valueLabel(page, QStringLiteral("PTT2"), QStringLiteral("      "), QStringLiteral("Receiver"));
         PTT2->setMinimumWidth(PTT2->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
+        PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
         Check1 = checkBox(page, QStringLiteral("Check1"), QStringLiteral("Disable Announcements"));
         TTSCTRL = checkBox(page, QStringLiteral("TTSCTRL"), QStringLiteral("Use TTS Delay"));

@@ -197,7 +197,8 @@ struct EspeakVoice::Impl {
     std::thread worker;
     std::thread starter;   // starts the engine off the start-up path
 
-    std::atomic<bool> deviceReported{false};
+    mutable std::mutex problemMutex;
+    QString problem;   // why speech is not heard; empty while it is
     std::atomic<bool> recordReported{false};
     std::mutex recordMutex;
     int recordCounter = 0;
@@ -211,7 +212,12 @@ struct EspeakVoice::Impl {
     // Sleeps; false when cut short by a purge or the end of the voice.
     bool pause(milliseconds length, bool cancellable);
     bool cancelled(bool cancellable) const { return cancellable && (cancel || stop); }
-    void reportDevice(const QString &why);
+    QString deviceName() const { return QString::fromLocal8Bit(device); }
+    // Said once on standard error when it first stands, with the sound
+    // library's detail; said again only after the device worked meanwhile.
+    void setProblem(const QString &cause, const QString &detail, bool report = true);
+    void clearProblem();
+    void probeDevice();
     void purge();
     void waitIdle();
 };
@@ -237,6 +243,9 @@ void EspeakVoice::Impl::run()
 void EspeakVoice::Impl::speak(const Job &job, bool cancellable)
 {
     const Audio audio = synthesize(job.text, job.rate, job.volume);
+    // The engine said why on standard error when it failed to start.
+    if (audio.rate <= 0)
+        setProblem(QStringLiteral("The speech engine cannot start"), {}, false);
     if (cancelled(cancellable))
         return;
     if (!recordDir.isEmpty() && audio.rate > 0)
@@ -272,10 +281,41 @@ bool EspeakVoice::Impl::pause(milliseconds length, bool cancellable)
     return !cv.wait_for(lock, length, [&] { return cancelled(cancellable); });
 }
 
-void EspeakVoice::Impl::reportDevice(const QString &why)
+void EspeakVoice::Impl::setProblem(const QString &cause, const QString &detail, bool reportIt)
 {
-    if (!deviceReported.exchange(true))
-        report(QStringLiteral("speech plays nowhere: sound device \"%1\" %2").arg(QString::fromLocal8Bit(device), why));
+    std::lock_guard lock(problemMutex);
+    if (problem == cause)
+        return;
+    problem = cause;
+    if (reportIt)
+        report(QStringLiteral("speech plays nowhere: %1%2%3")
+                   .arg(cause.left(1).toLower(), cause.mid(1), detail.isEmpty() ? QString() : ": " + detail));
+}
+
+void EspeakVoice::Impl::clearProblem()
+{
+    std::lock_guard lock(problemMutex);
+    if (problem.isEmpty())
+        return;
+    problem.clear();
+    report(QStringLiteral("sound device \"%1\" works again").arg(deviceName()));
+}
+
+// Opened and closed once at start-up, so a dead device is known before the
+// first announcement goes out into nothing.
+void EspeakVoice::Impl::probeDevice()
+{
+    std::lock_guard playing(g_playMutex);
+    silenceAlsaOnce();
+    snd_pcm_t *pcm = nullptr;
+    const int err = snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
+                   QString::fromLocal8Bit(snd_strerror(err)));
+        return;
+    }
+    snd_pcm_close(pcm);
+    clearProblem();
 }
 
 void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool cancellable)
@@ -292,7 +332,8 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
     // instead of hanging the caller; writing then blocks as it should.
     int err = snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
-        reportDevice(QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(snd_strerror(err))));
+        setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
+                   QString::fromLocal8Bit(snd_strerror(err)));
         pause(length, cancellable);
         return;
     }
@@ -300,9 +341,8 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
     err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, unsigned(audio.rate),
                              1 /* resample if the card needs it */, 200000 /* us */);
     if (err < 0) {
-        reportDevice(QStringLiteral("cannot play 16-bit mono at %1 Hz: %2")
-                         .arg(audio.rate)
-                         .arg(QString::fromLocal8Bit(snd_strerror(err))));
+        setProblem(QStringLiteral("Sound device \"%1\" cannot play 16-bit mono at %2 Hz").arg(deviceName()).arg(audio.rate),
+                   QString::fromLocal8Bit(snd_strerror(err)));
         snd_pcm_close(pcm);
         pause(length, cancellable);
         return;
@@ -317,7 +357,8 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
         if (n < 0)
             n = snd_pcm_recover(pcm, int(n), 1);
         if (n < 0) {
-            reportDevice(QStringLiteral("failed while playing: %1").arg(QString::fromLocal8Bit(snd_strerror(int(n)))));
+            setProblem(QStringLiteral("Sound device \"%1\" failed while playing").arg(deviceName()),
+                       QString::fromLocal8Bit(snd_strerror(int(n))));
             // The rest still takes its time, so keying stays the same.
             pause(milliseconds(qint64(total - done) * 1000 / audio.rate), cancellable);
             break;
@@ -329,6 +370,8 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
     else
         snd_pcm_drain(pcm);
     snd_pcm_close(pcm);
+    if (done == total)
+        clearProblem();
 }
 
 void EspeakVoice::Impl::record(const Audio &audio, const QDateTime &when)
@@ -384,9 +427,16 @@ EspeakVoice::EspeakVoice(const QString &alsaDevice, const QString &recordDir) : 
     // Start the engine now, so a missing one is reported at start-up, but on
     // a thread of its own: loading its data would otherwise hold up the
     // window. The first Speak waits for it through the engine's lock.
-    d->starter = std::thread([] {
-        std::lock_guard lock(g_engineMutex);
-        engineReady();
+    d->starter = std::thread([impl = d] {
+        bool ok;
+        {
+            std::lock_guard lock(g_engineMutex);
+            ok = engineReady();
+        }
+        if (ok)
+            impl->probeDevice();
+        else
+            impl->setProblem(QStringLiteral("The speech engine cannot start"), {}, false);
     });
 }
 
@@ -403,6 +453,12 @@ EspeakVoice::~EspeakVoice()
     if (d->worker.joinable())
         d->worker.join();
     delete d;
+}
+
+QString EspeakVoice::soundProblem() const
+{
+    std::lock_guard lock(d->problemMutex);
+    return d->problem;
 }
 
 bool EspeakVoice::isSpeaking() const

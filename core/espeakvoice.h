@@ -17,6 +17,10 @@ public:
     // True while asynchronous speech is queued or playing.
     bool isSpeaking() const;
 
+    // The device is tried when the voice starts and at every play; the
+    // problem clears when a play goes out whole.
+    QString soundProblem() const override;
+
 protected:
     void play(const QString &text, int flags) override;
 

@@ -40,6 +40,16 @@ void doEvents()
         QCoreApplication::processEvents();
 }
 
+void paintNow()
+{
+    if (g_ended || !QCoreApplication::instance())
+        return;
+    // A caption that changed its size lays its window out first; then only
+    // the paint requests are delivered, no timer, input or node event.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
 void resetForTests() { g_ended = false; }
 
 bool claimSingleCopy()

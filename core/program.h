@@ -12,6 +12,9 @@ bool ended();
 // "Let waiting events run": lets queued window and node events be handled
 // inside a long handler. Does nothing once the program has ended.
 void doEvents();
+// Paints what has changed in every window now, and lets nothing else run: for
+// the indicators that must show before a handler blocks the thread.
+void paintNow();
 // Tests start a fresh program life between cases.
 void resetForTests();
 

@@ -34,6 +34,11 @@ public:
     // Whether the last blocking Speak was cut at that limit.
     bool lastSpeakCut() const { return m_cut; }
 
+    // Why speech is not heard, as the operator is told it ("Sound device
+    // "default" cannot be opened"); empty while it is heard. Known once the
+    // voice has tried its device, and up to date when a blocking Speak returns.
+    virtual QString soundProblem() const { return {}; }
+
 protected:
     virtual void play(const QString &text, int flags) = 0;
     // Said by play() when it stopped a blocking Speak at the limit.

@@ -63,6 +63,14 @@ void showState(QLabel *label, const QString &name, const QString &value, bool al
 
 QString onOff(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); }
 
+// Keyed speech is told by the on-air log's "on air speech:" line, which the
+// log on standard error has too; the node's own record of it would say the
+// same a second time.
+bool toldByOnAirLog(const NodeRequest &r)
+{
+    return r.op == QLatin1String("Speech") && r.fields.value(QStringLiteral("keyed")).toBool();
+}
+
 } // namespace
 
 NodeConsole::NodeConsole(SimulatedNode *node, QWidget *parent) : QWidget(parent), m_node(node)
@@ -74,7 +82,8 @@ NodeConsole::NodeConsole(SimulatedNode *node, QWidget *parent) : QWidget(parent)
     if (m_node) {
         connect(m_node, &NodeBackend::stateChanged, this, &NodeConsole::refresh);
         connect(m_node, &SimulatedNode::recorded, this, [this](const SimulatedNode::Record &r) {
-            appendLog(r.request.toText(), r.when);
+            if (!toldByOnAirLog(r.request))
+                appendLog(r.request.toText(), r.when);
         });
         connect(m_node, &SimulatedNode::note, this, [this](const QString &t) { appendLog(t); });
         connect(m_node, &SimulatedNode::raising, this, [this](const QString &t) { appendLog(t); });
@@ -85,7 +94,8 @@ NodeConsole::NodeConsole(SimulatedNode *node, QWidget *parent) : QWidget(parent)
     // lines) is shown too.
     if (m_node)
         for (const auto &r : m_node->records())
-            appendLog(r.request.toText(), r.when);
+            if (!toldByOnAirLog(r.request))
+                appendLog(r.request.toText(), r.when);
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &NodeConsole::onAirLine);
 
     refresh();

@@ -3,6 +3,7 @@
 
 #include "core/onairlog.h"
 #include "core/program.h"
+#include "node/nodeconsole.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;
@@ -19,6 +20,75 @@ class TestAnnouncerSpeech : public QObject {
     }
 
 private slots:
+    void indicatorsArePaintedBeforeTheSpeechBlocks()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        NodeConsole console(&f.node);
+        console.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(QTest::qWaitForWindowExposed(&console));
+        QLabel *consolePtt = console.findChild<QLabel *>("statePtt");
+        QVERIFY(consolePtt);
+        // What each indicator last showed on the screen.
+        QHash<QObject *, QString> painted;
+        struct PaintSpy : QObject {
+            QHash<QObject *, QString> *painted;
+            bool eventFilter(QObject *o, QEvent *e) override
+            {
+                if (e->type() == QEvent::Paint)
+                    (*painted)[o] = static_cast<QLabel *>(o)->text();
+                return false;
+            }
+        } spy;
+        spy.painted = &painted;
+        for (QLabel *l : {w.PTT, w.ShowTime, consolePtt})
+            l->installEventFilter(&spy);
+        QTest::qWait(0);
+        AnnouncerFixture::setTime(10, 8, 5);
+
+        QHash<QObject *, QString> duringSpeech;
+        f.voice.addListener([&](const QString &, int) { duringSpeech = painted; });
+        w.TTSCTRL->setValue(1);
+        w.TTSPeriod->setText("2");
+        w.Speak3_Click();
+        QCOMPARE(duringSpeech.value(w.PTT), QStringLiteral("PTT ON"));
+        QCOMPARE(duringSpeech.value(w.ShowTime), QStringLiteral("10:08:05"));
+        QCOMPARE(duringSpeech.value(consolePtt), QStringLiteral("PTT: on"));
+        QCOMPARE(f.requests(), QStringList({"SetPTT on", "Speech keyed: TTS Text Here", "SetPTT off", "SetDTR off"}));
+    }
+
+    void speechIntoNothingIsWarnedAndLoggedOncePerKeyedAnnouncement()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        QStringList log;
+        QObject listening;
+        connect(&OnAirLog::instance(), &OnAirLog::line, &listening, [&](const QString &l) { log << l.mid(24); });
+        const QString dead = QStringLiteral("Sound device \"default\" cannot be opened");
+        f.voice.problem = dead;
+        w.Timer1_Timer();
+        QCOMPARE(w.lastingWarnings(), QStringList{dead + ": speech is not heard on air"});
+        QCOMPARE(w.Warnings->text(), dead + ": speech is not heard on air");
+
+        w.Speak3_Click();       // keyed
+        w.TextNoPTT3_Click();   // heard by nobody anyway: not the air
+        w.Check1->setValue(1);  // announcements off: nothing spoken
+        w.Speak3_Click();
+        w.Check1->setValue(0);
+        w.SayCall_Click();      // keyed
+        QCOMPARE(log.filter("not heard"), QStringList({"speech not heard on air: " + dead,
+                                                       "speech not heard on air: " + dead}));
+        QCOMPARE(f.voice.spoken.size(), 3);
+
+        // The device works again: the warning goes at the next tick.
+        f.voice.problem.clear();
+        w.Timer1_Timer();
+        QVERIFY(w.lastingWarnings().isEmpty());
+        w.Speak3_Click();
+        QCOMPARE(log.filter("not heard").size(), 2);
+    }
+
     void keyedAnnouncementAndAsterisks()
     {
         AnnouncerFixture f;

@@ -101,6 +101,7 @@ private slots:
             voice.Speak(kSentence, SpeechVoice::SVSFPurgeBeforeSpeak);
             voice.Speak(QStringLiteral("Second."), SpeechVoice::SVSFPurgeBeforeSpeak);
             QVERIFY(!voice.isSpeaking());
+            QCOMPARE(voice.soundProblem(), "Sound device \"" + kNoDevice + "\" cannot be opened");
         }
         const QString said = err.finish();
         QCOMPARE(said.count("speech plays nowhere"), 1);
@@ -185,6 +186,7 @@ private slots:
         {
             EspeakVoice voice(QStringLiteral("null"), QString());
             voice.Speak(QStringLiteral("Test."), SpeechVoice::SVSFPurgeBeforeSpeak);
+            QCOMPARE(voice.soundProblem(), QString());
         }
         QCOMPARE(err.finish(), QString());
     }
@@ -226,6 +228,7 @@ private slots:
             EspeakVoice voice(kNoDevice, QString());
             voice.Speak(QStringLiteral("Nothing to hear."), SpeechVoice::SVSFPurgeBeforeSpeak);
             voice.Speak(QStringLiteral("Still nothing."), SpeechVoice::SVSFlagsAsync);
+            QCOMPARE(voice.soundProblem(), QStringLiteral("The speech engine cannot start"));
             return;
         }
         QTemporaryDir empty;

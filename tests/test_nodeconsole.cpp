@@ -11,6 +11,7 @@
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "node/nodeconsole.h"
+#include "support/fixture.h"
 
 using namespace mirelva;
 
@@ -192,16 +193,22 @@ private slots:
         NodeConsole console(&node);
         EchoLink el(&node, "main");
 
+        // The voice tells the node and the on-air log, as the program wires it.
+        test::RecordingVoice voice;
+        tellNodeOfSpeech(voice, node);
+
         el.SetPTT(true);
-        OnAirLog::transmission("speech", "The Time Is 12 o'clock");
+        voice.Speak("The Time Is 12 o'clock", SpeechVoice::SVSFPurgeBeforeSpeak);
         el.SetPTT(false);
+        voice.Speak("Say Call Now", SpeechVoice::SVSFlagsAsync);
         el.SendCW(false, "VK2ABC");
         OnAirLog::note("link idle");
         el.Connect("W1AW");
         QCoreApplication::processEvents();
 
         QCOMPARE(logTexts(console),
-                 QStringList({"SetPTT on", "on air speech: The Time Is 12 o'clock", "SetPTT off", "on air cw: VK2ABC",
+                 QStringList({"SetPTT on", "on air speech: The Time Is 12 o'clock", "SetPTT off",
+                              "Speech local: Say Call Now", "on air cw: VK2ABC",
                               "SendCW VK2ABC", "link idle", "Connect W1AW",
                               "event connected W1AW, name \"\", address " + SimulatedNode::documentationAddress("W1AW")}));
         QCOMPARE(child<QLabel>(console, "statePtt")->text(), QString("PTT: off"));

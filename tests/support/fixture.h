@@ -23,6 +23,9 @@ public:
     };
     int msPerCharacter = 0;
     QVector<Spoken> spoken;
+    // What soundProblem() reports: set it to play a dead sound device.
+    QString problem;
+    QString soundProblem() const override { return problem; }
     QStringList texts() const
     {
         QStringList l;
