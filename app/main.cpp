@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<NodeBackend> node = makeNodeBackend(config);
     EspeakVoice voice(config.audioDevice, config.recordDir);
 
-    tellNodeOfSpeech(voice, *node);
+    tellNodeOfSpeech(voice, *node, config.audioDevice == kNodeAudioDevice);
 
     waitForFirstState(node.get(), kFirstStateWaitMs);
 

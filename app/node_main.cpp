@@ -3,11 +3,9 @@
 // it over a socket. With a window it shows the node console; --headless takes
 // console commands from standard input instead, for scripts.
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -22,6 +20,7 @@
 #include "node/nodeconsole.h"
 #include "node/nodeprotocol.h"
 #include "node/nodeserver.h"
+#include "node/quitonsignals.h"
 #include "node/simulatednode.h"
 
 using namespace mirelva;
@@ -33,35 +32,6 @@ void say(FILE *to, const QString &text)
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
     std::fflush(to);
-}
-
-// SIGINT and SIGTERM end the event loop the ordinary way, so the socket file
-// is removed and the clients see the connection close.
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
-
-void quitOnSignals(QCoreApplication &app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-        notifier->setEnabled(false);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
 }
 
 // Console commands from standard input, one per line.

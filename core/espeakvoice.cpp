@@ -10,6 +10,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -100,10 +101,7 @@ int wordsPerMinute(int sapiRate)
 // range above that only adds distortion.
 int espeakVolume(int sapiVolume) { return std::clamp(sapiVolume, 0, 100); }
 
-struct Audio {
-    std::vector<short> samples;
-    int rate = 0; // 0: no engine
-};
+using Audio = RenderedSpeech;
 
 // At most maxMs of audio is made (0: no more than kMaxSeconds): a text that
 // would run past a limit stops being synthesized there.
@@ -147,6 +145,27 @@ void silenceAlsaOnce()
     std::call_once(once, [] { snd_lib_error_set_handler(quietAlsa); });
 }
 
+// Linear interpolation is plenty for speech going to a radio's audio band.
+Audio resampled(const Audio &audio, int toRate)
+{
+    if (toRate <= 0 || audio.rate <= 0 || toRate == audio.rate || audio.samples.empty())
+        return audio;
+    Audio out;
+    out.rate = toRate;
+    const size_t n = size_t(double(audio.samples.size()) * toRate / audio.rate);
+    out.samples.resize(n);
+    const double step = double(audio.rate) / toRate;
+    for (size_t i = 0; i < n; ++i) {
+        const double pos = double(i) * step;
+        const size_t j = size_t(pos);
+        const double frac = pos - double(j);
+        const double a = audio.samples[std::min(j, audio.samples.size() - 1)];
+        const double b = audio.samples[std::min(j + 1, audio.samples.size() - 1)];
+        out.samples[i] = short(std::lround(a + (b - a) * frac));
+    }
+    return out;
+}
+
 QByteArray wavFile(const Audio &audio)
 {
     const quint32 dataBytes = quint32(audio.samples.size() * 2);
@@ -183,6 +202,10 @@ struct Job {
 };
 
 } // namespace
+
+RenderedSpeech renderSpeech(const QString &text, int rate, int volume) { return synthesize(text, rate, volume); }
+
+QByteArray speechWav(const RenderedSpeech &speech, int toRate) { return wavFile(resampled(speech, toRate)); }
 
 struct EspeakVoice::Impl {
     QByteArray device;
@@ -321,7 +344,8 @@ void EspeakVoice::Impl::probeDevice()
 void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool cancellable)
 {
     std::lock_guard playing(g_playMutex);
-    if (audio.samples.empty()) {
+    // The node plays it: only the speech's length is kept here.
+    if (audio.samples.empty() || device == kNodeAudioDevice.toLocal8Bit()) {
         pause(length, cancellable);
         return;
     }

@@ -28,6 +28,11 @@ NodeRequest NodeRequest::speech(const QString &text, bool keyed)
     return make("Speech", {{"text", text}, {"keyed", keyed}});
 }
 
+NodeRequest NodeRequest::speechOnAir(const QString &text, int rate, int volume)
+{
+    return make("Speech", {{"text", text}, {"keyed", true}, {"play", true}, {"rate", rate}, {"volume", volume}});
+}
+
 QJsonObject NodeRequest::toJson() const
 {
     QJsonObject o{{"op", op}};
@@ -47,7 +52,10 @@ QString NodeRequest::toText() const
         return op + (fields.value("on").toBool() ? " on" : " off");
     if (op == "Speech")
         return QStringLiteral("Speech %1: %2")
-            .arg(fields.value("keyed").toBool() ? "keyed" : "local", fields.value("text").toString());
+            .arg(fields.value("play").toBool()   ? "on air by the node"
+                 : fields.value("keyed").toBool() ? "keyed"
+                                                  : "local",
+                 fields.value("text").toString());
     if (fields.contains("call"))
         return op + ' ' + fields.value("call").toString();
     if (fields.contains("text"))
@@ -75,15 +83,17 @@ qint64 NodeBackend::pttRequestedForMs() const
     return std::max<qint64>({0, m_keyedFor.elapsed(), m_keyedAt.msecsTo(Clock::now())});
 }
 
-void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node)
+void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio)
 {
     NodeBackend *n = &node;
-    voice.addListener([n](const QString &text, int flags) {
+    SpeechVoice *v = &voice;
+    voice.addListener([n, v, nodePlaysAudio](const QString &text, int flags) {
         // Only a blocking Speak is ever made with the transmitter keyed.
         const bool keyed = (flags & SpeechVoice::SVSFPurgeBeforeSpeak) && n->pttRequested();
         if (keyed)
             OnAirLog::transmission(QStringLiteral("speech"), text);
-        n->submit(NodeRequest::speech(text, keyed));
+        n->submit(keyed && nodePlaysAudio ? NodeRequest::speechOnAir(text, v->Rate(), v->Volume())
+                                          : NodeRequest::speech(text, keyed));
     });
 }
 

@@ -38,6 +38,9 @@ struct NodeRequest {
     static NodeRequest setDTR(bool on);
     static NodeRequest sendChatText(const QString &text);
     static NodeRequest speech(const QString &text, bool keyed);
+    // A speech the node itself puts on the air, rendered with this voice's
+    // rate (-10..10) and volume (0..100): Mirelva's audio goes through the node.
+    static NodeRequest speechOnAir(const QString &text, int rate, int volume);
 
     QJsonObject toJson() const;      // {"op":..., fields...}
     QByteArray toLine() const;       // compact JSON plus "\n"
@@ -104,6 +107,7 @@ class SpeechVoice;
 
 // Tells the node of every text the voice speaks, keyed or not, and writes the
 // keyed ones to the on-air log. The program and the tests wire it the same way.
-void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node);
+// With nodePlaysAudio a keyed text goes as a speech the node plays itself.
+void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio = false);
 
 } // namespace mirelva

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/espeakvoice.h"
 #include "core/settingsstore.h"
 
 namespace mirelva {
@@ -53,6 +54,8 @@ NodeLinkConfig NodeLinkConfig::load()
     c.audioDevice = ini.text(QStringLiteral("AUDIODEVICE"), QStringLiteral("default"));
     if (c.audioDevice.isEmpty())
         c.audioDevice = QStringLiteral("default");
+    else if (c.audioDevice.compare(kNodeAudioDevice, Qt::CaseInsensitive) == 0)
+        c.audioDevice = kNodeAudioDevice;
     c.recordDir = ini.text(QStringLiteral("RECORDDIR"), QString());
     c.transmitTimeoutSeconds = transmitTimeout(ini.text(QStringLiteral("TXTIMEOUT"), QString()));
     return c;

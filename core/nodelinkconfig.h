@@ -6,7 +6,7 @@ namespace mirelva {
 
 // nodelink.ini: which node to drive and where the voice goes.
 //   ADDRESS      empty: the built-in simulated node; "unix:PATH" or "tcp:HOST:PORT"
-//   AUDIODEVICE  ALSA PCM name, default "default"
+//   AUDIODEVICE  ALSA PCM name, default "default"; "node": the node plays the speech
 //   RECORDDIR    when set, every spoken text is also written there as a WAV file
 //   TXTIMEOUT    seconds one keyed transmission may last, 5 to 900, default 180
 struct NodeLinkConfig {

@@ -399,6 +399,11 @@ public:
 
     bool ok() const { return m_error.isEmpty(); }
     const QString &error() const { return m_error; }
+    void fail(const QString &why)
+    {
+        if (m_error.isEmpty())
+            m_error = why;
+    }
 
 private:
     void wrong(const char *key, const char *why)
@@ -534,7 +539,16 @@ ParsedRequest parseRequest(const QByteArray &line)
         r.request = NodeRequest::sendChatText(f.requiredString("text"));
     } else if (op == QLatin1String("Speech")) {
         const QString text = f.requiredString("text");
-        r.request = NodeRequest::speech(text, f.requiredBool("keyed"));
+        const bool keyed = f.requiredBool("keyed");
+        if (f.maybeBool("play").value_or(false)) {
+            const int rate = f.requiredInt("rate");
+            const int volume = f.requiredInt("volume");
+            if (f.ok() && (!keyed || rate < -10 || rate > 10 || volume < 0 || volume > 100))
+                f.fail(QStringLiteral("a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"));
+            r.request = NodeRequest::speechOnAir(text, rate, volume);
+        } else {
+            r.request = NodeRequest::speech(text, keyed);
+        }
     } else {
         r.status = ParseStatus::UnknownName;
         r.error = QStringLiteral("unknown op \"%1\"").arg(printable(op));

@@ -14,7 +14,10 @@ namespace mirelva::nodelink {
 
 // The node link's wire format, shared by the client in Mirelva and the
 // server in mirelva-node: one UTF-8 JSON object per line.
-constexpr int kProtocolVersion = 1;
+// Version 2 adds the speech the node plays itself ("play" in Speech); a node
+// serves version 1 clients as before.
+constexpr int kProtocolVersion = 2;
+constexpr int kOldestProtocolVersion = 1;
 // The longest line either side accepts, not counting its "\n".
 constexpr int kMaxLineBytes = 65536;
 

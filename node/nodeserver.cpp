@@ -328,8 +328,8 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         return;
     }
     if (p.isHello) {
-        if (p.hello.protocol != kProtocolVersion)
-            OnAirLog::note(QStringLiteral("node: client %1 asks for protocol %2; this node speaks %3")
+        if (p.hello.protocol < kOldestProtocolVersion || p.hello.protocol > kProtocolVersion)
+            OnAirLog::note(QStringLiteral("node: client %1 asks for protocol %2; this node speaks up to %3")
                                .arg(c->id)
                                .arg(p.hello.protocol)
                                .arg(kProtocolVersion));

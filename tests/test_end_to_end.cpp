@@ -96,7 +96,7 @@ private:
     QByteArray m_outBuf, m_errBuf;
 };
 
-const QString kHello = QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":1})");
+const QString kHello = QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":2})");
 const QString kPttOff = QStringLiteral(R"({"op":"SetPTT","on":false})");
 const QString kDtrOff = QStringLiteral(R"({"op":"SetDTR","on":false})");
 const QString kRtsOff = QStringLiteral(R"({"op":"SetRTS","on":false})");

@@ -33,7 +33,7 @@ using namespace mirelva::nodelink;
 
 namespace {
 
-const QByteArray kHello = "{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":1}";
+const QByteArray kHello = "{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":2}";
 
 // A node the test scripts line by line.
 class ScriptedNode : public QObject {

@@ -1,0 +1,111 @@
+// mirelva-svxlink: serves the node link to Mirelva and drives a real SvxLink,
+// started as its child or already running. Its settings are svxlink.ini in
+// Mirelva's settings folder; see docs/svxlink.md.
+
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "core/onairlog.h"
+#include "core/version.h"
+#include "node/nodeprotocol.h"
+#include "node/nodeserver.h"
+#include "node/quitonsignals.h"
+#include "node/svxlinknode.h"
+
+using namespace mirelva;
+
+namespace {
+
+void say(const QString &text)
+{
+    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("mirelva-svxlink"));
+    QCoreApplication::setApplicationVersion(versionText());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Serves Mirelva's node link and drives SvxLink. "
+                                                    "Settings: svxlink.ini in Mirelva's settings folder."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption prepareOpt(QStringLiteral("prepare"),
+                                        QStringLiteral("Lay out the bridge's folder (event handler and hook) and end; "
+                                                       "for a SvxLink that is started on its own."));
+    parser.addOption(prepareOpt);
+    parser.process(app);
+
+    const SvxLinkConfig config = SvxLinkConfig::load();
+    QString why;
+    const std::optional<nodelink::NodeAddress> address = nodelink::NodeAddress::parse(config.listen, &why);
+    if (!address) {
+        say(QStringLiteral("svxlink.ini LISTEN: ") + why);
+        return 2;
+    }
+
+    SvxLinkNode node(config);
+    if (!node.prepare(&why)) {
+        say(why);
+        return 1;
+    }
+    if (parser.isSet(prepareOpt)) {
+        say(QStringLiteral("ready; svxlink.conf wants EVENT_HANDLER=%1").arg(node.eventHandlerPath()));
+        return 0;
+    }
+
+    NodeServer server(&node);
+    if (!server.listen(*address, false, &why)) {
+        say(why);
+        return 1;
+    }
+    OnAirLog::note(QStringLiteral("svxlink: %1 listening on %2").arg(config.callsign, server.address().toString()));
+
+    // SvxLink ended: closing has gone to every client. A client answers it by
+    // releasing PTT, DTR and RTS and going away; the bridge waits for that (at
+    // most a few seconds) so the releases are read, then ends too.
+    int exitCode = 0;
+    QObject::connect(&node, &SvxLinkNode::finished, &app, [&server, &exitCode](int code) {
+        exitCode = code;
+        auto finish = [&server] {
+            server.flush(2000);
+            QCoreApplication::quit();
+        };
+        QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
+            if (server.clientCount() == 0)
+                finish();
+        });
+        QTimer::singleShot(3000, &server, finish);
+        if (server.clientCount() == 0)
+            QTimer::singleShot(0, &server, finish);
+    });
+
+    if (!node.start(&why)) {
+        say(why);
+        return 1;
+    }
+
+    // Stopping the bridge stops the SvxLink it started, and the clients hear
+    // closing; an attached bridge just goes.
+    quitOnSignals(app, [&node, &config] {
+        if (config.attach) {
+            QCoreApplication::quit();
+            return;
+        }
+        node.stop();
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::quit(); });
+    });
+
+    const int rc = app.exec();
+    server.close();
+    return rc != 0 ? rc : exitCode;
+}
