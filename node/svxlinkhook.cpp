@@ -32,7 +32,7 @@ const QRegularExpression &callPattern()
 {
     // EchoLink callsigns: letters, digits, "-L"/"-R" suffixes, and the
     // conference names in stars ("*ECHOTEST*").
-    static const QRegularExpression re(QStringLiteral("^\\*?[A-Z0-9][A-Z0-9/-]{0,14}\\*?$"));
+    static const QRegularExpression re(QStringLiteral("^\\*?[A-Za-z0-9][A-Za-z0-9/-]{0,14}\\*?$"));
     return re;
 }
 

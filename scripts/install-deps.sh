@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The one list of everything Mirelva needs on Debian 12: build tools, Qt 6
-# (with WebEngine for the web tools window's browser), espeak-ng, ALSA, and
-# the X tools used to run it without a screen.
+# (with WebEngine for the web tools window's browser), espeak-ng, ALSA, the X
+# tools used to run it without a screen, and SvxLink for mirelva-svxlink and
+# its end-to-end test.
 set -euo pipefail
 
 packages=(
@@ -13,6 +14,7 @@ packages=(
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
   lintian desktop-file-utils appstream man-db
   clang
+  svxlink-server
 )
 
 missing=()
