@@ -188,7 +188,34 @@ private slots:
         QVERIFY(p.isHello);
         QCOMPARE(p.hello.client, QString("a\"b"));
         QCOMPARE(p.hello.version, QString("1\n2"));
-        QCOMPARE(p.hello.protocol, 1);
+        QCOMPARE(p.hello.protocol, kProtocolVersion);
+    }
+
+    // Version 2: a speech the node plays, with the voice's rate and volume.
+    // Half a play request is never read as a plain speech.
+    void speechToPlay()
+    {
+        QCOMPARE(requestLine(NodeRequest::speechOnAir("W 1 A W", -3, 80)),
+                 QByteArray(R"({"op":"Speech","keyed":true,"play":true,"rate":-3,"text":"W 1 A W","volume":80})" "\n"));
+        const QList<QPair<QByteArray, QString>> cases{
+            {R"({"op":"Speech","keyed":true,"play":true,"rate":-3,"text":"x","volume":80})", "Speech on air by the node: x"},
+            {R"({"op":"Speech","keyed":true,"play":false,"text":"x"})", "Speech keyed: x"},
+            {R"({"op":"Speech","keyed":false,"text":"x"})", "Speech local: x"},
+            {R"({"op":"Speech","keyed":true,"play":true,"text":"x","volume":80})", "field \"rate\" missing"},
+            {R"({"op":"Speech","keyed":true,"play":true,"rate":0.5,"text":"x","volume":80})", "field \"rate\" not a whole number"},
+            {R"({"op":"Speech","keyed":true,"play":"yes","text":"x"})", "field \"play\" not true or false"},
+            {R"({"op":"Speech","keyed":true,"play":true,"rate":11,"text":"x","volume":80})",
+             "a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"},
+            {R"({"op":"Speech","keyed":false,"play":true,"rate":0,"text":"x","volume":80})",
+             "a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"},
+            {R"({"op":"Speech","keyed":true,"play":true,"rate":0,"text":"x","volume":101})",
+             "a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"},
+        };
+        for (const auto &[line, expected] : cases) {
+            const ParsedRequest p = parseRequest(line);
+            const QString got = p.status == ParseStatus::Ok ? p.request.toText() : p.error.section(QStringLiteral(": "), 1);
+            QCOMPARE(got, expected);
+        }
     }
 
     void requestLines()
