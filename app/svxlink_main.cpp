@@ -42,7 +42,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption prepareOpt(QStringLiteral("prepare"),
                                         QStringLiteral("Lay out the bridge's folder (event handler and hook) and end; "
                                                        "for a SvxLink that is started on its own."));
-    parser.addOption(prepareOpt);
+    const QCommandLineOption traceOpt(QStringLiteral("trace"),
+                                      QStringLiteral("Print every line a client sends (\"request ...\") and every line "
+                                                     "sent to the clients (\"event ...\") on standard output."));
+    parser.addOptions({prepareOpt, traceOpt});
     parser.process(app);
 
     const SvxLinkConfig config = SvxLinkConfig::load();
@@ -67,6 +70,17 @@ int main(int argc, char *argv[])
     if (!server.listen(*address, false, &why)) {
         say(why);
         return 1;
+    }
+    if (parser.isSet(traceOpt)) {
+        auto print = [](const char *what, QByteArray line) {
+            if (line.endsWith('\n'))
+                line.chop(1);
+            const QByteArray out = what + line + '\n';
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            std::fflush(stdout);
+        };
+        QObject::connect(&server, &NodeServer::received, &server, [print](const QByteArray &l) { print("request ", l); });
+        QObject::connect(&server, &NodeServer::sent, &server, [print](const QByteArray &l) { print("event ", l); });
     }
     OnAirLog::note(QStringLiteral("svxlink: %1 listening on %2").arg(config.callsign, server.address().toString()));
 
