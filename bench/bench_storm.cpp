@@ -96,6 +96,7 @@ public:
                 attach(s);
         });
 
+        connect(&m_mirelva, &QProcess::finished, this, [this] { m_endedAt = m_clock.elapsed(); });
         m_mirelva.setProcessEnvironment(m_env);
         m_mirelva.setStandardOutputFile(QProcess::nullDevice());
         m_mirelva.setStandardErrorFile(m_dir.filePath("mirelva.err"));
@@ -437,7 +438,7 @@ private:
     {
         const bool ended = m_mirelva.state() == QProcess::NotRunning
                            || m_mirelva.waitForFinished(1000);
-        const qint64 endedAfter = ended ? m_clock.elapsed() - m_closingAt : -1;
+        const qint64 endedAfter = ended && m_endedAt >= 0 ? m_endedAt - m_closingAt : -1;
         QFile errFile(m_dir.filePath("mirelva.err"));
         errFile.open(QIODevice::ReadOnly);
         const QByteArray err = errFile.readAll();
@@ -506,7 +507,7 @@ private:
     QHash<QString, qint64> m_probes;
     bool m_online = false, m_finishing = false, m_quiet = false, m_dropPending = false, m_releasedAfterClosing = false;
     qint64 m_commands = 0, m_injected = 0, m_linesToMirelva = 0, m_requests = 0, m_keyUps = 0, m_keyedSpeeches = 0;
-    qint64 m_keyedSince = -1, m_longestKeyUp = 0, m_closingAt = -1, m_probeLatencyMax = 0;
+    qint64 m_keyedSince = -1, m_longestKeyUp = 0, m_closingAt = -1, m_endedAt = -1, m_probeLatencyMax = 0;
     qint64 m_maxWaitingForMirelva = 0, m_rssFirst = -1, m_rssLast = -1, m_rssMax = -1;
     int m_connections = 0, m_dropsMade = 0, m_dropsSurvived = 0, m_probeCount = 0, m_probesAnswered = 0;
 };
