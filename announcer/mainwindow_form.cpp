@@ -550,6 +550,31 @@ void MainWindow::buildForm()
     Timer2 = new VbTimer(this, QStringLiteral("Timer2"), 60000, true);
     Timer3 = new VbTimer(this, QStringLiteral("Timer3"), 60000, true);
 
+    // Short spoken names where the caption alone does not say what a control
+    // is: boxes whose only words are a tool tip, and captions that stand on
+    // two tabs, which get their context. Tool tips stay, read as descriptions.
+    const std::pair<QWidget *, const char *> spokenNames[] = {
+        {TTSPeriod, "TTS delay increments, 0 to 9"},
+        {BeaconPeriod6, "Voice ident period, minutes"},
+        {BeaconPeriod7, "CW ident period, minutes"},
+        {BeaconPeriod3, "TTS beacon period, minutes"},
+        {VoicePeriod, "Idents off after idle minutes"},
+        {IDCheck, "Turn idents off if link idle (VK use)"},
+        {UseCT, "Use courtesy ID"},
+        {OnHour, "On The Hour, say the time"},
+        {QuarterHour, "Quarter, say the time"},
+        {HalfHour, "Half, say the time"},
+        {InfoHourly, "On The Hour, info text"},
+        {InfoQuarter, "Quarter, info text"},
+        {InfoHalf, "Half, info text"},
+        {SaveDataNow, "Save Changes, Mirelva tab"},
+        {Command6, "Save Changes, Connects and Settings tab"},
+        {Command11, "Save Changes, Silence Announcements tab"},
+        {Command5, "Clear the Call History"},
+    };
+    for (const auto &[control, name] : spokenNames)
+        control->setAccessibleName(QString::fromUtf8(name));
+
     applyAccessibleNames(this);
 
     resize(860, 620);

@@ -4,6 +4,8 @@
 #include <limits>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHash>
@@ -40,9 +42,68 @@ void CheckBox::setValue(int v)
 
 void CheckBox::nextCheckState() { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
 
+namespace {
+
+// Option buttons are not auto-exclusive (a group may have none on), and Qt
+// reports a non-exclusive checkable button as a check box. A screen reader
+// must hear them as what they are: radio buttons, one of a pair.
+class OptionButtonAccessible : public QAccessibleWidget {
+public:
+    explicit OptionButtonAccessible(QWidget *w) : QAccessibleWidget(w, QAccessible::RadioButton) {}
+    OptionButton *button() const { return static_cast<OptionButton *>(widget()); }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) {
+            QString name = widget()->accessibleName();
+            if (name.isEmpty())
+                name = button()->text();
+            return name.remove(QLatin1Char('&'));
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State st = QAccessibleWidget::state();
+        st.checkable = true;
+        st.checked = button()->isChecked();
+        return st;
+    }
+    QStringList actionNames() const override
+    {
+        QStringList names;
+        if (widget()->isEnabled())
+            names << pressAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &action) override
+    {
+        if (!widget()->isEnabled())
+            return;
+        if (action == pressAction())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface *optionButtonFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("mirelva::OptionButton") && object && object->isWidgetType())
+        return new OptionButtonAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 OptionButton::OptionButton(const QString &name, const QString &caption, OptionGroup *group, QWidget *parent)
     : QRadioButton(caption, parent), m_group(group)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(optionButtonFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setObjectName(name);
     setAutoExclusive(false);
     if (m_group)

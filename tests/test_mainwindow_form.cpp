@@ -1,6 +1,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "core/program.h"
@@ -384,6 +385,72 @@ private slots:
         QCOMPARE(w.DelayPeriod->text(), QStringLiteral("1"));
         QCOMPARE(w.DelaySeconds->text(), QStringLiteral("1"));
         QVERIFY(!w.FanDelay->isEnabled());
+    }
+
+    void spokenNamesAndRolesAcrossTheWholeWindow()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        QHash<QString, QString> owner;   // spoken name -> control
+        for (QWidget *c : w.findChildren<QWidget *>()) {
+            auto *label = qobject_cast<QLabel *>(c);
+            const bool indicator = label && !label->objectName().isEmpty();
+            if (!isControl(c) && !indicator)
+                continue;
+            QAccessibleInterface *ai = QAccessible::queryAccessibleInterface(c);
+            QVERIFY(ai);
+            const QString name = ai->text(QAccessible::Name);
+            const QString what = c->objectName() + ": \"" + name + '"';
+            QVERIFY2(!name.trimmed().isEmpty(), qPrintable(what));
+            QVERIFY2(!name.contains(QRegularExpression("\\bxx\\b", QRegularExpression::CaseInsensitiveOption)),
+                     qPrintable(what));
+            // Indicators speak their value (two clocks may read alike);
+            // controls never share a name, on one tab or across two.
+            if (isControl(c)) {
+                QVERIFY2(!owner.contains(name), qPrintable(what + " also " + owner.value(name)));
+                owner.insert(name, c->objectName());
+            }
+        }
+
+        const QList<std::tuple<QWidget *, QString, QString>> named{
+            {w.BeaconPeriod6, "Voice ident period, minutes", "TTS Ident Your Call Every xx Minutes"},
+            {w.BeaconPeriod7, "CW ident period, minutes", "CW Ident Ever xx Minutes"},
+            {w.TTSPeriod, "TTS delay increments, 0 to 9", "xx Delay Increments 0 to 9 Before TTS"},
+            {w.OnHour, "On The Hour, say the time", "Say the Time"},
+            {w.InfoHourly, "On The Hour, info text", "TX Info Text. See Mirelva to Enter Text."},
+            {w.Command6, "Save Changes, Connects and Settings tab", "Save the changes made"},
+            {w.PTT2, "Receiver: no signal", "Receiver"},
+        };
+        for (const auto &[c, name, description] : named) {
+            QAccessibleInterface *ai = QAccessible::queryAccessibleInterface(c);
+            QCOMPARE(ai->text(QAccessible::Name), name);
+            QCOMPARE(ai->text(QAccessible::Description), description);
+        }
+
+        // The either/or pairs are radio buttons, and may both be off.
+        w.Option1->setValue(false);
+        w.Option2->setValue(false);
+        w.UseDTR->setValue(false);
+        w.UseRTS->setValue(true);
+        const QList<std::tuple<QAbstractButton *, QAccessible::Role, bool>> roles{
+            {w.Option1, QAccessible::RadioButton, false}, {w.Option2, QAccessible::RadioButton, false},
+            {w.UseDTR, QAccessible::RadioButton, false},  {w.UseRTS, QAccessible::RadioButton, true},
+            {w.Check1, QAccessible::CheckBox, false},     {w.SaveDataNow, QAccessible::Button, false},
+        };
+        for (const auto &[b, role, checked] : roles) {
+            QAccessibleInterface *ai = QAccessible::queryAccessibleInterface(b);
+            QVERIFY2(ai->role() == role, qPrintable(b->objectName()));
+            QVERIFY2(ai->state().checked == checked, qPrintable(b->objectName()));
+        }
+        QAccessibleInterface *dtr = QAccessible::queryAccessibleInterface(w.UseDTR);
+        QCOMPARE(dtr->text(QAccessible::Name), QStringLiteral("Use DTR"));
+        QVERIFY(dtr->state().checkable);
+        // Pressed from a screen reader it selects, and its partner goes off.
+        QVERIFY(dtr->actionInterface());
+        dtr->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(w.UseDTR->value());
+        QVERIFY(!w.UseRTS->value());
+        QVERIFY(dtr->state().checked);
     }
 
     void lastingWarningsStandInTheStatusLineUntilCleared()
