@@ -148,7 +148,11 @@ void WebToolsWindow::refreshCaption()
         setWindowTitle(windowCaption(EchoLink1->LocalStation(), QStringLiteral("   Internet Option")));
 }
 
-void WebToolsWindow::SaveData2() { m_ini.writeCheck(QStringLiteral("CHECK9"), Check9->value()); }
+void WebToolsWindow::SaveData2()
+{
+    IniFile::Save save(m_ini);
+    m_ini.writeCheck(QStringLiteral("CHECK9"), Check9->value());
+}
 
 void WebToolsWindow::EchoLink_Closing()
 {

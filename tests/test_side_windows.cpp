@@ -412,6 +412,12 @@ private slots:
     // The real browser engine, on a page this test serves itself.
     void browserViewShowsAServedPage()
     {
+#if defined(__SANITIZE_ADDRESS__)
+        // The engine's own code (Chromium) frees an object through the wrong
+        // size inside the library, which the address sanitizer stops on; the
+        // plain build runs this case.
+        QSKIP("the browser engine itself trips the address sanitizer");
+#endif
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         QStringList served;
