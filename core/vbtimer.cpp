@@ -14,6 +14,7 @@ QSet<VbTimer *> &liveTimers()
     static QSet<VbTimer *> timers;
     return timers;
 }
+bool g_drivenByTests = false;
 } // namespace
 
 VbTimer::VbTimer(QObject *parent, const QString &name, int intervalMs, bool enabled)
@@ -55,7 +56,7 @@ void VbTimer::setWallClockSecond(bool on)
 
 void VbTimer::arm()
 {
-    if (!m_enabled || m_interval == 0 || Program::ended()) {
+    if (!m_enabled || m_interval == 0 || Program::ended() || g_drivenByTests) {
         m_timer.stop();
         return;
     }
@@ -92,6 +93,13 @@ void VbTimer::fire()
     emit Timer();
     if (alive)
         m_inHandler = false;
+}
+
+void VbTimer::setDrivenByTestsForTests(bool on)
+{
+    g_drivenByTests = on;
+    if (on)
+        stopAll();
 }
 
 void VbTimer::stopAll()

@@ -115,6 +115,9 @@ void SimulatedNode::answerLater(std::function<void()> answer)
 
 void SimulatedNode::request(const NodeRequest &r)
 {
+    // The oldest tenth goes at once, so forgetting costs little per request.
+    if (m_records.size() >= kRecordsKept)
+        m_records.remove(0, kRecordsKept / 10);
     m_records.append({QDateTime::currentDateTime(), r});
     emit recorded(m_records.last());
 

@@ -14,7 +14,8 @@ namespace mirelva {
 
 // A model of a node that answers like one: the built-in default backend, the
 // heart of the stand-alone mirelva-node, and the node every test drives.
-// It records every request it is given, with the local time.
+// It records every request it is given, with the local time, and keeps the
+// newest kRecordsKept of them: a station runs for weeks.
 //
 // How it answers:
 // - Connect, Disconnect and DisconnectAll are answered after the answer delay
@@ -43,6 +44,7 @@ public:
         QDateTime when;
         NodeRequest request;
     };
+    static constexpr qsizetype kRecordsKept = 10000;
     const QVector<Record> &records() const { return m_records; }
     QStringList requestTexts() const;     // toText() of every record, in order
     void clearRecords() { m_records.clear(); }

@@ -89,6 +89,22 @@ private slots:
         QVERIFY(node.requestTexts().isEmpty());
     }
 
+    void keepsTheNewestRecordsOnly()
+    {
+        // Weeks of requests must not pile up; what was asked last is always there.
+        SimulatedNode node;
+        EchoLink el(&node, "main");
+        const qsizetype total = 3 * SimulatedNode::kRecordsKept + 7;
+        for (qsizetype i = 0; i < total; ++i)
+            el.SendChatText(QString::number(i));
+        QVERIFY(node.records().size() <= SimulatedNode::kRecordsKept);
+        QVERIFY(node.records().size() >= SimulatedNode::kRecordsKept * 9 / 10);
+        const QStringList texts = node.requestTexts();
+        QCOMPARE(texts.last(), QStringLiteral("SendChatText %1").arg(total - 1));
+        for (qsizetype i = 1; i < texts.size(); ++i)
+            QCOMPARE(texts.at(i), QStringLiteral("SendChatText %1").arg(total - texts.size() + i));
+    }
+
     void connectChangesStateThenRaisesEventAfterTheDelay()
     {
         SimulatedNode node;

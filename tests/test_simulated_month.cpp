@@ -1,0 +1,588 @@
+// A station on air for days, lived through in seconds: the whole program
+// (every window the main window loads) on the built-in simulated node, driven
+// one simulated second at a time by a seeded stream of node events and faults,
+// with the station's promises checked after every step.
+//
+// Deterministic: the clock is the test clock, the timers are ticked by the
+// simulation rather than by the platform, the node answers at once, Morse
+// ends at once, speech lasts a fixed time per character on the test clock.
+// The same seed gives the same run, so a failure names the seed and the step
+// that replay it:
+//
+//   MIRELVA_SIM_SEED=1234 MIRELVA_SIM_DAYS=30 build/tests/test_simulated_month
+//
+// Without them it runs a short stretch on a fixed seed (the test suite's run).
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "announcer/speechpause.h"
+#include "core/clock.h"
+#include "core/controls.h"
+#include "core/echolink.h"
+#include "core/program.h"
+#include "core/settingsstore.h"
+#include "core/vbtimer.h"
+#include "dtmf/dtmfwindow.h"
+#include "support/mainfixture.h"
+
+using namespace mirelva;
+using namespace mirelva::test;
+
+namespace {
+
+constexpr qint64 kTransmitTimeoutMs = 30000;
+// A tick of Timer1 releases a key-up left standing; one second of grace for it.
+constexpr qint64 kKeyedGraceMs = 1500;
+constexpr int kMsPerCharacter = 150;
+// Bounds on what the program keeps, far above what a day needs and far below
+// what a month would pile up if nothing were ever let go.
+constexpr qsizetype kMaxNodeRecords = 20000;
+constexpr int kMaxTextLines = 20000;
+constexpr qsizetype kMaxWarnings = 20;
+
+const QStringList kSettingsFiles = {QStringLiteral("mirelva.ini"), QStringLiteral("dtmfctrl.ini")};
+
+qint64 envNumber(const char *name, qint64 fallback)
+{
+    bool ok = false;
+    const qint64 v = qEnvironmentVariable(name).toLongLong(&ok);
+    return ok ? v : fallback;
+}
+
+// The shapes of station a node reports: plain calls, links and repeaters,
+// conferences, odd letter case, blanks, and names too long for the air.
+QString stationShape(QRandomGenerator &r)
+{
+    static const QStringList calls = {
+        QStringLiteral("W1AW"),         QStringLiteral("VK2ABC"),       QStringLiteral("G4XYZ-L"),
+        QStringLiteral("K7RPT-R"),      QStringLiteral("*ECHOTEST*"),   QStringLiteral("*WORLD-NET*"),
+        QStringLiteral("ve3abc"),       QStringLiteral(" JA1XYZ "),     QStringLiteral("N0CALL-"),
+        QStringLiteral("-"),            QStringLiteral("*"),            QStringLiteral("DL0ABCDEFGHIJKLMNOPQRSTUVWXYZ"),
+        QStringLiteral("F5ÉTÉ"),        QStringLiteral("KC1A-L-R"),     QStringLiteral("*A*B*"),
+        QStringLiteral("LOCAL"),
+    };
+    return calls.at(r.bounded(calls.size()));
+}
+
+QString randomText(QRandomGenerator &r, int maxLength)
+{
+    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyz ABCXYZ0123456789.,*#-'\"éü");
+    const int n = r.bounded(maxLength + 1);
+    QString s;
+    s.reserve(n);
+    for (int i = 0; i < n; ++i)
+        s += letters.at(r.bounded(letters.size()));
+    return s;
+}
+
+// Whether a settings file reads as one: lines of a section header, key=value,
+// comments or blanks. A half-written file would end inside a line or carry a
+// temporary's leftovers beside it.
+bool looksWhole(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return true;
+    if (!bytes.endsWith('\n'))
+        return false;
+    for (const QByteArray &raw : bytes.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('[') || line.contains('='))
+            continue;
+        return false;
+    }
+    return true;
+}
+
+class Simulation {
+public:
+    Simulation(quint64 seed, int days) : m_seed(seed), m_days(days), m_rng(seed)
+    {
+        VbTimer::setDrivenByTestsForTests(true);
+        SpeechPause::setSkippedForTests(true);
+        m_start = QDateTime(QDate(2026, 3, 1), QTime(0, 0, 0));
+        Clock::setForTests(m_start.addSecs(-1));
+        m_fixture = std::make_unique<MainFixture>(MainFixture::Built);
+        wire();
+        load();
+        configure();
+        connect(SettingsReports::instance());
+    }
+
+    ~Simulation() { VbTimer::setDrivenByTestsForTests(false); }
+
+    // Runs to the end; returns the first broken promise, or nothing.
+    QString run()
+    {
+        const QDateTime end = m_start.addDays(m_days);
+        for (m_step = 0; Clock::now() < end; ++m_step) {
+            stepOnce();
+            if (!m_failure.isEmpty())
+                return QStringLiteral("seed %1, step %2 (%3): %4")
+                    .arg(m_seed)
+                    .arg(m_step)
+                    .arg(Clock::now().toString(Qt::ISODate), m_failure);
+        }
+        return {};
+    }
+
+    qint64 checks = 0;
+    qint64 events = 0;
+    qint64 keyUps = 0;
+    qint64 marksSpoken = 0;
+    qint64 savesFailedAsMeant = 0;
+    qint64 restarts = 0;
+
+private:
+    MainWindow &w() { return *m_fixture->window; }
+    SimulatedNode &node() { return m_fixture->node; }
+
+    void connect(SettingsReports &reports)
+    {
+        QObject::connect(&reports, &SettingsReports::problem, [this](const QString &file, const QString &) {
+            m_saveProblems << file;
+        });
+    }
+
+    // Everything that must be re-done for each program start.
+    void wire()
+    {
+        MainFixture &f = *m_fixture;
+        tellNodeOfSpeech(f.voice, f.node);
+        f.voice.msPerCharacter = kMsPerCharacter;
+        f.node.setAnswerDelayMs(0);
+        f.window->transmitTimeoutMs = kTransmitTimeoutMs;
+        m_keyedSince = QDateTime();
+        QObject::connect(&f.node, &NodeBackend::stateChanged, [this] { followTransmitter(); });
+        // Every event the node raises, counted at the node and at each window's
+        // own instance of the node interface.
+        m_raised = 0;
+        QObject::connect(&f.node, &SimulatedNode::raising, [this](const QString &) { ++m_raised; });
+    }
+
+    // Loaded as the program loads it; the windows are then hidden, since
+    // painting them thousands of times a simulated hour is no part of what
+    // is checked and would cost most of the run.
+    void load()
+    {
+        m_fixture->load();
+        w().hide();
+        if (m_fixture->station.dtmf)
+            m_fixture->station.dtmf->hide();
+    }
+
+    void countDeliveries()
+    {
+        m_delivered.clear();
+        QList<EchoLink *> instances = w().findChildren<EchoLink *>();
+        if (m_fixture->station.dtmf)
+            instances += m_fixture->station.dtmf->findChildren<EchoLink *>();
+        for (EchoLink *e : instances) {
+            auto *count = &m_delivered[e];
+            *count = 0;
+            const auto bump = [count] { ++*count; };
+            QObject::connect(e, &EchoLink::connected, bump);
+            QObject::connect(e, &EchoLink::Disconnected, bump);
+            QObject::connect(e, &EchoLink::RX, bump);
+            QObject::connect(e, &EchoLink::CarrierDetect, bump);
+            QObject::connect(e, &EchoLink::DTMFString, bump);
+            QObject::connect(e, &EchoLink::ChatTextReceived, bump);
+            QObject::connect(e, &EchoLink::Closing, bump);
+        }
+    }
+
+    // A station with most of what it can do switched on: the clock on every
+    // mark with the information text, voice idents, connect announcements,
+    // a night's silence, and the codes of both windows.
+    void configure()
+    {
+        MainWindow &m = w();
+        m.Callsign->setText(QStringLiteral("VK2RAA"));
+        m.OnHour->setValue(1);
+        m.QuarterHour->setValue(1);
+        m.HalfHour->setValue(1);
+        m.InfoHourly->setValue(1);
+        m.InfoText->setText(QStringLiteral("Net tonight at eight on this repeater"));
+        m.TextInput3->setText(QStringLiteral("This is VK2RAA, the Mirelva test repeater"));
+        m.IDCheck->setValue(1);
+        m.VoicePeriod->setText(QStringLiteral("10"));
+        m.ConDisc->setValue(1);
+        for (CheckBox *day : {m.Sun, m.Mon, m.Tue, m.Wed, m.Thur, m.Fri, m.Sat})
+            day->setValue(1);
+        m.HourOFF1->setText(QStringLiteral("23"));
+        m.MinsOFF1->setText(QStringLiteral("30"));
+        m.HourON1b->setText(QStringLiteral("6"));
+        m.MinsON1b->setText(QStringLiteral("0"));
+        save(false);
+        countDeliveries();
+        collectCodes();
+    }
+
+    // The DTMF codes the station answers to, as its boxes hold them, plus
+    // noise around them.
+    void collectCodes()
+    {
+        m_codes.clear();
+        QList<TextBox *> boxes = w().findChildren<TextBox *>();
+        if (m_fixture->station.dtmf)
+            boxes += m_fixture->station.dtmf->findChildren<TextBox *>();
+        static const QRegularExpression code(QStringLiteral("^[0-9*#A-D]{1,8}$"));
+        for (TextBox *b : boxes)
+            if (code.match(b->text().trimmed()).hasMatch())
+                m_codes << b->text().trimmed();
+        m_codes.removeDuplicates();
+    }
+
+    // ---- one simulated second ------------------------------------------
+
+    void stepOnce()
+    {
+        // The next whole second after wherever speech left the clock.
+        const QDateTime now = Clock::now();
+        m_tickSecond = now.addMSecs(1000 - now.time().msec());
+        Clock::setForTests(m_tickSecond);
+
+        happen();
+        settle();
+        tickTimers();
+        settle();
+        check();
+    }
+
+    void settle()
+    {
+        node().finishMorse();
+        QCoreApplication::processEvents();
+        node().finishMorse();
+    }
+
+    void tickTimers()
+    {
+        QList<VbTimer *> timers = w().findChildren<VbTimer *>();
+        if (m_fixture->station.dtmf)
+            timers += m_fixture->station.dtmf->findChildren<VbTimer *>();
+        const qint64 nowMs = m_tickSecond.toMSecsSinceEpoch();
+        for (VbTimer *t : timers) {
+            qint64 &due = m_due[t];
+            if (!t->isEnabled() || t->interval() <= 0) {
+                due = 0;
+                continue;
+            }
+            if (due == 0)
+                due = nowMs + std::max(t->interval(), 1000) - 1000;
+            if (due > nowMs)
+                continue;
+            due = nowMs + std::max(t->interval(), 1000);
+            if (t == w().Timer1)
+                tickClock();
+            else
+                t->tickForTests();
+            if (Program::ended())
+                return;
+        }
+    }
+
+    // The main clock tick, watched for the marks it must announce: at a mark
+    // second, with that mark's announcement ticked, the time is said in the
+    // tick unless the station is silenced, the link is busy, a connect
+    // announcement holds the station, or a queued text runs first (a mark
+    // missed while the thread was blocked stays missed).
+    void tickClock()
+    {
+        MainWindow &m = w();
+        const QString mark = m_tickSecond.toString(QStringLiteral("mm:ss"));
+        CheckBox *sayTime = mark == QLatin1String("00:00")                                         ? m.OnHour
+                            : mark == QLatin1String("15:00") || mark == QLatin1String("45:00") ? m.QuarterHour
+                            : mark == QLatin1String("30:00")                                     ? m.HalfHour
+                                                                                                 : nullptr;
+        const bool owed = sayTime && sayTime->value() == 1 && m.Check1->value() != 1 && !node().state().linkBusy
+                          && m.InUse != 1 && m.flag2 != 1;
+        const qsizetype before = m_fixture->voice.spoken.size();
+        m.Timer1->tickForTests();
+        if (!owed)
+            return;
+        for (qsizetype i = before; i < m_fixture->voice.spoken.size(); ++i) {
+            const QString &text = m_fixture->voice.spoken.at(i).text;
+            if (text.contains(QLatin1String("The Time Is"))) {
+                ++marksSpoken;
+                return;
+            }
+        }
+        fail(QStringLiteral("the %1 mark was owed and not spoken").arg(mark));
+    }
+
+    // ---- what happens ----------------------------------------------------
+
+    bool chance(int perDay) { return int(m_rng.bounded(86400)) < perDay; }
+
+    void happen()
+    {
+        SimulatedNode &n = node();
+        if (chance(400)) {
+            ++events;
+            n.stationConnects(stationShape(m_rng), randomText(m_rng, 20), QString());
+        }
+        if (chance(400) && !n.state().connected.isEmpty()) {
+            ++events;
+            const QStringList c = n.state().connected;
+            n.stationDisconnects(c.at(m_rng.bounded(c.size())));
+        }
+        if (chance(600)) {
+            ++events;
+            n.localCarrier(!n.carrierOn());
+        }
+        if (chance(600)) {
+            ++events;
+            n.internetTalking(!n.internetTalkingOn());
+        }
+        if (chance(100)) {
+            ++events;
+            n.setLinkBusy(!n.state().linkBusy);
+        }
+        if (chance(300)) {
+            ++events;
+            const bool real = !m_codes.isEmpty() && m_rng.bounded(3) > 0;
+            n.dtmf(real ? m_codes.at(m_rng.bounded(m_codes.size())) : randomText(m_rng, 6));
+        }
+        if (chance(200)) {
+            ++events;
+            n.chat(randomText(m_rng, 400));
+        }
+        if (chance(4)) {   // a chat flood
+            for (int i = 0; i < 200; ++i) {
+                ++events;
+                n.chat(QStringLiteral("flood %1 ").arg(i) + randomText(m_rng, 80));
+            }
+        }
+        if (chance(24)) {
+            ++events;
+            save(m_rng.bounded(3) == 0);
+        }
+        if (chance(6)) {
+            ++events;
+            replaceFileBehindItsBack();
+        }
+        if (chance(2)) {
+            ++events;
+            restart(m_rng.bounded(2) == 0);
+        }
+    }
+
+    // Both windows save; with `failing`, the files are read-only first and
+    // each save must fail, say so and leave its file as it was.
+    void save(bool failing)
+    {
+        // Something to save: a save that changes nothing leaves the file alone.
+        w().TextInput3->setText(QStringLiteral("This is VK2RAA, the Mirelva test repeater, %1").arg(++m_saves));
+        std::map<QString, QByteArray> before;
+        for (const QString &file : kSettingsFiles) {
+            before[file] = m_fixture->settings.readFile(file);
+            if (failing)
+                QFile::setPermissions(m_fixture->settings.path(file), QFile::ReadOwner);
+        }
+        m_saveProblems.clear();
+        w().SaveData();
+        if (m_fixture->station.dtmf)
+            m_fixture->station.dtmf->SaveData();
+        for (const QString &file : kSettingsFiles) {
+            const QString path = m_fixture->settings.path(file);
+            if (failing) {
+                QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+                if (!QFile::exists(path))
+                    continue;
+                if (m_fixture->settings.readFile(file) != before[file])
+                    return fail(file + QStringLiteral(": a save to a read-only file changed it"));
+                if (file == kSettingsFiles.first() && !m_saveProblems.contains(file))
+                    return fail(file + QStringLiteral(": a failed save was not reported; the window holds %1, the file:\n")
+                                .arg(w().TextInput3->text()) + QString::fromLatin1(before[file]).remove('\r'));
+                if (m_saveProblems.contains(file))
+                    ++savesFailedAsMeant;
+            } else if (m_saveProblems.contains(file) && !m_replaced.contains(file)) {
+                return fail(file + QStringLiteral(": a save to a writable file failed"));
+            }
+        }
+        // What a good save wrote reads back as the window holds it.
+        if (!failing && !m_saveProblems.contains(kSettingsFiles.first())) {
+            const auto back = [](const char *key) {
+                return SettingsStore::read(kSettingsFiles.first(), QLatin1String(key), QString(), 1000);
+            };
+            if (back("TEXTINPUT3") != w().TextInput3->text() || back("CALLSIGN") != w().Callsign->text()
+                || back("TXTIMEHOUR") != Convert::checkToText(w().OnHour->value()))
+                return fail(QStringLiteral("mirelva.ini does not read back what was saved"));
+        }
+        checkFiles();
+    }
+
+    // Someone edits a settings file with another program: a good copy with
+    // other values, a file cut short, or rubbish.
+    void replaceFileBehindItsBack()
+    {
+        const QString file = kSettingsFiles.at(m_rng.bounded(kSettingsFiles.size()));
+        QByteArray bytes = m_fixture->settings.readFile(file);
+        switch (m_rng.bounded(4)) {
+        case 0:
+            bytes.replace("=1\r\n", "=0\r\n");
+            bytes.replace("=1\n", "=0\n");
+            break;
+        case 1:
+            bytes.truncate(m_rng.bounded(qMax<qsizetype>(bytes.size(), 1)));
+            break;
+        case 2:
+            bytes = randomText(m_rng, 300).toUtf8();
+            break;
+        default:
+            bytes = "[SETTINGS]\r\nCALLSIGN=VK2XYZ\r\nTXTIMEHOUR=1\r\n";
+            break;
+        }
+        m_fixture->settings.writeFile(file, bytes);
+        m_replaced << file;
+    }
+
+    // The program ends and starts again on the same settings folder: after
+    // the node closed, or as a restart would.
+    void restart(bool nodeCloses)
+    {
+        ++restarts;
+        if (nodeCloses)
+            node().closing();
+        settle();
+        m_due.clear();
+        m_fixture = m_fixture->restart(MainFixture::Built);
+        wire();
+        load();
+        countDeliveries();
+        collectCodes();
+    }
+
+    // ---- the promises ----------------------------------------------------
+
+    void followTransmitter()
+    {
+        const bool keyed = node().state().transmitterKeyed;
+        if (keyed && !m_keyedSince.isValid()) {
+            m_keyedSince = Clock::now();
+            ++keyUps;
+        } else if (!keyed && m_keyedSince.isValid()) {
+            checkKeyUp(Clock::now());
+            m_keyedSince = QDateTime();
+        }
+    }
+
+    void checkKeyUp(const QDateTime &at)
+    {
+        const qint64 held = m_keyedSince.msecsTo(at);
+        if (held > kTransmitTimeoutMs + kKeyedGraceMs)
+            fail(QStringLiteral("a key-up lasted %1 ms, past the %2 ms time-out").arg(held).arg(kTransmitTimeoutMs));
+    }
+
+    void check()
+    {
+        if (!m_failure.isEmpty())
+            return;
+        ++checks;
+        if (m_keyedSince.isValid())
+            checkKeyUp(Clock::now());
+
+        for (auto it = m_delivered.cbegin(); it != m_delivered.cend(); ++it)
+            if (it.value() != m_raised && !Program::ended())
+                return fail(QStringLiteral("the node raised %1 events, a window got %2").arg(m_raised).arg(it.value()));
+
+        if (node().records().size() > kMaxNodeRecords)
+            return fail(QStringLiteral("the node keeps %1 request records").arg(node().records().size()));
+        const QList<QPlainTextEdit *> texts = w().findChildren<QPlainTextEdit *>();
+        for (const QPlainTextEdit *t : texts)
+            if (t->document()->blockCount() > kMaxTextLines)
+                return fail(QStringLiteral("%1 holds %2 lines").arg(t->objectName()).arg(t->document()->blockCount()));
+        if (w().lastingWarnings().size() > kMaxWarnings)
+            return fail(QStringLiteral("%1 lasting warnings stand").arg(w().lastingWarnings().size()));
+        if (m_fixture->voice.spoken.size() > 100000)
+            m_fixture->voice.spoken.clear();   // the test's own record, not the program's
+
+        if (m_step % 600 == 0)
+            checkFiles();
+    }
+
+    void checkFiles()
+    {
+        ++checks;
+        const QDir folder(m_fixture->settings.folder());
+        const QStringList all = folder.entryList(QDir::Files | QDir::Hidden);
+        for (const QString &name : all)
+            if (!kSettingsFiles.contains(name))
+                return fail(QStringLiteral("a stray file in the settings folder: ") + name);
+        for (const QString &file : kSettingsFiles) {
+            // Lines put there from outside are kept as they are by every save.
+            if (m_replaced.contains(file))
+                continue;
+            const QByteArray bytes = m_fixture->settings.readFile(file);
+            if (!looksWhole(bytes))
+                return fail(file + QStringLiteral(" is not whole"));
+        }
+    }
+
+    void fail(const QString &why)
+    {
+        if (m_failure.isEmpty())
+            m_failure = why;
+    }
+
+    quint64 m_seed;
+    int m_days;
+    QRandomGenerator m_rng;
+    QDateTime m_start;
+    QDateTime m_tickSecond;
+    qint64 m_step = 0;
+    std::unique_ptr<MainFixture> m_fixture;
+    std::map<VbTimer *, qint64> m_due;
+    QHash<EchoLink *, qint64> m_delivered;
+    qint64 m_raised = 0;
+    QDateTime m_keyedSince;
+    QStringList m_codes;
+    QStringList m_saveProblems;
+    QStringList m_replaced;
+    QString m_failure;
+    int m_saves = 0;
+};
+
+} // namespace
+
+class TestSimulatedMonth : public QObject {
+    Q_OBJECT
+private slots:
+    void aStationLivesThroughDaysOfEventsAndFaults()
+    {
+        const quint64 seed = quint64(envNumber("MIRELVA_SIM_SEED", 14));
+        const int days = int(envNumber("MIRELVA_SIM_DAYS", 2));
+        QElapsedTimer wall;
+        wall.start();
+        Simulation sim(seed, days);
+        const QString failure = sim.run();
+        const double minutes = wall.elapsed() / 60000.0;
+        qInfo().noquote() << QStringLiteral(
+                                 "simulated %1 days (seed %2) in %3 s: %4 simulated days per wall-clock minute; "
+                                 "%5 invariant checks, %6 events, %7 key-ups, %8 marks spoken, %9 saves failed as "
+                                 "meant, %10 restarts")
+                                 .arg(days)
+                                 .arg(seed)
+                                 .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
+                                 .arg(minutes > 0 ? days / minutes : 0.0, 0, 'f', 1)
+                                 .arg(sim.checks)
+                                 .arg(sim.events)
+                                 .arg(sim.keyUps)
+                                 .arg(sim.marksSpoken)
+                                 .arg(sim.savesFailedAsMeant)
+                                 .arg(sim.restarts);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+};
+
+QTEST_MAIN(TestSimulatedMonth)
+#include "test_simulated_month.moc"
