@@ -13,7 +13,7 @@
 //
 // Without them it runs a short stretch on a fixed seed (the test suite's run).
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
@@ -32,6 +32,8 @@
 #include "core/settingsstore.h"
 #include "core/vbtimer.h"
 #include "dtmf/dtmfwindow.h"
+#include "side/webtoolswindow.h"
+#include "speech_settings/speechsettingswindow.h"
 #include "support/mainfixture.h"
 
 using namespace mirelva;
@@ -49,7 +51,7 @@ constexpr qsizetype kMaxNodeRecords = 20000;
 constexpr int kMaxTextLines = 20000;
 constexpr qsizetype kMaxWarnings = 20;
 
-const QStringList kSettingsFiles = {QStringLiteral("mirelva.ini"), QStringLiteral("dtmfctrl.ini")};
+const QString kMainFile = QStringLiteral("mirelva.ini");
 
 qint64 envNumber(const char *name, qint64 fallback)
 {
@@ -143,6 +145,19 @@ public:
 
 private:
     MainWindow &w() { return *m_fixture->window; }
+    // Every object of a kind in every window the program has loaded, as
+    // windows are added.
+    template <typename T> QList<T *> inWindows() const
+    {
+        QList<T *> all;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            all += window->findChildren<T *>();
+        return all;
+    }
+    QStringList settingsFiles() const
+    {
+        return QDir(m_fixture->settings.folder()).entryList({QStringLiteral("*.ini")}, QDir::Files);
+    }
     SimulatedNode &node() { return m_fixture->node; }
 
     void connect(SettingsReports &reports)
@@ -174,18 +189,14 @@ private:
     void load()
     {
         m_fixture->load();
-        w().hide();
-        if (m_fixture->station.dtmf)
-            m_fixture->station.dtmf->hide();
+        for (QWidget *window : QApplication::topLevelWidgets())
+            window->hide();
     }
 
     void countDeliveries()
     {
         m_delivered.clear();
-        QList<EchoLink *> instances = w().findChildren<EchoLink *>();
-        if (m_fixture->station.dtmf)
-            instances += m_fixture->station.dtmf->findChildren<EchoLink *>();
-        for (EchoLink *e : instances) {
+        for (EchoLink *e : inWindows<EchoLink>()) {
             auto *count = &m_delivered[e];
             *count = 0;
             const auto bump = [count] { ++*count; };
@@ -231,9 +242,7 @@ private:
     void collectCodes()
     {
         m_codes.clear();
-        QList<TextBox *> boxes = w().findChildren<TextBox *>();
-        if (m_fixture->station.dtmf)
-            boxes += m_fixture->station.dtmf->findChildren<TextBox *>();
+        const QList<TextBox *> boxes = inWindows<TextBox>();
         static const QRegularExpression code(QStringLiteral("^[0-9*#A-D]{1,8}$"));
         for (TextBox *b : boxes)
             if (code.match(b->text().trimmed()).hasMatch())
@@ -266,9 +275,7 @@ private:
 
     void tickTimers()
     {
-        QList<VbTimer *> timers = w().findChildren<VbTimer *>();
-        if (m_fixture->station.dtmf)
-            timers += m_fixture->station.dtmf->findChildren<VbTimer *>();
+        const QList<VbTimer *> timers = inWindows<VbTimer>();
         const qint64 nowMs = m_tickSecond.toMSecsSinceEpoch();
         for (VbTimer *t : timers) {
             qint64 &due = m_due[t];
@@ -376,23 +383,29 @@ private:
         }
     }
 
-    // Both windows save; with `failing`, the files are read-only first and
+    // Every window saves; with `failing`, the files are read-only first and
     // each save must fail, say so and leave its file as it was.
     void save(bool failing)
     {
         // Something to save: a save that changes nothing leaves the file alone.
         w().TextInput3->setText(QStringLiteral("This is VK2RAA, the Mirelva test repeater, %1").arg(++m_saves));
         std::map<QString, QByteArray> before;
-        for (const QString &file : kSettingsFiles) {
+        const QStringList files = settingsFiles();
+        for (const QString &file : files) {
             before[file] = m_fixture->settings.readFile(file);
             if (failing)
                 QFile::setPermissions(m_fixture->settings.path(file), QFile::ReadOwner);
         }
         m_saveProblems.clear();
+        const Station &station = m_fixture->station;
         w().SaveData();
-        if (m_fixture->station.dtmf)
-            m_fixture->station.dtmf->SaveData();
-        for (const QString &file : kSettingsFiles) {
+        if (station.dtmf)
+            station.dtmf->SaveData();
+        if (station.speechSettings)
+            station.speechSettings->SaveData();
+        if (station.webTools)
+            station.webTools->SaveData2();
+        for (const QString &file : files) {
             const QString path = m_fixture->settings.path(file);
             if (failing) {
                 QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
@@ -400,7 +413,7 @@ private:
                     continue;
                 if (m_fixture->settings.readFile(file) != before[file])
                     return fail(file + QStringLiteral(": a save to a read-only file changed it"));
-                if (file == kSettingsFiles.first() && !m_saveProblems.contains(file))
+                if (file == kMainFile && !m_saveProblems.contains(file))
                     return fail(file + QStringLiteral(": a failed save was not reported; the window holds %1, the file:\n")
                                 .arg(w().TextInput3->text()) + QString::fromLatin1(before[file]).remove('\r'));
                 if (m_saveProblems.contains(file))
@@ -410,9 +423,9 @@ private:
             }
         }
         // What a good save wrote reads back as the window holds it.
-        if (!failing && !m_saveProblems.contains(kSettingsFiles.first())) {
+        if (!failing && !m_saveProblems.contains(kMainFile)) {
             const auto back = [](const char *key) {
-                return SettingsStore::read(kSettingsFiles.first(), QLatin1String(key), QString(), 1000);
+                return SettingsStore::read(kMainFile, QLatin1String(key), QString(), 1000);
             };
             if (back("TEXTINPUT3") != w().TextInput3->text() || back("CALLSIGN") != w().Callsign->text()
                 || back("TXTIMEHOUR") != Convert::checkToText(w().OnHour->value()))
@@ -425,7 +438,10 @@ private:
     // other values, a file cut short, or rubbish.
     void replaceFileBehindItsBack()
     {
-        const QString file = kSettingsFiles.at(m_rng.bounded(kSettingsFiles.size()));
+        const QStringList files = settingsFiles();
+        if (files.isEmpty())
+            return;
+        const QString file = files.at(m_rng.bounded(files.size()));
         QByteArray bytes = m_fixture->settings.readFile(file);
         switch (m_rng.bounded(4)) {
         case 0:
@@ -497,7 +513,7 @@ private:
 
         if (node().records().size() > kMaxNodeRecords)
             return fail(QStringLiteral("the node keeps %1 request records").arg(node().records().size()));
-        const QList<QPlainTextEdit *> texts = w().findChildren<QPlainTextEdit *>();
+        const QList<QPlainTextEdit *> texts = inWindows<QPlainTextEdit>();
         for (const QPlainTextEdit *t : texts)
             if (t->document()->blockCount() > kMaxTextLines)
                 return fail(QStringLiteral("%1 holds %2 lines").arg(t->objectName()).arg(t->document()->blockCount()));
@@ -516,9 +532,9 @@ private:
         const QDir folder(m_fixture->settings.folder());
         const QStringList all = folder.entryList(QDir::Files | QDir::Hidden);
         for (const QString &name : all)
-            if (!kSettingsFiles.contains(name))
+            if (!name.endsWith(QLatin1String(".ini")))
                 return fail(QStringLiteral("a stray file in the settings folder: ") + name);
-        for (const QString &file : kSettingsFiles) {
+        for (const QString &file : all) {
             // Lines put there from outside are kept as they are by every save.
             if (m_replaced.contains(file))
                 continue;
