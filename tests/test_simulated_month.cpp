@@ -342,18 +342,11 @@ private:
             const QStringList c = n.state().connected;
             n.stationDisconnects(c.at(m_rng.bounded(c.size())));
         }
-        if (chance(600)) {
-            ++events;
-            n.localCarrier(!n.carrierOn());
-        }
-        if (chance(600)) {
-            ++events;
-            n.internetTalking(!n.internetTalkingOn());
-        }
-        if (chance(100)) {
-            ++events;
-            n.setLinkBusy(!n.state().linkBusy);
-        }
+        // A carrier, a station talking over the internet, the link busy: each
+        // for a few seconds to a few minutes.
+        spell(m_carrierUntil, 500, 3, 180, [&n](bool on) { n.localCarrier(on); });
+        spell(m_talkingUntil, 500, 3, 180, [&n](bool on) { n.internetTalking(on); });
+        spell(m_busyUntil, 60, 10, 600, [&n](bool on) { n.setLinkBusy(on); });
         if (chance(300)) {
             ++events;
             const bool real = !m_codes.isEmpty() && m_rng.bounded(3) > 0;
@@ -380,6 +373,19 @@ private:
         if (chance(2)) {
             ++events;
             restart(m_rng.bounded(2) == 0);
+        }
+    }
+
+    void spell(QDateTime &until, int perDay, int shortest, int longest, const std::function<void(bool)> &set)
+    {
+        if (until.isValid() && Clock::now() >= until) {
+            ++events;
+            until = QDateTime();
+            set(false);
+        } else if (!until.isValid() && chance(perDay)) {
+            ++events;
+            until = Clock::now().addSecs(shortest + m_rng.bounded(longest - shortest));
+            set(true);
         }
     }
 
@@ -471,6 +477,7 @@ private:
             node().closing();
         settle();
         m_due.clear();
+        m_carrierUntil = m_talkingUntil = m_busyUntil = QDateTime();
         m_fixture = m_fixture->restart(MainFixture::Built);
         wire();
         load();
@@ -561,6 +568,7 @@ private:
     QHash<EchoLink *, qint64> m_delivered;
     qint64 m_raised = 0;
     QDateTime m_keyedSince;
+    QDateTime m_carrierUntil, m_talkingUntil, m_busyUntil;
     QStringList m_codes;
     QStringList m_saveProblems;
     QStringList m_replaced;
