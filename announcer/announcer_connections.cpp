@@ -1,13 +1,10 @@
 #include "announcer/mainwindow.h"
 
-#include <algorithm>
-
-#include <QTextCursor>
-
 #include "core/clock.h"
 #include "core/countdowns.h"
 #include "core/onairlog.h"
 #include "core/program.h"
+#include "greeting/greetingwindow.h"
 #include "side/webaddresses.h"
 #include "side/webtoolswindow.h"
 
@@ -119,35 +116,29 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     if (WebToolsWindow *web = station.webTools)
         web->Label2->setText(sCallConnected + QLatin1Char(' ') + sName);
 
-    // 3. One block per line; the caret goes to a fixed position so the view
-    //    follows the newest lines only while the history is short.
-    {
-        QTextCursor end(CallHistory->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(historyTimeStamp(Clock::now().time()) + sCallConnected + QStringLiteral(" -- ") + sName
-                       + QStringLiteral(" -- ") + sAddr + QLatin1Char('\n'));
-        QTextCursor caret(CallHistory->document());
-        const int length = CallHistory->document()->characterCount() - 1;
-        caret.setPosition(std::min(kHistoryCaretLimit, length));
-        CallHistory->setTextCursor(caret);
-    }
+    // 3. The caret goes to a fixed position, so the view follows the newest
+    //    lines only while the history is short.
+    CallHistory->appendLine(historyTimeStamp(Clock::now().time()) + sCallConnected + QStringLiteral(" -- ") + sName
+                            + QStringLiteral(" -- ") + sAddr);
+    CallHistory->placeCaret(kHistoryCaretLimit);
 
     // 4.
     if (ConDisc->value() != 1)
         return;
 
-
     // 5.
     if (name.endsWith(QLatin1Char('*'))) {
-        // GREETING WINDOW: turn its Option10 on here once that window exists
-        // (station.greeting is still null).
+        // A conference is welcomed with the connect notice, not by name.
+        if (station.greeting)
+            station.greeting->Option10->setValue(true);
         if (!announceListedConference(name, pos, true, sCallConnected))
             return;
     }
 
     // 6. A conference not in the table is spelled out.
     if (name.endsWith(QLatin1Char('*'))) {
-        // GREETING WINDOW: turn its Option4 on here once that window exists.
+        if (station.greeting)
+            station.greeting->Option4->setValue(true);
         TempCall = name;
         SplitCall();
         SayTheText = QStringLiteral("The ") + TempCall + QLatin1String(kConnected);
@@ -160,7 +151,8 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     // 7. to 9.
     if (name.endsWith(QLatin1String("-L")) || name.endsWith(QLatin1String("-R"))) {
         const bool link = name.endsWith(QLatin1String("-L"));
-        // GREETING WINDOW: turn its Option4 on here once that window exists.
+        if (station.greeting)
+            station.greeting->Option4->setValue(true);
         TempCall = name.left(pos);
         lookUpIfAsked(station, TempCall);
         SplitCall();

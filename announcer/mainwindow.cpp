@@ -9,6 +9,8 @@
 #include "core/questions.h"
 #include "core/version.h"
 #include "dtmf/dtmfwindow.h"
+#include "greeting/greetingwindow.h"
+#include "messagebox/messageboxwindow.h"
 #include "side/aboutwindow.h"
 #include "side/webtoolswindow.h"
 #include "speech_settings/speechsettingswindow.h"
@@ -217,7 +219,9 @@ void MainWindow::loadOtherWindows()
     load(std::make_unique<DtmfWindow>(station));
     load(std::make_unique<SpeechSettingsWindow>(station));
     load(std::make_unique<WebToolsWindow>(station));
+    load(std::make_unique<GreetingWindow>(station));
     load(std::make_unique<AboutWindow>(station));
+    load(std::make_unique<MessageBoxWindow>(station));
 }
 
 void MainWindow::refreshCaption()
@@ -405,6 +409,10 @@ void MainWindow::EchoLink_Closing()
     Echolink->SetPTT(false);
     Echolink->SetDTR(false);
     Echolink->SetRTS(false);
+    // The greeting window keeps its settings when the node closes; its own
+    // handler of the closing would come after this one has ended the program.
+    if (station.greeting)
+        station.greeting->SaveData();
     Program::end();
 }
 
@@ -421,11 +429,8 @@ void MainWindow::showLoadedWindow(QWidget *window)
     window->activateWindow();
 }
 
-// The message box and greeting windows are shown here through
-// showLoadedWindow once they exist in the station; until then their buttons
-// do nothing.
-void MainWindow::Command1_Click() {}   // message box
-void MainWindow::Command13_Click() {}  // greeting message
+void MainWindow::Command1_Click() { showLoadedWindow(station.messageBox); }
+void MainWindow::Command13_Click() { showLoadedWindow(station.greeting); }
 void MainWindow::Command12_Click() { showLoadedWindow(station.webTools); }
 void MainWindow::Command9_Click() { showLoadedWindow(station.dtmf); }
 void MainWindow::Command8_Click() { showLoadedWindow(station.speechSettings); }

@@ -273,7 +273,7 @@ public:
     QPushButton *Command6 = nullptr;
 
     // tab "Connect History"
-    QPlainTextEdit *CallHistory = nullptr;
+    LogBox *CallHistory = nullptr;
     QPushButton *Command5 = nullptr;
 
     // tab "Silence Announcements "

@@ -437,14 +437,9 @@ void MainWindow::buildForm()
         auto *hf = frame(page, QStringLiteral("FrameHistory"),
                          QStringLiteral("Call Connect History          ( Time - Call - Name - IP Address  )"));
         auto *hv = new QVBoxLayout(hf);
-        CallHistory = new QPlainTextEdit(hf);
-        CallHistory->setObjectName(QStringLiteral("CallHistory"));
+        CallHistory = new LogBox(QStringLiteral("CallHistory"), hf);
         CallHistory->setAccessibleName(QStringLiteral("Call Connect History"));
-        CallHistory->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         CallHistory->setLineWrapMode(QPlainTextEdit::NoWrap);
-        // Tab moves on to the next control instead of typing a tab character,
-        // so a keyboard user is never trapped in the history.
-        CallHistory->setTabChangesFocus(true);
         hv->addWidget(CallHistory);
         v->addWidget(hf, 1);
         Command5 = button(page, QStringLiteral("Command5"), QStringLiteral("Clear"), QStringLiteral("Clear the Call History"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QString>
 
 namespace mirelva {
 
@@ -11,6 +12,8 @@ QDateTime now();
 void setForTests(const QDateTime &when);
 void advanceForTests(int seconds);
 void useSystemClock();
+// The time as chat texts carry it: "HH:MM", 24-hour, two digits each.
+QString chatTime();
 } // namespace Clock
 
 } // namespace mirelva

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
+#include <QTextCursor>
 #include <QWindow>
 #include <QValidator>
 
@@ -202,6 +203,32 @@ void TextBox::updateValidator()
 }
 
 qint64 TextBox::number() const { return Convert::number(text()); }
+
+LogBox::LogBox(const QString &name, QWidget *parent) : QPlainTextEdit(parent)
+{
+    setObjectName(name);
+    setUndoRedoEnabled(false);
+    setTabChangesFocus(true);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+}
+
+void LogBox::appendLine(const QString &line)
+{
+    QString text = line;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text + QLatin1Char('\n'));
+}
+
+void LogBox::placeCaret(int position)
+{
+    QTextCursor caret(document());
+    const int length = document()->characterCount() - 1;
+    caret.setPosition(std::clamp(position, 0, length));
+    setTextCursor(caret);
+}
 
 qint64 labelNumber(const QLabel *label) { return Convert::number(label->text()); }
 

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
@@ -76,6 +77,22 @@ private:
     int m_limit = 0;
     bool m_digits = false;
     bool m_upper = false;
+};
+
+// A log on screen that lives as long as the program (the chat log, the
+// connect history). Lines are only ever added at the end, so an append costs
+// the same on the thirtieth day as on the first: the text before it is never
+// read back or rebuilt, and no undo history grows with it. Tab moves on to
+// the next control, so a keyboard user is never trapped in it.
+class LogBox : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    LogBox(const QString &name, QWidget *parent = nullptr);
+    // One line; a CR, LF or CRLF inside it starts a new line on screen.
+    void appendLine(const QString &line);
+    // Puts the caret at a character position, or at the end of a shorter
+    // text, and scrolls it into view.
+    void placeCaret(int position);
 };
 
 // Countdown and counter labels hold decimal text.

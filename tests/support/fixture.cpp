@@ -33,6 +33,13 @@ QByteArray TempSettings::readFile(const QString &file) const
     return f.readAll();
 }
 
+QStringList TempSettings::readLines(const QString &file) const
+{
+    QStringList lines = QString::fromUtf8(readFile(file)).remove(QLatin1Char('\r')).split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    return lines;
+}
+
 void TempSettings::clear() const
 {
     QDir d(folder());

@@ -59,6 +59,8 @@ public:
     QString path(const QString &file) const;
     void writeFile(const QString &file, const QByteArray &bytes) const;
     QByteArray readFile(const QString &file) const;
+    // The file's non-empty lines without their line ends (UTF-8 or ASCII).
+    QStringList readLines(const QString &file) const;
     void clear() const;                     // removes every settings file
 
 private:

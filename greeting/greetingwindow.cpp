@@ -1,0 +1,255 @@
+// Start-up, saving and ending of the greeting window, and the sender: the
+// countdown after a connect, the greeting or connect notice it sends, and
+// the goodbye on a disconnect.
+
+#include "greeting/greetingwindow.h"
+
+#include <cmath>
+
+#include <QCloseEvent>
+#include <QRandomGenerator>
+
+#include "core/clock.h"
+#include "core/program.h"
+#include "core/questions.h"
+#include "messagebox/messageboxwindow.h"
+
+namespace mirelva {
+
+namespace {
+
+// Where the message box's caret is put after each copy: past this many
+// characters it stops following the newest line.
+constexpr int kLogCaretLimit = 10000;
+
+// The texts a first start offers, slot 1 to 9.
+const char *const kDefaultTexts[GreetingWindow::kSlots - 1] = {
+    "Welcome. If I don't answer then I might be away or busy. Please leave a short delay between Transmission's !",
+    "Enjoy the system. Please Calls CQ and leave good gaps between over's.",
+    "Welcome",
+    "Has Joined us",
+    "How are you. Thanks for joining us. Please call CQ",
+    "Welcome, The system is active. Please leave good gaps between over's.",
+    "Great having you aboard",
+    "Im not about at the moment. Call back later or call CQ",
+    "Has Joined The Conference",
+};
+
+// Keys of the nine texts: "TEXTTXMESSAGE", then "TEXTTXMESSAGE2" and on.
+QString textKey(int n)
+{
+    return n == 1 ? QStringLiteral("TEXTTXMESSAGE") : QStringLiteral("TEXTTXMESSAGE") + QString::number(n);
+}
+
+QString optionKey(int n) { return QStringLiteral("OPTION") + QString::number(n); }
+
+} // namespace
+
+GreetingWindow::GreetingWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+{
+    random = [] { return QRandomGenerator::global()->generateDouble(); };
+    buildForm();
+    wireHandlers();
+    station.greeting = this;
+}
+
+GreetingWindow::~GreetingWindow()
+{
+    if (station.greeting == this)
+        station.greeting = nullptr;
+}
+
+void GreetingWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
+
+OptionButton *GreetingWindow::slot(int n) const { return n >= 1 && n <= kSlots ? m_slots[n - 1] : nullptr; }
+TextBox *GreetingWindow::slotText(int n) const { return n >= 1 && n < kSlots ? m_texts[n - 1] : nullptr; }
+
+int GreetingWindow::selectedSlot() const
+{
+    for (int n = 1; n <= kSlots; ++n)
+        if (slot(n)->value())
+            return n;
+    return 0;
+}
+
+// ---- start-up, settings and ending -------------------------------------------
+
+void GreetingWindow::Form_Load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+
+    // The window's own EchoLink instance, created after the main window's and
+    // the DTMF window's, so those hear each connect first.
+    Echolink = new EchoLink(station.node, QStringLiteral("greeting"), this);
+    wireEchoLink();
+    connect(station.node, &NodeBackend::stateChanged, this, &GreetingWindow::refreshCaption);
+    refreshCaption();
+
+    loadSettings();
+    wireTimers();
+}
+
+void GreetingWindow::refreshCaption()
+{
+    // This window names the version by its major and minor numbers only.
+    if (Echolink)
+        setWindowTitle(QStringLiteral("Mirelva    ") + Echolink->LocalStation()
+                       + QStringLiteral("   v%1.%2").arg(MIRELVA_VERSION_MAJOR).arg(MIRELVA_VERSION_MINOR)
+                       + QStringLiteral("      Text Box Greeting Message"));
+}
+
+void GreetingWindow::loadSettings()
+{
+    const IniFile &ini = m_ini;
+    for (int n = 1; n < kSlots; ++n)
+        slotText(n)->setText(ini.text(textKey(n), QLatin1String(kDefaultTexts[n - 1])));
+    UseGreeting->setValue(ini.check(QStringLiteral("USEGREETING"), QStringLiteral("1")));
+    TimeStamp->setValue(ini.check(QStringLiteral("TIMESTAMP"), QStringLiteral("1")));
+    BeaconPeriodDelay->setText(ini.text(QStringLiteral("BEACONPERIODDELAY"), QStringLiteral("3")));
+    // Applied in order within one group: of several marked true the last
+    // stays selected; none marked leaves none selected.
+    for (int n = 1; n <= kSlots; ++n)
+        slot(n)->setValue(ini.option(optionKey(n), n == kSlots ? QStringLiteral("1") : QStringLiteral("0")));
+    Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("0")));
+}
+
+void GreetingWindow::SaveData()
+{
+    const IniFile &ini = m_ini;
+    for (int n = 1; n < kSlots; ++n)
+        ini.write(textKey(n), slotText(n)->text());
+    ini.writeCheck(QStringLiteral("USEGREETING"), UseGreeting->value());
+    ini.writeCheck(QStringLiteral("TIMESTAMP"), TimeStamp->value());
+    ini.write(QStringLiteral("BEACONPERIODDELAY"), BeaconPeriodDelay->text());
+    for (int n = 1; n <= kSlots; ++n)
+        ini.writeOption(optionKey(n), slot(n)->value());
+    ini.writeCheck(QStringLiteral("CHECK1"), Check1->value());
+}
+
+bool GreetingWindow::Form_QueryUnload()
+{
+    const auto answer = Questions::askYesNo(this, QStringLiteral("Exit Program"),
+                                            QStringLiteral("Quit - Remember to save your settings - Are You Sure ? "));
+    if (answer == Questions::Answer::No)
+        return true;
+    // The program may end in the middle of a keyed announcement; the
+    // transmitter is never left keyed behind us.
+    if (Echolink)
+        Echolink->SetPTT(false);
+    SaveData();
+    Program::end();
+    return false;
+}
+
+void GreetingWindow::EchoLink_Closing()
+{
+    if (Program::ended())
+        return;
+    Echolink->SetPTT(false);
+    SaveData();
+    Program::end();
+}
+
+// Hidden, the window keeps counting down and greeting.
+void GreetingWindow::Command1_Click() { hide(); }
+void GreetingWindow::Command2_Click() { SaveData(); }
+
+void GreetingWindow::Timer1_Timer() { ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss"))); }
+
+void GreetingWindow::Timer2_Timer()
+{
+    Program::doEvents();
+    if (Program::ended())
+        return;
+    for (int n = 1; n < kSlots; ++n)
+        setLabelNumber(m_counters[n - 1], slotText(n)->text().size());
+}
+
+// ---- the sender ------------------------------------------------------------------
+
+void GreetingWindow::Echolink_connected(const QString &sCallConnected, const QString &sName, const QString &)
+{
+    // A conference is welcomed with the connect notice; the choice stays.
+    if (sCallConnected.endsWith(QLatin1Char('*')))
+        Option10->setValue(true);
+    // A connect during the countdown starts it again for this station: only
+    // the last of a burst is greeted, once.
+    sCallConnectedx = sCallConnected;
+    sNamex = sName;
+    BeaconSecondsDelay->setText(BeaconPeriodDelay->text());
+    Timer2Delay->setEnabled(true);
+}
+
+void GreetingWindow::Timer2Delay_Timer()
+{
+    Program::doEvents();
+    if (Program::ended())
+        return;
+    setLabelNumber(BeaconSecondsDelay, labelNumber(BeaconSecondsDelay) - 1);
+    // A delay of 0 (or one left empty or unreadable) would never count down
+    // to the greeting: it becomes 1 second.
+    if (BeaconPeriodDelay->number() < 1) {
+        BeaconPeriodDelay->setText(QStringLiteral("1"));
+        BeaconSecondsDelay->setText(QStringLiteral("1"));
+    }
+    if (labelNumber(BeaconSecondsDelay) <= 0) {
+        BeaconSecondsDelay->setText(BeaconPeriodDelay->text());
+        Timer2Delay->setEnabled(false);
+        SendMessage();
+    }
+}
+
+QString GreetingWindow::timeStampPrefix() const
+{
+    return TimeStamp->value() == 1 ? QLatin1Char('(') + Clock::chatTime() + QStringLiteral(") ") : QString();
+}
+
+void GreetingWindow::sendAndLog(const QString &body)
+{
+    Echolink->SendChatText(timeStampPrefix() + body);
+    if (station.messageBox) {
+        LogBox *log = station.messageBox->IncomingText;
+        log->appendLine(timeStampPrefix() + body);
+        log->placeCaret(kLogCaretLimit);
+    }
+}
+
+void GreetingWindow::SendMessage()
+{
+    // The pick comes before the master switch: with randomising on, the
+    // slot changes at every countdown end even when nothing is sent.
+    if (Check1->value() == 1)
+        PickRandomGreeting();
+    if (UseGreeting->value() == 0)
+        return;
+    const int n = selectedSlot();
+    if (n == 0)
+        return;
+    if (n == kSlots)
+        sendAndLog(sCallConnectedx + QLatin1Char(' ') + sNamex + QStringLiteral(" Connected"));
+    else
+        sendAndLog(QStringLiteral("Hello ") + sNamex + QLatin1Char(' ') + slotText(n)->text());
+}
+
+void GreetingWindow::PickRandomGreeting()
+{
+    if (MaxRand->number() > kSlots)
+        MaxRand->setText(QString::number(kSlots));
+    if (MaxRand->text().isEmpty() || MaxRand->text() == QLatin1String("0"))
+        MaxRand->setText(QStringLiteral("1"));
+    const double n = std::floor(double(MaxRand->number()) * random() + 1);
+    if (n >= 1 && n <= kSlots)
+        slot(int(n))->setValue(true);
+}
+
+void GreetingWindow::Echolink_Disconnected(const QString &sCall)
+{
+    // The goodbye names the station that left, which need not be the one
+    // last greeted; a countdown still running goes on.
+    if (UseGreeting->value() != 0 && Option10->value())
+        sendAndLog(sCall + QStringLiteral(" Disconnected 73's"));
+}
+
+} // namespace mirelva

@@ -1,0 +1,186 @@
+// Start-up, saving and ending of the message box, the handling of received
+// chat texts, and sending typed ones.
+
+#include "messagebox/messageboxwindow.h"
+
+#include <QCloseEvent>
+
+#include "announcer/mainwindow.h"
+#include "core/clock.h"
+#include "core/program.h"
+#include "core/questions.h"
+#include "core/version.h"
+#include "greeting/greetingwindow.h"
+
+namespace mirelva {
+
+namespace {
+
+QString filterKey(int n) { return QStringLiteral("FILTERTEXT") + QString::number(n); }
+
+} // namespace
+
+MessageBoxWindow::MessageBoxWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+{
+    buildForm();
+    wireHandlers();
+    station.messageBox = this;
+}
+
+MessageBoxWindow::~MessageBoxWindow()
+{
+    if (station.messageBox == this)
+        station.messageBox = nullptr;
+}
+
+void MessageBoxWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
+
+TextBox *MessageBoxWindow::filterText(int n) const { return n >= 1 && n <= 8 ? m_filters[n - 1] : nullptr; }
+
+// ---- start-up, settings and ending -------------------------------------------
+
+void MessageBoxWindow::Form_Load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+
+    // The last window loaded, so its EchoLink instance hears each event last.
+    Echolink = new EchoLink(station.node, QStringLiteral("messagebox"), this);
+    wireEchoLink();
+    connect(station.node, &NodeBackend::stateChanged, this, &MessageBoxWindow::refreshCaption);
+    refreshCaption();
+
+    loadSettings();
+}
+
+void MessageBoxWindow::refreshCaption()
+{
+    if (Echolink)
+        setWindowTitle(windowCaption(Echolink->LocalStation(), QStringLiteral("   Text Messages")));
+}
+
+void MessageBoxWindow::loadSettings()
+{
+    const IniFile &ini = m_ini;
+    const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
+    const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
+    moveToTwips(this, left, top);
+    Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("1")));
+    Check2->setValue(ini.check(QStringLiteral("CHECK2"), QStringLiteral("1")));
+    for (int n = 1; n <= 8; ++n)
+        filterText(n)->setText(ini.text(filterKey(n), QString()));
+}
+
+void MessageBoxWindow::SaveData()
+{
+    const IniFile &ini = m_ini;
+    ini.write(QStringLiteral("LEFT"), Convert::twipsToText(leftInTwips(this)));
+    ini.write(QStringLiteral("TOP"), Convert::twipsToText(topInTwips(this)));
+    ini.writeCheck(QStringLiteral("CHECK1"), Check1->value());
+    ini.writeCheck(QStringLiteral("CHECK2"), Check2->value());
+    for (int n = 1; n <= 8; ++n)
+        ini.write(filterKey(n), filterText(n)->text());
+}
+
+bool MessageBoxWindow::Form_QueryUnload()
+{
+    const auto answer =
+        Questions::askYesNo(this, QStringLiteral("Exit Program"),
+                            QStringLiteral("Quit Message Box - Are You Sure ? Remember To Save Any Changes  "));
+    if (answer == Questions::Answer::No)
+        return true;
+    // The program may end in the middle of a keyed announcement; the
+    // transmitter is never left keyed behind us.
+    if (Echolink)
+        Echolink->SetPTT(false);
+    Program::end();
+    return false;
+}
+
+void MessageBoxWindow::EchoLink_Closing()
+{
+    if (Program::ended())
+        return;
+    Echolink->SetPTT(false);
+    Program::end();
+}
+
+void MessageBoxWindow::ClearRX_Click() { IncomingText->clear(); }
+void MessageBoxWindow::SaveIt_Click() { SaveData(); }
+// Hidden, the window goes on receiving and logging.
+void MessageBoxWindow::Exit_Click() { hide(); }
+
+// ---- receiving -------------------------------------------------------------------
+
+bool MessageBoxWindow::isFiltered(const QString &sText) const
+{
+    // Searched from the second character on, with letter case: a word that
+    // stands only at the very start (the sender's call) hides nothing, and an
+    // empty filter box never hides anything.
+    const auto foundAfterFirst = [&sText](const QString &word) {
+        return !word.isEmpty() && sText.indexOf(word, 1) >= 1;
+    };
+    for (const TextBox *f : m_filters)
+        if (foundAfterFirst(f->text()))
+            return true;
+    return foundAfterFirst(QStringLiteral(".list"));
+}
+
+void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
+{
+    // 1. Offered for speaking before and whatever the filters say.
+    if (station.main && station.main->SayText->value() == 1) {
+        station.main->SayTheText = QStringLiteral("Message from  ") + sText;
+        station.main->flag2 = 1;
+    }
+
+    // 2. Answered whether the text is shown or not.
+    if (sText.contains(QLatin1String("/ver/")))
+        Echolink->SendChatText(QStringLiteral("Mirelva  v") + versionText());
+
+    // 3.
+    if (sText.contains(QLatin1String("/Greeting/")) && station.greeting)
+        station.greeting->Option10->setValue(true);
+
+    // 4. and 5.
+    if (!isFiltered(sText)) {
+        IncomingText->setReadOnly(true);
+        QString text = sText;
+        text.replace(QLatin1Char('\r'), QLatin1String("\r\n"));
+        // The time goes after the sender's ">", which then stands twice:
+        // "ABC>hello" becomes "ABC> (16:45)>hello". A text without a sender
+        // keeps its words after the time.
+        const qsizetype p = text.indexOf(QLatin1Char('>')) + 1;
+        const QString head = text.left(p);
+        const QString tail = p > 0 ? text.mid(p - 1) : text;
+        ReceivedStamped = head + QStringLiteral(" (") + Clock::chatTime() + QLatin1Char(')') + tail;
+        IncomingText->appendLine(Check2->value() == 0 ? text : ReceivedStamped);
+    }
+
+    // 6.
+    IncomingText->placeCaret(kCaretLimit);
+}
+
+// ---- sending -----------------------------------------------------------------------
+
+void MessageBoxWindow::TXText()
+{
+    if (Check1->value() == 1) {
+        SentStamped = QLatin1Char('(') + Clock::chatTime() + QStringLiteral(") >") + TextTX->text();
+        Echolink->SendChatText(SentStamped);
+    } else {
+        Echolink->SendChatText(TextTX->text());
+    }
+    TXText2();
+    TextTX->clear();
+    TextTX->setFocus();
+}
+
+void MessageBoxWindow::TXText2()
+{
+    const QString sent = Check1->value() == 1 ? SentStamped : TextTX->text();
+    IncomingText->appendLine(Echolink->LocalStation() + QStringLiteral("> ") + sent);
+}
+
+} // namespace mirelva
