@@ -4,7 +4,17 @@
 # prints, and keeps running until interrupted (Ctrl+C).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+# Only the two programs: the tests and benchmarks are the test command's.
+bash scripts/install-deps.sh
+cmake -S . -B build >/dev/null
+cmake --build build -j "$(nproc)" --target mirelva mirelva-node
+
+# Qt wants a private runtime folder; a shell without a login session has none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d /tmp/mirelva-runtime-XXXXXX)
+  chmod 700 "$XDG_RUNTIME_DIR"
+  export XDG_RUNTIME_DIR
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
   exec ./build/mirelva
@@ -14,12 +24,19 @@ fi
 num=90
 while [ -e "/tmp/.X11-unix/X$num" ] || [ -e "/tmp/.X$num-lock" ]; do num=$((num + 1)); done
 export DISPLAY=":$num"
-Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+# In a session of its own, so Ctrl+C in the terminal reaches the script (which
+# ends Mirelva first) and not the display under Mirelva.
+setsid Xvfb "$DISPLAY" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=""
+# Mirelva goes first and is waited for, so it never sees its display vanish.
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  if [ -n "$app_pid" ]; then
+    kill "$app_pid" 2>/dev/null || true
+    wait "$app_pid" 2>/dev/null || true
+  fi
   kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
