@@ -118,6 +118,7 @@ void GreetingWindow::loadSettings()
 void GreetingWindow::SaveData()
 {
     const IniFile &ini = m_ini;
+    IniFile::Save save(ini); // every key in one replacement of the file
     for (int n = 1; n < kSlots; ++n)
         ini.write(textKey(n), slotText(n)->text());
     ini.writeCheck(QStringLiteral("USEGREETING"), UseGreeting->value());

@@ -75,6 +75,7 @@ void MessageBoxWindow::loadSettings()
 void MessageBoxWindow::SaveData()
 {
     const IniFile &ini = m_ini;
+    IniFile::Save save(ini); // every key in one replacement of the file
     ini.write(QStringLiteral("LEFT"), Convert::twipsToText(leftInTwips(this)));
     ini.write(QStringLiteral("TOP"), Convert::twipsToText(topInTwips(this)));
     ini.writeCheck(QStringLiteral("CHECK1"), Check1->value());
