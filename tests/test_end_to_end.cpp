@@ -111,7 +111,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(requests(node).mid(before), (QStringList{kPttOff, kDtrOff, kRtsOff}), 3000);
         const qint64 released = node->outLineAt("request " + kRtsOff);
         QVERIFY(released >= 0);
-        QVERIFY2(mirelva->finishedAt - released <= 1000,
+        // Promptly, not at some later time-out; the bound leaves room for a
+        // loaded machine (1.5 s has been seen at a load of 12).
+        QVERIFY2(mirelva->finishedAt - released <= 3000,
                  qPrintable(QString("ended %1 ms after the release").arg(mirelva->finishedAt - released)));
         QTRY_VERIFY_WITH_TIMEOUT(node->log().join('\n').contains("client 1 detached"), 3000);
         // The node itself goes on serving.
