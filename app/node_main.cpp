@@ -34,6 +34,10 @@ void say(FILE *to, const QString &text)
     std::fflush(to);
 }
 
+// What went wrong, on standard error with the local time, as the on-air log
+// that shares the stream writes its lines.
+void complain(const QString &text) { say(stderr, OnAirLog::stamped(QStringLiteral("mirelva-node: ") + text)); }
+
 // Console commands from standard input, one per line.
 class StdinCommands : public QObject {
 public:
@@ -62,13 +66,13 @@ private:
     void run(const nodelink::LineReader::Item &item)
     {
         if (item.overlong) {
-            say(stderr, QStringLiteral("mirelva-node: command line too long, ignored"));
+            complain(QStringLiteral("command line too long, ignored"));
             return;
         }
         QString error;
         QStringList output;
         if (!NodeCommands::run(m_node, QString::fromUtf8(item.line), &error, &output))
-            say(stderr, QStringLiteral("mirelva-node: ") + error);
+            complain(error);
         for (const QString &l : output)
             say(stdout, l);
     }
@@ -109,7 +113,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     if (!parser.parse(args)) {
-        say(stderr, QStringLiteral("mirelva-node: ") + parser.errorText());
+        complain(parser.errorText());
         return 2;
     }
     const bool headless = parser.isSet(headlessOpt);
@@ -121,24 +125,24 @@ int main(int argc, char *argv[])
     int delayMs = -1;
     if (!justAsking) {
         if (!parser.isSet(listenOpt)) {
-            say(stderr, QStringLiteral("mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"));
+            complain(QStringLiteral("--listen unix:PATH or --listen tcp:HOST:PORT is needed"));
             return 2;
         }
         address = nodelink::NodeAddress::parse(parser.value(listenOpt), &why);
         if (!address) {
-            say(stderr, QStringLiteral("mirelva-node: --listen: ") + why);
+            complain(QStringLiteral("--listen: ") + why);
             return 2;
         }
         call = parser.value(callOpt).trimmed();
         if (parser.isSet(callOpt) && !NodeCommands::isCall(call.toUpper())) {
-            say(stderr, QStringLiteral("mirelva-node: --callsign: \"%1\" is not a callsign").arg(call));
+            complain(QStringLiteral("--callsign: \"%1\" is not a callsign").arg(call));
             return 2;
         }
         if (parser.isSet(delayOpt)) {
             bool ok = false;
             delayMs = parser.value(delayOpt).toInt(&ok);
             if (!ok || delayMs < 0) {
-                say(stderr, QStringLiteral("mirelva-node: --answer-delay: want milliseconds, 0 or more"));
+                complain(QStringLiteral("--answer-delay: want milliseconds, 0 or more"));
                 return 2;
             }
         }
@@ -161,7 +165,7 @@ int main(int argc, char *argv[])
 
     NodeServer server(&node);
     if (!server.listen(*address, parser.isSet(remoteOpt), &why)) {
-        say(stderr, QStringLiteral("mirelva-node: ") + why);
+        complain(why);
         return 1;
     }
     OnAirLog::note(QStringLiteral("node: %1 listening on %2").arg(node.state().localStation, server.address().toString()));

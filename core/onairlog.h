@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -18,6 +19,9 @@ public:
     static void request(const NodeRequest &r);
     static void transmission(const QString &kind, const QString &text);   // kind: "speech", "cw"
     static void note(const QString &text);                                // link state and the like
+    // A line as the log writes it: the local time, then the text. Other lines
+    // on standard error use it too, so the whole stream reads alike.
+    static QString stamped(const QString &text, const QDateTime &when = QDateTime::currentDateTime());
     // Tests keep standard error quiet.
     static void setEchoToStderr(bool on);
 

@@ -1,5 +1,9 @@
 #include "node/nodecommands.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "node/nodeprotocol.h"
 #include "node/simulatednode.h"
 
 namespace mirelva::NodeCommands {
@@ -28,10 +32,6 @@ bool isCall(const QString &call)
     }
     return true;
 }
-
-namespace {
-const char *onOff(bool on) { return on ? "on" : "off"; }
-} // namespace
 
 bool splitWords(const QString &line, QStringList *words)
 {
@@ -101,26 +101,22 @@ QStringList helpText()
         QStringLiteral("chat TEXT...                 a chat text arrives"),
         QStringLiteral("callsign CALL                the node's own callsign"),
         QStringLiteral("closing                      the node closes"),
-        QStringLiteral("state                        the node's state"),
+        QStringLiteral("state                        the node's state, as one line of JSON"),
         QStringLiteral("help                         this list"),
     };
 }
 
-QStringList stateText(const SimulatedNode &node)
+QString stateLine(const SimulatedNode &node)
 {
-    const NodeState &s = node.state();
-    return {
-        QStringLiteral("callsign %1").arg(s.localStation),
-        QStringLiteral("connected %1").arg(s.connected.isEmpty() ? QStringLiteral("-") : s.connected.join(' ')),
-        QStringLiteral("ptt %1").arg(onOff(node.ptt())),
-        QStringLiteral("keyed %1").arg(onOff(s.transmitterKeyed)),
-        QStringLiteral("receiving %1").arg(onOff(s.receivingSignal)),
-        QStringLiteral("linkbusy %1").arg(onOff(s.linkBusy)),
-        QStringLiteral("linkactive %1").arg(onOff(s.linkActive)),
-        QStringLiteral("nodebusy %1").arg(onOff(node.busy())),
-        QStringLiteral("rts %1").arg(onOff(node.rts())),
-        QStringLiteral("dtr %1").arg(onOff(node.dtr())),
-    };
+    // The state a client is sent, named as on the wire, and what only the
+    // node knows (the lines Mirelva set), so a script reads it like the
+    // request and event lines around it.
+    QJsonObject o = nodelink::StatePatch::full(node.state()).toJson();
+    o.insert(QStringLiteral("ptt"), node.ptt());
+    o.insert(QStringLiteral("nodeBusy"), node.busy());
+    o.insert(QStringLiteral("rts"), node.rts());
+    o.insert(QStringLiteral("dtr"), node.dtr());
+    return QStringLiteral("state ") + QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 bool run(SimulatedNode *node, const QString &line, QString *error, QStringList *output)
@@ -236,7 +232,7 @@ bool run(SimulatedNode *node, const QString &line, QString *error, QStringList *
         node->closing();
     } else if (command == "state") {
         if (output)
-            output->append(stateText(*node));
+            output->append(stateLine(*node));
     } else if (command == "help") {
         if (output)
             output->append(helpText());

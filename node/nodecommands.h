@@ -23,7 +23,7 @@ class SimulatedNode;
 //   chat TEXT...                 a chat text arrives
 //   callsign CALL                the node's own callsign
 //   closing                      the node closes
-//   state                        the node's state, as text
+//   state                        the node's state, as one line of JSON
 //   help                         this list
 //
 // Blank lines and lines starting with "#" do nothing.
@@ -35,8 +35,9 @@ namespace NodeCommands {
 bool run(SimulatedNode *node, const QString &line, QString *error, QStringList *output = nullptr);
 
 QStringList helpText();
-// The node's state, one "name value" pair per line.
-QStringList stateText(const SimulatedNode &node);
+// The node's state as one line: "state " and a JSON object with the fields
+// of a full state line of the node link, plus ptt, nodeBusy, rts and dtr.
+QString stateLine(const SimulatedNode &node);
 
 // Splits a line into words; a double-quoted part keeps its blanks. False when
 // a quote is left open.

@@ -166,6 +166,24 @@ StatePatch StatePatch::diff(const NodeState &before, const NodeState &now)
     return p;
 }
 
+QJsonObject StatePatch::toJson() const
+{
+    QJsonObject o;
+    if (localStation)
+        o.insert(QStringLiteral("localStation"), *localStation);
+    if (linkActive)
+        o.insert(QStringLiteral("linkActive"), *linkActive);
+    if (receivingSignal)
+        o.insert(QStringLiteral("receivingSignal"), *receivingSignal);
+    if (transmitterKeyed)
+        o.insert(QStringLiteral("transmitterKeyed"), *transmitterKeyed);
+    if (linkBusy)
+        o.insert(QStringLiteral("linkBusy"), *linkBusy);
+    if (connected)
+        o.insert(QStringLiteral("connected"), QJsonArray::fromStringList(*connected));
+    return o;
+}
+
 // ---- events ---------------------------------------------------------------
 
 NodeEvent NodeEvent::stateLine(const StatePatch &p)
@@ -257,18 +275,7 @@ QByteArray NodeEvent::toLine() const
     QJsonObject o;
     switch (kind) {
     case State:
-        if (state.localStation)
-            o.insert(QStringLiteral("localStation"), *state.localStation);
-        if (state.linkActive)
-            o.insert(QStringLiteral("linkActive"), *state.linkActive);
-        if (state.receivingSignal)
-            o.insert(QStringLiteral("receivingSignal"), *state.receivingSignal);
-        if (state.transmitterKeyed)
-            o.insert(QStringLiteral("transmitterKeyed"), *state.transmitterKeyed);
-        if (state.linkBusy)
-            o.insert(QStringLiteral("linkBusy"), *state.linkBusy);
-        if (state.connected)
-            o.insert(QStringLiteral("connected"), QJsonArray::fromStringList(*state.connected));
+        o = state.toJson();
         break;
     case Connected:
         o.insert(QStringLiteral("call"), call);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -71,6 +72,8 @@ struct StatePatch {
 
     void applyTo(NodeState &s) const;
     bool isEmpty() const;
+    // The fields carried, named as on the wire.
+    QJsonObject toJson() const;
     static StatePatch full(const NodeState &s);
     // The fields of `now` that differ from `before`.
     static StatePatch diff(const NodeState &before, const NodeState &now);

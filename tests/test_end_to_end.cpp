@@ -198,6 +198,42 @@ private slots:
         QCOMPARE(requests(node).count(kHello), 1);
         QVERIFY(first->running());
     }
+
+    // What mirelva-node reports on standard error reads like the on-air log
+    // it shares the stream with: the local time first.
+    void theNodesErrorsCarryTheTime()
+    {
+        const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )"));
+        const struct {
+            QStringList args;
+            QByteArray input;
+            QString error;
+        } cases[] = {
+            {{"--listen", "unix:" + socketPath(), "--headless"}, "state\nfrobnicate\n",
+             R"(mirelva-node: unknown command "frobnicate"; try help)"},
+            {{"--listen", "unix:" + socketPath(), "--headless"}, "dtmf 12x\n",
+             "mirelva-node: dtmf: give digits 0-9, A-D, * or #"},
+            {{"--headless"}, {}, "mirelva-node: --listen unix:PATH or --listen tcp:HOST:PORT is needed"},
+            {{"--listen", "udp:1", "--headless"}, {}, "mirelva-node: --listen: "},
+        };
+        for (const auto &c : cases) {
+            const QDateTime before = QDateTime::currentDateTime().addMSecs(-1);
+            Program node(m_bin + "/mirelva-node", c.args, m_env, m_clock);
+            node.p.write(c.input);
+            QTRY_VERIFY_WITH_TIMEOUT(node.errText().contains(c.error), 5000);
+            const QDateTime after = QDateTime::currentDateTime().addMSecs(1);
+            for (const auto &line : std::as_const(node.err)) {
+                if (!line.text.contains(c.error))
+                    continue;
+                QVERIFY2(stamp.match(line.text).hasMatch(), qPrintable(line.text));
+                QVERIFY2(line.text.mid(24).startsWith(c.error), qPrintable(line.text));
+                const QDateTime at = QDateTime::fromString(line.text.left(23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+                QVERIFY2(at >= before && at <= after, qPrintable(line.text));
+            }
+            if (c.input.startsWith("state"))
+                QTRY_COMPARE_WITH_TIMEOUT(node.outWith("state {").size(), 1, 5000);
+        }
+    }
 };
 
 QTEST_MAIN(TestEndToEnd)

@@ -456,8 +456,9 @@ private slots:
         QCOMPARE(why, QString("connect: W1AW is connected already"));
         node.submit(NodeRequest::setRTS(true));
         QVERIFY(NodeCommands::run(&node, "state", &why, &out));
-        QCOMPARE(out, QStringList({"callsign VK2ABC-R", "connected W1AW", "ptt off", "keyed on", "receiving on",
-                                   "linkbusy on", "linkactive on", "nodebusy off", "rts on", "dtr off"}));
+        QCOMPARE(out, QStringList({R"(state {"connected":["W1AW"],"dtr":false,"linkActive":true,"linkBusy":true,)"
+                                   R"("localStation":"VK2ABC-R","nodeBusy":false,"ptt":false,"receivingSignal":true,)"
+                                   R"("rts":true,"transmitterKeyed":true})"}));
         QVERIFY(NodeCommands::run(&node, "disconnect w1aw", &why));
         QVERIFY(node.state().connected.isEmpty());
 
@@ -470,6 +471,41 @@ private slots:
         QCOMPARE(out, NodeCommands::helpText());
         QVERIFY(!NodeCommands::run(nullptr, "state", &why));
         QVERIFY(!NodeCommands::run(&node, "nonsense", nullptr));
+    }
+
+    // "state" answers with one line shaped like the request and event lines
+    // a script reads around it: a word, then compact JSON with sorted keys.
+    void stateIsOneJsonLine()
+    {
+        const struct {
+            QStringList commands;
+            QList<NodeRequest> requests;
+            QString line;
+        } cases[] = {
+            {{}, {},
+             R"(state {"connected":[],"dtr":false,"linkActive":false,"linkBusy":false,"localStation":"N0CALL",)"
+             R"("nodeBusy":false,"ptt":false,"receivingSignal":false,"rts":false,"transmitterKeyed":false})"},
+            {{R"(connect W1AW "John Smith")", "connect *ECHOTEST*", "callsign vk2abc-l"},
+             {NodeRequest::setPTT(true), NodeRequest::setDTR(true), NodeRequest::setBusy(true)},
+             R"(state {"connected":["W1AW","*ECHOTEST*"],"dtr":true,"linkActive":false,"linkBusy":false,)"
+             R"("localStation":"VK2ABC-L","nodeBusy":true,"ptt":true,"receivingSignal":false,"rts":false,)"
+             R"("transmitterKeyed":true})"},
+            {{"receiving on", "active on", "busy on", "keyed on"}, {NodeRequest::setRTS(true)},
+             R"(state {"connected":[],"dtr":false,"linkActive":true,"linkBusy":true,"localStation":"N0CALL",)"
+             R"("nodeBusy":false,"ptt":false,"receivingSignal":true,"rts":true,"transmitterKeyed":true})"},
+        };
+        for (const auto &c : cases) {
+            SimulatedNode node;
+            QString why;
+            for (const QString &command : c.commands)
+                QVERIFY2(NodeCommands::run(&node, command, &why), qPrintable(why));
+            for (const NodeRequest &r : c.requests)
+                node.submit(r);
+            QCoreApplication::processEvents();
+            QStringList out;
+            QVERIFY(NodeCommands::run(&node, "state", &why, &out));
+            QCOMPARE(out, QStringList{c.line});
+        }
     }
 };
 
