@@ -85,8 +85,8 @@ int main(int argc, char *argv[])
         OnAirLog::note(QStringLiteral("Mirelva %1 started").arg(versionText()));
         if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
             console = std::make_unique<NodeConsole>(sim);
-            console->show();
             console->placeBeside(&window);
+            console->show();
         }
     });
 

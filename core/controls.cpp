@@ -444,7 +444,11 @@ void moveToTwips(QWidget *window, double left, double top)
         return Convert::twipsToPixels(twips, dpi);
     };
     const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
-    const QPoint at = framePointOnScreen(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())), size);
+    moveFrameTo(window, framePointOnScreen(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())), size));
+}
+
+void moveFrameTo(QWidget *window, const QPoint &at)
+{
     window->move(at);
     if (window->isVisible())
         return;
@@ -452,6 +456,64 @@ void moveToTwips(QWidget *window, double left, double top)
         placer->setPoint(at);
     else
         new FramePlacer(window, at);
+}
+
+QRect besideFrame(const QRect &firstFrame, const QSize &frameSize, const QSize &leastFrameSize,
+                  const QList<QRect> &screens)
+{
+    const QRect &first = firstFrame;
+    const QSize least = leastFrameSize.expandedTo(QSize(1, kTitleBarHeight)).boundedTo(frameSize);
+    const QPoint cascaded = first.topLeft() + QPoint(kTitleBarHeight, kTitleBarHeight);
+    if (screens.isEmpty())
+        return {cascaded, frameSize};
+
+    // The first window's screen: the one showing most of it, else the one
+    // nearest to it.
+    QRect avail;
+    qint64 most = 0;
+    for (const QRect &s : screens) {
+        const QRect seen = first.intersected(s);
+        if (const qint64 area = qint64(seen.width()) * seen.height(); !seen.isEmpty() && area > most) {
+            most = area;
+            avail = s;
+        }
+    }
+    if (avail.isNull()) {
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (const QRect &s : screens)
+            if (const qint64 d = distance2(first.center(), s); d < best) {
+                best = d;
+                avail = s;
+            }
+    }
+
+    // No bigger than the screen, no smaller than the window allows.
+    const QSize size = frameSize.boundedTo(avail.size()).expandedTo(least);
+    // On the screen as far as the window fits, its top-left corner (and so
+    // its title bar) always.
+    const auto onScreen = [&avail](qint64 x, qint64 y, const QSize &sz) {
+        const auto clamp = [](qint64 v, qint64 lo, qint64 span, qint64 len) {
+            return int(std::clamp<qint64>(v, lo, qMax<qint64>(lo, lo + span - len)));
+        };
+        return QRect(clamp(x, avail.left(), avail.width(), sz.width()), clamp(y, avail.top(), avail.height(), sz.height()),
+                     sz.width(), sz.height());
+    };
+    const qint64 roomRight = qint64(avail.right()) - first.right();
+    const qint64 roomLeft = qint64(first.left()) - avail.left();
+    const qint64 roomBelow = qint64(avail.bottom()) - first.bottom();
+    if (roomRight >= least.width()) {
+        const QSize sz(int(qMin<qint64>(size.width(), roomRight)), size.height());
+        return onScreen(qint64(first.right()) + 1, first.top(), sz);
+    }
+    if (roomLeft >= least.width()) {
+        const QSize sz(int(qMin<qint64>(size.width(), roomLeft)), size.height());
+        return onScreen(qint64(first.left()) - sz.width(), first.top(), sz);
+    }
+    if (roomBelow >= least.height()) {
+        const QSize sz(size.width(), int(qMin<qint64>(size.height(), roomBelow)));
+        return onScreen(first.left(), qint64(first.bottom()) + 1, sz);
+    }
+    return onScreen(cascaded.x(), cascaded.y(), size);
 }
 
 // pos() is the frame's top-left corner once the window is framed, and the

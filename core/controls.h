@@ -147,5 +147,19 @@ double topInTwips(const QWidget *window);
 // the given size: the point itself when the title bar is on a screen, else the
 // nearest point that brings the window onto the nearest screen.
 QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize);
+// Moves a window's outer frame to a point in pixels, the way moveToTwips
+// does: before the window is first shown the point is made good once the
+// window manager has framed it.
+void moveFrameTo(QWidget *window, const QPoint &at);
+
+// Where a second window goes so that it covers nothing of a first: beside
+// it (right, else left) when there is room there on the screen holding most
+// of the first, else below it, else cascaded from its top-left corner. It is
+// made smaller, down to its least size, to fit the room beside or below it
+// and the screen; it is kept on that screen as far as it fits, its title bar
+// always. Frames in (outer sizes), frame out; `screens` are the screens'
+// available areas.
+QRect besideFrame(const QRect &firstFrame, const QSize &frameSize, const QSize &leastFrameSize,
+                  const QList<QRect> &screens);
 
 } // namespace mirelva

@@ -2,6 +2,7 @@
 
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -466,30 +467,21 @@ void NodeConsole::placeBeside(QWidget *w)
 {
     if (!w)
         return;
-    const QRect beside = w->frameGeometry();
-    QScreen *screen = w->screen();
-    const QRect avail = screen ? screen->availableGeometry() : QRect();
-    // Before the window is shown its frame is not known; the bare size is
-    // near enough.
-    QSize size = frameGeometry().size();
-    if (!size.isValid() || size.isEmpty())
-        size = this->size();
-    int x = beside.right() + 1;
-    int y = beside.top();
-    if (avail.isValid()) {
-        // Right of the window, else left of it, else as far right as the
-        // screen allows (covering part of the window rather than leaving it).
-        if (x + size.width() > avail.right() + 1) {
-            if (beside.left() - size.width() >= avail.left())
-                x = beside.left() - size.width();
-            else
-                x = qMax(avail.left(), avail.right() + 1 - size.width());
-        }
-        if (y + size.height() > avail.bottom() + 1)
-            y = avail.bottom() + 1 - size.height();
-        y = qMax(y, avail.top());
-    }
-    move(x, y);
+    // Until the console is shown its frame is not known; the window manager
+    // gives it the one it gave w.
+    const QRect outer = w->frameGeometry();
+    const QRect inner = w->geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    // Its layout keeps it no smaller than its least size once shown.
+    const QSize least = minimumSizeHint().expandedTo(minimumSize()).grownBy(frame);
+    const QSize size = this->size().grownBy(frame).expandedTo(least);
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens << screen->availableGeometry();
+    const QRect to = besideFrame(outer, size, least, screens);
+    resize(to.size().shrunkBy(frame));
+    moveFrameTo(this, to.topLeft());
 }
 
 } // namespace mirelva

@@ -21,7 +21,9 @@ class NodeConsole : public QWidget {
 public:
     explicit NodeConsole(SimulatedNode *node, QWidget *parent = nullptr);
 
-    // Moves the console just right of w, on w's screen, kept on that screen.
+    // Puts the console where it covers nothing of w: beside it, else below
+    // it, else cascaded from it, with its title bar on w's screen. Called
+    // before show(), so the console opens there rather than jumping.
     void placeBeside(QWidget *w);
 
     // Runs one text command (see NodeCommands); what it prints goes to the

@@ -62,6 +62,53 @@ private slots:
         a.click();
         QVERIFY(a.value());
     }
+
+    // Where a second window (the node console: frame 742x725, at least
+    // 544x723) goes beside a first, frames in pixels, on screens' available
+    // areas.
+    void besideFrameCoversNothingAndKeepsTheTitleBarOnScreen()
+    {
+        const QRect wide(0, 0, 1600, 1000);
+        const QRect small(0, 0, 1024, 768);
+        const QRect right(1600, 0, 1280, 1024);
+        const QSize size(742, 725);
+        const QSize least(544, 723);
+        const struct {
+            const char *name;
+            QRect first;
+            QList<QRect> screens;
+            QSize size;
+            QRect frame;
+        } cases[] = {
+            {"right", {20, 20, 600, 400}, {wide}, size, {620, 20, 742, 725}},
+            {"right, pulled up to stay on the screen", {20, 500, 600, 400}, {wide}, size, {620, 275, 742, 725}},
+            {"right, narrowed to the room", {20, 20, 862, 649}, {wide}, size, {882, 20, 718, 725}},
+            {"left", {900, 100, 600, 400}, {wide}, size, {158, 100, 742, 725}},
+            {"below", {300, 0, 1000, 200}, {wide}, size, {300, 200, 742, 725}},
+            {"cascaded, pulled up to stay on the screen", {20, 20, 862, 649}, {small}, size, {44, 43, 742, 725}},
+            {"cascaded from a window low on the screen", {100, 700, 862, 649}, {small}, size, {124, 43, 742, 725}},
+            {"first partly above and left of the screen", {-400, -300, 862, 649}, {wide}, size, {462, 0, 742, 725}},
+            {"first partly right of the screen", {1000, 20, 862, 649}, {wide}, size, {258, 20, 742, 725}},
+            {"taller than the screen: title bar at its top", {0, 0, 600, 400}, {{0, 0, 800, 600}}, size,
+             {24, 0, 742, 723}},
+            {"second screen: beside on it, not across", {1700, 50, 600, 400}, {wide, right}, size,
+             {2300, 50, 580, 725}},
+            {"second screen: cascaded on it", {1500, 100, 862, 649}, {wide, right}, size, {1600, 124, 742, 725}},
+            {"first on no screen: the nearest", {3000, 100, 600, 400}, {wide, right}, size, {2138, 100, 742, 725}},
+            {"no screens known", {20, 20, 600, 400}, {}, size, {44, 44, 742, 725}},
+            {"asked for less than the least: what is asked", {20, 20, 600, 400}, {wide}, {300, 200},
+             {620, 20, 300, 200}},
+        };
+        for (const auto &c : cases) {
+            const QRect got = besideFrame(c.first, c.size, least, c.screens);
+            QVERIFY2(got == c.frame, qPrintable(QStringLiteral("%1: got %2,%3 %4x%5")
+                                                     .arg(QLatin1String(c.name))
+                                                     .arg(got.x())
+                                                     .arg(got.y())
+                                                     .arg(got.width())
+                                                     .arg(got.height())));
+        }
+    }
 };
 
 QTEST_MAIN(TestControls)

@@ -288,33 +288,49 @@ private slots:
         QCOMPARE(child<QLineEdit>(console, "chatText")->nextInFocusChain(), child<QWidget>(console, "sendChat"));
     }
 
+    // The rule itself is tested in test_controls; here the console follows
+    // it with the frames the window system gives both windows.
     void placedBesideAWindowOnItsScreen()
     {
         QWidget main;
         main.resize(200, 150);
         main.move(0, 0);
         main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        const QRect avail = main.screen()->availableGeometry();
+        const struct {
+            QPoint mainAt;
+            bool right;
+        } cases[] = {
+            {{0, 0}, true},
+            // No room on the right but room on the left.
+            {{avail.right() + 1 - main.frameGeometry().width(), 0}, false},
+        };
+        for (const auto &c : cases) {
+            main.move(c.mainAt);
+            SimulatedNode node;
+            NodeConsole console(&node);
+            console.placeBeside(&main);
+            console.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&console));
+            const QRect m = main.frameGeometry();
+            QTRY_COMPARE(console.frameGeometry().top(), m.top());
+            const QRect f = console.frameGeometry();
+            QCOMPARE(c.right ? f.left() : f.right(), c.right ? m.right() + 1 : m.left() - 1);
+            QVERIFY(!f.intersects(m));
+            QVERIFY(avail.contains(f));
+        }
+
+        // Wider than the room beside it: narrowed to the room, on the screen.
         SimulatedNode node;
         NodeConsole console(&node);
-        const QRect avail = main.screen()->availableGeometry();
-
-        console.resize(qMin(300, avail.width() - 250), 200);
-        console.placeBeside(&main);
-        QCOMPARE(console.pos(), QPoint(main.frameGeometry().right() + 1, main.frameGeometry().top()));
-
-        // No room on the right but room on the left.
-        main.move(avail.right() + 1 - 200 - 100, 0);
-        console.resize(qMin(300, avail.width() - 350), 200);
-        console.placeBeside(&main);
-        QCOMPARE(console.pos(), QPoint(main.frameGeometry().left() - console.frameGeometry().width(), 0));
-        main.move(0, 0);
-
-        // Too wide to fit to either side: kept on the screen.
-        console.resize(avail.width() - 50, 200);
+        console.resize(avail.width() - 50, avail.height() - 50);
         console.placeBeside(&main);
         QVERIFY(console.pos().x() >= avail.left());
         QVERIFY(console.pos().x() + console.width() <= avail.right() + 1);
+        const QPoint before = console.pos();
         console.placeBeside(nullptr);     // nothing to go by: stays put
+        QCOMPARE(console.pos(), before);
     }
 
     void survivesItsNode()
