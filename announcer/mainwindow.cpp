@@ -143,11 +143,15 @@ void MainWindow::loadSettings()
     check(Check3, "CHECK3", "1");
 }
 
-void MainWindow::Form_Load()
+void MainWindow::Form_Load(OtherWindows others)
 {
     if (m_loaded)
         return;
     m_loaded = true;
+    if (others == OtherWindows::Later && station.node) {
+        station.node->holdEvents();
+        m_holdingNodeEvents = true;
+    }
 
     // 1. A second copy is turned away by the program entry before any window
     //    exists, so nothing here runs twice on one station.
@@ -190,10 +194,12 @@ void MainWindow::Form_Load()
     Echolink->SetDTR(false);
     Echolink->SetRTS(false);
 
-    // 10.
-    loadOtherWindows();
-    if (Program::ended())
-        return;
+    // 10. Left for later, they come after this window has been painted.
+    if (others == OtherWindows::Now) {
+        loadOtherWindows();
+        if (Program::ended())
+            return;
+    }
 
     // 11.
     flag2 = 0;
@@ -206,6 +212,9 @@ void MainWindow::Form_Load()
 
 void MainWindow::loadOtherWindows()
 {
+    if (m_otherWindowsLoaded || !m_loaded || Program::ended())
+        return;
+    m_otherWindowsLoaded = true;
     // The other windows load here, hidden, in this order, each reading its own
     // settings file and creating its own EchoLink instance before the next:
     // DTMF control, speech settings, web tools, greeting, About, message box.
@@ -222,6 +231,10 @@ void MainWindow::loadOtherWindows()
     load(std::make_unique<GreetingWindow>(station));
     load(std::make_unique<AboutWindow>(station));
     load(std::make_unique<MessageBoxWindow>(station));
+    // Every instance exists now: what the node said meanwhile reaches them
+    // all, in the order they were made.
+    if (std::exchange(m_holdingNodeEvents, false))
+        station.node->releaseEvents();
 }
 
 void MainWindow::refreshCaption()
@@ -418,10 +431,14 @@ void MainWindow::EchoLink_Closing()
 
 // ---- navigation --------------------------------------------------------------
 
-void MainWindow::showLoadedWindow(QWidget *window)
+template <class Window>
+void MainWindow::showLoadedWindow(Window *Station::*which)
 {
     // The window was loaded at start-up; showing it keeps whatever state it
-    // has and never reads its settings again.
+    // has and never reads its settings again. A button pressed before the
+    // other windows were loaded loads them first.
+    loadOtherWindows();
+    QWidget *window = station.*which;
     if (!window)
         return;
     window->show();
@@ -429,12 +446,12 @@ void MainWindow::showLoadedWindow(QWidget *window)
     window->activateWindow();
 }
 
-void MainWindow::Command1_Click() { showLoadedWindow(station.messageBox); }
-void MainWindow::Command13_Click() { showLoadedWindow(station.greeting); }
-void MainWindow::Command12_Click() { showLoadedWindow(station.webTools); }
-void MainWindow::Command9_Click() { showLoadedWindow(station.dtmf); }
-void MainWindow::Command8_Click() { showLoadedWindow(station.speechSettings); }
-void MainWindow::Command3_Click() { showLoadedWindow(station.about); }
+void MainWindow::Command1_Click() { showLoadedWindow(&Station::messageBox); }
+void MainWindow::Command13_Click() { showLoadedWindow(&Station::greeting); }
+void MainWindow::Command12_Click() { showLoadedWindow(&Station::webTools); }
+void MainWindow::Command9_Click() { showLoadedWindow(&Station::dtmf); }
+void MainWindow::Command8_Click() { showLoadedWindow(&Station::speechSettings); }
+void MainWindow::Command3_Click() { showLoadedWindow(&Station::about); }
 
 void MainWindow::Command4_Click()
 {

@@ -35,7 +35,17 @@ public:
     ~MainWindow() override;
 
     // ---- start-up, settings and ending --------------------------------
-    void Form_Load();
+    // Loads this window and then the other windows. The program leaves the
+    // others for later so that its window is painted first: Form_Load then
+    // holds the node's events until loadOtherWindows() has loaded them, and
+    // the caller lets no timer tick before that, so no event or tick reaches
+    // a station with only some of its windows.
+    enum class OtherWindows { Now, Later };
+    void Form_Load(OtherWindows others = OtherWindows::Now);
+    // Loads the other windows hidden, in their order, and lets the node's
+    // events go on; once only, and not after the program has ended.
+    void loadOtherWindows();
+    bool otherWindowsLoaded() const { return m_otherWindowsLoaded; }
     void SaveData();
     // Returns true when the closing is cancelled.
     bool Form_QueryUnload();
@@ -323,10 +333,11 @@ private:
 
     void wireEchoLink();        // mainwindow_form.cpp, once the instance exists
     void wireTimers();          // mainwindow_form.cpp, when the window starts running
-    void loadOtherWindows();    // mainwindow.cpp
+    bool m_otherWindowsLoaded = false;
+    bool m_holdingNodeEvents = false;
     // The windows loaded at start-up, alive as long as this one.
     std::vector<std::unique_ptr<QWidget>> m_otherWindows;
-    void showLoadedWindow(QWidget *window);
+    template <class Window> void showLoadedWindow(Window *Station::*which);
 };
 
 } // namespace mirelva

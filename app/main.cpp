@@ -43,6 +43,10 @@ void afterFirstPaint(QWidget *window, std::function<void()> then)
 // How long start-up waits for the node's first state so that the captions
 // carry the own callsign.
 constexpr int kFirstStateWaitMs = 3000;
+// How long the other windows wait for the main window's first paint; one that
+// is not painted by then (on no screen anyone looks at) does not hold up the
+// station.
+constexpr int kFirstPaintWaitMs = 2000;
 
 } // namespace
 
@@ -58,7 +62,8 @@ int main(int argc, char *argv[])
 
     const NodeLinkConfig config = NodeLinkConfig::load();
     std::unique_ptr<NodeBackend> node = makeNodeBackend(config);
-    EspeakVoice voice(config.audioDevice, config.recordDir);
+    // The speech engine loads its data once the window has been painted.
+    EspeakVoice voice(config.audioDevice, config.recordDir, EspeakVoice::EngineStart::Later);
 
     tellNodeOfSpeech(voice, *node, config.audioDevice == kNodeAudioDevice);
 
@@ -68,27 +73,38 @@ int main(int argc, char *argv[])
     station.node = node.get();
     station.voice = &voice;
 
+    // The main window is loaded and painted first, the operator's window
+    // mattering first; the other windows load right after its first paint.
+    // Until they are loaded nothing runs but the painting: no timer, no
+    // socket, no input, and the node's events wait (Form_Load holds them),
+    // so no tick or event meets a station with some of its windows missing.
     MainWindow window(station);
     window.transmitTimeoutMs = config.transmitTimeoutSeconds * 1000LL;
-    window.Form_Load();
+    window.Form_Load(MainWindow::OtherWindows::Later);
     // Ended while loading: the event loop must not start (an end asked for
     // before it runs would be forgotten by it).
     if (Program::ended())
         return 0;
 
-    // Once the main window has been painted the station is up: the log says
-    // so (start-up is timed by that line), and the built-in node's console
-    // opens beside it. The console comes second because the operator's window
-    // matters first.
+    // Start-up is timed by the "started" line: the window has been painted.
+    const QString started = QStringLiteral("Mirelva %1 started").arg(versionText());
+    if (Program::waitForFirstPaint(&window, kFirstPaintWaitMs))
+        OnAirLog::note(started);
+    else
+        afterFirstPaint(&window, [started] { OnAirLog::note(started); });
+    window.loadOtherWindows();
+    if (Program::ended())
+        return 0;
+    OnAirLog::note(QStringLiteral("all windows loaded"));
+    voice.startEngine();
+
+    // With the built-in node its console opens beside the window.
     std::unique_ptr<NodeConsole> console;
-    afterFirstPaint(&window, [&] {
-        OnAirLog::note(QStringLiteral("Mirelva %1 started").arg(versionText()));
-        if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
-            console = std::make_unique<NodeConsole>(sim);
-            console->placeBeside(&window);
-            console->show();
-        }
-    });
+    if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
+        console = std::make_unique<NodeConsole>(sim);
+        console->placeBeside(&window);
+        console->show();
+    }
 
     return app.exec();
 }

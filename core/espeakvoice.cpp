@@ -444,13 +444,22 @@ void EspeakVoice::Impl::waitIdle()
     cv.wait(lock, [this] { return !busy && queue.empty(); });
 }
 
-EspeakVoice::EspeakVoice(const QString &alsaDevice, const QString &recordDir) : d(new Impl)
+EspeakVoice::EspeakVoice(const QString &alsaDevice, const QString &recordDir, EngineStart start) : d(new Impl)
 {
     d->device = (alsaDevice.isEmpty() ? QStringLiteral("default") : alsaDevice).toLocal8Bit();
     d->recordDir = recordDir;
-    // Start the engine now, so a missing one is reported at start-up, but on
-    // a thread of its own: loading its data would otherwise hold up the
-    // window. The first Speak waits for it through the engine's lock.
+    if (start == EngineStart::Now)
+        startEngine();
+}
+
+void EspeakVoice::startEngine()
+{
+    if (d->starter.joinable())
+        return;
+    // Started at start-up, so a missing engine or a dead sound device is
+    // reported then, but on a thread of its own: loading its data would
+    // otherwise hold up the window. The first Speak waits for it through the
+    // engine's lock.
     d->starter = std::thread([impl = d] {
         bool ok;
         {

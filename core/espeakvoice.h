@@ -28,8 +28,14 @@ inline const QString kNodeAudioDevice = QStringLiteral("node");
 
 class EspeakVoice : public SpeechVoice {
 public:
-    EspeakVoice(const QString &alsaDevice, const QString &recordDir);
+    // The engine loads its data on a thread of its own, at once or, with
+    // EngineStart::Later, when startEngine() is called: the program starts
+    // it after its window has been painted, so the two do not share the
+    // processor. A Speak before that loads it then; the first one waits for it.
+    enum class EngineStart { Now, Later };
+    EspeakVoice(const QString &alsaDevice, const QString &recordDir, EngineStart start = EngineStart::Now);
     ~EspeakVoice() override;
+    void startEngine();
 
     // True while asynchronous speech is queued or playing.
     bool isSpeaking() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QJsonDocument>
+#include <QScopedValueRollback>
 
 #include "core/clock.h"
 #include "core/onairlog.h"
@@ -81,6 +82,30 @@ qint64 NodeBackend::pttRequestedForMs() const
     if (!m_pttRequested)
         return 0;
     return std::max<qint64>({0, m_keyedFor.elapsed(), m_keyedAt.msecsTo(Clock::now())});
+}
+
+void NodeBackend::raise(std::function<void()> event)
+{
+    // While released events are still being raised, a new one queues behind
+    // them, even when a handler of one of them let waiting events run.
+    if (eventsHeld() || m_releasing) {
+        m_heldEvents.append(std::move(event));
+        return;
+    }
+    event();
+}
+
+void NodeBackend::releaseEvents()
+{
+    if (m_holds == 0 || --m_holds > 0 || m_releasing)
+        return;
+    {
+        const QScopedValueRollback<bool> releasing(m_releasing, true);
+        while (!m_heldEvents.isEmpty() && !eventsHeld())
+            m_heldEvents.takeFirst()();
+    }
+    if (!eventsHeld())
+        eventsReleased();
 }
 
 void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -73,6 +75,16 @@ public:
     // clock set back never lengthens a transmission.
     qint64 pttRequestedForMs() const;
 
+    // While the station's windows load, the node's events wait, so that each
+    // one reaches every window's EchoLink instance, in the order they were
+    // made, and none reaches only the first. Released, the waiting events
+    // are raised in the order they came, before any that comes meanwhile.
+    // The state mirror is not held: it stays true to the node throughout.
+    // Holds nest; the events go once every hold is released.
+    void holdEvents() { ++m_holds; }
+    void releaseEvents();
+    bool eventsHeld() const { return m_holds > 0; }
+
 signals:
     void connected(const QString &sCallConnected, const QString &sName, const QString &sAddr);
     void Disconnected(const QString &sCall);
@@ -88,6 +100,13 @@ signals:
 protected:
     virtual void request(const NodeRequest &r) = 0;
 
+    // Raises one event (emits its signal) now, or once the events are
+    // released. A backend raises every event through here, or, reading its
+    // events from a queue of its own, leaves them there while eventsHeld()
+    // and takes them up again in eventsReleased().
+    void raise(std::function<void()> event);
+    virtual void eventsReleased() {}
+
     void setState(const NodeState &s)
     {
         if (s == m_state)
@@ -99,6 +118,9 @@ protected:
 
 private:
     bool m_pttRequested = false;
+    int m_holds = 0;
+    QList<std::function<void()>> m_heldEvents;
+    bool m_releasing = false;
     QDateTime m_keyedAt;
     QElapsedTimer m_keyedFor;
 };

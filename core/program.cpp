@@ -1,9 +1,16 @@
 #include "core/program.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QWidget>
 
 #include "core/vbtimer.h"
 
@@ -48,6 +55,45 @@ void paintNow()
     // the paint requests are delivered, no timer, input or node event.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+}
+
+bool waitForFirstPaint(QWidget *window, int timeoutMs)
+{
+    struct PaintWatcher : QObject {
+        bool painted = false;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted = true;
+            return false;
+        }
+    } watcher;
+    window->installEventFilter(&watcher);
+
+    // No timer runs meanwhile (X11ExcludeTimers is honoured by every Unix
+    // event dispatcher, not only on X), so a thread of its own wakes the
+    // loop at the deadline.
+    QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher();
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread alarm([&] {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return done; }))
+            dispatcher->wakeUp();
+    });
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!watcher.painted && !g_ended && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents
+                                        | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers);
+    {
+        std::lock_guard lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    alarm.join();
+    window->removeEventFilter(&watcher);
+    return watcher.painted && !g_ended;
 }
 
 void resetForTests() { g_ended = false; }

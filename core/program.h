@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace mirelva {
 
 // The one way the program ends. After end() no timer fires, no node event is
@@ -15,6 +17,11 @@ void doEvents();
 // Paints what has changed in every window now, and lets nothing else run: for
 // the indicators that must show before a handler blocks the thread.
 void paintNow();
+// Lets the window be shown and painted for the first time, and nothing else
+// run: no timer ticks, no socket is read, input waits. True once it has been
+// painted; false when it was not within timeoutMs (a window on no screen
+// anyone looks at is never painted), or the program ended meanwhile.
+bool waitForFirstPaint(QWidget *window, int timeoutMs);
 // Tests start a fresh program life between cases.
 void resetForTests();
 

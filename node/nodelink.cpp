@@ -173,8 +173,14 @@ void NodeLinkClient::goOffline()
 // a storm of events during announcements would nest without bound. The
 // nested call declines and queues a turn of its own, so the lines are handled
 // as soon as the running handler returns, even if nothing else arrives.
+//
+// While the node's events are held (the windows are loading) the lines wait
+// where they are, state lines too, so everything keeps the node's order; the
+// release takes them up again.
 void NodeLinkClient::pump()
 {
+    if (eventsHeld())
+        return;
     if (m_handling) {
         pumpLater();
         return;

@@ -58,6 +58,7 @@ signals:
 
 protected:
     void request(const NodeRequest &r) override;
+    void eventsReleased() override { pumpLater(); }
 
 private:
     void connectNow();

@@ -200,8 +200,10 @@ void SimulatedNode::addStation(const QString &call, const QString &name, const Q
     NodeState s = m_state;
     s.connected.append(call);
     setState(s);
-    emit raising(QStringLiteral("event connected %1, name \"%2\", address %3").arg(call, name, addr));
-    emit connected(call, name, addr);
+    raise([this, call, name, addr] {
+        emit raising(QStringLiteral("event connected %1, name \"%2\", address %3").arg(call, name, addr));
+        emit connected(call, name, addr);
+    });
 }
 
 void SimulatedNode::removeStation(const QString &call)
@@ -211,8 +213,10 @@ void SimulatedNode::removeStation(const QString &call)
     NodeState s = m_state;
     s.connected.removeAll(call);
     setState(s);
-    emit raising(QStringLiteral("event Disconnected %1").arg(call));
-    emit Disconnected(call);
+    raise([this, call] {
+        emit raising(QStringLiteral("event Disconnected %1").arg(call));
+        emit Disconnected(call);
+    });
 }
 
 void SimulatedNode::setLocalStation(const QString &call)
@@ -262,8 +266,10 @@ void SimulatedNode::localCarrier(bool on)
     // The node passes the local over on to the internet.
     s.linkBusy = on || m_internet;
     setState(s);
-    emit raising(QStringLiteral("event CarrierDetect %1").arg(onOff(on)));
-    emit CarrierDetect(on);
+    raise([this, on] {
+        emit raising(QStringLiteral("event CarrierDetect %1").arg(onOff(on)));
+        emit CarrierDetect(on);
+    });
 }
 
 void SimulatedNode::internetTalking(bool on)
@@ -273,26 +279,34 @@ void SimulatedNode::internetTalking(bool on)
     s.linkBusy = on || m_carrier;
     s.linkActive = on;
     setState(s);
-    emit raising(QStringLiteral("event RX %1").arg(onOff(on)));
-    emit RX(on);
+    raise([this, on] {
+        emit raising(QStringLiteral("event RX %1").arg(onOff(on)));
+        emit RX(on);
+    });
 }
 
 void SimulatedNode::dtmf(const QString &digits)
 {
-    emit raising(QStringLiteral("event DTMFString %1").arg(digits));
-    emit DTMFString(digits);
+    raise([this, digits] {
+        emit raising(QStringLiteral("event DTMFString %1").arg(digits));
+        emit DTMFString(digits);
+    });
 }
 
 void SimulatedNode::chat(const QString &text)
 {
-    emit raising(QStringLiteral("event ChatTextReceived %1").arg(text));
-    emit ChatTextReceived(text);
+    raise([this, text] {
+        emit raising(QStringLiteral("event ChatTextReceived %1").arg(text));
+        emit ChatTextReceived(text);
+    });
 }
 
 void SimulatedNode::closing()
 {
-    emit raising(QStringLiteral("event Closing"));
-    emit Closing();
+    raise([this] {
+        emit raising(QStringLiteral("event Closing"));
+        emit Closing();
+    });
 }
 
 } // namespace mirelva

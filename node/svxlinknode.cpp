@@ -435,10 +435,10 @@ void SvxLinkNode::hookLine(const QByteArray &line)
     switch (e.kind) {
     case HookEvent::Squelch: {
         apply([&](NodeState &s) { s.receivingSignal = e.on; });
-        emit CarrierDetect(e.on);
+        raise([this, on = e.on] { emit CarrierDetect(on); });
         if (!e.on)
             if (const std::optional<QString> digits = m_dtmf.squelchClosed())
-                emit DTMFString(*digits);
+                raise([this, d = *digits] { emit DTMFString(d); });
         break;
     }
     case HookEvent::Dtmf:
@@ -467,7 +467,7 @@ void SvxLinkNode::hookLine(const QByteArray &line)
             s.linkActive = !s.connected.isEmpty();
         });
         m_seen.erase(e.call);
-        emit Disconnected(e.call);
+        raise([this, call = e.call] { emit Disconnected(call); });
         break;
     case HookEvent::Clients:
         apply([&](NodeState &s) {
@@ -482,10 +482,10 @@ void SvxLinkNode::hookLine(const QByteArray &line)
         break;
     case HookEvent::Receiving:
         apply([&](NodeState &s) { s.linkBusy = e.on; });
-        emit RX(e.on);
+        raise([this, on = e.on] { emit RX(on); });
         break;
     case HookEvent::Chat:
-        emit ChatTextReceived(e.text);
+        raise([this, text = e.text] { emit ChatTextReceived(text); });
         break;
     case HookEvent::CbcList:
         pickFromList(e.calls);
@@ -520,16 +520,15 @@ void SvxLinkNode::emitConnected(const QString &call)
         s.linkActive = true;
     });
     const auto it = m_seen.find(call);
-    if (it == m_seen.end())
-        emit connected(call, QString(), QString());
-    else
-        emit connected(call, it->second.name, it->second.addr);
+    const QString name = it == m_seen.end() ? QString() : it->second.name;
+    const QString addr = it == m_seen.end() ? QString() : it->second.addr;
+    raise([this, call, name, addr] { emit connected(call, name, addr); });
 }
 
 void SvxLinkNode::dtmfTick()
 {
     if (const std::optional<QString> digits = m_dtmf.tick(m_clock.elapsed()))
-        emit DTMFString(*digits);
+        raise([this, d = *digits] { emit DTMFString(d); });
     else if (m_dtmf.deadline() >= 0)
         m_dtmfTimer.start(int(std::max<qint64>(0, m_dtmf.deadline() - m_clock.elapsed())));
 }
@@ -548,9 +547,12 @@ void SvxLinkNode::svxlinkGone(int exitCode, const QString &why)
     m_svxKeyed = false;
     updateRealPtt();
     if (const std::optional<QString> digits = m_dtmf.squelchClosed())
-        emit DTMFString(*digits);
-    emit Closing();
-    emit finished(exitCode);
+        raise([this, d = *digits] { emit DTMFString(d); });
+    // Behind the closing, whenever that is raised.
+    raise([this, exitCode] {
+        emit Closing();
+        emit finished(exitCode);
+    });
 }
 
 // ---- the transmitter ------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -11,6 +12,9 @@
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/settingsstore.h"
+#include "dtmf/dtmfwindow.h"
+#include "greeting/greetingwindow.h"
+#include "messagebox/messageboxwindow.h"
 #include "support/mainfixture.h"
 
 using namespace mirelva;
@@ -163,6 +167,51 @@ private slots:
         // The fan is not started by loading its run time: fan control is
         // read only after the run time.
         QVERIFY(!g.w().Fan->isEnabled());
+    }
+
+    // The program paints its window before the other windows load. Meanwhile
+    // no timer ticks and the node's events wait; once the windows are loaded
+    // every event reaches every window, and the start-up requests are those
+    // of a start that loads everything at once.
+    void theOtherWindowsLoadAfterTheFirstPaintAndMissNothing()
+    {
+        MainFixture f(MainFixture::Built);
+        MainWindow &w = f.w();
+        w.Form_Load(MainWindow::OtherWindows::Later);
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.otherWindowsLoaded());
+        QVERIFY(!f.station.dtmf && !f.station.speechSettings && !f.station.webTools && !f.station.greeting
+                && !f.station.about && !f.station.messageBox);
+
+        bool ticked = false;
+        QTimer due;
+        due.setSingleShot(true);
+        connect(&due, &QTimer::timeout, [&ticked] { ticked = true; });
+        due.start(0);
+        f.node.stationConnects(QStringLiteral("VK2ABC"), QStringLiteral("Bob"), QStringLiteral("192.0.2.7"));
+        f.node.chat(QStringLiteral("hello there"));
+        QVERIFY(Program::waitForFirstPaint(&w, 10000));
+        QVERIFY(!ticked);
+        QCOMPARE(w.CallHistory->toPlainText(), QString());
+
+        w.loadOtherWindows();
+        QVERIFY(w.otherWindowsLoaded());
+        QVERIFY(f.station.dtmf && f.station.speechSettings && f.station.webTools && f.station.greeting
+                && f.station.about && f.station.messageBox);
+        QVERIFY(!f.station.dtmf->isVisible() && !f.station.messageBox->isVisible());
+        QCOMPARE(f.requests().mid(0, kStartRequests.size()), kStartRequests);
+        QVERIFY(w.CallHistory->toPlainText().contains(QStringLiteral("VK2ABC -- Bob")));
+        QCOMPARE(f.station.greeting->sCallConnectedx, QStringLiteral("VK2ABC"));
+        QVERIFY(f.station.greeting->Timer2Delay->isEnabled());
+        QVERIFY(f.station.messageBox->IncomingText->toPlainText().contains(QStringLiteral("hello there")));
+        // Events raised from now on go straight through; loading again does nothing.
+        f.node.chat(QStringLiteral("again"));
+        QVERIFY(f.station.messageBox->IncomingText->toPlainText().contains(QStringLiteral("again")));
+        QWidget *dtmf = f.station.dtmf;
+        const QStringList requests = f.requests();
+        w.loadOtherWindows();
+        QCOMPARE(f.station.dtmf, dtmf);
+        QCOMPARE(f.requests(), requests);
     }
 
     void captionFollowsTheNodesCallsign()
