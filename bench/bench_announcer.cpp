@@ -1,17 +1,26 @@
 // The announcer's running costs: the whole main window on the built-in node
 // with a voice that speaks nowhere.
 //
-//   bench_announcer [idle seconds] [repetitions]
+//   bench_announcer [idle seconds] [repetitions] [marks]
 //
 // (a) idle CPU: the share of one core the process uses while every timer of
 //     the window runs and nothing happens on the node;
-// (b) connect-to-key latency: from a station connecting on the node to the
+// (b) lateness after the second: the clock is shifted, by whole seconds, to
+//     just before a quarter-hour announcement, a silence schedule or a net
+//     start (in turn), and the time from the real second boundary of that
+//     mark to the node receiving the first request of it is taken; target:
+//     a median within 2 ms;
+// (c) connect-to-key latency: from a station connecting on the node to the
 //     transmitter being keyed for its announcement (the SetPTT request
 //     reaching the node).
+//
+// On the offscreen platform unless QT_QPA_PLATFORM says otherwise (or
+// DISPLAY names an X display, which is then used).
 
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -22,10 +31,12 @@
 #include <QTimer>
 
 #include "announcer/mainwindow.h"
+#include "core/clock.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
 #include "core/speechvoice.h"
 #include "core/station.h"
+#include "dtmf/dtmfwindow.h"
 #include "node/simulatednode.h"
 
 using namespace mirelva;
@@ -52,11 +63,112 @@ void runEventLoopFor(int ms)
     loop.exec();
 }
 
+qint64 wallMicroseconds()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// The three kinds of mark, each set up once and met at a time of day the
+// clock is shifted to.
+enum class MarkKind { Quarter, Silence, Net };
+
+const char *kindName(MarkKind k)
+{
+    switch (k) {
+    case MarkKind::Quarter: return "quarter-hour announcement";
+    case MarkKind::Silence: return "silence schedule start";
+    case MarkKind::Net: return "net start";
+    }
+    return "";
+}
+
+// (b): returns the lateness of each mark met, in milliseconds, per kind.
+std::vector<std::vector<double>> latenessAfterTheSecond(MainWindow &w, SimulatedNode &node, int marks)
+{
+    DtmfWindow &dtmf = *w.station.dtmf;
+    // Announcements on, the quarter hours spoken, nothing else on the marks.
+    w.Check1->setValue(0);
+    w.OnHour->setValue(0);
+    w.HalfHour->setValue(0);
+    w.QuarterHour->setValue(1);
+    w.InfoQuarter->setValue(0);
+    w.TTSCTRL->setValue(0);
+    // Silence schedule 1 every day at 11:07:15, ending far away; warned, so
+    // its start sends a chat notice.
+    for (CheckBox *day : {w.Sun, w.Mon, w.Tue, w.Wed, w.Thur, w.Fri, w.Sat})
+        day->setValue(1);
+    w.HourOFF1->setText(QStringLiteral("11"));
+    w.MinsOFF1->setText(QStringLiteral("07"));
+    w.HourON1b->setText(QStringLiteral("23"));
+    w.MinsON1b->setText(QStringLiteral("59"));
+    w.Check2->setValue(1);
+    // Net 1 every day at 12:09:15.
+    const DtmfWindow::Net net1 = dtmf.net(1);
+    net1.NetCall->setText(QStringLiteral("W1AW"));
+    net1.Hour->setText(QStringLiteral("12"));
+    net1.Mins->setText(QStringLiteral("09"));
+    for (CheckBox *day : net1.days)
+        day->setValue(1);
+
+    // What each kind does first on the node at its mark.
+    const QString firstRequest[] = {QStringLiteral("SetPTT on"), QStringLiteral("SendChatText"),
+                                    QStringLiteral("Connect")};
+    QString expected;
+    qint64 actedUs = -1;
+    qint64 markUs = 0;
+    QObject::connect(&node, &SimulatedNode::recorded, &node, [&](const SimulatedNode::Record &r) {
+        // What the previous mark left queued may act just before this one;
+        // only the mark's own act counts.
+        const qint64 t = wallMicroseconds();
+        if (actedUs < 0 && !expected.isEmpty() && t >= markUs - 100000 && r.request.toText().startsWith(expected))
+            actedUs = t;
+    });
+
+    std::vector<std::vector<double>> late(3);
+    const QDate day0(2026, 3, 2);
+    for (int i = 0; i < marks; ++i) {
+        const auto kind = MarkKind(i % 3);
+        const QTime at = kind == MarkKind::Quarter   ? QTime(10, 15, 0)
+                         : kind == MarkKind::Silence ? QTime(11, 7, 15)
+                                                     : QTime(12, 9, 15);
+        const QDateTime mark(day0.addDays(i), at);
+        // The mark comes two real seconds from now, on a real second boundary.
+        const qint64 markRealSecond = wallMicroseconds() / 1000000 + 2;
+        Clock::shiftForTests(mark.toSecsSinceEpoch() - markRealSecond);
+        markUs = markRealSecond * 1000000;
+        expected = firstRequest[int(kind)];
+        actedUs = -1;
+        QElapsedTimer guard;
+        guard.start();
+        while (guard.elapsed() < 4000 && actedUs < 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (actedUs >= 0)
+            late[size_t(kind)].push_back(double(actedUs - markUs) / 1000.0);
+        expected.clear();
+        // Undo what the mark did, away from the next one.
+        runEventLoopFor(500);
+        w.Check1->setValue(0);
+        net1.timer->setEnabled(false);
+        node.stationDisconnects(QStringLiteral("W1AW"));
+        runEventLoopFor(300);
+    }
+    Clock::useSystemClock();
+    return late;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
@@ -65,6 +177,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const int idleSeconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     const int repetitions = argc > 2 ? std::max(1, atoi(argv[2])) : 200;
+    const int marks = argc > 3 ? std::max(3, atoi(argv[3])) : 24;
+    std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
 
     OnAirLog::setEchoToStderr(false);
     SimulatedNode node;
@@ -90,7 +204,19 @@ int main(int argc, char *argv[])
     std::printf("idle CPU: %.3f%% of one core (%.3f s CPU over %.1f s, all timers running)\n",
                 100.0 * cpu / wallSeconds, cpu, wallSeconds);
 
-    // (b) connect-to-key latency
+    // (b) lateness after the second
+    const auto late = latenessAfterTheSecond(window, node, marks);
+    std::vector<double> all;
+    for (int k = 0; k < 3; ++k) {
+        const auto &v = late[size_t(k)];
+        all.insert(all.end(), v.begin(), v.end());
+        std::printf("lateness after the second, %s: %zu marks, median %.2f ms, max %.2f ms\n",
+                    kindName(MarkKind(k)), v.size(), median(v), v.empty() ? 0.0 : *std::max_element(v.begin(), v.end()));
+    }
+    std::printf("lateness after the second, all %zu marks (of %d): median %.2f ms (target: within 2 ms)\n",
+                all.size(), marks, median(all));
+
+    // (c) connect-to-key latency
     QElapsedTimer sinceEvent;
     qint64 keyedAtNs = -1;
     QObject::connect(&node, &SimulatedNode::recorded, &node, [&](const SimulatedNode::Record &r) {

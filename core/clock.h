@@ -12,6 +12,9 @@ QDateTime now();
 void setForTests(const QDateTime &when);
 void advanceForTests(int seconds);
 void useSystemClock();
+// The system clock, running, moved by whole seconds: a rehearsal of a time of
+// day that keeps the real second boundaries.
+void shiftForTests(qint64 seconds);
 // The time as chat texts carry it: "HH:MM", 24-hour, two digits each.
 QString chatTime();
 } // namespace Clock

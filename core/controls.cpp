@@ -295,12 +295,43 @@ QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy)
     return l;
 }
 
+ValueLabel::ValueLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
+{
+    // Room for six digits from the start, as countdowns need.
+    const QSize hint = QLabel::sizeHint();
+    setFixedSize(std::max(hint.width(), fontMetrics().horizontalAdvance(QStringLiteral("000000"))), hint.height());
+}
+
+void ValueLabel::paintEvent(QPaintEvent *e)
+{
+    QLabel::paintEvent(e);
+    // A text wider than any before widens the label once, after this paint:
+    // a size changed inside a paint would be laid out in the middle of it.
+    const QSize hint = QLabel::sizeHint();
+    if (hint.width() > width() || hint.height() > height())
+        QMetaObject::invokeMethod(this, &ValueLabel::fitText, Qt::QueuedConnection);
+}
+
+void ValueLabel::changeEvent(QEvent *e)
+{
+    QLabel::changeEvent(e);
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+        fitText();
+}
+
+void ValueLabel::fitText()
+{
+    const QSize hint = QLabel::sizeHint();
+    const QSize grown(std::max(hint.width(), minimumWidth()), std::max(hint.height(), minimumHeight()));
+    if (grown != minimumSize())
+        setFixedSize(grown);
+}
+
 QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning)
 {
-    auto *l = new QLabel(text, parent);
+    auto *l = new ValueLabel(text, parent);
     l->setObjectName(name);
     l->setAccessibleDescription(meaning);
-    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("000000")));
     return l;
 }
 

@@ -95,6 +95,24 @@ public:
     void placeCaret(int position);
 };
 
+// A label showing a value the program changes as it runs: a clock, a
+// countdown, a state. It keeps one size, the widest its texts have needed so
+// far, so a new value repaints the label alone. A label whose size may change
+// sets every layout above it to work again, and the tab page around it is
+// repainted whole: every second, on a station that is otherwise idle.
+class ValueLabel : public QLabel {
+    Q_OBJECT
+public:
+    ValueLabel(const QString &text, QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void changeEvent(QEvent *e) override;
+
+private:
+    void fitText();
+};
+
 // Countdown and counter labels hold decimal text.
 qint64 labelNumber(const QLabel *label);
 void setLabelNumber(QLabel *label, qint64 value);

@@ -1,8 +1,15 @@
 #include "core/vbtimer.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
 #include <QDateTime>
 #include <QPointer>
 #include <QSet>
+#include <QSocketNotifier>
 
 #include "core/program.h"
 
@@ -27,7 +34,12 @@ VbTimer::VbTimer(QObject *parent, const QString &name, int intervalMs, bool enab
     arm();
 }
 
-VbTimer::~VbTimer() { liveTimers().remove(this); }
+VbTimer::~VbTimer()
+{
+    liveTimers().remove(this);
+    if (m_secondFd >= 0)
+        ::close(m_secondFd);
+}
 
 void VbTimer::setEnabled(bool on)
 {
@@ -54,19 +66,54 @@ void VbTimer::setWallClockSecond(bool on)
     arm();
 }
 
+bool VbTimer::armSecondClock(bool on)
+{
+    if (!on) {
+        if (m_secondFd >= 0) {
+            const itimerspec off{};
+            ::timerfd_settime(m_secondFd, 0, &off, nullptr);
+            m_secondNotifier->setEnabled(false);
+        }
+        return true;
+    }
+    if (m_secondFd < 0) {
+        m_secondFd = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (m_secondFd < 0)
+            return false;
+        m_secondNotifier = new QSocketNotifier(qintptr(m_secondFd), QSocketNotifier::Read, this);
+        connect(m_secondNotifier, &QSocketNotifier::activated, this, &VbTimer::secondCame);
+    }
+    // Every whole second of the wall clock, as the kernel keeps it: no drift,
+    // no rounding to the millisecond, and told when the clock is set.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    itimerspec every{};
+    every.it_value.tv_sec = now.tv_sec + 1;
+    every.it_interval.tv_sec = 1;
+    if (::timerfd_settime(m_secondFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &every, nullptr) != 0)
+        return false;
+    m_secondNotifier->setEnabled(true);
+    return true;
+}
+
 void VbTimer::arm()
 {
-    if (!m_enabled || m_interval == 0 || Program::ended() || g_drivenByTests) {
+    const bool running = m_enabled && m_interval != 0 && !Program::ended() && !g_drivenByTests;
+    if (m_wallClock && running) {
         m_timer.stop();
-        return;
-    }
-    if (m_wallClock) {
-        // Land a few milliseconds past the next second so the handler reads
-        // the second it was meant for, whatever the previous tick cost.
+        if (armSecondClock(true))
+            return;
+        // No kernel timer to be had: a platform timer due just after the
+        // next second, set again at every tick.
         const qint64 ms = QDateTime::currentMSecsSinceEpoch() % 1000;
         m_timer.setSingleShot(true);
         m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.start(int(1000 - ms) + 5);
+        m_timer.start(int(1000 - ms) + 1);
+        return;
+    }
+    armSecondClock(false);
+    if (!running) {
+        m_timer.stop();
         return;
     }
     m_timer.setSingleShot(false);
@@ -74,13 +121,32 @@ void VbTimer::arm()
     m_timer.start(m_interval);
 }
 
+void VbTimer::secondCame()
+{
+    quint64 expirations = 0;
+    const ssize_t n = ::read(m_secondFd, &expirations, sizeof expirations);
+    if (n == ssize_t(sizeof expirations)) {
+        // Seconds that passed while the thread was blocked are missed, as a
+        // platform timer's would be: one tick stands for them all.
+        fire();
+        return;
+    }
+    // The wall clock was set: the seconds start again from the new time.
+    if (n < 0 && errno == ECANCELED)
+        arm();
+    // Otherwise the second was already taken (inside "let waiting events
+    // run", the notifier is told of it twice).
+}
+
 void VbTimer::fire()
 {
     if (Program::ended()) {
         m_timer.stop();
+        armSecondClock(false);
         return;
     }
-    if (m_wallClock)
+    // Without the kernel timer, the platform timer is set again each second.
+    if (m_wallClock && !(m_secondNotifier && m_secondNotifier->isEnabled()))
         arm();
     // A handler that lets waiting events run must not be entered again by its
     // own next tick: that tick is missed, as every tick is while a handler
@@ -104,8 +170,10 @@ void VbTimer::setDrivenByTestsForTests(bool on)
 
 void VbTimer::stopAll()
 {
-    for (VbTimer *t : liveTimers())
+    for (VbTimer *t : liveTimers()) {
         t->m_timer.stop();
+        t->armSecondClock(false);
+    }
 }
 
 } // namespace mirelva

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTimer>
 
+class QSocketNotifier;
+
 namespace mirelva {
 
 // A timer with the rules the windows were written against:
@@ -15,7 +17,7 @@ namespace mirelva {
 //   "let waiting events run") is missed, not nested.
 // A timer may tick on the wall-clock second instead of every 1000 ms, so a
 // handler that compares the time with an exact second never skips one because
-// the timer drifted.
+// the timer drifted, and acts as the second begins.
 class VbTimer : public QObject {
     Q_OBJECT
 public:
@@ -44,11 +46,15 @@ signals:
 private:
     void arm();
     void fire();
+    bool armSecondClock(bool on);
+    void secondCame();
 
     QTimer m_timer;
     int m_interval;
     bool m_enabled;
     bool m_wallClock = false;
+    int m_secondFd = -1;                    // wall-clock ticking: a kernel timer on the second
+    QSocketNotifier *m_secondNotifier = nullptr;
     bool m_inHandler = false;
 };
 

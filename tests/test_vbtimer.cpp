@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
@@ -62,6 +63,35 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(calls >= 2, 2000);
         QCOMPARE(deepest, 1);
+    }
+
+    // A wall-clock tick is never early for its second, never comes twice in
+    // one second, and a second that passes while its handler lets events run
+    // is missed, not nested.
+    void wallClockTicksBelongToTheirSecond()
+    {
+        VbTimer t(nullptr, "T", 1000, false);
+        t.setWallClockSecond(true);
+        t.setEnabled(true);
+        QVector<qint64> at;
+        int depth = 0, deepest = 0;
+        connect(&t, &VbTimer::Timer, &t, [&] {
+            deepest = std::max(deepest, ++depth);
+            at.append(QDateTime::currentMSecsSinceEpoch());
+            if (at.size() == 1) {
+                QElapsedTimer e;
+                e.start();
+                while (e.elapsed() < 1100)
+                    Program::doEvents();
+            }
+            --depth;
+        });
+        const qint64 enabledAt = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(at.size() >= 2, 5000);
+        QCOMPARE(deepest, 1);
+        QVERIFY(at[0] >= (enabledAt / 1000 + 1) * 1000);
+        // The second that came during the first handler is gone.
+        QVERIFY(at[1] / 1000 >= at[0] / 1000 + 2);
     }
 
     void nothingFiresAfterTheEnd()
