@@ -1,4 +1,7 @@
+#include <QGridLayout>
+#include <QTabWidget>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "core/controls.h"
 
@@ -108,6 +111,51 @@ private slots:
                                                      .arg(got.width())
                                                      .arg(got.height())));
         }
+    }
+    // A value that changes (the clock, every second) repaints its label and
+    // nothing around it: no layout above it is asked to work again, which
+    // would repaint the whole tab page. A text wider than any before still
+    // gets room, once.
+    void aValueLabelChangesWithoutLayingOutItsWindow()
+    {
+        QWidget window;
+        auto *outer = new QVBoxLayout(&window);
+        auto *tabs = new QTabWidget(&window);
+        outer->addWidget(tabs);
+        auto *page = new QWidget;
+        auto *grid = new QGridLayout(page);
+        tabs->addTab(page, QStringLiteral("Page"));
+        QLabel *clock = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        grid->addWidget(new QLabel(QStringLiteral("Time"), page), 0, 0);
+        grid->addWidget(clock, 0, 1);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        struct LayoutRequests : QObject {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                count += e->type() == QEvent::LayoutRequest;
+                return false;
+            }
+        } requests;
+        tabs->installEventFilter(&requests);
+        page->installEventFilter(&requests);
+        const QSize size = clock->size();
+        for (const char *t : {"12:00:01", "12:00:02", "7", "123456"}) {
+            clock->setText(QString::fromLatin1(t));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(requests.count, 0);
+        QCOMPARE(clock->size(), size);
+
+        const QString wide = QStringLiteral("Receiving Signal, a long state");
+        clock->setText(wide);
+        QTRY_VERIFY(clock->width() >= clock->fontMetrics().horizontalAdvance(wide));
+        const int grown = clock->width();
+        clock->setText(QStringLiteral("1"));
+        QCoreApplication::processEvents();
+        QCOMPARE(clock->width(), grown);
     }
 };
 
