@@ -1,6 +1,7 @@
 #include "core/espeakvoice.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <espeak-ng/speak_lib.h>
 
 #include <QDateTime>
@@ -33,6 +34,83 @@ void report(const QString &message)
 {
     std::fprintf(stderr, "mirelva: %s\n", message.toLocal8Bit().constData());
     std::fflush(stderr);
+}
+
+// ---- the libraries ----------------------------------------------------------
+
+// espeak-ng and ALSA, with the fifteen other libraries they bring along, are
+// opened when the voice first needs them rather than linked: linked, they
+// were loaded and bound at every start, some 1.5 ms here before the window
+// could be painted. Each is opened once; a library that cannot be opened is
+// said on standard error, and the voice goes on without it as it does
+// without a sound device or the engine's data.
+template <class Function>
+bool bind(void *library, Function *&function, const char *name)
+{
+    function = reinterpret_cast<Function *>(dlsym(library, name));
+    return function != nullptr;
+}
+
+// Opens the library once and binds every function it is asked for; null,
+// said once on standard error, when it cannot be opened or lacks one.
+template <class Library>
+const Library *openOnce(const char *soname, bool (*bindAll)(void *, Library &))
+{
+    static const Library *const library = [&]() -> const Library * {
+        static Library l;
+        void *h = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+        if (!h) {
+            report(QStringLiteral("%1 cannot be opened: %2").arg(QLatin1String(soname), QString::fromLocal8Bit(dlerror())));
+            return nullptr;
+        }
+        if (!bindAll(h, l)) {
+            report(QStringLiteral("%1 lacks a function the voice uses").arg(QLatin1String(soname)));
+            return nullptr;
+        }
+        return &l;
+    }();
+    return library;
+}
+
+struct EspeakLibrary {
+    decltype(&::espeak_Initialize) espeak_Initialize;
+    decltype(&::espeak_SetVoiceByName) espeak_SetVoiceByName;
+    decltype(&::espeak_SetSynthCallback) espeak_SetSynthCallback;
+    decltype(&::espeak_SetParameter) espeak_SetParameter;
+    decltype(&::espeak_Synth) espeak_Synth;
+};
+
+const EspeakLibrary *espeakLibrary()
+{
+    return openOnce<EspeakLibrary>(MIRELVA_ESPEAK_LIBRARY, [](void *h, EspeakLibrary &l) {
+        return bind(h, l.espeak_Initialize, "espeak_Initialize") && bind(h, l.espeak_SetVoiceByName, "espeak_SetVoiceByName")
+               && bind(h, l.espeak_SetSynthCallback, "espeak_SetSynthCallback")
+               && bind(h, l.espeak_SetParameter, "espeak_SetParameter") && bind(h, l.espeak_Synth, "espeak_Synth");
+    });
+}
+
+struct AlsaLibrary {
+    decltype(&::snd_lib_error_set_handler) snd_lib_error_set_handler;
+    decltype(&::snd_pcm_open) snd_pcm_open;
+    decltype(&::snd_pcm_close) snd_pcm_close;
+    decltype(&::snd_pcm_nonblock) snd_pcm_nonblock;
+    decltype(&::snd_pcm_set_params) snd_pcm_set_params;
+    decltype(&::snd_pcm_writei) snd_pcm_writei;
+    decltype(&::snd_pcm_recover) snd_pcm_recover;
+    decltype(&::snd_pcm_drop) snd_pcm_drop;
+    decltype(&::snd_pcm_drain) snd_pcm_drain;
+    decltype(&::snd_strerror) snd_strerror;
+};
+
+const AlsaLibrary *alsaLibrary()
+{
+    return openOnce<AlsaLibrary>(MIRELVA_ALSA_LIBRARY, [](void *h, AlsaLibrary &l) {
+        return bind(h, l.snd_lib_error_set_handler, "snd_lib_error_set_handler") && bind(h, l.snd_pcm_open, "snd_pcm_open")
+               && bind(h, l.snd_pcm_close, "snd_pcm_close") && bind(h, l.snd_pcm_nonblock, "snd_pcm_nonblock")
+               && bind(h, l.snd_pcm_set_params, "snd_pcm_set_params") && bind(h, l.snd_pcm_writei, "snd_pcm_writei")
+               && bind(h, l.snd_pcm_recover, "snd_pcm_recover") && bind(h, l.snd_pcm_drop, "snd_pcm_drop")
+               && bind(h, l.snd_pcm_drain, "snd_pcm_drain") && bind(h, l.snd_strerror, "snd_strerror");
+    });
 }
 
 // ---- the engine -----------------------------------------------------------
@@ -70,16 +148,21 @@ bool engineReady()
     if (g_engineTried)
         return g_engineOk;
     g_engineTried = true;
+    const EspeakLibrary *es = espeakLibrary();
+    if (!es) {
+        report(QStringLiteral("the espeak-ng speech engine cannot start; nothing will be spoken"));
+        return false;
+    }
     // DONT_EXIT: without its data the library would otherwise end the program.
-    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+    const int rate = es->espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
     // espeak_Initialize reports a sample rate even when its data is missing;
     // loading a voice is what shows the data is there.
-    if (rate <= 0 || espeak_SetVoiceByName("en") != EE_OK) {
+    if (rate <= 0 || es->espeak_SetVoiceByName("en") != EE_OK) {
         report(QStringLiteral("the espeak-ng speech engine cannot start (is espeak-ng-data installed?); "
                               "nothing will be spoken"));
         return false;
     }
-    espeak_SetSynthCallback(collectSamples);
+    es->espeak_SetSynthCallback(collectSamples);
     g_sampleRate = rate;
     g_engineOk = true;
     return true;
@@ -111,15 +194,16 @@ Audio synthesize(const QString &text, int sapiRate, int sapiVolume, qint64 maxMs
     Audio audio;
     if (!engineReady())
         return audio;
+    const EspeakLibrary *es = espeakLibrary();
     audio.rate = g_sampleRate;
-    espeak_SetParameter(espeakRATE, wordsPerMinute(sapiRate), 0);
-    espeak_SetParameter(espeakVOLUME, espeakVolume(sapiVolume), 0);
+    es->espeak_SetParameter(espeakRATE, wordsPerMinute(sapiRate), 0);
+    es->espeak_SetParameter(espeakVOLUME, espeakVolume(sapiVolume), 0);
     const QByteArray utf8 = text.toUtf8();
     g_collecting = &audio.samples;
     g_collectLimit = size_t(g_sampleRate) * kMaxSeconds;
     if (maxMs > 0)
         g_collectLimit = std::min(g_collectLimit, size_t(qint64(g_sampleRate) * maxMs / 1000) + 1);
-    espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
+    es->espeak_Synth(utf8.constData(), size_t(utf8.size()) + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
     g_collecting = nullptr;
     return audio;
 }
@@ -139,10 +223,10 @@ std::mutex g_playMutex;
 void quietAlsa(const char *, int, const char *, int, const char *, ...) {}
 
 // alsa-lib prints every failed open itself; we say it once, in our words.
-void silenceAlsaOnce()
+void silenceAlsaOnce(const AlsaLibrary *alsa)
 {
     static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(quietAlsa); });
+    std::call_once(once, [alsa] { alsa->snd_lib_error_set_handler(quietAlsa); });
 }
 
 // Linear interpolation is plenty for speech going to a radio's audio band.
@@ -329,15 +413,21 @@ void EspeakVoice::Impl::clearProblem()
 void EspeakVoice::Impl::probeDevice()
 {
     std::lock_guard playing(g_playMutex);
-    silenceAlsaOnce();
-    snd_pcm_t *pcm = nullptr;
-    const int err = snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (err < 0) {
+    const AlsaLibrary *alsa = alsaLibrary();
+    if (!alsa) {
         setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
-                   QString::fromLocal8Bit(snd_strerror(err)));
+                   QStringLiteral("the ALSA library is missing"));
         return;
     }
-    snd_pcm_close(pcm);
+    silenceAlsaOnce(alsa);
+    snd_pcm_t *pcm = nullptr;
+    const int err = alsa->snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
+                   QString::fromLocal8Bit(alsa->snd_strerror(err)));
+        return;
+    }
+    alsa->snd_pcm_close(pcm);
     clearProblem();
 }
 
@@ -350,24 +440,31 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
         return;
     }
 
-    silenceAlsaOnce();
-    snd_pcm_t *pcm = nullptr;
-    // Opened non-blocking so a card held by another program fails at once
-    // instead of hanging the caller; writing then blocks as it should.
-    int err = snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (err < 0) {
+    const AlsaLibrary *alsa = alsaLibrary();
+    if (!alsa) {
         setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
-                   QString::fromLocal8Bit(snd_strerror(err)));
+                   QStringLiteral("the ALSA library is missing"));
         pause(length, cancellable);
         return;
     }
-    snd_pcm_nonblock(pcm, 0);
-    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, unsigned(audio.rate),
+    silenceAlsaOnce(alsa);
+    snd_pcm_t *pcm = nullptr;
+    // Opened non-blocking so a card held by another program fails at once
+    // instead of hanging the caller; writing then blocks as it should.
+    int err = alsa->snd_pcm_open(&pcm, device.constData(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+    if (err < 0) {
+        setProblem(QStringLiteral("Sound device \"%1\" cannot be opened").arg(deviceName()),
+                   QString::fromLocal8Bit(alsa->snd_strerror(err)));
+        pause(length, cancellable);
+        return;
+    }
+    alsa->snd_pcm_nonblock(pcm, 0);
+    err = alsa->snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, unsigned(audio.rate),
                              1 /* resample if the card needs it */, 200000 /* us */);
     if (err < 0) {
         setProblem(QStringLiteral("Sound device \"%1\" cannot play 16-bit mono at %2 Hz").arg(deviceName()).arg(audio.rate),
-                   QString::fromLocal8Bit(snd_strerror(err)));
-        snd_pcm_close(pcm);
+                   QString::fromLocal8Bit(alsa->snd_strerror(err)));
+        alsa->snd_pcm_close(pcm);
         pause(length, cancellable);
         return;
     }
@@ -377,12 +474,12 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
     size_t done = 0;
     while (done < total && !cancelled(cancellable)) {
         const size_t frames = std::min(kChunk, total - done);
-        snd_pcm_sframes_t n = snd_pcm_writei(pcm, audio.samples.data() + done, frames);
+        snd_pcm_sframes_t n = alsa->snd_pcm_writei(pcm, audio.samples.data() + done, frames);
         if (n < 0)
-            n = snd_pcm_recover(pcm, int(n), 1);
+            n = alsa->snd_pcm_recover(pcm, int(n), 1);
         if (n < 0) {
             setProblem(QStringLiteral("Sound device \"%1\" failed while playing").arg(deviceName()),
-                       QString::fromLocal8Bit(snd_strerror(int(n))));
+                       QString::fromLocal8Bit(alsa->snd_strerror(int(n))));
             // The rest still takes its time, so keying stays the same.
             pause(milliseconds(qint64(total - done) * 1000 / audio.rate), cancellable);
             break;
@@ -390,10 +487,10 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
         done += size_t(n);
     }
     if (cancelled(cancellable))
-        snd_pcm_drop(pcm);
+        alsa->snd_pcm_drop(pcm);
     else
-        snd_pcm_drain(pcm);
-    snd_pcm_close(pcm);
+        alsa->snd_pcm_drain(pcm);
+    alsa->snd_pcm_close(pcm);
     if (done == total)
         clearProblem();
 }

@@ -77,8 +77,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies come from what the programs actually link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The browser engine's helper process is in a package of its own, which the
-# engine's library does not pull in.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "espeak-ng-data, libqt6webenginecore6-bin")
+# engine's library does not pull in. The voice opens espeak-ng and ALSA
+# itself rather than linking them, so they are named here too.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libespeak-ng1, libasound2, espeak-ng-data, libqt6webenginecore6-bin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "svxlink-server")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
