@@ -214,6 +214,20 @@ private slots:
         QCOMPARE(f.requests(), requests);
     }
 
+    // A window's button pressed before the other windows were loaded loads
+    // them first, and what the node said meanwhile is not lost.
+    void aButtonPressedBeforeTheOtherWindowsLoadLoadsThem()
+    {
+        MainFixture f(MainFixture::Built);
+        f.w().Form_Load(MainWindow::OtherWindows::Later);
+        f.node.chat(QStringLiteral("early"));
+        f.w().Command1->click();
+        QVERIFY(f.w().otherWindowsLoaded());
+        QVERIFY(f.station.messageBox && f.station.messageBox->isVisible());
+        QVERIFY(f.station.dtmf && !f.station.dtmf->isVisible());
+        QVERIFY(f.station.messageBox->IncomingText->toPlainText().contains(QStringLiteral("early")));
+    }
+
     void captionFollowsTheNodesCallsign()
     {
         MainFixture f;
