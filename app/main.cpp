@@ -59,6 +59,7 @@ int main(int argc, char *argv[])
     // before it touches a settings file or the node.
     if (!Program::claimSingleCopy())
         return 0;
+    Program::paintWhenIdle(true);
 
     const NodeLinkConfig config = NodeLinkConfig::load();
     std::unique_ptr<NodeBackend> node = makeNodeBackend(config);

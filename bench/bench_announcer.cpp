@@ -34,6 +34,7 @@
 #include "core/clock.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "core/speechvoice.h"
 #include "core/station.h"
 #include "dtmf/dtmfwindow.h"
@@ -181,6 +182,8 @@ int main(int argc, char *argv[])
     std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
 
     OnAirLog::setEchoToStderr(false);
+    // Painted as the program paints.
+    Program::paintWhenIdle(true);
     SimulatedNode node;
     SilentVoice voice;
     tellNodeOfSpeech(voice, node);

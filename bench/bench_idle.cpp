@@ -2,11 +2,12 @@
 // and every timer running, on a node of its own (mirelva-node over a socket),
 // with nothing happening on the node.
 //
-//   bench_idle [seconds] [path/to/mirelva] [path/to/mirelva-node]
+//   bench_idle [--defaults] [seconds] [path/to/mirelva] [path/to/mirelva-node]
 //
 // On the X display DISPLAY names, else on the offscreen platform. The station
 // has its idents, beacons, time marks and fan control switched on, so their
-// countdowns run as they would on the air. Once mirelva says it started, and
+// countdowns run as they would on the air (--defaults: a new station's
+// settings instead). Once mirelva says it started, and
 // a few seconds more, the benchmark reads over the given seconds (30 by
 // default, at least 30 for the figures to count):
 // - thread wake-ups: the context switches of every thread of the process,
@@ -19,6 +20,7 @@
 #include <map>
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -78,10 +80,12 @@ bool waitForLine(QProcess &p, const QByteArray &needle, int ms, QByteArray *seen
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 30;
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const bool defaults = args.removeAll(QStringLiteral("--defaults")) > 0;
+    const int seconds = std::max(1, args.value(0, QStringLiteral("30")).toInt());
     const QString binDir = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
-    const QString mirelva = argc > 2 ? QString::fromLocal8Bit(argv[2]) : binDir + QStringLiteral("/mirelva");
-    const QString nodeProgram = argc > 3 ? QString::fromLocal8Bit(argv[3]) : binDir + QStringLiteral("/mirelva-node");
+    const QString mirelva = args.value(1, binDir + QStringLiteral("/mirelva"));
+    const QString nodeProgram = args.value(2, binDir + QStringLiteral("/mirelva-node"));
 
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("cfg/mirelva"));
@@ -94,8 +98,9 @@ int main(int argc, char *argv[])
         f.write("[SETTINGS]\n" + body);
     };
     writeIni(QStringLiteral("nodelink.ini"), "ADDRESS=" + address.toUtf8() + "\n");
-    writeIni(QStringLiteral("mirelva.ini"), "CALLSIGN=N0CALL\nIDCHECK=1\nSTOPCLOCK3=1\nSTOPCLOCK6=1\nSTOPCLOCK7=1\n"
-                                            "TXTIMEHOUR=1\nTXQUARTERHOUR=1\nTXHALFHOUR=1\nFANCTRL=1\nDELAYCTRL=1\n");
+    if (!defaults)
+        writeIni(QStringLiteral("mirelva.ini"), "CALLSIGN=N0CALL\nIDCHECK=1\nSTOPCLOCK3=1\nSTOPCLOCK6=1\nSTOPCLOCK7=1\n"
+                                                "TXTIMEHOUR=1\nTXQUARTERHOUR=1\nTXHALFHOUR=1\nFANCTRL=1\nDELAYCTRL=1\n");
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("cfg")));
@@ -135,7 +140,8 @@ int main(int argc, char *argv[])
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
 
     qint64 switches = 0, runNs = 0;
-    std::printf("idle on %s over %.1f s, every window loaded (%s):\n", platform, elapsed, qPrintable(mirelva));
+    std::printf("idle on %s over %.1f s, every window loaded, %s (%s):\n", platform, elapsed,
+                defaults ? "a new station's settings" : "idents, beacons, marks and fan on", qPrintable(mirelva));
     for (const auto &[tid, a] : after) {
         const auto b = before.find(tid);
         const qint64 s = a.switches - (b == before.end() ? 0 : b->second.switches);

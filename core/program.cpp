@@ -1,6 +1,7 @@
 #include "core/program.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -9,7 +10,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLockFile>
+#include <QPointer>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QWidget>
 
 #include "core/vbtimer.h"
@@ -19,6 +22,58 @@ namespace mirelva::Program {
 namespace {
 bool g_ended = false;
 bool g_anotherCopy = false;
+bool g_paintingNow = false;
+
+// Holds each window's paint request until the event loop is about to wait.
+// A window asks once and then waits for its paint, so one request a window
+// is held at most.
+class IdlePainter : public QObject {
+public:
+    IdlePainter()
+    {
+        connect(QCoreApplication::eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock, this,
+                &IdlePainter::paintHeld);
+        m_late.setSingleShot(true);
+        m_late.setInterval(kLongestPaintHoldMs);
+        connect(&m_late, &QTimer::timeout, this, &IdlePainter::paintHeld);
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() != QEvent::UpdateRequest || m_releasing || g_paintingNow || !o->isWidgetType())
+            return false;
+        auto *w = static_cast<QWidget *>(o);
+        if (!m_held.contains(w))
+            m_held.append(w);
+        if (!m_late.isActive())
+            m_late.start();
+        return true;
+    }
+
+    void paintHeld()
+    {
+        m_late.stop();
+        if (m_held.isEmpty())
+            return;
+        const auto held = std::exchange(m_held, {});
+        m_releasing = true;
+        for (const QPointer<QWidget> &w : held) {
+            if (w) {
+                QEvent request(QEvent::UpdateRequest);
+                QCoreApplication::sendEvent(w, &request);
+            }
+        }
+        m_releasing = false;
+    }
+
+private:
+    QList<QPointer<QWidget>> m_held;
+    QTimer m_late;
+    bool m_releasing = false;
+};
+
+std::unique_ptr<IdlePainter> g_idlePainter;
 
 QString lockPath()
 {
@@ -54,7 +109,19 @@ void paintNow()
     // A caption that changed its size lays its window out first; then only
     // the paint requests are delivered, no timer, input or node event.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    g_paintingNow = true;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    if (g_idlePainter)
+        g_idlePainter->paintHeld();
+    g_paintingNow = false;
+}
+
+void paintWhenIdle(bool on)
+{
+    if (on && !g_idlePainter && QCoreApplication::instance())
+        g_idlePainter = std::make_unique<IdlePainter>();
+    else if (!on)
+        g_idlePainter.reset();
 }
 
 bool waitForFirstPaint(QWidget *window, int timeoutMs)

@@ -17,6 +17,13 @@ void doEvents();
 // Paints what has changed in every window now, and lets nothing else run: for
 // the indicators that must show before a handler blocks the thread.
 void paintNow();
+// While on, a window is painted when the thread has nothing more to do (or
+// after kLongestPaintHoldMs of work without a pause), not at every "let
+// waiting events run": the handlers that share a tick then cost one paint
+// together, and one that acts on an exact second acts before anything is
+// painted. paintNow() still paints at once.
+void paintWhenIdle(bool on);
+constexpr int kLongestPaintHoldMs = 50;
 // Lets the window be shown and painted for the first time, and nothing else
 // run: no timer ticks, no socket is read, input waits. True once it has been
 // painted; false when it was not within timeoutMs (a window on no screen

@@ -1,9 +1,12 @@
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "core/controls.h"
+#include "core/program.h"
 
 using namespace mirelva;
 
@@ -156,6 +159,46 @@ private slots:
         clock->setText(QStringLiteral("1"));
         QCoreApplication::processEvents();
         QCOMPARE(clock->width(), grown);
+    }
+    // Painted when idle, the changes of several handlers in one moment cost
+    // one paint of the window, after them all; paintNow() paints at once.
+    void changesOfOneMomentArePaintedOnceWhenIdle()
+    {
+        QWidget window;
+        auto *v = new QVBoxLayout(&window);
+        QLabel *a = valueLabel(&window, QStringLiteral("A"), QStringLiteral("0"), QStringLiteral("A"));
+        QLabel *b = valueLabel(&window, QStringLiteral("B"), QStringLiteral("0"), QStringLiteral("B"));
+        v->addWidget(a);
+        v->addWidget(b);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(20);
+        struct Paints : QObject {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                count += e->type() == QEvent::Paint;
+                return false;
+            }
+        } paints;
+        window.installEventFilter(&paints);
+
+        Program::paintWhenIdle(true);
+        a->setText(QStringLiteral("1"));
+        Program::doEvents();
+        b->setText(QStringLiteral("2"));
+        Program::doEvents();
+        QCOMPARE(paints.count, 0);
+        // The event loop about to wait for more is the idle moment.
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCOMPARE(paints.count, 1);
+
+        a->setText(QStringLiteral("3"));
+        Program::paintNow();
+        QCOMPARE(paints.count, 2);
+        Program::paintWhenIdle(false);
     }
 };
 
