@@ -41,9 +41,13 @@ public:
 
     bool eventFilter(QObject *o, QEvent *e) override
     {
+        // Only the requests the widgets' painting sends to their windows;
+        // a widget that asks itself to update (a web view) is left alone.
         if (e->type() != QEvent::UpdateRequest || m_releasing || g_paintingNow || !o->isWidgetType())
             return false;
         auto *w = static_cast<QWidget *>(o);
+        if (!w->isWindow())
+            return false;
         if (!m_held.contains(w))
             m_held.append(w);
         if (!m_late.isActive())
