@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -304,6 +305,12 @@ ValueLabel::ValueLabel(const QString &text, QWidget *parent) : QLabel(text, pare
 
 void ValueLabel::paintEvent(QPaintEvent *e)
 {
+    if (m_takingBackdrop)
+        return;
+    if (!m_backdrop.isNull())
+        QPainter(this).drawPixmap(0, 0, m_backdrop);
+    else
+        QMetaObject::invokeMethod(this, &ValueLabel::takeBackdrop, Qt::QueuedConnection);
     QLabel::paintEvent(e);
     // A text wider than any before widens the label once, after this paint:
     // a size changed inside a paint would be laid out in the middle of it.
@@ -317,6 +324,71 @@ void ValueLabel::changeEvent(QEvent *e)
     QLabel::changeEvent(e);
     if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
         fitText();
+    if (e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange || e->type() == QEvent::EnabledChange
+        || e->type() == QEvent::ParentChange)
+        dropBackdrop();
+}
+
+void ValueLabel::moveEvent(QMoveEvent *e)
+{
+    QLabel::moveEvent(e);
+    dropBackdrop();
+}
+
+void ValueLabel::resizeEvent(QResizeEvent *e)
+{
+    QLabel::resizeEvent(e);
+    dropBackdrop();
+}
+
+bool ValueLabel::eventFilter(QObject *, QEvent *e)
+{
+    switch (e->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+    case QEvent::EnabledChange:
+    case QEvent::ActivationChange:
+        dropBackdrop();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void ValueLabel::takeBackdrop()
+{
+    if (!m_backdrop.isNull() || !isVisible())
+        return;
+    QWidget *top = window();
+    if (!m_watchingBeneath) {
+        for (QWidget *w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget())
+            w->installEventFilter(this);
+        m_watchingBeneath = true;
+    }
+    const qreal ratio = devicePixelRatioF();
+    QPixmap backdrop(size() * ratio);
+    backdrop.setDevicePixelRatio(ratio);
+    backdrop.fill(Qt::transparent);
+    // The window paints that rectangle as it would on screen, the label
+    // itself adding nothing.
+    m_takingBackdrop = true;
+    top->render(&backdrop, QPoint(), QRegion(QRect(mapTo(top, QPoint(0, 0)), size())),
+                QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    m_takingBackdrop = false;
+    m_backdrop = backdrop;
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+}
+
+void ValueLabel::dropBackdrop()
+{
+    if (m_backdrop.isNull())
+        return;
+    m_backdrop = QPixmap();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    update();
 }
 
 void ValueLabel::fitText()

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -108,9 +109,23 @@ public:
 protected:
     void paintEvent(QPaintEvent *e) override;
     void changeEvent(QEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    bool eventFilter(QObject *o, QEvent *e) override;
 
 private:
     void fitText();
+    void takeBackdrop();
+    void dropBackdrop();
+
+    // What the widgets beneath paint where the label stands, taken once
+    // after its first paint: with it the label paints itself whole, and a
+    // new value no longer repaints the frames and the tab page around it.
+    // Taken again whenever the label or a widget beneath moves, resizes or
+    // changes its look.
+    QPixmap m_backdrop;
+    bool m_takingBackdrop = false;
+    bool m_watchingBeneath = false;
 };
 
 // Countdown and counter labels hold decimal text.

@@ -173,11 +173,12 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::qWait(20);
+        // A paint of the window is one update request reaching it.
         struct Paints : QObject {
             int count = 0;
             bool eventFilter(QObject *, QEvent *e) override
             {
-                count += e->type() == QEvent::Paint;
+                count += e->type() == QEvent::UpdateRequest;
                 return false;
             }
         } paints;
@@ -199,6 +200,52 @@ private slots:
         Program::paintNow();
         QCOMPARE(paints.count, 2);
         Program::paintWhenIdle(false);
+    }
+
+    // Once painted, a value label paints itself whole: a new value repaints
+    // neither the frame around it nor anything else, and looks as a label
+    // painted over its frame does.
+    void aValueLabelRepaintsNothingBeneathIt()
+    {
+        auto build = [](QWidget &window, bool value) {
+            auto *v = new QVBoxLayout(&window);
+            auto *box = new QGroupBox(QStringLiteral("Idents"), &window);
+            v->addWidget(box);
+            auto *g = new QGridLayout(box);
+            QLabel *l = value ? valueLabel(box, QStringLiteral("L"), QStringLiteral("600"), QStringLiteral("L"))
+                              : new QLabel(QStringLiteral("600"), box);
+            g->addWidget(l, 0, 0);
+            window.show();
+            return std::make_pair(box, l);
+        };
+        QWidget plainWindow, valueWindow;
+        auto [plainBox, plain] = build(plainWindow, false);
+        auto [box, label] = build(valueWindow, true);
+        plain->setFixedSize(label->size());
+        QVERIFY(QTest::qWaitForWindowExposed(&valueWindow));
+        QTest::qWait(30);
+
+        struct Paints : QObject {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                count += e->type() == QEvent::Paint;
+                return false;
+            }
+        } paints;
+        box->installEventFilter(&paints);
+        for (const char *t : {"599", "598", "597"}) {
+            label->setText(QString::fromLatin1(t));
+            QTest::qWait(5);
+        }
+        QCOMPARE(paints.count, 0);
+        plain->setText(QStringLiteral("597"));
+        auto onScreen = [](QWidget &window, QWidget *w) {
+            return window.grab(QRect(w->mapTo(&window, QPoint(0, 0)), w->size()))
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        QCOMPARE(onScreen(valueWindow, label), onScreen(plainWindow, plain));
     }
 };
 
