@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include "announcer/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "core/clock.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
@@ -41,13 +42,10 @@
 #include "node/simulatednode.h"
 
 using namespace mirelva;
+using bench::median;
+using bench::SilentVoice;
 
 namespace {
-
-class SilentVoice : public SpeechVoice {
-protected:
-    void play(const QString &, int) override {}
-};
 
 double cpuSeconds()
 {
@@ -69,12 +67,6 @@ qint64 wallMicroseconds()
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 // The three kinds of mark, each set up once and met at a time of day the

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 
 #include "announcer/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
 #include "core/speechvoice.h"
@@ -33,13 +34,9 @@
 #include "node/simulatednode.h"
 
 using namespace mirelva;
+using bench::SilentVoice;
 
 namespace {
-
-class SilentVoice : public SpeechVoice {
-protected:
-    void play(const QString &, int) override {}
-};
 
 constexpr int kBlock = 1000;
 

@@ -41,6 +41,7 @@
 #include <QTcpSocket>
 
 #include "announcer/mainwindow.h"
+#include "bench/benchsupport.h"
 #include "core/nodebackend.h"
 #include "core/speechvoice.h"
 #include "core/station.h"
@@ -48,6 +49,9 @@
 #include "side/webtoolswindow.h"
 
 namespace {
+
+using mirelva::bench::median;
+using mirelva::bench::SilentVoice;
 
 long peakKb(qint64 pid);
 
@@ -73,11 +77,6 @@ long descendantsPeakKb(qint64 pid)
     }
     return total;
 }
-
-class SilentVoice : public mirelva::SpeechVoice {
-protected:
-    void play(const QString &, int) override {}
-};
 
 // The station as mirelva builds it, the web tools window shown with a page
 // of our own in its view.
@@ -202,13 +201,6 @@ Sample runOnce(const QString &program, const QByteArray &marker, QByteArray late
     p.kill();
     p.waitForFinished(3000);
     return s;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 void report(const char *name, std::vector<double> ms)
