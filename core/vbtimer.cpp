@@ -46,6 +46,23 @@ void VbTimer::setEnabled(bool on)
     if (on == m_enabled)
         return;
     m_enabled = on;
+    m_resting = false;
+    arm();
+}
+
+void VbTimer::rest()
+{
+    if (!m_enabled || m_resting)
+        return;
+    m_resting = true;
+    arm();
+}
+
+void VbTimer::wake()
+{
+    if (!m_resting)
+        return;
+    m_resting = false;
     arm();
 }
 
@@ -98,7 +115,7 @@ bool VbTimer::armSecondClock(bool on)
 
 void VbTimer::arm()
 {
-    const bool running = m_enabled && m_interval != 0 && !Program::ended() && !g_drivenByTests;
+    const bool running = m_enabled && !m_resting && m_interval != 0 && !Program::ended() && !g_drivenByTests;
     if (m_wallClock && running) {
         m_timer.stop();
         if (armSecondClock(true))

@@ -30,6 +30,13 @@ public:
     // Returns false when the value was refused and the interval kept.
     bool setInterval(qint64 ms);
     void setWallClockSecond(bool on);
+    // A timer whose next ticks could change nothing may rest: it stays enabled
+    // with its interval, but its platform timer sleeps, so an idle program is
+    // not woken ten times a second for nothing. wake() starts a new period;
+    // disabling ends the rest.
+    void rest();
+    void wake();
+    bool isResting() const { return m_resting; }
 
     static constexpr int kMaxInterval = 65535;
     static void stopAll();
@@ -53,6 +60,7 @@ private:
     int m_interval;
     bool m_enabled;
     bool m_wallClock = false;
+    bool m_resting = false;
     int m_secondFd = -1;                    // wall-clock ticking: a kernel timer on the second
     QSocketNotifier *m_secondNotifier = nullptr;
     bool m_inHandler = false;

@@ -164,8 +164,16 @@ void GreetingWindow::Timer2_Timer()
     Program::doEvents();
     if (Program::ended())
         return;
-    for (int n = 1; n < kSlots; ++n)
+    bool changed = false;
+    for (int n = 1; n < kSlots; ++n) {
+        const QString before = m_counters[n - 1]->text();
         setLabelNumber(m_counters[n - 1], slotText(n)->text().size());
+        changed |= m_counters[n - 1]->text() != before;
+    }
+    // The counters follow the texts alone: until a text changes again, the
+    // next ticks would change nothing.
+    if (!changed)
+        Timer2->rest();
 }
 
 // ---- the sender ------------------------------------------------------------------

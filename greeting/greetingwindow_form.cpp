@@ -152,6 +152,8 @@ void GreetingWindow::wireTimers()
     connect(Timer2Delay, &VbTimer::Timer, this, &GreetingWindow::Timer2Delay_Timer);
     connect(Timer1, &VbTimer::Timer, this, &GreetingWindow::Timer1_Timer);
     connect(Timer2, &VbTimer::Timer, this, &GreetingWindow::Timer2_Timer);
+    for (TextBox *box : m_texts)
+        connect(box, &QLineEdit::textChanged, Timer2, &VbTimer::wake);
 }
 
 } // namespace mirelva

@@ -327,6 +327,15 @@ private slots:
         QCOMPARE(g.Label16->text(), QStringLiteral("0"));
         QCOMPARE(g.Label19->text(), QStringLiteral("160"));
         QCOMPARE(g.Label24->text(), QString::number(g.TextTXMessage9->text().size()));
+        // With every counter right, the counter timer rests (still enabled)
+        // until a text changes, even one set by the program.
+        QVERIFY(!g.Timer2->isResting());
+        g.Timer2_Timer();
+        QVERIFY(g.Timer2->isResting() && g.Timer2->isEnabled());
+        g.TextTXMessage4->setText("abc");
+        QVERIFY(!g.Timer2->isResting());
+        g.Timer2_Timer();
+        QCOMPARE(g.Label19->text(), QStringLiteral("3"));
     }
 
     void closePromptSavesOnYes()

@@ -33,6 +33,26 @@ private slots:
         QCOMPARE(spy.count(), 0);
     }
 
+    void restingTimerSleepsUntilWoken()
+    {
+        VbTimer t(nullptr, "T", 5, true);
+        QSignalSpy spy(&t, &VbTimer::Timer);
+        t.rest();
+        QTest::qWait(30);
+        QCOMPARE(spy.count(), 0);
+        QVERIFY(t.isEnabled() && t.interval() == 5);
+        t.wake();
+        QTRY_VERIFY(spy.count() > 0);
+        // Disabling ends the rest; a disabled timer cannot rest.
+        t.rest();
+        t.setEnabled(false);
+        t.rest();
+        t.setEnabled(true);
+        QVERIFY(!t.isResting());
+        const int before = int(spy.count());
+        QTRY_VERIFY(spy.count() > before);
+    }
+
     void reEnablingKeepsThePeriod()
     {
         VbTimer t(nullptr, "T", 40, true);
