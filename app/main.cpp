@@ -1,6 +1,9 @@
 #include <functional>
+#include <thread>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QFontMetrics>
 #include <QTimer>
 
 #include "announcer/mainwindow.h"
@@ -40,6 +43,18 @@ void afterFirstPaint(QWidget *window, std::function<void()> then)
     window->installEventFilter(new Watcher(window, std::move(then)));
 }
 
+// The screen reader's bridge connects to the session bus when the first widget
+// is given a spoken name, and the window's build waits for it; with no bus to
+// be found, libdbus even starts one. Connected on a thread of its own while
+// the fonts load, the two waits overlap instead of adding up.
+std::jthread connectSessionBusMeanwhile()
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("xcb") && !platform.startsWith(QLatin1String("wayland")))
+        return {};
+    return std::jthread([] { QDBusConnection::sessionBus(); });
+}
+
 // How long start-up waits for the node's first state so that the captions
 // carry the own callsign.
 constexpr int kFirstStateWaitMs = 3000;
@@ -60,6 +75,8 @@ int main(int argc, char *argv[])
     if (!Program::claimSingleCopy())
         return 0;
     Program::paintWhenIdle(true);
+    std::jthread sessionBus = connectSessionBusMeanwhile();
+    QFontMetrics(QApplication::font()).height();
 
     const NodeLinkConfig config = NodeLinkConfig::load();
     std::unique_ptr<NodeBackend> node = makeNodeBackend(config);
@@ -69,6 +86,9 @@ int main(int argc, char *argv[])
     tellNodeOfSpeech(voice, *node, config.audioDevice == kNodeAudioDevice);
 
     waitForFirstState(node.get(), kFirstStateWaitMs);
+
+    if (sessionBus.joinable())
+        sessionBus.join();
 
     Station station;
     station.node = node.get();
