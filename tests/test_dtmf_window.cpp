@@ -7,6 +7,7 @@
 #include "core/questions.h"
 #include "core/settingsstore.h"
 #include "dtmf/dtmfwindow.h"
+#include "support/a11y.h"
 #include "support/mainfixture.h"
 
 using namespace mirelva;
@@ -66,8 +67,6 @@ QStringList keyTable()
       << "DTMF" << "USEDTMF" << "SHOWBUSY1" << "SHOWBUSY2" << "SHOWBUSY3" << "SHOWBUSY4" << "RFBUSY";
     return k;
 }
-
-bool isControl(QWidget *w) { return qobject_cast<TextBox *>(w) || qobject_cast<QAbstractButton *>(w); }
 
 } // namespace
 
@@ -286,30 +285,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&d));
         for (int tab = 0; tab < d.SSTab1->count(); ++tab) {
             d.SSTab1->setCurrentIndex(tab);
-            QStringList names;
-            QList<QWidget *> controls;
-            for (QWidget *c : d.SSTab1->widget(tab)->findChildren<QWidget *>()) {
-                if (!isControl(c))
-                    continue;
-                const QString name = c->accessibleName();
-                QVERIFY2(!name.trimmed().isEmpty() && !name.contains(QLatin1String("xx")), qPrintable(c->objectName()));
-                QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name), name);
-                names << name;
-                controls << c;
-            }
-            for (const QString &n : names)
-                QVERIFY2(names.count(n) == 1, qPrintable(n));
-            controls.first()->setFocus();
-            QSet<QWidget *> seen;
-            QStringList order;
-            for (int i = 0; i < 300 && seen.size() < controls.size(); ++i) {
-                if (!seen.contains(QApplication::focusWidget()))
-                    order << QApplication::focusWidget()->objectName();
-                seen.insert(QApplication::focusWidget());
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            }
-            for (QWidget *c : controls)
-                QVERIFY2(seen.contains(c), qPrintable(c->objectName()));
+            const QStringList order = spokenNamesAndTabOrder(d.SSTab1->widget(tab));
             // Rows are walked across, one row after another.
             const QStringList row = tab == 0 ? QStringList{"Call2", "DTMF2", "Command8", "Call3"}
                                              : QStringList{"NetCall2", "Hour2", "Mins2", "Sun2"};

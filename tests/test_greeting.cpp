@@ -2,6 +2,7 @@
 
 #include "core/program.h"
 #include "core/questions.h"
+#include "support/a11y.h"
 #include "support/chat_fixture.h"
 
 using namespace mirelva;
@@ -392,6 +393,24 @@ private slots:
         g->Command1->click();
         QVERIFY(!g->isVisible());
         QVERIFY(!Program::ended());
+    }
+
+    void everyControlHasANameAndTabReachesIt()
+    {
+        ChatFixture f;
+        QWidget &w = f.g();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // Each slot's choice, then its text; then the switches and the buttons.
+        QStringList expected;
+        for (int n = 1; n <= 9; ++n)
+            expected << QStringLiteral("Option%1").arg(n) << (n == 1 ? QStringLiteral("TextTXMessage") : QStringLiteral("TextTXMessage%1").arg(n));
+        expected << "Option10" << "UseGreeting" << "TimeStamp" << "Check1" << "MaxRand" << "BeaconPeriodDelay" << "Command1"
+                 << "Command2";
+        QCOMPARE(spokenNamesAndTabOrder(&w), expected);
+        QCOMPARE(f.g().TextTXMessage4->accessibleName(), QStringLiteral("Greeting text 4"));
+        QCOMPARE(f.g().Option10->accessibleName(), QStringLiteral("Connect notice, slot 10"));
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "core/program.h"
+#include "support/a11y.h"
 #include "support/mainfixture.h"
 
 using namespace mirelva;
@@ -18,11 +19,6 @@ QStringList groupTitles(QWidget *w)
     for (auto *g : w->findChildren<QGroupBox *>())
         l << g->title();
     return l;
-}
-
-bool isControl(QWidget *w)
-{
-    return qobject_cast<TextBox *>(w) || qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "core/program.h"
 #include "core/questions.h"
+#include "support/a11y.h"
 #include "support/chat_fixture.h"
 
 using namespace mirelva;
@@ -269,6 +270,22 @@ private slots:
         f.node.chat("W1AW>/ver/");
         QVERIFY(mb.IncomingText->toPlainText().isEmpty());
         QCOMPARE(f.requests(), QStringList{"SetPTT off"});
+    }
+
+    void everyControlHasANameAndTabReachesIt()
+    {
+        ChatFixture f;
+        QWidget &w = f.mb();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QStringList expected{"IncomingText", "TextTX", "Send", "Check1", "Check2"};
+        for (int n = 1; n <= 8; ++n)
+            expected << QStringLiteral("FilterText%1").arg(n);
+        expected << "ClearRX" << "SaveIt" << "Exit";
+        QCOMPARE(spokenNamesAndTabOrder(&w), expected);
+        QCOMPARE(f.mb().FilterText3->accessibleName(), QStringLiteral("Filter word 3"));
+        QCOMPARE(f.mb().Exit->accessibleName(), QStringLiteral("Hide"));
     }
 };
 
