@@ -4,7 +4,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -290,6 +292,15 @@ bool SvxLinkNode::start(QString *error)
         readOutput();
         svxlinkGone(code, status == QProcess::CrashExit ? QStringLiteral("SvxLink stopped (signal)")
                                                         : QStringLiteral("SvxLink ended with exit code %1").arg(code));
+    });
+    // SvxLink holds the node's ports and the radio's lines. A bridge that dies
+    // without its closing steps (killed, crashed) takes it along: an orphan
+    // would keep them, and the next bridge could bind neither.
+    const pid_t bridge = ::getpid();
+    m_process->setChildProcessModifier([bridge] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != bridge) // the bridge was gone before the line above
+            ::_exit(127);
     });
     QStringList args{QStringLiteral("--config=") + m_config.svxlinkConfig};
     args += m_config.svxlinkOptions;

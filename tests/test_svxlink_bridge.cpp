@@ -117,20 +117,67 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QVERIFY2(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size(), qPrintable(path));
 }
 
+QString binDir()
+{
+    const QString bin = qEnvironmentVariable("MIRELVA_BIN_DIR");
+    return bin.isEmpty() ? QCoreApplication::applicationDirPath() + "/.." : bin;
+}
+
+// Gone, or a zombie nobody has reaped yet.
+bool processEnded(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+}
+
 } // namespace
 
 class TestSvxLinkBridge : public QObject {
     Q_OBJECT
 
 private slots:
+    // A bridge killed without its closing steps takes its SvxLink along: an
+    // orphan would keep the node's ports from the next bridge.
+    void svxlinkGoesWithAKilledBridge()
+    {
+        QTemporaryDir dir;
+        const QString run = dir.filePath("run");
+        const QString pidFile = dir.filePath("svxlink.pid");
+        const QString fake = dir.filePath("svxlink");
+        QVERIFY(QDir().mkpath(run));
+        writeFile(fake, QStringLiteral("#!/bin/sh\necho $$ > %1\nexec sleep 60\n").arg(pidFile).toUtf8());
+        QVERIFY(QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        writeFile(dir.filePath("svxlink.conf"), {});
+        writeFile(dir.filePath("config/mirelva/svxlink.ini"),
+                  QStringLiteral("[SETTINGS]\nFOLDER=%1\nSVXLINK=%2\nSVXLINK_CONFIG=%3\n")
+                      .arg(run, fake, dir.filePath("svxlink.conf"))
+                      .toUtf8());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", run);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 svxlink = 0;
+        {
+            Program bridge(binDir() + "/mirelva-svxlink", {}, env, clock);
+            QFile pid(pidFile);
+            QTRY_VERIFY_WITH_TIMEOUT(pid.size() > 0, 10000);
+            QVERIFY(pid.open(QIODevice::ReadOnly));
+            svxlink = pid.readAll().trimmed().toLongLong();
+            QVERIFY(svxlink > 0 && !processEnded(svxlink));
+        } // killed with SIGKILL
+        QTRY_VERIFY_WITH_TIMEOUT(processEnded(svxlink), 5000);
+    }
+
     void aStationOnARealSvxLink()
     {
         if (!QFileInfo(kSvxLink).isExecutable())
             QSKIP("svxlink is not installed (Debian package svxlink-server, see scripts/install-deps.sh): "
                   "the bridge's end-to-end test is skipped");
-        QString bin = qEnvironmentVariable("MIRELVA_BIN_DIR");
-        if (bin.isEmpty())
-            bin = QCoreApplication::applicationDirPath() + "/..";
+        const QString bin = binDir();
         QVERIFY(QFile::exists(bin + "/mirelva-svxlink") && QFile::exists(bin + "/mirelva"));
 
         QTemporaryDir dir;
