@@ -221,6 +221,14 @@ void LogBox::appendLine(const QString &line)
     QTextCursor end(document());
     end.movePosition(QTextCursor::End);
     end.insertText(text + QLatin1Char('\n'));
+    // Every line ends with a line break, so an empty block follows the last.
+    // The oldest lines go a thousand at a time.
+    const int extra = document()->blockCount() - 1 - kMostLines;
+    if (extra >= kTrimStep) {
+        QTextCursor oldest(document());
+        oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, extra);
+        oldest.removeSelectedText();
+    }
 }
 
 void LogBox::placeCaret(int position)

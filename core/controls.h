@@ -85,9 +85,15 @@ private:
 // the same on the thirtieth day as on the first: the text before it is never
 // read back or rebuilt, and no undo history grows with it. Tab moves on to
 // the next control, so a keyboard user is never trapped in it.
+// A log left running for weeks keeps its newest lines only: at a few hundred
+// bytes a line, a busy conference's chat would otherwise take the memory of a
+// small single-board computer within months. Once it holds kTrimStep lines
+// more than kMostLines, the oldest go, all at once.
 class LogBox : public QPlainTextEdit {
     Q_OBJECT
 public:
+    static constexpr int kMostLines = 10000;
+    static constexpr int kTrimStep = 1000;
     LogBox(const QString &name, QWidget *parent = nullptr);
     // One line; a CR, LF or CRLF inside it starts a new line on screen.
     void appendLine(const QString &line);

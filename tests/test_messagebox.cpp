@@ -220,6 +220,24 @@ private slots:
         QVERIFY(again.IncomingText->toPlainText().isEmpty());
     }
 
+    void logKeepsItsNewestLines()
+    {
+        MainFixture f;
+        LogBox *log = f.station.messageBox->IncomingText;
+        const int most = LogBox::kMostLines + LogBox::kTrimStep - 1;
+        for (int n = 1; n <= most; ++n)
+            log->appendLine(QStringLiteral("line %1").arg(n));
+        QCOMPARE(log->document()->blockCount(), most + 1);
+        // One more, and the oldest go: the newest stay, the caret rule holds.
+        log->appendLine(QStringLiteral("line %1").arg(most + 1));
+        const QStringList lines = log->toPlainText().split('\n');
+        QCOMPARE(lines.size(), LogBox::kMostLines + 1);
+        QCOMPARE(lines.first(), QStringLiteral("line %1").arg(LogBox::kTrimStep + 1));
+        QCOMPARE(lines.at(LogBox::kMostLines - 1), QStringLiteral("line %1").arg(most + 1));
+        log->placeCaret(10000);
+        QCOMPARE(log->textCursor().position(), 10000);
+    }
+
     void clearAndHide()
     {
         MainFixture f;
