@@ -150,8 +150,10 @@ void MainWindow::SpeakTheText()
         return;
     }
 
-    // 4.
-    flag2 = 0;
+    // 4. Not cleared again here: the slot was emptied before speaking, and
+    //    what was queued since (a DTMF request handled in step 3, an ident
+    //    whose countdown ran out while the speech blocked) is spoken at the
+    //    next tick instead of being lost.
     // 5.
     Echolink->SetPTT(false);
     setColouredCaption(PTT, kPttOff, kDarkGreen);

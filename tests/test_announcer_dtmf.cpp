@@ -1,4 +1,5 @@
 #include <QTest>
+#include <QTimer>
 
 #include "core/program.h"
 #include "support/announcer_fixture.h"
@@ -91,6 +92,22 @@ private slots:
         w.EnableAutoConnect->clear();
         QCOMPARE(sendAndTick(f, QString()), QStringList());
         QCOMPARE(w.SayText->value(), 1);
+    }
+
+    // A code handled while an announcement lets waiting events run, just
+    // before it unkeys, is spoken at the next tick, not lost with the slot.
+    void codeArrivingDuringAnAnnouncementIsSpokenNext()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.ToggleText->setText(QStringLiteral("44"));
+        QTimer::singleShot(0, &f.node, [&] { f.node.dtmf(QStringLiteral("44")); });
+        w.TextInput3->setText(QStringLiteral("Beacon"));
+        w.Speak3_Click();
+        QCOMPARE(f.voice.texts(), QStringList{"Beacon"});
+        f.node.clearRecords();
+        w.Timer1_Timer();
+        QCOMPARE(f.requests(), keyed("Text Message Enabled"));
     }
 
     void silenceCodes()
