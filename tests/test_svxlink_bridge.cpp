@@ -366,6 +366,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(station.byeReceived, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"disconnected","call":"W1AW"})"), 5000);
 
+        // The disconnect is announced, and the time after it at the next
+        // tick ("Add the time"); then the air is quiet.
+        const auto spokenSinceDisconnect = [&] {
+            const QStringList r = requests();
+            return r.mid(r.indexOf(R"({"op":"Disconnect","call":"W1AW"})")).filter(R"("op":"Speech")").size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(spokenSinceDisconnect() == 2, 15000);
+
         // SvxLink stops: Mirelva hears closing, releases the radio and ends;
         // the transmitter is released and the bridge ends after it.
         QTRY_VERIFY_WITH_TIMEOUT(pttBytes.endsWith('R'), 20000);
