@@ -280,9 +280,6 @@ private slots:
     {
         MainFixture f;
         DtmfWindow &d = *f.station.dtmf;
-        d.show();
-        QApplication::setActiveWindow(&d);
-        QVERIFY(QTest::qWaitForWindowActive(&d));
         for (int tab = 0; tab < d.SSTab1->count(); ++tab) {
             d.SSTab1->setCurrentIndex(tab);
             const QStringList order = spokenNamesAndTabOrder(d.SSTab1->widget(tab));

@@ -399,9 +399,6 @@ private slots:
     {
         ChatFixture f;
         QWidget &w = f.g();
-        w.show();
-        QApplication::setActiveWindow(&w);
-        QVERIFY(QTest::qWaitForWindowActive(&w));
         // Each slot's choice, then its text; then the switches and the buttons.
         QStringList expected;
         for (int n = 1; n <= 9; ++n)

@@ -294,9 +294,6 @@ private slots:
     {
         ChatFixture f;
         QWidget &w = f.mb();
-        w.show();
-        QApplication::setActiveWindow(&w);
-        QVERIFY(QTest::qWaitForWindowActive(&w));
         QStringList expected{"IncomingText", "TextTX", "Send", "Check1", "Check2"};
         for (int n = 1; n <= 8; ++n)
             expected << QStringLiteral("FilterText%1").arg(n);

@@ -17,12 +17,19 @@ inline bool isControl(QWidget *w)
     return qobject_cast<TextBox *>(w) || qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w);
 }
 
-// Checks the controls under `area` of the active window as a screen reader
-// user meets them: each has a spoken name of its own (not blank, no "xx"
-// placeholder, no two alike), and the Tab key, from the first, reaches them
-// all. Returns the object names in the order the Tab key walks them.
+// Shows the window of `area`, makes it the active one, and checks the
+// controls under `area` as a screen reader user meets them: each has a spoken
+// name of its own (not blank, no "xx" placeholder, no two alike), and the Tab
+// key, from the first, reaches them all. Returns the object names in the
+// order the Tab key walks them.
 inline QStringList spokenNamesAndTabOrder(QWidget *area)
 {
+    QWidget *window = area->window();
+    window->show();
+    QApplication::setActiveWindow(window);
+    [&] { QVERIFY(QTest::qWaitForWindowActive(window)); }();
+    if (QTest::currentTestFailed())
+        return {};
     QStringList names;
     QList<QWidget *> controls;
     for (QWidget *c : area->findChildren<QWidget *>()) {
