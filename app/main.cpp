@@ -14,9 +14,9 @@
 #include "core/program.h"
 #include "core/station.h"
 #include "core/version.h"
-#include "node/nodeconsole.h"
-#include "node/nodefactory.h"
-#include "node/simulatednode.h"
+#include "node/simulated/nodeconsole.h"
+#include "node/link/nodefactory.h"
+#include "node/simulated/simulatednode.h"
 
 using namespace mirelva;
 

@@ -16,12 +16,12 @@
 
 #include "core/onairlog.h"
 #include "core/version.h"
-#include "node/nodecommands.h"
-#include "node/nodeconsole.h"
-#include "node/nodeprotocol.h"
-#include "node/nodeserver.h"
-#include "node/quitonsignals.h"
-#include "node/simulatednode.h"
+#include "node/simulated/nodecommands.h"
+#include "node/simulated/nodeconsole.h"
+#include "node/link/nodeprotocol.h"
+#include "node/link/nodeserver.h"
+#include "node/link/quitonsignals.h"
+#include "node/simulated/simulatednode.h"
 
 using namespace mirelva;
 

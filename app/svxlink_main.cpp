@@ -10,10 +10,10 @@
 
 #include "core/onairlog.h"
 #include "core/version.h"
-#include "node/nodeprotocol.h"
-#include "node/nodeserver.h"
-#include "node/quitonsignals.h"
-#include "node/svxlinknode.h"
+#include "node/link/nodeprotocol.h"
+#include "node/link/nodeserver.h"
+#include "node/link/quitonsignals.h"
+#include "node/svxlink/svxlinknode.h"
 
 using namespace mirelva;
 

@@ -39,7 +39,7 @@
 #include "core/speechvoice.h"
 #include "core/station.h"
 #include "dtmf/dtmfwindow.h"
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 
 using namespace mirelva;
 using bench::median;

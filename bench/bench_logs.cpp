@@ -31,7 +31,7 @@
 #include "core/vbtimer.h"
 #include "greeting/greetingwindow.h"
 #include "messagebox/messageboxwindow.h"
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 
 using namespace mirelva;
 using bench::SilentVoice;

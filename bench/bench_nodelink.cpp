@@ -37,8 +37,8 @@
 
 #include "core/echolink.h"
 #include "core/onairlog.h"
-#include "node/nodelink.h"
-#include "node/nodeprotocol.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeprotocol.h"
 
 using namespace mirelva;
 using Clock = std::chrono::steady_clock;

@@ -45,7 +45,7 @@
 #include "core/nodebackend.h"
 #include "core/speechvoice.h"
 #include "core/station.h"
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 #include "side/webtoolswindow.h"
 
 namespace {

@@ -39,10 +39,10 @@
 
 #include "core/echolink.h"
 #include "core/onairlog.h"
-#include "node/nodelink.h"
-#include "node/nodeprotocol.h"
-#include "node/nodeserver.h"
-#include "node/svxlinknode.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeprotocol.h"
+#include "node/link/nodeserver.h"
+#include "node/svxlink/svxlinknode.h"
 
 using namespace mirelva;
 using Clock = std::chrono::steady_clock;

@@ -13,9 +13,9 @@
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/station.h"
-#include "node/nodelink.h"
-#include "node/nodeserver.h"
-#include "node/simulatednode.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeserver.h"
+#include "node/simulated/simulatednode.h"
 #include "support/fixture.h"
 
 using namespace mirelva;

@@ -3,7 +3,7 @@
 
 #include "core/onairlog.h"
 #include "core/program.h"
-#include "node/nodeconsole.h"
+#include "node/simulated/nodeconsole.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;

@@ -10,7 +10,7 @@
 #include "core/echolink.h"
 #include "core/onairlog.h"
 #include "core/program.h"
-#include "node/nodeconsole.h"
+#include "node/simulated/nodeconsole.h"
 #include "support/fixture.h"
 
 using namespace mirelva;

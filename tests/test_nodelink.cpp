@@ -21,11 +21,11 @@
 #include "core/echolink.h"
 #include "core/onairlog.h"
 #include "core/program.h"
-#include "node/nodefactory.h"
-#include "node/nodelink.h"
-#include "node/nodeprotocol.h"
-#include "node/nodeserver.h"
-#include "node/simulatednode.h"
+#include "node/link/nodefactory.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeprotocol.h"
+#include "node/link/nodeserver.h"
+#include "node/simulated/simulatednode.h"
 #include "support/fixture.h"
 
 using namespace mirelva;

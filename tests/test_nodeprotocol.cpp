@@ -12,8 +12,8 @@
 #include <QtTest>
 
 #include "core/onairlog.h"
-#include "node/nodelink.h"
-#include "node/nodeprotocol.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeprotocol.h"
 
 using namespace mirelva;
 using namespace mirelva::nodelink;

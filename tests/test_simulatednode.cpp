@@ -5,8 +5,8 @@
 #include "core/echolink.h"
 #include "core/onairlog.h"
 #include "core/program.h"
-#include "node/nodecommands.h"
-#include "node/simulatednode.h"
+#include "node/simulated/nodecommands.h"
+#include "node/simulated/simulatednode.h"
 
 using namespace mirelva;
 

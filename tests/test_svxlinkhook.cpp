@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include "core/onairlog.h"
-#include "node/svxlinkhook.h"
-#include "node/svxlinknode.h"
+#include "node/svxlink/svxlinkhook.h"
+#include "node/svxlink/svxlinknode.h"
 
 using namespace mirelva;
 using namespace mirelva::svxlink;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "node/nodeprotocol.h"
+#include "node/link/nodeprotocol.h"
 
 using namespace mirelva;
 using namespace mirelva::nodelink;

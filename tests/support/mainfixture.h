@@ -6,7 +6,7 @@
 
 #include "announcer/mainwindow.h"
 #include "core/station.h"
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 #include "support/fixture.h"
 
 namespace mirelva::test {

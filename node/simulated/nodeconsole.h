@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 
 class QLabel;
 class QLineEdit;

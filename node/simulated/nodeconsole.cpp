@@ -1,4 +1,4 @@
-#include "node/nodeconsole.h"
+#include "node/simulated/nodeconsole.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,7 +15,7 @@
 
 #include "core/controls.h"
 #include "core/onairlog.h"
-#include "node/nodecommands.h"
+#include "node/simulated/nodecommands.h"
 
 namespace mirelva {
 

@@ -11,7 +11,7 @@
 #include <QTimer>
 
 #include "core/nodebackend.h"
-#include "node/svxlinkhook.h"
+#include "node/svxlink/svxlinkhook.h"
 
 namespace mirelva {
 

@@ -1,4 +1,4 @@
-#include "node/simulatednode.h"
+#include "node/simulated/simulatednode.h"
 
 #include <QHash>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "node/svxlinknode.h"
+#include "node/svxlink/svxlinknode.h"
 
 #include <cerrno>
 #include <cstring>

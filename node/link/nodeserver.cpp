@@ -1,4 +1,4 @@
-#include "node/nodeserver.h"
+#include "node/link/nodeserver.h"
 
 #include <algorithm>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "node/nodeprotocol.h"
+#include "node/link/nodeprotocol.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "node/svxlinkhook.h"
+#include "node/svxlink/svxlinkhook.h"
 
 #include <cstring>
 

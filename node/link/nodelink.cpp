@@ -1,4 +1,4 @@
-#include "node/nodelink.h"
+#include "node/link/nodelink.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,10 +1,10 @@
-#include "node/nodecommands.h"
+#include "node/simulated/nodecommands.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "node/nodeprotocol.h"
-#include "node/simulatednode.h"
+#include "node/link/nodeprotocol.h"
+#include "node/simulated/simulatednode.h"
 
 namespace mirelva::NodeCommands {
 

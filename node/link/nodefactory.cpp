@@ -1,4 +1,4 @@
-#include "node/nodefactory.h"
+#include "node/link/nodefactory.h"
 
 #include <cstdio>
 
@@ -7,9 +7,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "node/nodelink.h"
-#include "node/nodeprotocol.h"
-#include "node/simulatednode.h"
+#include "node/link/nodelink.h"
+#include "node/link/nodeprotocol.h"
+#include "node/simulated/simulatednode.h"
 
 namespace mirelva {
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "core/nodebackend.h"
-#include "node/nodeprotocol.h"
+#include "node/link/nodeprotocol.h"
 
 class QIODevice;
 

@@ -1,4 +1,4 @@
-#include "node/quitonsignals.h"
+#include "node/link/quitonsignals.h"
 
 #include <csignal>
 #include <sys/socket.h>
