@@ -110,12 +110,12 @@ protected:
         m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
             const int rising = SysIo::get().lineEventRead(m_gpio.line);
-            if (rising < 0) {
-                if (errno != EAGAIN && errno != EINTR)
-                    deviceFailed(reason(errno));
-                return;
-            }
-            levelRead(rising == 1);
+            m_inSignal = true;
+            if (rising >= 0)
+                levelRead(rising == 1);
+            else if (errno != EAGAIN && errno != EINTR)
+                deviceFailed(reason(errno));
+            m_inSignal = false;
         });
         return true;
     }
@@ -132,16 +132,19 @@ protected:
     }
     void closeDevice() override
     {
-        if (m_notifier) {
+        // Inside the notifier's own signal it goes when that returns.
+        if (m_notifier && m_inSignal) {
             m_notifier->setEnabled(false);
             m_notifier.release()->deleteLater();
         }
+        m_notifier.reset();
         m_gpio.close();
     }
 
 private:
     GpioHandle m_gpio;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_inSignal = false;
 };
 
 } // namespace

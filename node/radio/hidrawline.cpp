@@ -65,25 +65,29 @@ public:
         QObject::connect(notifier.get(), &QSocketNotifier::activated, &owner, [=, this] {
             uchar buf[64];
             const ssize_t n = SysIo::get().read(fd, buf, sizeof buf);
+            inSignal = true;
             if (n > 0)
                 report(buf, int(n));
             else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                 gone(reason(n == 0 ? ENODEV : errno));
+            inSignal = false;
         });
         return true;
     }
     void close()
     {
-        // May run inside the notifier's own signal: it goes when that returns.
-        if (notifier) {
+        // Inside the notifier's own signal it goes when that returns.
+        if (notifier && inSignal) {
             notifier->setEnabled(false);
             notifier.release()->deleteLater();
         }
+        notifier.reset();
         if (fd >= 0)
             SysIo::get().close(fd);
         fd = -1;
     }
     int fd = -1;
+    bool inSignal = false;
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
