@@ -7,6 +7,7 @@
 // descriptor when it becomes readable.
 
 #include "node/radio/linekinds.h"
+#include "node/radio/releaseguard.h"
 #include "node/radio/sysio.h"
 
 #include <QSocketNotifier>
@@ -63,6 +64,8 @@ protected:
             m_gpio.close();
             return false;
         }
+        m_guard.armGpio(QString::fromLocal8Bit(SysIo::get().chipPath(m_gpio.chip)), spec().number,
+                        spec().activeLow ? 1 : 0);
         return true;
     }
     bool writeLevel(bool high, QString *why) override
@@ -80,7 +83,11 @@ protected:
         *why = reason(errno);
         return false;
     }
-    void closeDevice() override { m_gpio.close(); }
+    void closeDevice() override
+    {
+        m_guard.disarm();
+        m_gpio.close();
+    }
 
 private:
     std::function<QString(int)> reasonFn() const
@@ -88,6 +95,7 @@ private:
         return [this](int err) { return reason(err); };
     }
     GpioHandle m_gpio;
+    ReleaseGuard m_guard;
 };
 
 class GpioInput : public InputLine {
