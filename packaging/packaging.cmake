@@ -21,7 +21,7 @@ install(FILES ${pkg}/org.mirelva.mirelva.metainfo.xml DESTINATION ${CMAKE_INSTAL
 install(FILES ${pkg}/mirelva.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 install(FILES ${pkg}/mirelva-128.png RENAME mirelva.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/128x128/apps)
-install(FILES ${pkg}/mirelva.service DESTINATION lib/systemd/user)
+install(FILES ${pkg}/mirelva.service ${pkg}/mirelva-headless.service DESTINATION lib/systemd/user)
 if(EXISTS ${pkg}/mirelva-svxlink.service)
   install(FILES ${pkg}/mirelva-svxlink.service DESTINATION lib/systemd/system)
 endif()
