@@ -47,7 +47,7 @@ add_custom_command(OUTPUT ${changelog_gz}
 add_custom_target(changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${changelog_gz} ${pkg}/copyright DESTINATION ${docdir})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${docdir})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${docdir} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${docdir} FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # Examples and the bridge's Tcl hook, where an operator copies them from.
 install(FILES ${pkg}/nodelink.ini.example DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mirelva/examples)

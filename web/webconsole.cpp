@@ -382,6 +382,9 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
         }
         if (path == QLatin1String("/logout")) {
             m_sessions.erase(session);
+            for (const Client &c : m_clients)
+                if (c.session == session)
+                    c.socket->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("logged out"));
             OnAirLog::note(QStringLiteral("web: logged out (%1)").arg(request.remoteAddress().toString()));
             reply(responder, Status::SeeOther, "text/plain", "logged out\n", host,
                   {{"Location", "/login"}, {"Set-Cookie", kCookie + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
@@ -407,6 +410,10 @@ void WebConsole::login(const QHttpServerRequest &request, QHttpServerResponder &
     const QByteArray host = header(request, "Host");
     const QString from = request.remoteAddress().toString();
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    // Addresses whose wait is long over are forgotten, so many of them
+    // cannot make the list grow without end.
+    if (m_failures.size() > 256)
+        std::erase_if(m_failures, [&now](const auto &e) { return e.second.notBefore.secsTo(now) > 3600; });
     Failures &f = m_failures[from];
     if (f.notBefore.isValid() && now < f.notBefore) {
         const qint64 wait = std::max<qint64>(1, (now.msecsTo(f.notBefore) + 999) / 1000);
@@ -455,6 +462,8 @@ void WebConsole::acceptWebSocket()
             socket->deleteLater();
             continue;
         }
+        socket->setMaxAllowedIncomingMessageSize(kMaxBodyBytes);
+        socket->setMaxAllowedIncomingFrameSize(kMaxBodyBytes);
         m_clients.push_back({socket, session});
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString &text) { webSocketMessage(socket, text); });
