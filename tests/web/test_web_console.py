@@ -124,10 +124,15 @@ class WebConsoleTest(unittest.TestCase):
         finally:
             evil.shutdown()
 
-    def test_4_accessibility_and_screenshots(self):
+    def test_4_dtmf_stations_accessibility_and_screenshots(self):
         d = self.driver
         d.get(self.station.url + '/')
         webstation.wait_js(d, "document.getElementById('link').textContent === 'Live'")
+        # The DTMF window's own button: a station not connected is connected.
+        pressed = time.time()
+        d.find_element(By.XPATH, "//button[text()='Connect VK3XYZ']").click()
+        self.station.node.wait_for(r'^request \{"op":"Connect","call":"VK3XYZ"\}', after=pressed)
+        webstation.wait_js(d, "[...document.querySelectorAll('#stations button')].some(b => b.textContent === 'Disconnect VK3XYZ')")
         with open(AXE) as f:
             d.execute_script(f.read())
         found = d.execute_async_script("""const done = arguments[arguments.length - 1];

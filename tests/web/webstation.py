@@ -74,6 +74,9 @@ class Station:
         self.sock = d + '/node.sock'
         with open(d + '/cfg/mirelva/nodelink.ini', 'w') as f:
             f.write('[SETTINGS]\nADDRESS=unix:%s\nAUDIODEVICE=none-such\n' % self.sock)
+        # A station and a group in the DTMF window, for the page's buttons.
+        with open(d + '/cfg/mirelva/dtmfctrl.ini', 'w') as f:
+            f.write('[SETTINGS]\nCALL1=VK3XYZ\nGROUPCALL1=VK4AAA\nGROUPCALL2=VK5BBB\n')
         self.port = free_port()
         self.url = 'http://127.0.0.1:%d' % self.port
         if web:
