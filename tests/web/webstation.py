@@ -87,15 +87,21 @@ class Station:
                 f.write('ENABLED=1\nPORT=%d\n' % self.port)
         self.node = Process([bin_dir + '/mirelva-node', '--listen', 'unix:' + self.sock, '--callsign', 'vk2abc',
                              '--headless', '--answer-delay', '0'], self.env)
-        self.node.wait_for('listening on unix:')
-        self.mirelva = Process([bin_dir + '/mirelva', '--headless'], self.env)
-        self.mirelva.wait_for('web console: listening on' if web else 'all windows loaded', 15)
+        self.mirelva = None
+        try:
+            self.node.wait_for('listening on unix:')
+            self.mirelva = Process([bin_dir + '/mirelva', '--headless'], self.env)
+            self.mirelva.wait_for('web console: listening on' if web else 'all windows loaded', 15)
+        except BaseException:
+            self.close()
+            raise
 
     def requests(self, after=0.0):
         return [(at, l[len('request '):]) for at, l in list(self.node.lines) if at >= after and l.startswith('request ')]
 
     def close(self):
-        self.mirelva.stop()
+        if self.mirelva:
+            self.mirelva.stop()
         self.node.stop()
         self.dir.cleanup()
 
