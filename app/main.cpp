@@ -1,3 +1,4 @@
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -17,6 +18,8 @@
 #include "node/simulated/nodeconsole.h"
 #include "node/link/nodefactory.h"
 #include "node/simulated/simulatednode.h"
+#include "web/webconsole.h"
+#include "web/webpassword.h"
 
 using namespace mirelva;
 
@@ -63,10 +66,29 @@ constexpr int kFirstStateWaitMs = 3000;
 // station.
 constexpr int kFirstPaintWaitMs = 2000;
 
+bool hasArgument(int argc, char *argv[], const char *name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Sets the web console's password and ends: no window, no node.
+    if (hasArgument(argc, argv, "--set-web-password")) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Mirelva"));
+        return WebPassword::setFromStandardInput();
+    }
+    // A station with no screen: the same windows, drawn where nobody sees
+    // them; the web console is how it is watched.
+    if (hasArgument(argc, argv, "--headless"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirelva"));
 
@@ -126,6 +148,9 @@ int main(int argc, char *argv[])
         console->placeBeside(&window);
         console->show();
     }
+    // The web console, when web.ini enables it, begins to listen once the
+    // event loop runs: nothing before it waits for it.
+    const std::unique_ptr<WebConsole> web = WebConsole::startLaterIfEnabled(station);
 
     return app.exec();
 }

@@ -21,7 +21,7 @@ install(FILES ${pkg}/org.mirelva.mirelva.metainfo.xml DESTINATION ${CMAKE_INSTAL
 install(FILES ${pkg}/mirelva.svg DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
 install(FILES ${pkg}/mirelva-128.png RENAME mirelva.png
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/128x128/apps)
-install(FILES ${pkg}/mirelva.service DESTINATION lib/systemd/user)
+install(FILES ${pkg}/mirelva.service ${pkg}/mirelva-headless.service DESTINATION lib/systemd/user)
 if(EXISTS ${pkg}/mirelva-svxlink.service)
   install(FILES ${pkg}/mirelva-svxlink.service DESTINATION lib/systemd/system)
 endif()
@@ -47,7 +47,7 @@ add_custom_command(OUTPUT ${changelog_gz}
 add_custom_target(changelog ALL DEPENDS ${changelog_gz})
 install(FILES ${changelog_gz} ${pkg}/copyright DESTINATION ${docdir})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${docdir})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${docdir} FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${docdir} FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # Examples and the bridge's Tcl hook, where an operator copies them from.
 install(FILES ${pkg}/nodelink.ini.example DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mirelva/examples)

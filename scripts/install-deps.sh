@@ -37,3 +37,15 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# axe-core, the accessibility checker the web console's browser test injects
+# into the page: from npm, into a folder of the project's own (.deps/, not in git).
+cd "$(dirname "$0")/.."
+if [ ! -f .deps/npm/node_modules/axe-core/axe.min.js ]; then
+  if ! command -v npm >/dev/null; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends npm
+  fi
+  npm install --prefix .deps/npm --no-audit --no-fund axe-core@4.14.1
+fi

@@ -30,7 +30,8 @@ expected=(
   /usr/share/icons/hicolor/scalable/apps/mirelva.svg
   /usr/share/icons/hicolor/128x128/apps/mirelva.png
   /usr/share/man/man1/mirelva.1.gz /usr/share/man/man1/mirelva-node.1.gz
-  /usr/lib/systemd/user/mirelva.service
+  /usr/lib/systemd/user/mirelva.service /usr/lib/systemd/user/mirelva-headless.service
+  /usr/share/doc/mirelva/web-console.md
   /usr/share/doc/mirelva/copyright /usr/share/doc/mirelva/changelog.gz
   /usr/share/doc/mirelva/README.md
   /usr/share/mirelva/examples/nodelink.ini.example
@@ -47,7 +48,7 @@ for b in "$work"/root/usr/bin/*; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6network6 libqt6webenginewidgets6 libespeak-ng1 libasound2 libc6 espeak-ng-data libqt6webenginecore6-bin; do
+for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libqt6websockets6 libqt6webenginewidgets6 libespeak-ng1 libasound2 libc6 espeak-ng-data libqt6webenginecore6-bin; do
   check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
 done
 

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include "core/station.h"
+#include "web/websettings.h"
+
+class QHttpServerRequest;
+class QHttpServerResponder;
+class QWebSocket;
+class QPlainTextEdit;
+
+namespace mirelva {
+
+class WebHttpServer;
+
+// The web console: one page, served by the program itself, that shows the
+// station live over a WebSocket and presses the windows' own buttons. Every
+// action goes to the on-air log with "web" as its source. See
+// docs/web-console.md for the settings and the security rules.
+class WebConsole : public QObject {
+    Q_OBJECT
+public:
+    WebConsole(Station &station, WebSettings settings, QObject *parent = nullptr);
+    ~WebConsole() override;
+
+    // Listens as the settings say; false, with the reason, when it will not
+    // (no password set, beyond loopback without TLS, the port taken...).
+    bool start(QString *why);
+    QString url() const;
+
+    // The program's own start: the console when web.ini enables it, started
+    // once the event loop runs so that it never delays the first paint.
+    static std::unique_ptr<WebConsole> startLaterIfEnabled(Station &station);
+
+    // The state the page shows, whole; and the action the page asks for,
+    // as the windows' buttons do it. Both used by the server and the tests.
+    QJsonObject snapshot() const;
+    // Returns an empty text when done, else why not (for the page).
+    QString act(const QJsonObject &request, const QString &from);
+
+private:
+    struct Session {
+        QByteArray csrf;
+        QDateTime lastUse;
+    };
+    struct Client {
+        QWebSocket *socket;
+        QByteArray session;
+    };
+
+    void handle(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    void login(const QHttpServerRequest &request, QHttpServerResponder &responder);
+    void acceptWebSocket();
+    void webSocketMessage(QWebSocket *socket, const QString &text);
+
+    QByteArray sessionOf(const QByteArray &cookieHeader) const;
+    bool originAllowed(const QByteArray &origin, const QByteArray &host) const;
+    QByteArray newSession();
+
+    // Live updates.
+    void sendToAll(const QJsonObject &message, bool flush = false);
+    void sendChanges(bool flush = false);
+    void onAirLine(const QString &line);
+    void logChanged(const QString &which, QPlainTextEdit *box);
+    QJsonObject liveFields() const;
+
+    Station &m_station;
+    WebSettings m_settings;
+    std::unique_ptr<WebHttpServer> m_server;
+    quint16 m_port = 0;
+
+    std::map<QByteArray, Session> m_sessions;
+    std::vector<Client> m_clients;
+    QJsonObject m_sent;              // the live fields as the pages last got them
+    QTimer m_tick;                   // once a second while a page is open
+    QStringList m_onAir;             // the newest on-air log lines
+    bool m_pttAsked = false;         // what the program last asked of the transmitter
+
+    // Wrong passwords: the next attempt from that address waits 2 s, then
+    // twice as long after each further one, up to a minute.
+    struct Failures {
+        int count = 0;
+        QDateTime notBefore;
+    };
+    std::map<QString, Failures> m_failures;
+
+public:
+    static constexpr int kLogLines = 200;
+    static constexpr int kMostSessions = 32;
+    static constexpr int kSessionIdleHours = 24;
+    static constexpr int kMaxSpeechChars = 250;
+    static constexpr int kMaxChatChars = 160;
+    static constexpr int kMaxBodyBytes = 8192;
+};
+
+} // namespace mirelva
