@@ -45,6 +45,7 @@ if [ ! -f .deps/npm/node_modules/axe-core/axe.min.js ]; then
   if ! command -v npm >/dev/null; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends npm
   fi
   npm install --prefix .deps/npm --no-audit --no-fund axe-core@4.14.1
