@@ -1,9 +1,9 @@
 // The net scheduler: four nets joined at second 15 of their minute on their
 // weekdays, and left again after their minutes.
 
-#include "announcer/mainwindow.h"
 #include <QScopedValueRollback>
 
+#include "announcer/mainwindow.h"
 #include "core/clock.h"
 #include "core/countdowns.h"
 #include "core/program.h"
