@@ -12,6 +12,12 @@
 //   MIRELVA_SIM_SEED=1234 MIRELVA_SIM_DAYS=30 build/tests/test_simulated_month
 //
 // Without them it runs a short stretch on a fixed seed (the test suite's run).
+//
+// Besides what never may happen (a key-up past the time-out, an event lost, a
+// log or record growing without end, a settings file half written), two
+// promises about time: every second a silence schedule or a net is set for is
+// acted on, even when speech held the thread across it; and "Stay Con" is as
+// the operator (or a code from the air) last set it whenever no net runs.
 
 #include <QApplication>
 #include <QDir>
@@ -142,6 +148,7 @@ public:
     qint64 marksSpoken = 0;
     qint64 savesFailedAsMeant = 0;
     qint64 restarts = 0;
+    qint64 scheduleSeconds = 0;
 
 private:
     MainWindow &w() { return *m_fixture->window; }
@@ -181,6 +188,10 @@ private:
         // own instance of the node interface.
         m_raised = 0;
         QObject::connect(&f.node, &SimulatedNode::raising, [this](const QString &) { ++m_raised; });
+        QObject::connect(&f.node, &SimulatedNode::recorded,
+                         [this](const SimulatedNode::Record &r) { m_requestsInTick << r.request.toText(); });
+        // A new program owes nothing for the seconds before it started.
+        m_silenceTaken = m_netsTaken = QDateTime();
     }
 
     // Loaded as the program loads it; the windows are then hidden, since
@@ -221,7 +232,10 @@ private:
         m.QuarterHour->setValue(1);
         m.HalfHour->setValue(1);
         m.InfoHourly->setValue(1);
-        m.InfoText->setText(QStringLiteral("Net tonight at eight on this repeater"));
+        // Long enough that the hour's information holds the thread past
+        // second 15, where the lunch silence and the evening's first net are.
+        m.InfoText->setText(QStringLiteral("Net tonight at eight on this repeater, all stations welcome: "
+                                           "call in with your callsign and your location"));
         m.TextInput3->setText(QStringLiteral("This is VK2RAA, the Mirelva test repeater"));
         m.IDCheck->setValue(1);
         m.VoicePeriod->setText(QStringLiteral("10"));
@@ -232,6 +246,34 @@ private:
         m.MinsOFF1->setText(QStringLiteral("30"));
         m.HourON1b->setText(QStringLiteral("6"));
         m.MinsON1b->setText(QStringLiteral("0"));
+        // A lunch-hour silence on weekdays.
+        for (CheckBox *day : {m.Mon2, m.Tue2, m.Wed2, m.Thur2, m.Fri2})
+            day->setValue(1);
+        m.HourOFF2->setText(QStringLiteral("12"));
+        m.MinsOFF2->setText(QStringLiteral("0"));
+        m.HourON2b->setText(QStringLiteral("13"));
+        m.MinsON2b->setText(QStringLiteral("0"));
+        // Auto-connect to a station, and three nets every evening that
+        // overlap: timed, untimed (it ends when its station leaves), timed.
+        m.ConnectStation1->setText(QStringLiteral("VK2XYZ"));
+        m.StayCon1->setValue(1);
+        m.StayCon2->setValue(0);
+        DtmfWindow &d = *m_fixture->station.dtmf;
+        const auto net = [&d](int n, const char *call, const char *hour, const char *mins, int use, const char *minutes) {
+            const DtmfWindow::Net x = d.net(n);
+            x.NetCall->setText(QLatin1String(call));
+            x.Hour->setText(QLatin1String(hour));
+            x.Mins->setText(QLatin1String(mins));
+            for (CheckBox *day : x.days)
+                day->setValue(1);
+            x.Use->setValue(use);
+            x.DiscMins->setText(QLatin1String(minutes));
+        };
+        net(1, "NETONE", "20", "00", 1, "30");
+        net(2, "NETTWO", "20", "10", 0, "0");
+        net(3, "*NETTHREE*", "20", "15", 1, "5");
+        d.ShowBusy1->setValue(1);
+        rememberStayCon();
         save(false);
         countDeliveries();
         collectCodes();
@@ -290,6 +332,10 @@ private:
             due = nowMs + std::max(t->interval(), 1000);
             if (t == w().Timer1)
                 tickClock();
+            else if (t == w().Timer5)
+                tickSilence();
+            else if (m_fixture->station.dtmf && t == m_fixture->station.dtmf->Timer2)
+                tickNets();
             else
                 t->tickForTests();
             if (Program::ended())
@@ -326,6 +372,104 @@ private:
         fail(QStringLiteral("the %1 mark was owed and not spoken").arg(mark));
     }
 
+    // The seconds a schedule tick stands for: those since the last tick of
+    // this program, up to the time it is ticked (speech before it in the same
+    // second moved the clock on).
+    static QList<QDateTime> secondsSince(const QDateTime &taken, const QDateTime &now)
+    {
+        QList<QDateTime> l;
+        const qint64 to = now.toSecsSinceEpoch();
+        for (qint64 s = taken.isValid() ? taken.toSecsSinceEpoch() + 1 : to; s <= to; ++s)
+            l << QDateTime::fromSecsSinceEpoch(s);
+        return l;
+    }
+
+    // Every second a silence schedule names is acted on: after the tick,
+    // "Disable Announcements" is as the last schedule second passed set it.
+    void tickSilence()
+    {
+        MainWindow &m = w();
+        const QList<QDateTime> owed = secondsSince(m_silenceTaken, Clock::now());
+        m_silenceTaken = Clock::now();
+        struct S { CheckBox *const *days; TextBox *hOff, *mOff, *hOn, *mOn; };
+        CheckBox *const d1[7] = {m.Sun, m.Mon, m.Tue, m.Wed, m.Thur, m.Fri, m.Sat};
+        CheckBox *const d2[7] = {m.Sun2, m.Mon2, m.Tue2, m.Wed2, m.Thur2, m.Fri2, m.Sat2};
+        CheckBox *const d3[7] = {m.Sun3, m.Mon3, m.Tue3, m.Wed3, m.Thur3, m.Fri3, m.Sat3};
+        const S schedules[3] = {{d1, m.HourOFF1, m.MinsOFF1, m.HourON1b, m.MinsON1b},
+                                {d2, m.HourOFF2, m.MinsOFF2, m.HourON2b, m.MinsON2b},
+                                {d3, m.HourOFF3, m.MinsOFF3, m.HourON3b, m.MinsON3b}};
+        const auto at = [](const TextBox *h, const TextBox *mi) {
+            bool okH = false, okM = false;
+            const int hh = h->text().toInt(&okH), mm = mi->text().toInt(&okM);
+            return okH && okM && hh >= 0 && hh < 24 && mm >= 0 && mm < 60 ? QTime(hh, mm, 15) : QTime();
+        };
+        int expected = -1;
+        for (const QDateTime &second : owed)
+            for (const S &s : schedules) {
+                if (s.days[second.date().dayOfWeek() % 7]->value() != 1)
+                    continue;
+                if (at(s.hOff, s.mOff) == second.time())
+                    expected = 1;
+                if (at(s.hOn, s.mOn) == second.time())
+                    expected = 0;
+            }
+        m.Timer5->tickForTests();
+        if (Program::ended() || expected < 0)
+            return;
+        ++scheduleSeconds;
+        if (m.Check1->value() != expected)
+            fail(QStringLiteral("a silence schedule second passed and \"Disable Announcements\" reads %1")
+                     .arg(m.Check1->value()));
+    }
+
+    // Every net start second is acted on: the net's station is asked for in
+    // the tick that takes the second.
+    void tickNets()
+    {
+        DtmfWindow &d = *m_fixture->station.dtmf;
+        const QList<QDateTime> owed = secondsSince(m_netsTaken, Clock::now());
+        m_netsTaken = Clock::now();
+        QStringList due;
+        for (const QDateTime &second : owed)
+            for (int n = 4; n >= 1; --n) {
+                const DtmfWindow::Net x = d.net(n);
+                const QString start = x.Hour->text() + ':' + x.Mins->text() + QStringLiteral(":15");
+                if (x.days[second.date().dayOfWeek() % 7]->value() == 1 && second.toString("HH:mm:ss") == start
+                    && !x.NetCall->text().isEmpty())
+                    due << QStringLiteral("Connect ") + x.NetCall->text().toUpper();
+            }
+        // A busy channel holds nets back, as meant.
+        if (d.RFBusy->value() == 1)
+            due.clear();
+        m_requestsInTick.clear();
+        d.Timer2->tickForTests();
+        if (Program::ended())
+            return;
+        for (const QString &connect : due) {
+            ++scheduleSeconds;
+            if (!m_requestsInTick.contains(connect))
+                fail(QStringLiteral("a net's start second passed without \"%1\"").arg(connect));
+        }
+    }
+
+    // The operator's "Stay Con" as the station was last told: by the boxes
+    // at a start, or by the auto-connect codes from the air.
+    void rememberStayCon()
+    {
+        m_stayCon[0] = w().StayCon1->value();
+        m_stayCon[1] = w().StayCon2->value();
+    }
+
+    void heardCode(const QString &digits)
+    {
+        if (digits.isEmpty())
+            return;
+        if (w().EnableAutoConnect->text() == digits)
+            m_stayCon[0] = m_stayCon[1] = 1;
+        if (w().DisableAutoConnect->text() == digits)
+            m_stayCon[0] = m_stayCon[1] = 0;
+    }
+
     // ---- what happens ----------------------------------------------------
 
     bool chance(int perDay) { return int(m_rng.bounded(86400)) < perDay; }
@@ -350,7 +494,9 @@ private:
         if (chance(300)) {
             ++events;
             const bool real = !m_codes.isEmpty() && m_rng.bounded(3) > 0;
-            n.dtmf(real ? m_codes.at(m_rng.bounded(m_codes.size())) : randomText(m_rng, 6));
+            const QString digits = real ? m_codes.at(m_rng.bounded(m_codes.size())) : randomText(m_rng, 6);
+            heardCode(digits);
+            n.dtmf(digits);
         }
         if (chance(200)) {
             ++events;
@@ -436,6 +582,12 @@ private:
             if (back("TEXTINPUT3") != w().TextInput3->text() || back("CALLSIGN") != w().Callsign->text()
                 || back("TXTIMEHOUR") != Convert::checkToText(w().OnHour->value()))
                 return fail(QStringLiteral("mirelva.ini does not read back what was saved"));
+            if (back("STAYCON1") != Convert::checkToText(m_stayCon[0])
+                || back("STAYCON2") != Convert::checkToText(m_stayCon[1]))
+                return fail(QStringLiteral("mirelva.ini holds \"Stay Con\" %1 %2, the operator set %3 %4")
+                                .arg(back("STAYCON1"), back("STAYCON2"))
+                                .arg(m_stayCon[0])
+                                .arg(m_stayCon[1]));
         }
         checkFiles();
     }
@@ -481,6 +633,7 @@ private:
         m_fixture = m_fixture->restart(MainFixture::Built);
         wire();
         load();
+        rememberStayCon();
         countDeliveries();
         collectCodes();
     }
@@ -524,6 +677,14 @@ private:
         for (const QPlainTextEdit *t : texts)
             if (t->document()->blockCount() > kMaxTextLines)
                 return fail(QStringLiteral("%1 holds %2 lines").arg(t->objectName()).arg(t->document()->blockCount()));
+        const DtmfWindow *d = m_fixture->station.dtmf;
+        if (d && !d->anyNetRunning() && !Program::ended()
+            && (w().StayCon1->value() != m_stayCon[0] || w().StayCon2->value() != m_stayCon[1]))
+            return fail(QStringLiteral("no net runs and \"Stay Con\" reads %1 %2, the operator set %3 %4")
+                            .arg(w().StayCon1->value())
+                            .arg(w().StayCon2->value())
+                            .arg(m_stayCon[0])
+                            .arg(m_stayCon[1]));
         if (w().lastingWarnings().size() > kMaxWarnings)
             return fail(QStringLiteral("%1 lasting warnings stand").arg(w().lastingWarnings().size()));
         if (m_fixture->voice.spoken.size() > 100000)
@@ -574,6 +735,9 @@ private:
     QStringList m_replaced;
     QString m_failure;
     int m_saves = 0;
+    QDateTime m_silenceTaken, m_netsTaken;
+    QStringList m_requestsInTick;
+    int m_stayCon[2] = {0, 0};
 };
 
 } // namespace
@@ -593,7 +757,7 @@ private slots:
         qInfo().noquote() << QStringLiteral(
                                  "simulated %1 days (seed %2) in %3 s: %4 simulated days per wall-clock minute; "
                                  "%5 invariant checks, %6 events, %7 key-ups, %8 marks spoken, %9 saves failed as "
-                                 "meant, %10 restarts")
+                                 "meant, %10 restarts, %11 schedule seconds acted on")
                                  .arg(days)
                                  .arg(seed)
                                  .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
@@ -603,7 +767,8 @@ private slots:
                                  .arg(sim.keyUps)
                                  .arg(sim.marksSpoken)
                                  .arg(sim.savesFailedAsMeant)
-                                 .arg(sim.restarts);
+                                 .arg(sim.restarts)
+                                 .arg(sim.scheduleSeconds);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
 };
