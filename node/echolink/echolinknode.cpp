@@ -100,9 +100,10 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     Async::AudioSplitter localSplit;
     Async::AudioPassthrough localToTx;
     Async::AudioValve localToStations;
-    Async::AudioMixer stationMix;
+    Async::AudioSelector stationMix;   // Mirelva's audio before the receiver's
     Async::AudioSplitter toStations;
     Async::AudioSelector talkers;
+    Async::AudioFifo talkFifo{kSampleRate * 10};   // the network does not wait for the mixer
     Async::AudioMixer txMix;
     Async::AudioStreamStateDetector txState;
     Async::AudioValve txValve;
@@ -146,6 +147,7 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         rxSplit.addSink(&rxValve);
         rxTap.sigWriteSamples.connect([](float *, int count) { return count; });
         stationMix.addSource(&rxValve);
+        stationMix.enableAutoSelect(&rxValve, 0);
 
         // Mirelva's speech and Morse: paced out in real time, to the
         // transmitter and, while any station is connected, to the stations.
@@ -157,12 +159,14 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         localToStations.setOpen(false);
         localToStations.setBlockWhenClosed(false);
         stationMix.addSource(&localToStations);
+        stationMix.enableAutoSelect(&localToStations, 10);
         stationMix.registerSink(&toStations);
 
         // Transmitter: the talking station or Mirelva's audio, keyed by
         // the stream detector, held back by the valve until PREKEY has
         // passed and while the time-out holds it off.
-        txMix.addSource(&talkers);
+        talkers.registerSink(&talkFifo);
+        txMix.addSource(&talkFifo);
         txMix.addSource(&localToTx);
         txMix.registerSink(&txState);
         txState.registerSink(&txValve);
@@ -620,10 +624,11 @@ void EchoLinkNode::request(const NodeRequest &r)
 
 void EchoLinkNode::audioActivity(bool active, bool idle)
 {
-    m_audioOut = active;
-    if (active)
+    // Flushing is still going out; the hang time starts once all of it has.
+    m_audioOut = active || !idle;
+    if (m_audioOut)
         m_hang.stop();
-    else if (idle)
+    else
         m_hang.start(m_config.txHangMs);
     updatePtt();
 }
