@@ -5,6 +5,7 @@
 
 #include "core/settingsstore.h"
 #include "node/link/nodeprotocol.h"
+#include "node/radio/lines.h"
 
 namespace mirelva {
 
@@ -39,15 +40,6 @@ bool isAudioDevice(const QString &d)
         return false;
     const int port = m.captured(2).toInt();
     return QHostAddress(m.captured(1)).protocol() == QHostAddress::IPv4Protocol && port > 0 && port < 65536;
-}
-
-// A radio line as node/radio reads it: "serial:PATH:PIN", "hidraw:PATH:N",
-// "gpio:CHIP:N", each perhaps ending ":active-low"; the pins themselves are
-// checked when the line is opened.
-bool isLineSpec(const QString &s)
-{
-    static const QRegularExpression re(QStringLiteral("^(serial|hidraw|gpio):[^:\\s]+:[A-Za-z0-9]+(:active-low)?$"));
-    return re.match(s).hasMatch();
 }
 
 } // namespace
@@ -262,23 +254,35 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     audio("RXAUDIO", c.rxAudio);
     audio("TXAUDIO", c.txAudio);
 
+    // Lines as node/radio reads them; the device itself is looked at when
+    // the node opens it.
+    auto lineOk = [](const QString &v, bool output, QString *why) {
+        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(v, why);
+        if (spec && output && !spec->canDrive()) {
+            *why = QStringLiteral("\"%1\" is an input; it cannot be driven").arg(v);
+            return false;
+        }
+        return bool(spec);
+    };
     const QString sql = get("SQL");
     if (!sql.isEmpty()) {
+        QString why;
         if (sql.compare(QLatin1String("vox"), Qt::CaseInsensitive) == 0 || sql.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
             c.sql = sql.toLower();
-        else if (isLineSpec(sql))
+        else if (lineOk(sql, false, &why))
             c.sql = sql;
         else
-            bad("SQL", QStringLiteral("\"%1\" is neither vox, none nor a line such as serial:/dev/ttyUSB0:DCD; using vox").arg(sql.left(60)));
+            bad("SQL", QStringLiteral("%1; using vox").arg(why.left(120)));
     }
     auto line = [&](const char *key, QString &field) {
         const QString v = get(key);
         if (v.isEmpty() || v.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
             return;
-        if (isLineSpec(v))
+        QString why;
+        if (lineOk(v, true, &why))
             field = v;
         else
-            bad(key, QStringLiteral("\"%1\" is not a line such as serial:/dev/ttyUSB0:RTS; none is used").arg(v.left(60)));
+            bad(key, QStringLiteral("%1; none is used").arg(why.left(120)));
     };
     line("PTT", c.ptt);
     line("RTS", c.rts);
