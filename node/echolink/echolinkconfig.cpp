@@ -46,7 +46,12 @@ bool isAudioDevice(const QString &d)
 
 bool isStationName(const QString &call)
 {
-    static const QRegularExpression re(QStringLiteral("^(\\*[A-Z0-9 ._-]{1,14}\\*|[A-Z0-9/]{1,3}[0-9][A-Z0-9/]{0,6}(-[LR])?|[0-9]{1,7})$"));
+    // All digits: a node number, never a callsign.
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (digits.match(call).hasMatch())
+        return call.size() <= 7;
+    static const QRegularExpression re(QStringLiteral(
+        "^(\\*[A-Z0-9 ._-]{1,14}\\*|([A-Z0-9]{1,4}/)?[A-Z0-9]{1,3}[0-9][A-Z0-9]{0,4}(/[A-Z0-9]{1,4})?(-[LR])?|[0-9]{1,7})$"));
     return re.match(call).hasMatch();
 }
 
@@ -305,6 +310,10 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     number("TXHANG", c.txHangMs, 0, 10000, "ms");
     number("PREKEY", c.preKeyMs, 0, 5000, "ms");
     number("TXTIMEOUT", c.txTimeoutSeconds, 5, 900, "seconds");
+    // A value repeated in a problem may hold the password (put in the wrong
+    // key, or typed into another by mistake).
+    for (QString &p : c.problems)
+        p = withoutSecrets(p, {c.password, c.proxyPassword});
     return c;
 }
 
