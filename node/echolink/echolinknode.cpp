@@ -363,12 +363,11 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     {
         const QString call = qstr(callsign).trimmed().toUpper();
         const QString addr = qstr(ip.toString());
-        if (Station *s = find(call)) {
-            // A station calling again while we still hold it (it went away
-            // unannounced): the library routes its packets to the QSO we have.
-            if (s->connected)
-                return;
-        }
+        // A station we hold already (calling again after going away
+        // unannounced, or calling us while we call it): its packets go to
+        // the QSO we have.
+        if (find(call))
+            return;
         const QString refusal = node->m_stopping ? QStringLiteral("the node is shutting down")
                                                  : incomingRefusal(cfg(), call, int(stations.size()));
         auto s = std::make_unique<Station>();
@@ -387,7 +386,6 @@ struct EchoLinkNode::Engine : public sigc::trackable {
                 q->accept();
                 q->sendChatData(str(QStringLiteral("Not accepted here: ") + refusal));
                 QTimer::singleShot(kRefusalLingerMs, node, [q] { q->disconnect(); });
-                QTimer::singleShot(kRefusalLingerMs + 2000, node, [q] {});   // holds it until the leaving is sent
             }
             return;
         }
