@@ -109,7 +109,7 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     Async::AudioMixer txMix;
     Async::AudioStreamStateDetector txState;
     Async::AudioValve txValve;
-    Async::AudioPassthrough txSink;   // stands in for the device when it cannot be opened
+    Async::SigCAudioSink nowhere;     // stands in for a device that cannot be opened
 
     explicit Engine(EchoLinkNode *n) : node(n)
     {
@@ -193,8 +193,10 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         } else {
             node->say(QStringLiteral("cannot open the transmitter's sound device TXAUDIO=%1; nothing is heard on the air").arg(cfg().txAudio));
             txIo.reset();
-            txValve.registerSink(&txSink);
-            txSink.registerSink(new Async::SigCAudioSink, true);
+            // Audio still goes, at once, so the stream ends and the key lifts.
+            nowhere.sigWriteSamples.connect([](float *, int count) { return count; });
+            nowhere.sigFlushSamples.connect([this] { nowhere.allSamplesFlushed(); });
+            txValve.registerSink(&nowhere);
         }
     }
 
