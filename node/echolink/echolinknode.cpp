@@ -615,6 +615,13 @@ void EchoLinkNode::request(const NodeRequest &r)
     } else if (op == QLatin1String("Disconnect")) {
         const QString call = field("call").toString().trimmed();
         Engine::Station *s = d->find(call);
+        const qsizetype waiting = d->pendingConnects.indexOf(call.toUpper());
+        if (!s && waiting >= 0) {
+            // Still waiting for the directory: it is not made at all.
+            d->pendingConnects.removeAt(waiting);
+            say(QStringLiteral("connect %1 called off before the directory answered").arg(call.toUpper()));
+            return;
+        }
         if (!s) {
             say(QStringLiteral("Disconnect %1: no such station is connected").arg(call));
             return;
