@@ -757,6 +757,7 @@ void EchoLinkNode::openLines()
         v.hangMs = m_config.voxHangMs;
         m_vox = std::make_unique<radio::Vox>(v, kSampleRate);
         connect(m_vox.get(), &radio::Vox::changed, this, &EchoLinkNode::squelch);
+        connect(m_vox.get(), &radio::Vox::meter, this, &EchoLinkNode::voxMeter);
     } else if (m_config.sql != QLatin1String("none")) {
         const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(m_config.sql, nullptr);
         if (spec && spec->kind != radio::LineSpec::None) {

@@ -44,6 +44,8 @@ public:
 
 signals:
     void finished();
+    // The VOX's level of the receiver's audio, a few times a second.
+    void voxMeter(double dbfs);
 
 protected:
     void request(const NodeRequest &r) override;
