@@ -833,6 +833,10 @@ void EchoLinkNode::tellConnectFailure(ConnectFailure why, const QString &call, c
 {
     const QString text = connectFailureText(why, call, detail);
     say(text);
+    // Asking again for a station already there changes nothing Mirelva
+    // needs to hear of (a "stay connected" asks every so often).
+    if (why == ConnectFailure::AlreadyConnected)
+        return;
     // Mirelva hears it as a chat text from this node, so the operator reads
     // it in the message box beside the texts the stations send.
     raise([this, line = m_config.callsign + QLatin1Char('>') + text] { emit ChatTextReceived(line); });
