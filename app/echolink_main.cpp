@@ -34,6 +34,9 @@ void complain(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    // EchoLib's Qt 5 loop and this Qt 6 one share GLib's main context; with
+    // GLib switched off, EchoLib's timers and sockets would never be served.
+    qunsetenv("QT_NO_GLIB");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-echolink"));
     QCoreApplication::setApplicationVersion(versionText());
