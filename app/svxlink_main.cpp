@@ -67,6 +67,8 @@ int main(int argc, char *argv[])
     }
 
     NodeServer server(&node);
+    server.setTokenFile(config.tokenFile);
+    server.setAllowedGroups(config.groups);
     if (!server.listen(*address, false, &why)) {
         say(why);
         return 1;

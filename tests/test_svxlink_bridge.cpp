@@ -316,7 +316,7 @@ private slots:
 
         Program mirelva(bin + "/mirelva", {}, env, clock);
         QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 4, 15000);
-        QCOMPARE(requests().first(), QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":2})"));
+        QCOMPARE(requests().first(), QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":3})"));
         QTRY_VERIFY_WITH_TIMEOUT(mirelva.log().contains("caption: Mirelva    VK2ABC-L   v3.0.3"), 5000);
 
         // A station connects: SvxLink accepts it, the bridge tells Mirelva

@@ -62,6 +62,10 @@ SvxLinkConfig SvxLinkConfig::load()
     };
     c.folder = text("FOLDER", c.folder);
     c.listen = text("LISTEN", QStringLiteral("unix:%1/node.sock").arg(c.folder));
+    c.tokenFile = text("TOKENFILE", c.folder + QStringLiteral("/token"));
+    for (const QString &g : ini.text(QStringLiteral("GROUPS"), QString()).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (!g.trimmed().isEmpty())
+            c.groups << g.trimmed();
     c.attach = ini.option(QStringLiteral("ATTACH"), QStringLiteral("0"));
     c.program = text("SVXLINK", c.program);
     c.svxlinkConfig = text("SVXLINK_CONFIG", c.svxlinkConfig);

@@ -20,6 +20,8 @@ namespace mirelva {
 struct SvxLinkConfig {
     QString folder = QStringLiteral("/run/mirelva-svxlink");   // FOLDER
     QString listen;                // LISTEN, default unix:FOLDER/node.sock
+    QString tokenFile;             // TOKENFILE: a tcp: LISTEN's token, default FOLDER/token
+    QStringList groups;            // GROUPS: comma-separated; their members may attach to the Unix socket
     bool attach = false;           // ATTACH: 1 = SvxLink runs on its own; 0 = the bridge starts it
     QString program = QStringLiteral("/usr/bin/svxlink");       // SVXLINK
     QString svxlinkConfig = QStringLiteral("/etc/svxlink/svxlink.conf");   // SVXLINK_CONFIG
