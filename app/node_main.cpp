@@ -36,7 +36,10 @@ void say(FILE *to, const QString &text)
 
 // What went wrong, on standard error with the local time, as the on-air log
 // that shares the stream writes its lines.
-void complain(const QString &text) { say(stderr, OnAirLog::stamped(QStringLiteral("mirelva-node: ") + text)); }
+void complain(const QString &text)
+{
+    say(stderr, OnAirLog::stamped(OnAirLog::escaped(QStringLiteral("mirelva-node: ") + text)));
+}
 
 // Console commands from standard input, one per line.
 class StdinCommands : public QObject {

@@ -21,7 +21,7 @@ namespace {
 
 void say(const QString &text)
 {
-    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(text).toUtf8();
+    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(OnAirLog::escaped(text)).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }

@@ -921,6 +921,30 @@ private slots:
         QCOMPARE(log.matching("node: "), QStringList{logged});
     }
 
+    // What a peer calls itself reaches the log (and standard error, and the
+    // console) as one line: control characters are shown, not obeyed.
+    void remoteTextsReachTheLogEscaped()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        LogCapture log;
+        QLocalSocket peer;
+        peer.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(peer.waitForConnected(3000));
+        // ESC[2J, a newline with a forged log line, C1 CSI, DEL, U+2028.
+        peer.write("{\"op\":\"hello\",\"protocol\":3,\"client\":\"W1AW\\u001b[2J\\n2026-12-07 08:00:00.000 request SetPTT "
+                   "on\\u009b\\u007f\\u2028x\"}\n");
+        peer.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines.size(), 1, 3000);
+        QCOMPARE(log.lines.first(),
+                 QString("node: client 1 attached: W1AW\\x1b[2J\\x0a2026-12-07 08:00:00.000 request SetPTT "
+                         "on\\x9b\\x7f\\u2028x"));
+        QCOMPARE(OnAirLog::escaped(QString("tab\there\r\x01") + QChar(0x2029) + QChar(0x85) + "ok"),
+                 QString("tab\\x09here\\x0d\\x01\\u2029\\x85ok"));
+    }
+
     // A client that never says hello, and one more than the node serves,
     // hold nothing for long.
     void silentAndSurplusClientsAreTurnedAway()
