@@ -148,6 +148,7 @@ private slots:
         const QString pidFile = dir.filePath("svxlink.pid");
         const QString fake = dir.filePath("svxlink");
         QVERIFY(QDir().mkpath(run));
+        QVERIFY(QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         writeFile(fake, QStringLiteral("#!/bin/sh\necho $$ > %1\nexec sleep 60\n").arg(pidFile).toUtf8());
         QVERIFY(QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         writeFile(dir.filePath("svxlink.conf"), {});

@@ -37,6 +37,7 @@ struct SvxLinkConfig {
     QString callsign = QStringLiteral("N0CALL");               // CALLSIGN
     int dtmfTimeoutMs = 3000;      // DTMF_TIMEOUT
     QString connectMacro = QStringLiteral("9");                 // CONNECT_MACRO: D<n># activates EchoLink
+    int transmitTimeoutSeconds = 180;   // TXTIMEOUT, 5..900: no client's key-up lasts longer
 
     static SvxLinkConfig load();
     static constexpr int kCapacity = 1024;
@@ -70,6 +71,15 @@ public:
     void outputLine(const QString &line);
     // SvxLink's own transmitter went on or off (its PTT PTY).
     void svxlinkTransmits(bool on);
+    // Run every second: a client's key-up standing past TXTIMEOUT is
+    // released here, whatever the client does (it may hang while keyed).
+    void tick();
+
+    // A speech to play is cut to this many characters, as Mirelva cuts
+    // every keyed announcement, and its audio to the transmit time-out.
+    static constexpr int kMaxSpeechChars = 250;
+    // Speech files kept in FOLDER/speech; older ones are removed.
+    static constexpr int kSpeechFilesKept = 4;
 
 signals:
     // SvxLink ended and Closing has been raised.
@@ -117,6 +127,8 @@ private:
     bool m_serialShared = false;
     bool m_svxKeyed = false;
     bool m_realKeyed = false;
+    bool m_pttTimedOut = false;   // the client's key-up ran past TXTIMEOUT; void until its release
+    QTimer m_tick;
     bool m_gone = false;
     bool m_started = false;
     int m_speechSerial = 0;
