@@ -337,6 +337,26 @@ private slots:
         disconnect(&OnAirLog::instance(), nullptr, this, nullptr);
     }
 
+    // SvxLink names every incoming station, also those it then refuses: a
+    // flood of them leaves a bounded memory that empties with time, and a
+    // station that does connect still gets its name.
+    void namesOfStationsThatNeverConnectAreForgotten()
+    {
+        SvxLinkNode node(SvxLinkConfig{});
+        Recorder r(node);
+        Clock::setForTests(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+        for (int i = 0; i < 10000; ++i)
+            node.outputLine(QStringLiteral("Incoming EchoLink connection from K%1X (Flood) at 192.0.2.1").arg(i));
+        QCOMPARE(node.stationsRemembered(), SvxLinkNode::kMaxStationsRemembered);
+        node.outputLine("Incoming EchoLink connection from W1AW (John) at 127.0.0.2");
+        node.hookLine("1.0 Mirelva:connected W1AW");
+        QCOMPARE(r.seen, QStringList{"connected W1AW (John) 127.0.0.2"});
+        Clock::advanceForTests(SvxLinkNode::kStationMemorySeconds);
+        node.outputLine("Incoming EchoLink connection from W2XYZ (Jane) at 127.0.0.3");
+        QCOMPARE(node.stationsRemembered(), 1);
+        Clock::useSystemClock();
+    }
+
     // A speech to play is cut as Mirelva cuts its own, and the folder keeps
     // only the last few.
     void speechIsCutForTheAir()

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "core/clock.h"
 #include "core/espeakvoice.h"
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
@@ -477,7 +478,25 @@ void SvxLinkNode::outputLine(const QString &line)
     const std::optional<StationSeen> seen = parseOutputLine(line);
     if (!seen)
         return;
+    // Forget the stale, then the oldest, so a flood of incoming connections
+    // that SvxLink refuses costs nothing lasting.
+    const QDateTime now = Clock::now();
+    for (auto it = m_seenAt.begin(); it != m_seenAt.end();) {
+        if (it->second.secsTo(now) >= kStationMemorySeconds || it->second > now) {
+            m_seen.erase(it->first);
+            it = m_seenAt.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!m_seen.count(seen->call) && int(m_seen.size()) >= kMaxStationsRemembered) {
+        const auto oldest = std::min_element(m_seenAt.begin(), m_seenAt.end(),
+                                             [](const auto &a, const auto &b) { return a.second < b.second; });
+        m_seen.erase(oldest->first);
+        m_seenAt.erase(oldest);
+    }
     m_seen[seen->call] = *seen;
+    m_seenAt[seen->call] = now;
     if (m_pendingConnected.contains(seen->call))
         flushPendingConnects();
 }
@@ -530,6 +549,7 @@ void SvxLinkNode::hookLine(const QByteArray &line)
             s.linkActive = !s.connected.isEmpty();
         });
         m_seen.erase(e.call);
+        m_seenAt.erase(e.call);
         raise([this, call = e.call] { emit Disconnected(call); });
         break;
     case HookEvent::Clients:
@@ -585,6 +605,8 @@ void SvxLinkNode::emitConnected(const QString &call)
     const auto it = m_seen.find(call);
     const QString name = it == m_seen.end() ? QString() : it->second.name;
     const QString addr = it == m_seen.end() ? QString() : it->second.addr;
+    m_seen.erase(call);
+    m_seenAt.erase(call);
     raise([this, call, name, addr] { emit connected(call, name, addr); });
 }
 

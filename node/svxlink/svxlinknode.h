@@ -69,6 +69,10 @@ public:
     // One line from the hook, and one line of SvxLink's output.
     void hookLine(const QByteArray &line);
     void outputLine(const QString &line);
+    // Stations whose name and address wait for their connect.
+    int stationsRemembered() const { return int(m_seen.size()); }
+    static constexpr int kMaxStationsRemembered = 64;
+    static constexpr int kStationMemorySeconds = 60;
     // SvxLink's own transmitter went on or off (its PTT PTY).
     void svxlinkTransmits(bool on);
     // Run every second: a client's key-up standing past TXTIMEOUT is
@@ -135,7 +139,11 @@ private:
     svxlink::DtmfCollector m_dtmf;
     QElapsedTimer m_clock;
     QTimer m_dtmfTimer;
-    std::map<QString, svxlink::StationSeen> m_seen;   // by callsign, from SvxLink's output
+    // Name and address by callsign, from SvxLink's output, until the
+    // station's connect uses them: bounded, and forgotten after a while, for
+    // SvxLink prints the line also for stations it then refuses.
+    std::map<QString, svxlink::StationSeen> m_seen;
+    std::map<QString, QDateTime> m_seenAt;
     QStringList m_pendingConnected;                     // waiting a moment for name and address
     QTimer m_connectedTimer;
     QString m_connectWanted;                            // a connect by callsign under way
