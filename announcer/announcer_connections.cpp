@@ -66,8 +66,9 @@ int firstDash(const QString &text) { return int(text.indexOf(QLatin1Char('-'))) 
 // "Show QRZ Info" is ticked.
 void lookUpIfAsked(const Station &station, const QString &call)
 {
-    if (WebToolsWindow *web = station.webTools; web && web->Check9->value() == 1)
-        web->WebBrowser1->Navigate(WebAddresses::callLookup(call));
+    const QString address = WebAddresses::callLookup(call);
+    if (WebToolsWindow *web = station.webTools; web && web->Check9->value() == 1 && !address.isEmpty())
+        web->WebBrowser1->Navigate(address);
 }
 
 } // namespace

@@ -36,7 +36,10 @@ void say(FILE *to, const QString &text)
 
 // What went wrong, on standard error with the local time, as the on-air log
 // that shares the stream writes its lines.
-void complain(const QString &text) { say(stderr, OnAirLog::stamped(QStringLiteral("mirelva-node: ") + text)); }
+void complain(const QString &text)
+{
+    say(stderr, OnAirLog::stamped(OnAirLog::escaped(QStringLiteral("mirelva-node: ") + text)));
+}
 
 // Console commands from standard input, one per line.
 class StdinCommands : public QObject {
@@ -106,7 +109,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption delayOpt(QStringLiteral("answer-delay"),
                                       QStringLiteral("Milliseconds before a connect or disconnect is answered."),
                                       QStringLiteral("ms"));
-    parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt});
+    const QCommandLineOption tokenOpt(QStringLiteral("token-file"),
+                                      QStringLiteral("TCP: the file with the token every client must send (made when "
+                                                     "missing; default nodelink.token in Mirelva's settings folder)."),
+                                      QStringLiteral("path"));
+    const QCommandLineOption groupOpt(QStringLiteral("allow-group"),
+                                      QStringLiteral("Unix socket: members of this group may attach too (repeatable)."),
+                                      QStringLiteral("group"));
+    parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt, tokenOpt, groupOpt});
     // Read before any application exists, so that a mistyped command line is
     // reported as such even where no window could be opened.
     QStringList args;
@@ -164,6 +174,8 @@ int main(int argc, char *argv[])
         node.setAnswerDelayMs(delayMs);
 
     NodeServer server(&node);
+    server.setTokenFile(parser.value(tokenOpt));
+    server.setAllowedGroups(parser.values(groupOpt));
     if (!server.listen(*address, parser.isSet(remoteOpt), &why)) {
         complain(why);
         return 1;

@@ -21,7 +21,7 @@ namespace {
 
 void say(const QString &text)
 {
-    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(text).toUtf8();
+    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(OnAirLog::escaped(text)).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -67,6 +67,8 @@ int main(int argc, char *argv[])
     }
 
     NodeServer server(&node);
+    server.setTokenFile(config.tokenFile);
+    server.setAllowedGroups(config.groups);
     if (!server.listen(*address, false, &why)) {
         say(why);
         return 1;

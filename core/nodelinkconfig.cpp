@@ -57,6 +57,7 @@ NodeLinkConfig NodeLinkConfig::load()
     else if (c.audioDevice.compare(kNodeAudioDevice, Qt::CaseInsensitive) == 0)
         c.audioDevice = kNodeAudioDevice;
     c.recordDir = ini.text(QStringLiteral("RECORDDIR"), QString());
+    c.tokenFile = ini.text(QStringLiteral("TOKENFILE"), QString());
     c.transmitTimeoutSeconds = transmitTimeout(ini.text(QStringLiteral("TXTIMEOUT"), QString()));
     return c;
 }

@@ -9,10 +9,13 @@ namespace mirelva {
 //   AUDIODEVICE  ALSA PCM name, default "default"; "node": the node plays the speech
 //   RECORDDIR    when set, every spoken text is also written there as a WAV file
 //   TXTIMEOUT    seconds one keyed transmission may last, 5 to 900, default 180
+//   TOKENFILE    the node's token file for a tcp: ADDRESS, default nodelink.token
+//                in the settings folder
 struct NodeLinkConfig {
     QString address;
     QString audioDevice = QStringLiteral("default");
     QString recordDir;
+    QString tokenFile;   // empty: the default
     int transmitTimeoutSeconds = kDefaultTransmitTimeoutSeconds;
 
     static constexpr int kDefaultTransmitTimeoutSeconds = 180;

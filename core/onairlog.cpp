@@ -1,5 +1,6 @@
 #include "core/onairlog.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QDateTime>
@@ -12,10 +13,29 @@ OnAirLog &OnAirLog::instance()
     return log;
 }
 
+QString OnAirLog::escaped(const QString &text)
+{
+    auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029; };
+    if (std::none_of(text.begin(), text.end(), [&](QChar c) { return control(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (!control(c))
+            out += ch;
+        else if (c > 0xff)
+            out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+        else
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+    }
+    return out;
+}
+
 void OnAirLog::emitLine(const QString &text)
 {
     // The log tells real time even when tests set the program's clock.
-    const QString stamped = OnAirLog::stamped(text);
+    const QString stamped = OnAirLog::stamped(escaped(text));
     if (m_stderr) {
         const QByteArray bytes = stamped.toUtf8() + '\n';
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);

@@ -22,6 +22,12 @@ public:
     // A line as the log writes it: the local time, then the text. Other lines
     // on standard error use it too, so the whole stream reads alike.
     static QString stamped(const QString &text, const QDateTime &when = QDateTime::currentDateTime());
+    // The text with every control character (C0, DEL, C1, the Unicode line
+    // and paragraph separators) written as \xHH or \uHHHH: what a remote
+    // station names itself cannot start a line of its own in the log, nor
+    // send escape sequences to the operator's terminal. Every line the log
+    // writes goes through it, as does the node console's.
+    static QString escaped(const QString &text);
     // Tests keep standard error quiet.
     static void setEchoToStderr(bool on);
 

@@ -3,18 +3,23 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QPointer>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
 
+#include "core/settingsstore.h"
 #include "core/vbtimer.h"
 
 namespace mirelva::Program {
@@ -79,14 +84,24 @@ private:
 
 std::unique_ptr<IdlePainter> g_idlePainter;
 
-QString lockPath()
+} // namespace
+
+// The user's runtime folder ($XDG_RUNTIME_DIR, when it is a folder of the
+// user's own, mode 0700); failing that, the user's settings folder. Never a
+// folder all users share (Qt's fallback lies in /tmp): anyone could take the
+// lock there first, or plant a link in its place.
+QString singleCopyLockPath()
 {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (dir.isEmpty())
-        dir = QDir::tempPath();
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (dir.isEmpty() || ::lstat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode)
+        || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        dir = SettingsStore::folder();
+        if (!QFileInfo::exists(dir) && QDir().mkpath(dir))
+            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     return dir + QStringLiteral("/mirelva.lock");
 }
-} // namespace
 
 void end(int exitCode)
 {
@@ -171,7 +186,7 @@ void resetForTests() { g_ended = false; }
 
 bool claimSingleCopy()
 {
-    static QLockFile lock(lockPath());
+    static QLockFile lock(singleCopyLockPath());
     lock.setStaleLockTime(0);
     g_anotherCopy = !lock.isLocked() && !lock.tryLock(0);
     return !g_anotherCopy;

@@ -36,6 +36,8 @@ void resetForTests();
 // and says whether it got it; anotherCopyRunning() tells the windows that
 // look again while they load.
 bool claimSingleCopy();
+// Where the lock lies: the user's runtime folder, or else the settings folder.
+QString singleCopyLockPath();
 bool anotherCopyRunning();
 void setAnotherCopyRunningForTests(bool running);
 } // namespace Program

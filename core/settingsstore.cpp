@@ -508,8 +508,18 @@ QString replaceWhole(const QString &path, const WholeFile &old, const QByteArray
     // A link is followed, so the file it names is replaced and the link stays.
     QString target = path;
     const QFileInfo link(path);
-    if (link.isSymLink() && !link.canonicalFilePath().isEmpty())
+    if (link.isSymLink() && !link.canonicalFilePath().isEmpty()) {
         target = link.canonicalFilePath();
+        // Root follows a user's link only to that user's own file: a link
+        // in a user's settings folder to /etc/shadow must not make root's
+        // save replace it (the kernel's protected_symlinks rule, for saves).
+        struct stat linkInfo, targetInfo;
+        if (::geteuid() == 0
+            && (::lstat(QFile::encodeName(path).constData(), &linkInfo) != 0
+                || ::stat(QFile::encodeName(target).constData(), &targetInfo) != 0
+                || (linkInfo.st_uid != 0 && linkInfo.st_uid != targetInfo.st_uid)))
+            return QStringLiteral("it is a symbolic link to a file of another user, which a save as root does not follow");
+    }
     const QString dir = QFileInfo(target).absolutePath();
     const QString base = QFileInfo(target).fileName();
     const QByteArray nativeTarget = QFile::encodeName(target);

@@ -41,6 +41,7 @@ void AboutWindow::buildForm()
     auto *v = new QVBoxLayout(this);
 
     Label1 = new QLabel(this);
+    Label1->setTextFormat(Qt::PlainText);   // the caption carries the node's callsign
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont big = Label1->font();
     big.setBold(true);

@@ -1,6 +1,9 @@
 #include "side/browserview.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
@@ -10,6 +13,7 @@ namespace mirelva {
 
 namespace {
 BrowserView::EngineFactory g_factoryForTests;
+std::optional<bool> g_rootForTests;
 
 const QString kModuleName = QStringLiteral("mirelva_webview.so");
 
@@ -63,8 +67,12 @@ QStringList BrowserView::moduleCandidates()
         dirs << here << here + QStringLiteral("/../lib/mirelva");
     }
 #ifdef MIRELVA_BUILD_DIR
-    // Test programs run from a folder below the build.
-    dirs << QStringLiteral(MIRELVA_BUILD_DIR);
+    // Test programs run from a folder below the build, and find the module
+    // there; an installed program never looks into the folder it was built in.
+    const QString build = QDir::cleanPath(QStringLiteral(MIRELVA_BUILD_DIR));
+    if (QCoreApplication::instance()
+        && (QDir::cleanPath(QCoreApplication::applicationDirPath()) + QLatin1Char('/')).startsWith(build + QLatin1Char('/')))
+        dirs << build;
 #endif
     QStringList paths;
     for (const QString &d : dirs)
@@ -74,6 +82,16 @@ QStringList BrowserView::moduleCandidates()
 }
 
 void BrowserView::setEngineFactoryForTests(EngineFactory factory) { g_factoryForTests = std::move(factory); }
+
+bool BrowserView::runsAsRoot() { return g_rootForTests.value_or(::geteuid() == 0); }
+
+void BrowserView::setRunsAsRootForTests(std::optional<bool> root) { g_rootForTests = root; }
+
+QString BrowserView::rootNotice()
+{
+    return QStringLiteral("Mirelva runs as root, and the browser engine cannot keep a web page in its sandbox for "
+                          "root: pages open in the desktop's browser instead.");
+}
 
 bool BrowserView::ensureEngine()
 {
@@ -97,6 +115,7 @@ bool BrowserView::ensureEngine()
             m_unavailable = QStringLiteral("the browser engine could not be started");
         m_notice = new QLabel(QStringLiteral("Web pages cannot be shown here: ") + m_unavailable + QLatin1Char('.'), this);
         m_notice->setObjectName(QStringLiteral("BrowserUnavailable"));
+        m_notice->setTextFormat(Qt::PlainText);
         m_notice->setWordWrap(true);
         m_notice->setAlignment(Qt::AlignCenter);
         layout()->addWidget(m_notice);
@@ -125,6 +144,18 @@ void BrowserView::showEvent(QShowEvent *event)
 void BrowserView::openRequested()
 {
     m_pending = false;
+    if (runsAsRoot()) {
+        if (!m_notice) {
+            m_notice = new QLabel(rootNotice(), this);
+            m_notice->setObjectName(QStringLiteral("BrowserUnavailable"));
+            m_notice->setTextFormat(Qt::PlainText);
+            m_notice->setWordWrap(true);
+            m_notice->setAlignment(Qt::AlignCenter);
+            layout()->addWidget(m_notice);
+        }
+        QDesktopServices::openUrl(QUrl(m_requested));
+        return;
+    }
     if (ensureEngine())
         m_engine->navigate(QUrl(m_requested));
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QLabel>
 #include <QWidget>
@@ -35,6 +36,14 @@ public:
     QString pageTitle() const;
     // Why no engine could be made; empty while none was needed or when it was.
     QString unavailableReason() const { return m_unavailable; }
+
+    // Run as root, no page is shown inside the program: the engine's
+    // renderer cannot be sandboxed for the superuser, and a page from the
+    // net must not run unsandboxed in a program that keys a transmitter. The
+    // page opens in the desktop's browser instead, and the panel says why.
+    static bool runsAsRoot();
+    static void setRunsAsRootForTests(std::optional<bool> root);
+    static QString rootNotice();
 
     using EngineFactory = std::function<BrowserEngine *(QWidget *parent, LoadFinished loadFinished)>;
     // Tests put an engine of their own in place of the module's.

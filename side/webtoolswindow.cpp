@@ -72,6 +72,8 @@ void WebToolsWindow::buildForm()
     Label2->setToolTip(QStringLiteral("Last Connected Call"));
     Label2->setAccessibleName(QStringLiteral("Last Connected Call"));
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // It shows a station's name from the network: never read as rich text.
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setGeometry(gap, line + gap, Frame3->width() - 2 * gap, row);
 
     const int buttonsTop = framesTop + frameHeight + gap;
@@ -162,7 +164,13 @@ void WebToolsWindow::EchoLink_Closing()
     Program::end();
 }
 
-void WebToolsWindow::Command1_Click() { WebBrowser1->Navigate(WebAddresses::callLookup(Text1->text())); }
+void WebToolsWindow::Command1_Click()
+{
+    // What is not a callsign is never put into an address.
+    const QString address = WebAddresses::callLookup(Text1->text());
+    if (!address.isEmpty())
+        WebBrowser1->Navigate(address);
+}
 void WebToolsWindow::Command10_Click() { WebBrowser1->Navigate(WebAddresses::echoLinkLogins()); }
 void WebToolsWindow::Command11_Click() { WebBrowser1->Navigate(WebAddresses::echoLinkProxyList()); }
 void WebToolsWindow::Command9_Click() { WebBrowser1->Navigate(WebAddresses::echoLinkHome()); }

@@ -62,6 +62,16 @@ for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libqt6websockets6 lib
   check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
 done
 
+# The system units a root operator enables key a transmitter: systemd's own
+# rating of each must stay at the level reached (1.6 "OK"; docs/node-units.md).
+if command -v systemd-analyze >/dev/null; then
+  for unit in "$work"/root/usr/lib/systemd/system/*.service; do
+    [ -e "$unit" ] || continue
+    check "$(basename "$unit") rated at most 2.0 by systemd-analyze security" \
+      systemd-analyze security --offline=true --threshold=20 "$unit"
+  done
+fi
+
 check "desktop entry valid" desktop-file-validate "$work/root/usr/share/applications/mirelva.desktop"
 check "metainfo valid" appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.mirelva.mirelva.metainfo.xml"
 check "manual pages format cleanly" bash -c "for p in '$work'/root/usr/share/man/man1/*.gz; do

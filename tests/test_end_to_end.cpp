@@ -18,7 +18,7 @@ using mirelva::test::Program;
 
 namespace {
 
-const QString kHello = QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":2})");
+const QString kHello = QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":3})");
 const QString kPttOff = QStringLiteral(R"({"op":"SetPTT","on":false})");
 const QString kDtrOff = QStringLiteral(R"({"op":"SetDTR","on":false})");
 const QString kRtsOff = QStringLiteral(R"({"op":"SetRTS","on":false})");

@@ -2,8 +2,12 @@
 // real socket (exact lines both ways), and mirelva-node's server serving the
 // simulated node to one or several clients.
 
+#include <grp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -25,6 +29,7 @@
 #include "node/link/nodelink.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
+#include "node/link/nodetoken.h"
 #include "node/simulated/simulatednode.h"
 #include "support/fixture.h"
 
@@ -33,7 +38,7 @@ using namespace mirelva::nodelink;
 
 namespace {
 
-const QByteArray kHello = "{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":2}";
+const QByteArray kHello = "{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":3}";
 
 // A node the test scripts line by line.
 class ScriptedNode : public QObject {
@@ -474,14 +479,18 @@ private slots:
 
     void tcpOnLoopback()
     {
+        QTemporaryDir dir;
+        const std::optional<QByteArray> token = loadOrCreateToken(dir.filePath("t"), nullptr);
+        QVERIFY(token);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         NodeLinkClient client(*NodeAddress::parse(QStringLiteral("tcp:127.0.0.1:%1").arg(server.serverPort())));
+        client.setTokenFile(dir.filePath("t"));
         client.start();
         QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 3000);
         QTcpSocket *s = server.nextPendingConnection();
         QTRY_VERIFY_WITH_TIMEOUT(s->canReadLine(), 3000);
-        QCOMPARE(s->readLine(), kHello + '\n');
+        QCOMPARE(s->readLine(), kHello.chopped(1) + ",\"token\":\"" + *token + "\"}\n");
         s->write("{\"event\":\"state\",\"localStation\":\"VK2ABC\"}\n");
         QTRY_VERIFY_WITH_TIMEOUT(client.online(), 3000);
         client.submit(NodeRequest::setPTT(true));
@@ -784,13 +793,12 @@ private slots:
         QLocalSocket raw;
         raw.connectToServer(dir.filePath("n.sock"));
         QVERIFY(raw.waitForConnected(3000));
-        raw.write("{\"op\":\"SetPTT\",\"on\":true}\n");   // before hello
         raw.write(kHello + "\n{\"op\":\"SetPTT\",\"on\":1}\n{\"op\":\"Reboot\"}\n{\"op\":\"Reboot\"}\n");
         raw.write(QByteArray(kMaxLineBytes + 1, ' ') + "\n{\"op\":\"SetRTS\",\"on\":true}\n");
         raw.flush();
         QTRY_VERIFY_WITH_TIMEOUT(sim.rts(), 3000);
         QCOMPARE(sim.requestTexts(), QStringList{"SetRTS on"});
-        QCOMPARE(log.matching("node: dropped").size(), 3);
+        QCOMPARE(log.matching("node: dropped").size(), 2);
         QCOMPARE(log.matching("node: ignoring unknown op \"Reboot\"").size(), 1);
         QCOMPARE(log.matching("request "), QStringList{"request SetRTS on"});
         QCOMPARE(server.clientCount(), 1);
@@ -854,6 +862,190 @@ private slots:
         QCOMPARE(server.clientCount(), 0);
     }
 
+    // ---- admission ------------------------------------------------------------
+
+    // On a TCP port anything that can reach it may write: only a hello with
+    // the node's token lets a peer drive the node. An HTTP POST (a web page
+    // can make one) whose body holds good request lines keys nothing.
+    void tcpAdmitsOnlyAHelloWithTheToken_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<bool>("served");
+        const QByteArray body = "{\"op\":\"SetPTT\",\"on\":true}\n{\"op\":\"Speech\",\"keyed\":true,\"text\":\"x\"}\n";
+        QTest::newRow("HTTP POST") << "POST /node HTTP/1.1\r\nHost: 127.0.0.1:7300\r\nContent-Type: text/plain\r\n"
+                                      "Content-Length: 66\r\n\r\n" + body
+                                   << "node: client 1 refused: first line is not a hello: POST /node HTTP/1.1" << false;
+        QTest::newRow("request first") << body << "node: client 1 refused: first line is not a hello: "
+                                                  "{\"op\":\"SetPTT\",\"on\":true}" << false;
+        QTest::newRow("version 2 hello, no token")
+            << "{\"op\":\"hello\",\"protocol\":2}\n" + body << "node: client 1 refused: no token in its hello" << false;
+        QTest::newRow("wrong token") << "{\"op\":\"hello\",\"protocol\":3,\"token\":\"" + QByteArray(64, 'a') + "\"}\n" + body
+                                     << "node: client 1 refused: wrong token in its hello" << false;
+        QTest::newRow("right token") << QByteArray("TOKEN\n") + body << "node: client 1 attached" << true;
+    }
+    void tcpAdmitsOnlyAHelloWithTheToken()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, logged);
+        QFETCH(bool, served);
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        server.setTokenFile(dir.filePath("node.token"));
+        QString why;
+        NodeAddress any;
+        any.kind = NodeAddress::Tcp;
+        any.host = "127.0.0.1";
+        QVERIFY2(server.listen(any, false, &why), qPrintable(why));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath("node.token")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0600u);
+        const QByteArray token = *readToken(dir.filePath("node.token"), nullptr);
+        QCOMPARE(token.size(), 64);
+        sent.replace("TOKEN", "{\"op\":\"hello\",\"protocol\":3,\"token\":\"" + token + "\"}");
+
+        LogCapture log;
+        QTcpSocket peer;
+        peer.connectToHost("127.0.0.1", server.address().port);
+        QVERIFY(peer.waitForConnected(3000));
+        peer.write(sent);
+        peer.flush();
+        if (served) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim.ptt(), 3000);
+            QCOMPARE(sim.requestTexts(), (QStringList{"SetPTT on", "Speech keyed: x"}));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QAbstractSocket::UnconnectedState, 3000);
+            QCOMPARE(sim.requestTexts(), QStringList());
+            QVERIFY(!sim.ptt());
+            QCOMPARE(peer.readAll(), QByteArray());   // not even the state
+        }
+        QCOMPARE(log.matching("node: "), QStringList{logged});
+    }
+
+    // What a peer calls itself reaches the log (and standard error, and the
+    // console) as one line: control characters are shown, not obeyed.
+    void remoteTextsReachTheLogEscaped()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        LogCapture log;
+        QLocalSocket peer;
+        peer.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(peer.waitForConnected(3000));
+        // ESC[2J, a newline with a forged log line, C1 CSI, DEL, U+2028.
+        peer.write("{\"op\":\"hello\",\"protocol\":3,\"client\":\"W1AW\\u001b[2J\\n2026-12-07 08:00:00.000 request SetPTT "
+                   "on\\u009b\\u007f\\u2028x\"}\n");
+        peer.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(log.lines.size(), 1, 3000);
+        QCOMPARE(log.lines.first(),
+                 QString("node: client 1 attached: W1AW\\x1b[2J\\x0a2026-12-07 08:00:00.000 request SetPTT "
+                         "on\\x9b\\x7f\\u2028x"));
+        QCOMPARE(OnAirLog::escaped(QString("tab\there\r\x01") + QChar(0x2029) + QChar(0x85) + "ok"),
+                 QString("tab\\x09here\\x0d\\x01\\u2029\\x85ok"));
+    }
+
+    // A client that never says hello, and one more than the node serves,
+    // hold nothing for long.
+    void silentAndSurplusClientsAreTurnedAway()
+    {
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        server.setHelloTimeoutMs(50);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        LogCapture log;
+        QLocalSocket silent;
+        silent.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(silent.waitForConnected(3000));
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QLocalSocket::UnconnectedState, 3000);
+        QCOMPARE(log.lines, QStringList{"node: client 1 refused: no hello within 50 ms"});
+
+        log.lines.clear();
+        server.setHelloTimeoutMs(60000);
+        std::vector<std::unique_ptr<QLocalSocket>> peers;
+        for (int i = 0; i <= NodeServer::kMaxClients; ++i) {
+            peers.push_back(std::make_unique<QLocalSocket>());
+            peers.back()->connectToServer(dir.filePath("n.sock"));
+            QVERIFY(peers.back()->waitForConnected(3000));
+            QTRY_COMPARE_WITH_TIMEOUT(server.clientCount() + log.lines.size(), i + 1, 3000);
+        }
+        QCOMPARE(server.clientCount(), NodeServer::kMaxClients);
+        QTRY_COMPARE_WITH_TIMEOUT(peers.back()->state(), QLocalSocket::UnconnectedState, 3000);
+        QCOMPARE(log.lines, QStringList{"node: connection refused: 4 clients are attached already"});
+    }
+
+    // The Unix socket serves the node's own user and root; another user only
+    // as a member of a group the node names, even where the socket file's
+    // mode lets everybody in.
+    void unixSocketServesOnlyItsOwnUsers_data()
+    {
+        QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QByteArray>("report");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("another user") << QStringList{} << QByteArray("closed")
+                                      << "node: connection refused: user nobody may not drive this node";
+        QTest::newRow("a member of a named group") << QStringList{"audio", "nogroup"} << QByteArray("served")
+                                                   << "node: client 1 attached: mirelva 3.0.3";
+    }
+    void unixSocketServesOnlyItsOwnUsers()
+    {
+        QFETCH(QStringList, groups);
+        QFETCH(QByteArray, report);
+        QFETCH(QString, logged);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to be another user in a child");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString path = dir.filePath("n.sock");
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        server.setAllowedGroups(groups);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + path), false, nullptr));
+        ::chmod(QFile::encodeName(path).constData(), 0777);   // a careless mode: the kernel's word decides
+        LogCapture log;
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // As nobody: attach, ask for the transmitter, and see whether the
+            // node answers with its state or closes.
+            ::close(fds[0]);
+            QByteArray out = "no user";
+            if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 && ::setresuid(65534, 65534, 65534) == 0) {
+                const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un sa = {};
+                sa.sun_family = AF_UNIX;
+                qstrncpy(sa.sun_path, QFile::encodeName(path).constData(), sizeof sa.sun_path);
+                out = "cannot connect";
+                if (::connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) {
+                    const QByteArray lines = kHello + "\n{\"op\":\"SetPTT\",\"on\":true}\n";
+                    (void)!::write(s, lines.constData(), size_t(lines.size()));
+                    pollfd p = {s, POLLIN, 0};
+                    char c;
+                    out = ::poll(&p, 1, 5000) != 1 ? "no answer" : ::read(s, &c, 1) == 1 ? "served" : "closed";
+                }
+            }
+            (void)!::write(fds[1], out.constData(), size_t(out.size()));
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        // The node is served meanwhile; the child's word ends the wait.
+        pollfd answer = {fds[0], POLLIN, 0};
+        QTRY_VERIFY_WITH_TIMEOUT(::poll(&answer, 1, 0) == 1, 8000);
+        char buf[64];
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        ::close(fds[0]);
+        ::waitpid(pid, nullptr, 0);
+        QCOMPARE(QByteArray(buf, int(std::max<ssize_t>(n, 0))), report);
+        // Served, it keyed (and was released when it left); refused, nothing.
+        QTRY_COMPARE_WITH_TIMEOUT(sim.requestTexts().value(0), QString(report == "served" ? "SetPTT on" : ""), 3000);
+        QCOMPARE(log.matching("node: c").value(0), logged);
+    }
+
     void serverListensOnlyWhereItMay()
     {
         QTemporaryDir dir;
@@ -861,6 +1053,7 @@ private slots:
         QString why;
         {
             NodeServer s(&sim);
+            s.setTokenFile(dir.filePath("token"));
             QVERIFY(!s.listen(*NodeAddress::parse("tcp:0.0.0.0:7399"), false, &why));
             QVERIFY(why.contains("--allow-remote"));
             QVERIFY(!s.isListening());

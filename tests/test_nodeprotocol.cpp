@@ -182,7 +182,10 @@ private slots:
     void helloLineIsTheDocumentedOne()
     {
         QCOMPARE(helloLine("mirelva", "3.0.3"),
-                 QByteArray("{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":2}\n"));
+                 QByteArray("{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":3}\n"));
+        QCOMPARE(helloLine("mirelva", "3.0.3", "00ff"),
+                 QByteArray("{\"op\":\"hello\",\"client\":\"mirelva\",\"version\":\"3.0.3\",\"protocol\":3,"
+                            "\"token\":\"00ff\"}\n"));
         // Quotes in a name are escaped, not allowed to end the string.
         const ParsedRequest p = parseRequest(helloLine("a\"b", "1\n2").trimmed());
         QCOMPARE(p.status, ParseStatus::Ok);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "core/settingsstore.h"
 #include "support/fixture.h"
 
@@ -159,6 +160,63 @@ class TestSettingsStore : public QObject {
 
 private slots:
     void init() { m_settings.clear(); }
+
+    // A save as root follows a user's link only to that user's own file.
+    void rootFollowsALinkOnlyToItsOwnersFile_data()
+    {
+        QTest::addColumn<uint>("linkOwner");
+        QTest::addColumn<uint>("targetOwner");
+        QTest::addColumn<QString>("reason");
+        const QString refused = "it is a symbolic link to a file of another user, which a save as root does not follow";
+        QTest::newRow("nobody's link to root's file") << 65534u << 0u << refused;
+        QTest::newRow("nobody's link to nobody's file") << 65534u << 65534u << "";
+        QTest::newRow("root's link to nobody's file") << 0u << 65534u << "";
+    }
+    void rootFollowsALinkOnlyToItsOwnersFile()
+    {
+        QFETCH(uint, linkOwner);
+        QFETCH(uint, targetOwner);
+        QFETCH(QString, reason);
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        QTemporaryDir elsewhere;
+        const QString victim = elsewhere.filePath("shadow");
+        QFile f(victim);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("root:secret\n");
+        f.close();
+        QCOMPARE(::chown(QFile::encodeName(victim).constData(), targetOwner, targetOwner), 0);
+        const QString path = SettingsStore::pathOf(kFile);
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile::remove(path);
+        QVERIFY(QFile::link(victim, path));
+        QCOMPARE(::lchown(QFile::encodeName(path).constData(), linkOwner, linkOwner), 0);
+        const SaveResult r = SettingsStore::write(kFile, "HOURON1B", "7");
+        QCOMPARE(r.reason, reason);
+        QFile again(victim);
+        QVERIFY(again.open(QIODevice::ReadOnly));
+        QCOMPARE(again.readAll().contains("HOURON1B=7"), reason.isEmpty());
+        QVERIFY(QFileInfo(path).isSymLink());
+        QFile::remove(path);
+    }
+
+    // One copy per user: the lock lies in the user's runtime folder or, when
+    // that is not the user's own, in the settings folder; never in a folder
+    // all users share.
+    void singleCopyLockIsTheUsersOwn()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to give a folder to another user");
+        QTemporaryDir runtime;
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        QCOMPARE(Program::singleCopyLockPath(), runtime.path() + "/mirelva.lock");
+        QCOMPARE(::chown(QFile::encodeName(runtime.path()).constData(), 65534, 65534), 0);
+        QCOMPARE(Program::singleCopyLockPath(), SettingsStore::folder() + "/mirelva.lock");
+        qunsetenv("XDG_RUNTIME_DIR");
+        QCOMPARE(Program::singleCopyLockPath(), SettingsStore::folder() + "/mirelva.lock");
+        qputenv("XDG_RUNTIME_DIR", saved);
+    }
 
     void folderFollowsXdgConfigHome()
     {

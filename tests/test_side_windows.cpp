@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QSignalSpy>
+#include <QDesktopServices>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -72,7 +73,15 @@ QString lookup(const QString &call) { return WebAddresses::callLookup(call); }
 class TestSideWindows : public QObject {
     Q_OBJECT
 
+public slots:
+    void openedOnDesktop(const QUrl &url) { m_desktopOpened << url; }
+
+private:
+    QList<QUrl> m_desktopOpened;
+
 private slots:
+    void initTestCase() { BrowserView::setRunsAsRootForTests(false); }
+
     void resizeKeepsControlsInProportion()
     {
         QWidget form;
@@ -233,6 +242,52 @@ private slots:
         QVERIFY(f.requests().isEmpty());
     }
 
+    // A callsign becomes part of an address only as a callsign, encoded.
+    void lookupAddressesCarryOnlyCallsigns_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("address");
+        const QString base = WebAddresses::callLookupBase();
+        QTest::newRow("call") << "W1AW" << base + "W1AW";
+        QTest::newRow("link, suffix cut") << "VK2ABC-" << base + "VK2ABC-";
+        QTest::newRow("portable") << "W1AW/P" << base + "W1AW%2FP";
+        QTest::newRow("none: the site") << "" << base;
+        QTest::newRow("path") << "../../admin" << "";
+        QTest::newRow("query") << "W1AW?x=1" << "";
+        QTest::newRow("fragment") << "W1AW#top" << "";
+        QTest::newRow("blank") << "W1 AW" << "";
+        QTest::newRow("too long") << "ABCDEFGHIJK" << "";
+    }
+    void lookupAddressesCarryOnlyCallsigns()
+    {
+        QFETCH(QString, call);
+        QFETCH(QString, address);
+        QCOMPARE(WebAddresses::callLookup(call), address);
+    }
+
+    // As root no page runs inside the program: it goes to the desktop's
+    // browser, and the panel says why. A name goes into labels as plain text.
+    void asRootPagesOpenInTheDesktopsBrowser()
+    {
+        BrowserView::setRunsAsRootForTests(true);
+        RecordedPages pages;
+        QDesktopServices::setUrlHandler("https", this, "openedOnDesktop");
+        AnnouncerFixture f;
+        WebToolsWindow *w = f.station.webTools;
+        w->show();
+        QTest::keyClicks(w->Text1, "w1aw");
+        w->Command1->click();
+        QDesktopServices::unsetUrlHandler("https");
+        BrowserView::setRunsAsRootForTests(false);
+        QCOMPARE(m_desktopOpened, QList<QUrl>{QUrl(lookup("w1AW"))});
+        QCOMPARE(pages.engines, 0);
+        auto *notice = w->WebBrowser1->findChild<QLabel *>("BrowserUnavailable");
+        QVERIFY(notice);
+        QCOMPARE(notice->text(), BrowserView::rootNotice());
+        QCOMPARE(w->Label2->textFormat(), Qt::PlainText);
+        QCOMPARE(notice->textFormat(), Qt::PlainText);
+    }
+
     void connectingStationsAreShownAndLookedUp_data()
     {
         QTest::addColumn<QString>("station");
@@ -242,6 +297,7 @@ private slots:
         QTest::newRow("link") << "VK2ABC-L" << 1 << lookup("VK2ABC-");
         QTest::newRow("repeater") << "VK2RAG-R" << 1 << lookup("VK2RAG-");
         QTest::newRow("conference") << "*IRELAND*" << 1 << "";
+        QTest::newRow("a path, not a callsign") << "../../ADMIN" << 1 << "";
         QTest::newRow("unticked") << "VK3XYZ" << 0 << "";
         QTest::newRow("greyed") << "VK3XYZ" << 2 << "";
     }

@@ -148,6 +148,7 @@ private slots:
         const QString pidFile = dir.filePath("svxlink.pid");
         const QString fake = dir.filePath("svxlink");
         QVERIFY(QDir().mkpath(run));
+        QVERIFY(QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         writeFile(fake, QStringLiteral("#!/bin/sh\necho $$ > %1\nexec sleep 60\n").arg(pidFile).toUtf8());
         QVERIFY(QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         writeFile(dir.filePath("svxlink.conf"), {});
@@ -316,7 +317,7 @@ private slots:
 
         Program mirelva(bin + "/mirelva", {}, env, clock);
         QTRY_VERIFY_WITH_TIMEOUT(requests().size() >= 4, 15000);
-        QCOMPARE(requests().first(), QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":2})"));
+        QCOMPARE(requests().first(), QStringLiteral(R"({"op":"hello","client":"mirelva","version":"3.0.3","protocol":3})"));
         QTRY_VERIFY_WITH_TIMEOUT(mirelva.log().contains("caption: Mirelva    VK2ABC-L   v3.0.3"), 5000);
 
         // A station connects: SvxLink accepts it, the bridge tells Mirelva

@@ -7,7 +7,14 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <sys/stat.h>
+
+#include <QLocalSocket>
+#include <QTemporaryDir>
+
+#include "core/clock.h"
 #include "core/onairlog.h"
+#include "node/link/nodeserver.h"
 #include "node/svxlink/svxlinkhook.h"
 #include "node/svxlink/svxlinknode.h"
 
@@ -292,6 +299,113 @@ private slots:
         QVERIFY(node.transmitterKeyed());
         node.svxlinkTransmits(false);
         QVERIFY(!node.transmitterKeyed());
+    }
+
+    // A client that hangs while keyed (or never releases) holds the real
+    // transmitter no longer than the bridge's own time-out; its key-up counts
+    // again only after a release.
+    void aHungClientIsTakenOffTheAirAtTheTimeout()
+    {
+        QTemporaryDir dir;
+        SvxLinkConfig c;
+        c.transmitTimeoutSeconds = 5;
+        SvxLinkNode node(c);
+        NodeServer server(&node);
+        QVERIFY(server.listen(*nodelink::NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        QStringList log;
+        connect(&OnAirLog::instance(), &OnAirLog::line, this, [&](const QString &l) { log << l.mid(24); });
+        Clock::setForTests(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+        QLocalSocket hung;
+        hung.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(hung.waitForConnected(3000));
+        hung.write("{\"op\":\"hello\",\"protocol\":3}\n{\"op\":\"SetPTT\",\"on\":true}\n");
+        hung.flush();
+        QTRY_VERIFY_WITH_TIMEOUT(node.transmitterKeyed(), 3000);
+        node.tick();
+        QVERIFY(node.transmitterKeyed());
+        Clock::advanceForTests(5);
+        node.tick();
+        QVERIFY(!node.transmitterKeyed() && !node.state().transmitterKeyed);
+        QVERIFY(log.contains("svxlink: transmit time-out after 5 s: the client's key-up is released; it counts again "
+                             "after the client's next release"));
+        node.submit(NodeRequest::setPTT(true));
+        QVERIFY(!node.transmitterKeyed());
+        node.submit(NodeRequest::setPTT(false));
+        node.submit(NodeRequest::setPTT(true));
+        QVERIFY(node.transmitterKeyed());
+        Clock::useSystemClock();
+        disconnect(&OnAirLog::instance(), nullptr, this, nullptr);
+    }
+
+    // SvxLink names every incoming station, also those it then refuses: a
+    // flood of them leaves a bounded memory that empties with time, and a
+    // station that does connect still gets its name.
+    void namesOfStationsThatNeverConnectAreForgotten()
+    {
+        SvxLinkNode node(SvxLinkConfig{});
+        Recorder r(node);
+        Clock::setForTests(QDateTime(QDate(2026, 12, 7), QTime(8, 0)));
+        for (int i = 0; i < 10000; ++i)
+            node.outputLine(QStringLiteral("Incoming EchoLink connection from K%1X (Flood) at 192.0.2.1").arg(i));
+        QCOMPARE(node.stationsRemembered(), SvxLinkNode::kMaxStationsRemembered);
+        node.outputLine("Incoming EchoLink connection from W1AW (John) at 127.0.0.2");
+        node.hookLine("1.0 Mirelva:connected W1AW");
+        QCOMPARE(r.seen, QStringList{"connected W1AW (John) 127.0.0.2"});
+        Clock::advanceForTests(SvxLinkNode::kStationMemorySeconds);
+        node.outputLine("Incoming EchoLink connection from W2XYZ (Jane) at 127.0.0.3");
+        QCOMPARE(node.stationsRemembered(), 1);
+        Clock::useSystemClock();
+    }
+
+    // A speech to play is cut as Mirelva cuts its own, and the folder keeps
+    // only the last few.
+    void speechIsCutForTheAir()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("speech")));
+        SvxLinkConfig c;
+        c.folder = dir.path();
+        SvxLinkNode node(c);
+        QStringList log;
+        connect(&OnAirLog::instance(), &OnAirLog::line, this, [&](const QString &l) { log << l.mid(24); });
+        node.submit(NodeRequest::speechOnAir(QString(60000, QChar('a')), 10, 100));
+        for (int i = 0; i < SvxLinkNode::kSpeechFilesKept + 2; ++i)
+            node.submit(NodeRequest::speechOnAir("ok", 10, 100));
+        disconnect(&OnAirLog::instance(), nullptr, this, nullptr);
+        QCOMPARE(log.first(), QString("svxlink: speech cut to 250 characters for the air (it had 60000)"));
+        QCOMPARE(QDir(dir.filePath("speech")).entryList(QDir::Files).size(), SvxLinkNode::kSpeechFilesKept);
+    }
+
+    // FOLDER holds what keys the transmitter: the bridge's user's alone.
+    void folderMustBeTheBridgesAlone_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("0700") << 0700 << false << "";
+        QTest::newRow("0755") << 0755 << false << "a folder, owned by 0, mode 0755";
+        QTest::newRow("symbolic link") << 0700 << true << "a symbolic link";
+    }
+    void folderMustBeTheBridgesAlone()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, link);
+        QFETCH(QString, refusal);
+        QTemporaryDir dir;
+        const QString real = dir.filePath("real"), folder = dir.filePath("bridge");
+        QVERIFY(QDir().mkpath(real));
+        QCOMPARE(::chmod(QFile::encodeName(real).constData(), mode_t(mode)), 0);
+        QVERIFY(link ? QFile::link(real, folder) : QDir().rename(real, folder));
+        SvxLinkConfig c;
+        c.folder = folder;
+        c.share = dir.filePath("none");
+        SvxLinkNode node(c);
+        QString why;
+        QVERIFY(!node.prepare(&why));
+        if (refusal.isEmpty())
+            QVERIFY2(!why.startsWith("FOLDER"), qPrintable(why));
+        else
+            QVERIFY2(why.startsWith("FOLDER " + folder + " must be") && why.contains("; it is " + refusal), qPrintable(why));
     }
 };
 

@@ -28,6 +28,7 @@ std::unique_ptr<NodeBackend> makeNodeBackend(const NodeLinkConfig &config)
         return std::make_unique<SimulatedNode>();
     }
     auto link = std::make_unique<NodeLinkClient>(*address);
+    link->setTokenFile(config.tokenFile);
     link->start();
     return link;
 }

@@ -9,6 +9,7 @@
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "core/version.h"
+#include "node/link/nodetoken.h"
 
 namespace mirelva {
 
@@ -113,7 +114,19 @@ void NodeLinkClient::onConnected(QIODevice *socket)
     m_connected = true;
     m_reportedTrouble = false;
     OnAirLog::note(QStringLiteral("node link: connected to %1").arg(describe()));
-    write(helloLine(QStringLiteral("mirelva"), versionText()));
+    QByteArray token;
+    if (m_address.kind == NodeAddress::Tcp) {
+        // Without its token the node closes the connection; the reason is
+        // ours to tell, once.
+        QString why;
+        const std::optional<QByteArray> t = readToken(m_tokenFile.isEmpty() ? defaultTokenFile() : m_tokenFile, &why);
+        if (t)
+            token = *t;
+        if (why != m_tokenTrouble && !why.isEmpty())
+            OnAirLog::note(QStringLiteral("node link: %1; the node will refuse us").arg(why));
+        m_tokenTrouble = why;
+    }
+    write(helloLine(QStringLiteral("mirelva"), versionText(), token));
     emit linkUp();
     // Lines that came with the connection.
     if (m_socket == socket && socket->bytesAvailable() > 0)

@@ -15,7 +15,7 @@ class QIODevice;
 namespace mirelva {
 
 // A node program in another process, reached over a Unix socket or a
-// loopback TCP port (node link protocol version 1). Queries are answered from
+// loopback TCP port (node link protocol, nodeprotocol.h). Queries are answered from
 // a mirror of the state the node pushes; requests go out as lines at once.
 //
 // The link is online from the node's first state line after our hello until
@@ -39,6 +39,9 @@ public:
     // the ceiling. Tests shorten them.
     void setRetryPauses(int firstMs, int maxMs);
     int nextRetryPauseMs() const { return m_pauseMs; }
+    // The file whose token a TCP node wants in the hello (nodelink.ini
+    // TOKENFILE); read again at every connection, since the node makes it.
+    void setTokenFile(const QString &path) { m_tokenFile = path; }
     // How long one attempt at a TCP connection may take.
     void setConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
 
@@ -79,6 +82,8 @@ private:
     void repeatReleases();
 
     nodelink::NodeAddress m_address;
+    QString m_tokenFile;
+    QString m_tokenTrouble;   // said once until it changes
     QPointer<QIODevice> m_socket;
     bool m_connected = false;   // socket up, hello sent
     bool m_online = false;      // first state line seen on this connection

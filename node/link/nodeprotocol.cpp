@@ -309,7 +309,7 @@ QByteArray NodeEvent::toLine() const
     return lineNameFirst("event", QLatin1String(kEventNames[kind]), o);
 }
 
-QByteArray helloLine(const QString &client, const QString &version)
+QByteArray helloLine(const QString &client, const QString &version, const QByteArray &token)
 {
     // In the documented order, which a bridge's trace will show.
     auto quoted = [](const QString &text) {
@@ -318,7 +318,44 @@ QByteArray helloLine(const QString &client, const QString &version)
     };
     return QByteArrayLiteral("{\"op\":\"hello\",\"client\":") + quoted(client) + QByteArrayLiteral(",\"version\":")
         + quoted(version) + QByteArrayLiteral(",\"protocol\":") + QByteArray::number(kProtocolVersion)
+        + (token.isEmpty() ? QByteArray() : QByteArrayLiteral(",\"token\":") + quoted(QString::fromLatin1(token)))
         + QByteArrayLiteral("}\n");
+}
+
+bool sameToken(const QByteArray &a, const QByteArray &b)
+{
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    const QByteArray &walk = a.size() == b.size() ? a : b;
+    for (qsizetype i = 0; i < walk.size(); ++i)
+        diff |= static_cast<unsigned char>(walk[i] ^ b[i]);
+    return diff == 0 && !b.isEmpty();
+}
+
+Admission admitFirstLine(const LineReader::Item &first, const QByteArray &wantedToken)
+{
+    Admission a;
+    if (first.overlong) {
+        a.why = QStringLiteral("first line is longer than %1 bytes, not a hello").arg(kMaxLineBytes);
+        return a;
+    }
+    const ParsedRequest p = parseRequest(first.line);
+    if (p.status != ParseStatus::Ok || !p.isHello) {
+        a.why = QStringLiteral("first line is not a hello: ") + excerpt(first.line);
+        return a;
+    }
+    if (!wantedToken.isEmpty()) {
+        if (p.hello.token.isEmpty()) {
+            a.why = QStringLiteral("no token in its hello");
+            return a;
+        }
+        if (!sameToken(p.hello.token.toUtf8(), wantedToken)) {
+            a.why = QStringLiteral("wrong token in its hello");
+            return a;
+        }
+    }
+    a.admitted = true;
+    a.hello = p.hello;
+    return a;
 }
 
 QByteArray requestLine(const NodeRequest &r)
@@ -535,6 +572,7 @@ ParsedRequest parseRequest(const QByteArray &line)
         r.hello.protocol = f.requiredInt("protocol");
         r.hello.client = f.optionalString("client");
         r.hello.version = f.optionalString("version");
+        r.hello.token = f.optionalString("token");
     } else if (op == QLatin1String("Connect")) {
         r.request = NodeRequest::connect(f.requiredString("call"));
     } else if (op == QLatin1String("Disconnect")) {

@@ -15,9 +15,11 @@ namespace mirelva::nodelink {
 
 // The node link's wire format, shared by the client in Mirelva and the
 // server in mirelva-node: one UTF-8 JSON object per line.
-// Version 2 adds the speech the node plays itself ("play" in Speech); a node
-// serves version 1 clients as before.
-constexpr int kProtocolVersion = 2;
+// Version 2 adds the speech the node plays itself ("play" in Speech); version
+// 3 adds the shared secret ("token") to the hello, which a TCP node demands.
+// On a Unix socket the peer's user admits it, so version 1 and 2 clients are
+// served there as before.
+constexpr int kProtocolVersion = 3;
 constexpr int kOldestProtocolVersion = 1;
 // The longest line either side accepts, not counting its "\n".
 constexpr int kMaxLineBytes = 65536;
@@ -123,6 +125,7 @@ struct Hello {
     QString client;
     QString version;
     int protocol = 0;
+    QString token;   // version 3; a TCP node demands it
 };
 
 struct ParsedRequest {
@@ -137,8 +140,21 @@ struct ParsedRequest {
 ParsedEvent parseEvent(const QByteArray &line);
 ParsedRequest parseRequest(const QByteArray &line);
 
-// The client's first line on every connection.
-QByteArray helloLine(const QString &client, const QString &version);
+// The client's first line on every connection; the token only when given.
+QByteArray helloLine(const QString &client, const QString &version, const QByteArray &token = {});
+
+// What the first line of a connection decides: a node serves a peer only
+// when that line is a good hello, and, where a token is wanted, carries it.
+// Anything else (an HTTP request, junk, a request before hello) is refused
+// and the connection closed, so nothing after it is ever read.
+struct Admission {
+    bool admitted = false;
+    Hello hello;
+    QString why;   // for the log, when refused
+};
+Admission admitFirstLine(const LineReader::Item &first, const QByteArray &wantedToken);
+// Compares in a time that does not tell how much of a guess was right.
+bool sameToken(const QByteArray &a, const QByteArray &b);
 // A request as it goes on the wire: the same object as NodeRequest::toLine(),
 // with "op" written first for whoever reads a trace.
 QByteArray requestLine(const NodeRequest &r);

@@ -1,7 +1,13 @@
 #include "node/link/nodeserver.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -12,8 +18,10 @@
 #include <QScopedValueRollback>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include "core/onairlog.h"
+#include "node/link/nodetoken.h"
 
 namespace mirelva {
 
@@ -22,6 +30,7 @@ using namespace nodelink;
 struct NodeServer::Client {
     int id = 0;
     QIODevice *socket = nullptr;
+    QTimer *helloTimer = nullptr;   // owned by the socket
     LineReader reader;
     bool greeted = false;
     bool dead = false;
@@ -54,6 +63,43 @@ void cut(QIODevice *s)
         l->abort();
     else if (auto *t = qobject_cast<QTcpSocket *>(s))
         t->abort();
+}
+
+QString userName(uid_t uid)
+{
+    struct passwd pw, *found = nullptr;
+    char buf[4096];
+    if (::getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QStringLiteral("#%1").arg(uid);
+}
+
+// Who is at the other end of a Unix socket, as the kernel saw them connect:
+// nothing when they may drive the node, else why not.
+std::optional<QString> peerRefusal(qintptr fd, const QStringList &groups)
+{
+    struct ucred cred = {};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0)
+        return QStringLiteral("cannot tell who it is (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (cred.uid == 0 || cred.uid == ::geteuid())
+        return std::nullopt;
+    if (!groups.isEmpty()) {
+        gid_t theirs[256];
+        socklen_t glen = sizeof theirs;
+        int count = 0;
+        if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERGROUPS, theirs, &glen) == 0)
+            count = int(glen / sizeof(gid_t));
+        for (const QString &name : groups) {
+            struct group gr, *found = nullptr;
+            char buf[8192];
+            if (::getgrnam_r(QFile::encodeName(name.trimmed()).constData(), &gr, buf, sizeof buf, &found) != 0 || !found)
+                continue;
+            if (cred.gid == found->gr_gid || std::find(theirs, theirs + count, found->gr_gid) != theirs + count)
+                return std::nullopt;
+        }
+    }
+    return QStringLiteral("user %1 may not drive this node").arg(userName(cred.uid));
 }
 
 } // namespace
@@ -101,8 +147,9 @@ bool NodeServer::listen(const NodeAddress &address, bool allowRemote, QString *e
             QLocalServer::removeServer(address.path);
         }
         auto *server = new QLocalServer(this);
-        // The node is the station's transmitter: only its own user may drive it.
-        server->setSocketOptions(QLocalServer::UserAccessOption);
+        // The node is the station's transmitter: only its own user may drive
+        // it, unless groups are named; then the peer check alone decides.
+        server->setSocketOptions(m_groups.isEmpty() ? QLocalServer::UserAccessOption : QLocalServer::WorldAccessOption);
         if (!server->listen(address.path)) {
             const QString why = server->errorString();
             delete server;
@@ -121,6 +168,11 @@ bool NodeServer::listen(const NodeAddress &address, bool allowRemote, QString *e
         return fail(QStringLiteral("%1 is not a loopback address; a node listens on this machine only "
                                    "unless told --allow-remote")
                         .arg(address.host));
+    const QString tokenFile = m_tokenFile.isEmpty() ? defaultTokenFile() : m_tokenFile;
+    const std::optional<QByteArray> token = loadOrCreateToken(tokenFile, error);
+    if (!token)
+        return false;
+    m_token = *token;
     QHostAddress host;
     if (address.host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         host = QHostAddress(QHostAddress::LocalHost);
@@ -179,20 +231,44 @@ int NodeServer::greetedClientCount() const
     return n;
 }
 
+void NodeServer::refuse(QIODevice *socket, const QString &why)
+{
+    OnAirLog::note(QStringLiteral("node: connection refused: %1").arg(why));
+    socket->setParent(this);
+    cut(socket);
+    socket->deleteLater();
+}
+
 void NodeServer::accept(QIODevice *socket)
 {
+    if (clientCount() >= kMaxClients) {
+        refuse(socket, QStringLiteral("%1 clients are attached already").arg(kMaxClients));
+        return;
+    }
+    if (auto *l = qobject_cast<QLocalSocket *>(socket)) {
+        if (const std::optional<QString> why = peerRefusal(l->socketDescriptor(), m_groups)) {
+            refuse(socket, *why);
+            return;
+        }
+    }
     auto client = std::make_unique<Client>();
     Client *c = client.get();
     c->id = m_nextId++;
     c->socket = socket;
     socket->setParent(this);
     m_clients.push_back(std::move(client));
+    c->helloTimer = new QTimer(socket);
+    c->helloTimer->setSingleShot(true);
+    connect(c->helloTimer, &QTimer::timeout, this, [this, c] {
+        if (!c->greeted)
+            dropClient(c, QStringLiteral("no hello within %1 ms").arg(m_helloTimeoutMs));
+    });
+    c->helloTimer->start(m_helloTimeoutMs);
     connect(socket, &QIODevice::readyRead, this, [this, c] { onReadyRead(c); });
     if (auto *l = qobject_cast<QLocalSocket *>(socket))
         connect(l, &QLocalSocket::disconnected, this, [this, c] { hungUp(c); });
     else if (auto *t = qobject_cast<QTcpSocket *>(socket))
         connect(t, &QTcpSocket::disconnected, this, [this, c] { hungUp(c); });
-    OnAirLog::note(QStringLiteral("node: client %1 attached").arg(c->id));
     emit clientAttached();
     if (socket->bytesAvailable() > 0)
         onReadyRead(c);
@@ -206,8 +282,9 @@ void NodeServer::dropClient(Client *c, const QString &why)
     c->socket->disconnect(this);
     cut(c->socket);
     c->socket->deleteLater();
-    OnAirLog::note(why.isEmpty() ? QStringLiteral("node: client %1 detached").arg(c->id)
-                                 : QStringLiteral("node: client %1 cut off: %2").arg(c->id).arg(why));
+    OnAirLog::note(why.isEmpty()   ? QStringLiteral("node: client %1 detached").arg(c->id)
+                   : c->greeted ? QStringLiteral("node: client %1 cut off: %2").arg(c->id).arg(why)
+                                : QStringLiteral("node: client %1 refused: %2").arg(c->id).arg(why));
     // A client that is gone can never unkey: what it keyed is released,
     // unless another client still holds the transmitter keyed.
     if (c->keyed && m_node) {
@@ -313,6 +390,14 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
     }
     if (item.line.trimmed().isEmpty())
         return;
+    if (!c->greeted) {
+        // Nothing from a peer is used before its hello has admitted it.
+        const Admission a = admitFirstLine(item, m_tcp ? m_token : QByteArray());
+        if (!a.admitted) {
+            dropClient(c, a.why);
+            return;
+        }
+    }
     const ParsedRequest p = parseRequest(item.line);
     if (p.status == ParseStatus::UnknownName) {
         const QString key = p.name.left(200);
@@ -333,8 +418,15 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
                                .arg(c->id)
                                .arg(p.hello.protocol)
                                .arg(kProtocolVersion));
-        OnAirLog::note(QStringLiteral("node: client %1 is %2 %3").arg(c->id).arg(p.hello.client, p.hello.version));
-        emit received(item.line);
+        const QString who = QStringList{p.hello.client, p.hello.version}.join(QLatin1Char(' ')).trimmed();
+        OnAirLog::note(QStringLiteral("node: client %1 attached").arg(c->id) + (who.isEmpty() ? QString() : QStringLiteral(": ") + who));
+        if (c->helloTimer)
+            c->helloTimer->stop();
+        // A trace shows the hello, never the secret in it.
+        QByteArray shown = item.line;
+        if (!p.hello.token.isEmpty())
+            shown.replace(p.hello.token.toUtf8(), QByteArrayLiteral("(token)"));
+        emit received(shown);
         emit helloReceived(p.hello);
         // Everyone already greeted hears of any change first, so that the
         // state every greeted client holds is m_sentState.
@@ -343,10 +435,6 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         const QByteArray full = NodeEvent::stateLine(StatePatch::full(m_sentState)).toLine();
         sendTo(c, full);
         emit sent(full);
-        return;
-    }
-    if (!c->greeted) {
-        drop(QStringLiteral("request before hello: ") + excerpt(item.line));
         return;
     }
     if (p.request.op == QLatin1String("SetPTT"))

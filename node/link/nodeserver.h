@@ -19,6 +19,14 @@ namespace mirelva {
 // Serves a node (the simulated one, in mirelva-node and in tests) to clients
 // speaking the node link protocol, on a Unix socket or a TCP port.
 //
+// Admission: the first line of a connection must be a good hello, or the
+// connection is closed with one line in the on-air log. On a TCP port the
+// hello must carry the token of the node's token file; on a Unix socket the
+// kernel tells who the peer is, and only the node's own user, root and the
+// members of the groups named in its settings are served. At most
+// kMaxClients are attached at once, and one that says no hello within the
+// hello time-out is dropped.
+//
 // A client is served once it has said hello: it then gets a full state line,
 // and from then on every event the node raises, each preceded by a state
 // line carrying whatever changed, so a client that handles the event already
@@ -36,7 +44,19 @@ public:
     // allowRemote. A Unix socket file left behind by a node that is gone is
     // replaced; one that a live node answers on is not. Port 0 takes any free
     // port (address() tells which).
+    // A TCP node makes its token file if there is none (see nodetoken.h).
     bool listen(const nodelink::NodeAddress &address, bool allowRemote, QString *error);
+
+    // Before listen(): the token file a TCP node uses (default
+    // nodelink::defaultTokenFile()), and the groups whose members a Unix
+    // socket admits beside the node's own user and root. With groups the
+    // socket file is open to all users and the peer check alone decides.
+    void setTokenFile(const QString &path) { m_tokenFile = path; }
+    void setAllowedGroups(const QStringList &groups) { m_groups = groups; }
+    // How long a client may take to say hello.
+    void setHelloTimeoutMs(int ms) { m_helloTimeoutMs = ms; }
+    static constexpr int kMaxClients = 4;
+    static constexpr int kHelloTimeoutMs = 5000;
     void close();
     bool isListening() const;
     nodelink::NodeAddress address() const { return m_address; }
@@ -66,6 +86,7 @@ private:
     struct Client;
 
     void accept(QIODevice *socket);
+    void refuse(QIODevice *socket, const QString &why);
     void onReadyRead(Client *c);
     bool readMore(Client *c);
     void serveLater(Client *c);
@@ -82,6 +103,10 @@ private:
     QLocalServer *m_local = nullptr;
     QTcpServer *m_tcp = nullptr;
     nodelink::NodeAddress m_address;
+    QString m_tokenFile;
+    QByteArray m_token;   // TCP: what every hello must carry
+    QStringList m_groups;
+    int m_helloTimeoutMs = kHelloTimeoutMs;
     std::vector<std::unique_ptr<Client>> m_clients;
     NodeState m_sentState;   // what every greeted client has been told
     int m_nextId = 1;

@@ -338,7 +338,7 @@ void NodeConsole::addLine(const QString &line)
 {
     QScrollBar *bar = m_log->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
-    m_log->addItem(line);
+    m_log->addItem(OnAirLog::escaped(line));
     while (m_log->count() > kMaxLogLines)
         delete m_log->takeItem(0);
     // Follow new lines unless the operator scrolled back to read.

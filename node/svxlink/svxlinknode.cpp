@@ -1,5 +1,6 @@
 #include "node/svxlink/svxlinknode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "core/clock.h"
 #include "core/espeakvoice.h"
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
@@ -30,8 +32,6 @@ namespace {
 // SvxLink plays 16 kHz WAV files only (its CARD_SAMPLE_RATE may differ; it
 // converts).
 constexpr int kSvxLinkWavRate = 16000;
-// Speech files kept for SvxLink to play; older ones are removed.
-constexpr int kSpeechFilesKept = 16;
 // An incoming station's name and address come on SvxLink's output, which
 // may reach us a moment after the hook's event.
 constexpr int kNameWaitMs = 300;
@@ -62,6 +62,10 @@ SvxLinkConfig SvxLinkConfig::load()
     };
     c.folder = text("FOLDER", c.folder);
     c.listen = text("LISTEN", QStringLiteral("unix:%1/node.sock").arg(c.folder));
+    c.tokenFile = text("TOKENFILE", c.folder + QStringLiteral("/token"));
+    for (const QString &g : ini.text(QStringLiteral("GROUPS"), QString()).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (!g.trimmed().isEmpty())
+            c.groups << g.trimmed();
     c.attach = ini.option(QStringLiteral("ATTACH"), QStringLiteral("0"));
     c.program = text("SVXLINK", c.program);
     c.svxlinkConfig = text("SVXLINK_CONFIG", c.svxlinkConfig);
@@ -77,6 +81,17 @@ SvxLinkConfig SvxLinkConfig::load()
     c.callsign = text("CALLSIGN", c.callsign).toUpper();
     c.dtmfTimeoutMs = std::max(200, ini.integer(QStringLiteral("DTMF_TIMEOUT"), QStringLiteral("3000")));
     c.connectMacro = text("CONNECT_MACRO", c.connectMacro);
+    const QString timeout = ini.text(QStringLiteral("TXTIMEOUT"), QString()).trimmed();
+    if (!timeout.isEmpty()) {
+        bool ok = false;
+        const qlonglong n = timeout.toLongLong(&ok);
+        const int bounded = ok ? int(std::clamp<qlonglong>(n, 5, 900)) : c.transmitTimeoutSeconds;
+        if (!ok || bounded != n)
+            OnAirLog::note(QStringLiteral("svxlink: svxlink.ini TXTIMEOUT: \"%1\" is not 5 to 900 seconds; using %2")
+                               .arg(timeout.left(40))
+                               .arg(bounded));
+        c.transmitTimeoutSeconds = bounded;
+    }
     return c;
 }
 
@@ -143,6 +158,21 @@ SvxLinkNode::SvxLinkNode(SvxLinkConfig config, QObject *parent)
     });
     m_logPoll.setInterval(200);
     connect(&m_logPoll, &QTimer::timeout, this, &SvxLinkNode::followLog);
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, &SvxLinkNode::tick);
+    m_tick.start();
+}
+
+void SvxLinkNode::tick()
+{
+    const qint64 limitMs = qint64(m_config.transmitTimeoutSeconds) * 1000;
+    if (m_pttTimedOut || !pttRequested() || pttRequestedForMs() < limitMs)
+        return;
+    m_pttTimedOut = true;
+    OnAirLog::note(QStringLiteral("svxlink: transmit time-out after %1 s: the client's key-up is released; it counts "
+                                  "again after the client's next release")
+                       .arg(m_config.transmitTimeoutSeconds));
+    updateRealPtt();
 }
 
 SvxLinkNode::~SvxLinkNode()
@@ -179,8 +209,31 @@ bool SvxLinkNode::prepare(QString *error)
         return false;
     };
     const QString folder = m_config.folder;
+    // What lies in FOLDER keys the transmitter (the hook SvxLink runs, the
+    // speech it plays, the command FIFO): it is the bridge's user's alone.
+    const QByteArray folderName = QFile::encodeName(folder);
+    struct stat fs;
+    if (::lstat(folderName.constData(), &fs) != 0) {
+        if (errno != ENOENT || !QDir().mkpath(folder) || ::chmod(folderName.constData(), 0700) != 0
+            || ::lstat(folderName.constData(), &fs) != 0)
+            return fail(QStringLiteral("cannot make the folder %1").arg(folder));
+    }
+    if (!S_ISDIR(fs.st_mode) || fs.st_uid != ::geteuid() || (fs.st_mode & 07777) != 0700)
+        return fail(QStringLiteral("FOLDER %1 must be a folder of this user (%2) with mode 0700, for what lies in it "
+                                   "keys the transmitter; it is %3, owned by %4, mode %5")
+                        .arg(folder)
+                        .arg(::geteuid())
+                        .arg(S_ISLNK(fs.st_mode) ? QStringLiteral("a symbolic link")
+                             : S_ISDIR(fs.st_mode) ? QStringLiteral("a folder")
+                                                   : QStringLiteral("not a folder"))
+                        .arg(fs.st_uid)
+                        .arg(QString::number(fs.st_mode & 07777, 8).rightJustified(4, QLatin1Char('0'))));
     if (!QDir().mkpath(folder + QStringLiteral("/events/events.d/local")) || !QDir().mkpath(folder + QStringLiteral("/speech")))
         return fail(QStringLiteral("cannot make the folder %1").arg(folder));
+    // Speech left by an earlier run is never played again.
+    QDir speechDir(folder + QStringLiteral("/speech"));
+    for (const QString &old : speechDir.entryList({QStringLiteral("speech-*.wav")}, QDir::Files))
+        speechDir.remove(old);
 
     // The event handler: SvxLink's own events.tcl reads events.d beside it,
     // so the stock scripts are linked in and the hook added.
@@ -429,7 +482,25 @@ void SvxLinkNode::outputLine(const QString &line)
     const std::optional<StationSeen> seen = parseOutputLine(line);
     if (!seen)
         return;
+    // Forget the stale, then the oldest, so a flood of incoming connections
+    // that SvxLink refuses costs nothing lasting.
+    const QDateTime now = Clock::now();
+    for (auto it = m_seenAt.begin(); it != m_seenAt.end();) {
+        if (it->second.secsTo(now) >= kStationMemorySeconds || it->second > now) {
+            m_seen.erase(it->first);
+            it = m_seenAt.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!m_seen.count(seen->call) && int(m_seen.size()) >= kMaxStationsRemembered) {
+        const auto oldest = std::min_element(m_seenAt.begin(), m_seenAt.end(),
+                                             [](const auto &a, const auto &b) { return a.second < b.second; });
+        m_seen.erase(oldest->first);
+        m_seenAt.erase(oldest);
+    }
     m_seen[seen->call] = *seen;
+    m_seenAt[seen->call] = now;
     if (m_pendingConnected.contains(seen->call))
         flushPendingConnects();
 }
@@ -482,6 +553,7 @@ void SvxLinkNode::hookLine(const QByteArray &line)
             s.linkActive = !s.connected.isEmpty();
         });
         m_seen.erase(e.call);
+        m_seenAt.erase(e.call);
         raise([this, call = e.call] { emit Disconnected(call); });
         break;
     case HookEvent::Clients:
@@ -537,6 +609,8 @@ void SvxLinkNode::emitConnected(const QString &call)
     const auto it = m_seen.find(call);
     const QString name = it == m_seen.end() ? QString() : it->second.name;
     const QString addr = it == m_seen.end() ? QString() : it->second.addr;
+    m_seen.erase(call);
+    m_seenAt.erase(call);
     raise([this, call, name, addr] { emit connected(call, name, addr); });
 }
 
@@ -582,7 +656,7 @@ void SvxLinkNode::svxlinkTransmits(bool on)
 
 void SvxLinkNode::updateRealPtt()
 {
-    const bool keyed = !m_gone ? (m_svxKeyed || pttRequested()) : false;
+    const bool keyed = !m_gone ? (m_svxKeyed || (pttRequested() && !m_pttTimedOut)) : false;
     if (keyed == m_realKeyed)
         return;
     m_realKeyed = keyed;
@@ -642,6 +716,8 @@ void SvxLinkNode::request(const NodeRequest &r)
     const QString &op = r.op;
     const auto field = [&r](const char *k) { return r.fields.value(QLatin1String(k)); };
     if (op == QLatin1String("SetPTT")) {
+        if (!pttRequested())
+            m_pttTimedOut = false;
         updateRealPtt();
     } else if (op == QLatin1String("Speech")) {
         if (field("play").toBool())
@@ -714,9 +790,24 @@ void SvxLinkNode::writeEchoLinkCommand(const QByteArray &line)
         ::close(fd);
 }
 
-void SvxLinkNode::playSpeech(const QString &text, int rate, int volume)
+void SvxLinkNode::playSpeech(const QString &fullText, int rate, int volume)
 {
-    const RenderedSpeech speech = renderSpeech(text, rate, volume);
+    // The client may be anyone's program: no text it sends holds the
+    // transmitter longer than one of Mirelva's own announcements.
+    QString text = fullText;
+    if (text.size() > kMaxSpeechChars) {
+        OnAirLog::note(QStringLiteral("svxlink: speech cut to %1 characters for the air (it had %2)")
+                           .arg(kMaxSpeechChars)
+                           .arg(text.size()));
+        qsizetype n = kMaxSpeechChars;
+        if (text[n - 1].isHighSurrogate())
+            --n;
+        text.truncate(n);
+    }
+    RenderedSpeech speech = renderSpeech(text, rate, volume);
+    const size_t maxSamples = size_t(speech.rate) * size_t(m_config.transmitTimeoutSeconds);
+    if (speech.rate > 0 && speech.samples.size() > maxSamples)
+        speech.samples.resize(maxSamples);
     if (speech.rate <= 0 || speech.samples.empty()) {
         logOnce(QStringLiteral("engine"), QStringLiteral("the espeak-ng engine gave no audio; speech is not played"));
         return;

@@ -20,6 +20,8 @@ namespace mirelva {
 struct SvxLinkConfig {
     QString folder = QStringLiteral("/run/mirelva-svxlink");   // FOLDER
     QString listen;                // LISTEN, default unix:FOLDER/node.sock
+    QString tokenFile;             // TOKENFILE: a tcp: LISTEN's token, default FOLDER/token
+    QStringList groups;            // GROUPS: comma-separated; their members may attach to the Unix socket
     bool attach = false;           // ATTACH: 1 = SvxLink runs on its own; 0 = the bridge starts it
     QString program = QStringLiteral("/usr/bin/svxlink");       // SVXLINK
     QString svxlinkConfig = QStringLiteral("/etc/svxlink/svxlink.conf");   // SVXLINK_CONFIG
@@ -35,6 +37,7 @@ struct SvxLinkConfig {
     QString callsign = QStringLiteral("N0CALL");               // CALLSIGN
     int dtmfTimeoutMs = 3000;      // DTMF_TIMEOUT
     QString connectMacro = QStringLiteral("9");                 // CONNECT_MACRO: D<n># activates EchoLink
+    int transmitTimeoutSeconds = 180;   // TXTIMEOUT, 5..900: no client's key-up lasts longer
 
     static SvxLinkConfig load();
     static constexpr int kCapacity = 1024;
@@ -66,8 +69,21 @@ public:
     // One line from the hook, and one line of SvxLink's output.
     void hookLine(const QByteArray &line);
     void outputLine(const QString &line);
+    // Stations whose name and address wait for their connect.
+    int stationsRemembered() const { return int(m_seen.size()); }
+    static constexpr int kMaxStationsRemembered = 64;
+    static constexpr int kStationMemorySeconds = 60;
     // SvxLink's own transmitter went on or off (its PTT PTY).
     void svxlinkTransmits(bool on);
+    // Run every second: a client's key-up standing past TXTIMEOUT is
+    // released here, whatever the client does (it may hang while keyed).
+    void tick();
+
+    // A speech to play is cut to this many characters, as Mirelva cuts
+    // every keyed announcement, and its audio to the transmit time-out.
+    static constexpr int kMaxSpeechChars = 250;
+    // Speech files kept in FOLDER/speech; older ones are removed.
+    static constexpr int kSpeechFilesKept = 4;
 
 signals:
     // SvxLink ended and Closing has been raised.
@@ -115,13 +131,19 @@ private:
     bool m_serialShared = false;
     bool m_svxKeyed = false;
     bool m_realKeyed = false;
+    bool m_pttTimedOut = false;   // the client's key-up ran past TXTIMEOUT; void until its release
+    QTimer m_tick;
     bool m_gone = false;
     bool m_started = false;
     int m_speechSerial = 0;
     svxlink::DtmfCollector m_dtmf;
     QElapsedTimer m_clock;
     QTimer m_dtmfTimer;
-    std::map<QString, svxlink::StationSeen> m_seen;   // by callsign, from SvxLink's output
+    // Name and address by callsign, from SvxLink's output, until the
+    // station's connect uses them: bounded, and forgotten after a while, for
+    // SvxLink prints the line also for stations it then refuses.
+    std::map<QString, svxlink::StationSeen> m_seen;
+    std::map<QString, QDateTime> m_seenAt;
     QStringList m_pendingConnected;                     // waiting a moment for name and address
     QTimer m_connectedTimer;
     QString m_connectWanted;                            // a connect by callsign under way

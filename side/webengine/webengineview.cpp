@@ -38,8 +38,10 @@ public:
 extern "C" Q_DECL_EXPORT mirelva::BrowserEngine *mirelva_create_browser_engine(QWidget *parent,
                                                                                 mirelva::LoadFinished finished)
 {
-    // The engine's sandbox cannot run for the superuser; without this a
-    // station run as root would get an empty view instead of the page.
+    // The engine's sandbox cannot run for the superuser. The program never
+    // loads this module as root (BrowserView opens pages in the desktop's
+    // browser then); only a test that runs as root and asks for the real
+    // engine gets here, and gets the page rather than an empty view.
     if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QtWebEngineCore::initialize();

@@ -1,7 +1,9 @@
 // libFuzzer target for the node link's line handling: the bytes are a stream
 // from a peer, cut into pieces, split into lines and read both as events and
 // as requests. Whatever is accepted must write back to a line that reads the
-// same; nothing may crash or hold more than one line.
+// same; nothing may crash or hold more than one line. The same stream is also
+// a whole connection to a node: its first line must admit it, with the token
+// when one is wanted, or nothing after it counts.
 //
 //   CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DMIRELVA_FUZZ=ON
 //   cmake --build build-fuzz --target fuzz_nodeprotocol
@@ -9,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "node/link/nodeprotocol.h"
 
@@ -42,6 +45,24 @@ void readLine(const QByteArray &line)
     }
 }
 
+const QByteArray kToken = QByteArrayLiteral("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef");
+
+// The node's view of a connection: the first line decides; a refusal says why.
+void admit(const LineReader::Item &first)
+{
+    for (const QByteArray &wanted : {QByteArray(), kToken}) {
+        const Admission a = admitFirstLine(first, wanted);
+        if (!a.admitted) {
+            check(!a.why.isEmpty() && !a.why.contains(QLatin1Char('\n')));
+            continue;
+        }
+        check(!first.overlong);
+        const ParsedRequest p = parseRequest(first.line);
+        check(p.status == ParseStatus::Ok && p.isHello);
+        check(wanted.isEmpty() || a.hello.token.toUtf8() == wanted);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -51,8 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     constexpr int kLimit = 512;
     LineReader reader(kLimit);
     const qsizetype piece = 1 + (size ? data[0] % 97 : 0);
+    bool first = true;
     for (qsizetype at = 0; at < bytes.size(); at += piece) {
         for (const LineReader::Item &item : reader.feed(bytes.mid(at, piece))) {
+            if (std::exchange(first, false))
+                admit(item);
             check(item.overlong ? item.line.isEmpty() : item.line.size() <= kLimit && !item.line.contains('\n'));
             if (!item.overlong)
                 readLine(item.line);

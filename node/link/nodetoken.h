@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+
+#include <QByteArray>
+#include <QString>
+
+namespace mirelva::nodelink {
+
+// The shared secret a node on a TCP port demands in the client's hello: a
+// token file readable by its owner only, made by the node, read by Mirelva.
+
+// nodelink.token in Mirelva's settings folder: where both sides look unless
+// told otherwise.
+QString defaultTokenFile();
+
+// The node's side: the token in the file, or a new one in a new file (mode
+// 0600) when there is none. A file that is a symlink, is not ours, may be
+// read by others, or holds no token is refused, with why in *error.
+std::optional<QByteArray> loadOrCreateToken(const QString &path, QString *error);
+
+// The client's side: the token in the file; nothing, with why, when it
+// cannot be read or holds no token.
+std::optional<QByteArray> readToken(const QString &path, QString *error);
+
+} // namespace mirelva::nodelink
