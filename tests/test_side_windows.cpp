@@ -279,7 +279,7 @@ private slots:
         w->Command1->click();
         QDesktopServices::unsetUrlHandler("https");
         BrowserView::setRunsAsRootForTests(false);
-        QCOMPARE(m_desktopOpened, QList<QUrl>{QUrl(lookup("w1AW"))});
+        QCOMPARE(m_desktopOpened, QList<QUrl>{QUrl(lookup("W1AW"))});
         QCOMPARE(pages.engines, 0);
         auto *notice = w->WebBrowser1->findChild<QLabel *>("BrowserUnavailable");
         QVERIFY(notice);
