@@ -3,7 +3,7 @@
 # (with WebEngine for the web tools window's browser), espeak-ng, ALSA, the X
 # tools used to run it without a screen, SvxLink for mirelva-svxlink and the
 # end-to-end tests, EchoLib and its audio libraries, spandsp and libgpiod for
-# mirelva-echolink, Qt's HTTP server and WebSockets for the web console, and
+# mirelva-echolink (with Qt 5's headers, which libasyncqt is built with), Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
 # the AT-SPI tools to look at the windows as a user and a screen reader do.
 set -euo pipefail
@@ -20,6 +20,7 @@ packages=(
   svxlink-server
   libecholib-dev libasynccore-dev libasyncqt-dev libasyncaudio-dev
   libsigc++-2.0-dev libgsm1-dev libspandsp-dev libgpiod-dev
+  qtbase5-dev
   qt6-httpserver-dev qt6-websockets-dev
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon

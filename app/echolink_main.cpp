@@ -1,0 +1,119 @@
+// mirelva-echolink: Mirelva's own EchoLink node. It logs in to the EchoLink
+// directory, connects and accepts stations, carries chat, and drives the
+// radio's audio, serving the node link to Mirelva. Its settings are
+// echolink.ini in Mirelva's settings folder; see docs/echolink.md.
+
+#include <AsyncApplication.h>   // sigc++ before Qt
+
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include "core/onairlog.h"
+#include "core/version.h"
+#include "node/echolink/echolibloop.h"
+#include "node/echolink/echolinknode.h"
+#include "node/link/nodeprotocol.h"
+#include "node/link/nodeserver.h"
+#include "node/link/quitonsignals.h"
+
+using namespace mirelva;
+
+namespace {
+
+void complain(const QString &text)
+{
+    const QByteArray bytes = OnAirLog::stamped(QStringLiteral("mirelva-echolink: ") + text).toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("mirelva-echolink"));
+    QCoreApplication::setApplicationVersion(versionText());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Mirelva's EchoLink node: serves Mirelva's node link. "
+                                                    "Settings: echolink.ini in Mirelva's settings folder."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption checkOpt(QStringLiteral("check"),
+                                      QStringLiteral("Read echolink.ini, say what is wrong in it, and end "
+                                                     "(exit status 0 when the node could start)."));
+    const QCommandLineOption traceOpt(QStringLiteral("trace"),
+                                      QStringLiteral("Print every line a client sends (\"request ...\") and every line "
+                                                     "sent to the clients (\"event ...\") on standard output."));
+    parser.addOptions({checkOpt, traceOpt});
+    parser.process(app);
+
+    const EchoLinkConfig config = EchoLinkConfig::load();
+    for (const QString &p : config.problems)
+        complain(p);
+    if (!config.refusal.isEmpty()) {
+        complain(config.refusal);
+        return 2;
+    }
+    QString why;
+    const std::optional<nodelink::NodeAddress> address = nodelink::NodeAddress::parse(config.listen, &why);
+    if (!address) {
+        complain(QStringLiteral("echolink.ini LISTEN: ") + why);
+        return 2;
+    }
+    if (parser.isSet(checkOpt))
+        return 0;
+
+    const std::unique_ptr<Async::Application> loop = makeEchoLibLoop(argv[0]);
+    int exitCode = 0;
+    {
+        EchoLinkNode node(config);
+        if (!node.start(&why)) {
+            complain(why);
+            return 1;
+        }
+        NodeServer server(&node);
+        if (!server.listen(*address, false, &why)) {
+            complain(why);
+            return 1;
+        }
+        if (parser.isSet(traceOpt)) {
+            auto print = [](const char *what, QByteArray line) {
+                if (line.endsWith('\n'))
+                    line.chop(1);
+                const QByteArray out = what + line + '\n';
+                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+                std::fflush(stdout);
+            };
+            QObject::connect(&server, &NodeServer::received, &server, [print](const QByteArray &l) { print("request ", l); });
+            QObject::connect(&server, &NodeServer::sent, &server, [print](const QByteArray &l) { print("event ", l); });
+        }
+        OnAirLog::note(QStringLiteral("echolink: node link on %1").arg(server.address().toString()));
+
+        // Closing has gone to every client; each answers by releasing PTT,
+        // DTR and RTS and going away. The node waits for that (at most a few
+        // seconds) so the releases are read, then ends.
+        QObject::connect(&node, &EchoLinkNode::finished, &app, [&server] {
+            auto finish = [&server] {
+                server.flush(2000);
+                QCoreApplication::quit();
+            };
+            QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
+                if (server.clientCount() == 0)
+                    finish();
+            });
+            QTimer::singleShot(3000, &server, finish);
+            if (server.clientCount() == 0)
+                QTimer::singleShot(0, &server, finish);
+        });
+        quitOnSignals(app, [&node] { node.stop(); });
+
+        exitCode = app.exec();
+        server.close();
+    }
+    return exitCode;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTimer>
+
+#include "core/nodebackend.h"
+#include "node/echolink/echolinkconfig.h"
+
+namespace mirelva {
+
+// Mirelva's own EchoLink node on Debian's EchoLib: the directory login and
+// status, connects by callsign through the directory, stations calling in,
+// chat, and the radio: the receiver's audio to the stations while the
+// squelch is open, the stations' audio (one talker at a time), Mirelva's
+// speech and Morse to the transmitter, keyed for as long as anything goes
+// out and TXHANG after it, never past TXTIMEOUT.
+//
+// EchoLib runs on the event loop EchoLibLoop gives it; that loop must exist
+// before start().
+class EchoLinkNode : public NodeBackend {
+    Q_OBJECT
+public:
+    explicit EchoLinkNode(EchoLinkConfig config, QObject *parent = nullptr);
+    ~EchoLinkNode() override;
+
+    // Opens the EchoLink ports and the sound devices and logs in to the
+    // directory. False, with the reason, when the ports cannot be had.
+    bool start(QString *error);
+    // Ends every QSO, goes offline in the directory, releases the
+    // transmitter and raises Closing; finished() follows once the
+    // directory has heard it (at most a few seconds).
+    void stop();
+
+    QString describe() const override;
+    const EchoLinkConfig &config() const { return m_config; }
+    bool transmitterKeyed() const { return m_keyed; }
+
+signals:
+    void finished();
+
+protected:
+    void request(const NodeRequest &r) override;
+
+private:
+    struct Engine;
+    friend struct Engine;
+
+    void apply(const std::function<void(NodeState &)> &change);
+    void say(const QString &text);
+    void sayOnce(const QString &kind, const QString &text);
+    void tellConnectFailure(ConnectFailure why, const QString &call, const QString &detail = QString());
+    void updatePtt();
+    void finish();
+    void audioActivity(bool active, bool idle);
+    void playSpeech(const QString &text, int rate, int volume);
+    void sendCw(const QString &text);
+
+    EchoLinkConfig m_config;
+    std::unique_ptr<Engine> d;
+    bool m_keyed = false;
+    bool m_audioOut = false;      // audio is going to the transmitter now
+    bool m_timedOut = false;      // keyed past TXTIMEOUT: held off until the air is quiet
+    bool m_stopping = false;
+    bool m_finished = false;
+    QTimer m_hang;                // TXHANG after the last audio
+    QTimer m_timeout;             // TXTIMEOUT while keyed
+    QElapsedTimer m_keyedFor;
+    QSet<QString> m_saidOnce;
+};
+
+} // namespace mirelva
