@@ -43,8 +43,11 @@ public:
             }
         });
         QObject::connect(&audio, &QUdpSocket::readyRead, [this] {
-            while (audio.hasPendingDatagrams())
-                audio.receiveDatagram();
+            while (audio.hasPendingDatagrams()) {
+                const QNetworkDatagram d = audio.receiveDatagram();
+                if (d.data().size() >= 12 && quint8(d.data()[0]) == 0xC0)
+                    ++audioPackets;
+            }
         });
         return true;
     }
@@ -73,13 +76,27 @@ public:
         ctrl.writeDatagram(rr + sdes, m_node, 5199);
     }
     void chat(const QByteArray &text) { audio.writeDatagram("oNDATA" + text + "\r\n" + QByteArray(1, '\0'), m_node, 5198); }
+    // One RTP audio packet as EchoLink carries it: payload type 3 (GSM),
+    // four 33-byte GSM frames (80 ms).
+    void sendGsm(const QByteArray &frames)
+    {
+        QByteArray p(12, '\0');
+        p[0] = char(0xC0);
+        p[1] = 3;
+        qToBigEndian<quint16>(m_seq++, p.data() + 2);
+        qToBigEndian<quint32>(m_time += 640, p.data() + 4);
+        audio.writeDatagram(p + frames, m_node, 5198);
+    }
 
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
+    qint64 audioPackets = 0;   // RTP audio from the node
     bool byeReceived = false;
 
 private:
     QHostAddress m_self, m_node;
+    quint16 m_seq = 0;
+    quint32 m_time = 0;
 };
 
 } // namespace mirelva::test

@@ -111,14 +111,6 @@ quint16 freeUdpPort(const QHostAddress &address)
     return probe.bind(address, 0) ? probe.localPort() : 0;
 }
 
-QByteArray pcm16(const std::vector<float> &samples)
-{
-    QByteArray out(qsizetype(samples.size()) * 2, '\0');
-    for (size_t i = 0; i < samples.size(); ++i)
-        qToLittleEndian<qint16>(qint16(std::lround(std::clamp(samples[i], -1.0f, 1.0f) * 32767)), out.data() + 2 * i);
-    return out;
-}
-
 std::vector<float> tone(int sampleRate, int ms, double hz, double hz2, float amplitude)
 {
     std::vector<float> s(size_t(sampleRate) * ms / 1000);
@@ -234,13 +226,10 @@ SvxLinkStation::~SvxLinkStation()
 
 bool SvxLinkStation::start(QString *why)
 {
-    const QHostAddress local(QStringLiteral("127.0.0.1"));
-    if (!m_tx.bind(local, 0)) {
-        *why = QStringLiteral("cannot bind a UDP port for SvxLink's transmitter");
+    if (!m_radio.open(why))
         return false;
-    }
-    m_conf.txPort = m_tx.localPort();
-    m_conf.rxPort = freeUdpPort(local);
+    m_conf.txPort = m_radio.txPort;
+    m_conf.rxPort = m_radio.rxPort;
     if (m_conf.run.isEmpty())
         m_conf.run = m_folder + QStringLiteral("/run");
     QDir().mkpath(m_conf.run);
@@ -267,24 +256,6 @@ bool SvxLinkStation::start(QString *why)
         return false;
     }
 
-    connect(&m_tx, &QUdpSocket::readyRead, this, [this] {
-        while (m_tx.hasPendingDatagrams()) {
-            const QByteArray d = m_tx.receiveDatagram().data();
-            if (d.count('\0') != d.size())
-                m_txLoud += d.size();
-        }
-    });
-    // 20 ms of samples at a time: silence when nothing is queued.
-    connect(&m_feed, &QTimer::timeout, this, [this] {
-        const qsizetype block = kSampleRate / 50 * 2;
-        QByteArray d = m_queued.left(block);
-        m_queued.remove(0, d.size());
-        d.append(QByteArray(block - d.size(), '\0'));
-        m_rx.writeDatagram(d, QHostAddress(QStringLiteral("127.0.0.1")), m_conf.rxPort);
-    });
-    m_feed.setTimerType(Qt::PreciseTimer);
-    m_feed.start(20);
-
     m_process = std::make_unique<Program>(kSvxLink, QStringList{QStringLiteral("--config=") + conf},
                                           QProcessEnvironment::systemEnvironment(), m_clock);
     if (!m_process->p.waitForStarted(10000)) {
@@ -296,7 +267,7 @@ bool SvxLinkStation::start(QString *why)
 
 void SvxLinkStation::stop()
 {
-    m_feed.stop();
+    m_radio.stop();
     if (m_process && m_process->running()) {
         m_process->p.terminate();
         m_process->p.waitForFinished(5000);
@@ -333,7 +304,5 @@ void SvxLinkStation::squelch(bool open)
     if (m_squelch >= 0)
         (void)::write(m_squelch, open ? "O" : "Z", 1);
 }
-
-void SvxLinkStation::say(const std::vector<float> &samples) { m_queued += pcm16(samples); }
 
 } // namespace mirelva::test

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/program.h"
+#include "support/udpradio.h"
 
 namespace mirelva::test {
 
@@ -22,8 +23,6 @@ int openPty(const QString &path);                            // raw, non-blockin
 bool processEnded(qint64 pid);                               // gone, or a zombie
 // A free UDP port on the address (bound and released again).
 quint16 freeUdpPort(const QHostAddress &address);
-// 16-bit little-endian mono samples, as libasyncaudio's UDP devices carry them.
-QByteArray pcm16(const std::vector<float> &samples);
 // A sine at `hz`, or two at once for a DTMF digit, `ms` long.
 std::vector<float> tone(int sampleRate, int ms, double hz, double hz2 = 0, float amplitude = 0.4f);
 std::vector<float> dtmfTones(int sampleRate, const QString &digits, int toneMs = 100, int gapMs = 100);
@@ -51,7 +50,7 @@ struct SvxLinkConf {
 // events (connected, disconnected, chat_received, is_receiving) to a file
 // the test reads. Its receiver is fed silence all the time (SvxLink's audio
 // path stalls without samples) and whatever the test queues; its
-// transmitter's audio is counted.
+// transmitter's audio is kept.
 class SvxLinkStation : public QObject {
 public:
     static constexpr int kSampleRate = 16000;
@@ -69,8 +68,7 @@ public:
     // Texts of the chats received, their line ends taken off.
     QStringList chats() const;
     void squelch(bool open);
-    void say(const std::vector<float> &samples);   // into the receiver, at kSampleRate
-    qint64 txLoudBytes() const { return m_txLoud; }
+    UdpRadio &radio() { return m_radio; }   // at kSampleRate
     const SvxLinkConf &conf() const { return m_conf; }
     Program *process() const { return m_process.get(); }
 
@@ -79,10 +77,7 @@ private:
     SvxLinkConf m_conf;
     const QElapsedTimer &m_clock;
     std::unique_ptr<Program> m_process;
-    QUdpSocket m_rx, m_tx;
-    QTimer m_feed;
-    QByteArray m_queued;
-    qint64 m_txLoud = 0;
+    UdpRadio m_radio{kSampleRate};
     int m_squelch = -1;
 };
 
