@@ -2,7 +2,7 @@
 # or scripts/package.sh). Everything the package carries is listed here.
 include(GNUInstallDirs)
 
-set(MIRELVA_PROGRAMS mirelva mirelva-node mirelva-svxlink)
+set(MIRELVA_PROGRAMS mirelva mirelva-node mirelva-svxlink mirelva-echolink)
 foreach(program IN LISTS MIRELVA_PROGRAMS)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -24,6 +24,9 @@ install(FILES ${pkg}/mirelva-128.png RENAME mirelva.png
 install(FILES ${pkg}/mirelva.service DESTINATION lib/systemd/user)
 if(EXISTS ${pkg}/mirelva-svxlink.service)
   install(FILES ${pkg}/mirelva-svxlink.service DESTINATION lib/systemd/system)
+endif()
+if(TARGET mirelva-echolink)
+  install(FILES ${pkg}/mirelva-echolink.service DESTINATION lib/systemd/system)
 endif()
 
 # Manual pages go in compressed, as Debian wants them.
@@ -70,7 +73,8 @@ fan on a serial line, obeys DTMF codes from the air, joins nets on a weekly
 schedule, greets connecting stations by chat and keeps a chat message box.
 .
 The package carries the announcer, a simulated node for trying it without a
-radio, and a bridge that drives an SvxLink node.")
+radio, an EchoLink node of its own built on EchoLib, and a bridge that
+drives an SvxLink node.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -39,6 +39,10 @@ if [ -x "$build/mirelva-svxlink" ]; then
   expected+=(/usr/bin/mirelva-svxlink /usr/share/man/man1/mirelva-svxlink.1.gz
              /usr/lib/systemd/system/mirelva-svxlink.service)
 fi
+if [ -x "$build/mirelva-echolink" ]; then
+  expected+=(/usr/bin/mirelva-echolink /usr/share/man/man1/mirelva-echolink.1.gz
+             /usr/lib/systemd/system/mirelva-echolink.service /usr/share/doc/mirelva/echolink.md)
+fi
 for f in "${expected[@]}"; do check "package holds $f" grep -qxF "$f" "$work/files"; done
 check "no test or benchmark program is packaged" bash -c "! grep -E '/(test|bench)_' '$work/files'"
 # Every packaged program has its manual page.
@@ -47,6 +51,12 @@ for b in "$work"/root/usr/bin/*; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
+# mirelva-echolink's libraries, read from what it links.
+if [ -x "$build/mirelva-echolink" ]; then
+  for lib in libecholib1.3 libasyncaudio1.6 libasynccore1.6 libasyncqt1.6; do
+    check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
+  done
+fi
 for lib in libqt6widgets6 libqt6network6 libqt6webenginewidgets6 libespeak-ng1 libasound2 libc6 espeak-ng-data libqt6webenginecore6-bin; do
   check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
 done

@@ -5,6 +5,7 @@
 
 #include "core/settingsstore.h"
 #include "node/link/nodeprotocol.h"
+#include "node/radio/lines.h"
 
 namespace mirelva {
 
@@ -41,20 +42,16 @@ bool isAudioDevice(const QString &d)
     return QHostAddress(m.captured(1)).protocol() == QHostAddress::IPv4Protocol && port > 0 && port < 65536;
 }
 
-// A radio line as node/radio reads it: "serial:PATH:PIN", "hidraw:PATH:N",
-// "gpio:CHIP:N", each perhaps ending ":active-low"; the pins themselves are
-// checked when the line is opened.
-bool isLineSpec(const QString &s)
-{
-    static const QRegularExpression re(QStringLiteral("^(serial|hidraw|gpio):[^:\\s]+:[A-Za-z0-9]+(:active-low)?$"));
-    return re.match(s).hasMatch();
-}
-
 } // namespace
 
 bool isStationName(const QString &call)
 {
-    static const QRegularExpression re(QStringLiteral("^(\\*[A-Z0-9 ._-]{1,14}\\*|[A-Z0-9/]{1,3}[0-9][A-Z0-9/]{0,6}(-[LR])?|[0-9]{1,7})$"));
+    // All digits: a node number, never a callsign.
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (digits.match(call).hasMatch())
+        return call.size() <= 7;
+    static const QRegularExpression re(QStringLiteral(
+        "^(\\*[A-Z0-9 ._-]{1,14}\\*|([A-Z0-9]{1,4}/)?[A-Z0-9]{1,3}[0-9][A-Z0-9]{0,4}(/[A-Z0-9]{1,4})?(-[LR])?|[0-9]{1,7})$"));
     return re.match(call).hasMatch();
 }
 
@@ -262,23 +259,35 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     audio("RXAUDIO", c.rxAudio);
     audio("TXAUDIO", c.txAudio);
 
+    // Lines as node/radio reads them; the device itself is looked at when
+    // the node opens it.
+    auto lineOk = [](const QString &v, bool output, QString *why) {
+        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(v, why);
+        if (spec && output && !spec->canDrive()) {
+            *why = QStringLiteral("\"%1\" is an input; it cannot be driven").arg(v);
+            return false;
+        }
+        return bool(spec);
+    };
     const QString sql = get("SQL");
     if (!sql.isEmpty()) {
+        QString why;
         if (sql.compare(QLatin1String("vox"), Qt::CaseInsensitive) == 0 || sql.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
             c.sql = sql.toLower();
-        else if (isLineSpec(sql))
+        else if (lineOk(sql, false, &why))
             c.sql = sql;
         else
-            bad("SQL", QStringLiteral("\"%1\" is neither vox, none nor a line such as serial:/dev/ttyUSB0:DCD; using vox").arg(sql.left(60)));
+            bad("SQL", QStringLiteral("%1; using vox").arg(why.left(120)));
     }
     auto line = [&](const char *key, QString &field) {
         const QString v = get(key);
         if (v.isEmpty() || v.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
             return;
-        if (isLineSpec(v))
+        QString why;
+        if (lineOk(v, true, &why))
             field = v;
         else
-            bad(key, QStringLiteral("\"%1\" is not a line such as serial:/dev/ttyUSB0:RTS; none is used").arg(v.left(60)));
+            bad(key, QStringLiteral("%1; none is used").arg(why.left(120)));
     };
     line("PTT", c.ptt);
     line("RTS", c.rts);
@@ -301,6 +310,10 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     number("TXHANG", c.txHangMs, 0, 10000, "ms");
     number("PREKEY", c.preKeyMs, 0, 5000, "ms");
     number("TXTIMEOUT", c.txTimeoutSeconds, 5, 900, "seconds");
+    // A value repeated in a problem may hold the password (put in the wrong
+    // key, or typed into another by mistake).
+    for (QString &p : c.problems)
+        p = withoutSecrets(p, {c.password, c.proxyPassword});
     return c;
 }
 

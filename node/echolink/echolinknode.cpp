@@ -27,6 +27,7 @@
 #include "core/espeakvoice.h"
 #include "core/onairlog.h"
 #include "core/version.h"
+#include "node/radio/morse.h"
 
 namespace mirelva {
 
@@ -39,6 +40,7 @@ constexpr int kDirectoryAnswerMs = 30 * 1000;
 // Going offline at the end waits at most this for the directory.
 constexpr int kOfflineWaitMs = 3000;
 constexpr int kRefusalLingerMs = 700;
+constexpr int kRxWatchMs = 200;
 
 std::string str(const QString &s) { return s.toStdString(); }
 QString qstr(const std::string &s) { return QString::fromStdString(s); }
@@ -100,13 +102,14 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     Async::AudioSplitter localSplit;
     Async::AudioPassthrough localToTx;
     Async::AudioValve localToStations;
-    Async::AudioMixer stationMix;
+    Async::AudioSelector stationMix;   // Mirelva's audio before the receiver's
     Async::AudioSplitter toStations;
     Async::AudioSelector talkers;
+    Async::AudioFifo talkFifo{kSampleRate * 10};   // the network does not wait for the mixer
     Async::AudioMixer txMix;
     Async::AudioStreamStateDetector txState;
     Async::AudioValve txValve;
-    Async::AudioPassthrough txSink;   // stands in for the device when it cannot be opened
+    Async::SigCAudioSink nowhere;     // stands in for a device that cannot be opened
 
     explicit Engine(EchoLinkNode *n) : node(n)
     {
@@ -139,13 +142,18 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     void buildAudio()
     {
         Async::AudioIO::setSampleRate(kSampleRate);
+        Async::AudioIO::setChannels(1);
         // Receiver: to the squelch and DTMF taps, and through the valve to the stations.
         rxValve.setOpen(false);
         rxValve.setBlockWhenClosed(false);
         rxSplit.addSink(&rxTap);
         rxSplit.addSink(&rxValve);
-        rxTap.sigWriteSamples.connect([](float *, int count) { return count; });
+        rxTap.sigWriteSamples.connect([this](float *samples, int count) {
+            node->receiverAudio(samples, count);
+            return count;
+        });
         stationMix.addSource(&rxValve);
+        stationMix.enableAutoSelect(&rxValve, 0);
 
         // Mirelva's speech and Morse: paced out in real time, to the
         // transmitter and, while any station is connected, to the stations.
@@ -157,12 +165,14 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         localToStations.setOpen(false);
         localToStations.setBlockWhenClosed(false);
         stationMix.addSource(&localToStations);
+        stationMix.enableAutoSelect(&localToStations, 10);
         stationMix.registerSink(&toStations);
 
         // Transmitter: the talking station or Mirelva's audio, keyed by
         // the stream detector, held back by the valve until PREKEY has
         // passed and while the time-out holds it off.
-        txMix.addSource(&talkers);
+        talkers.registerSink(&talkFifo);
+        txMix.addSource(&talkFifo);
         txMix.addSource(&localToTx);
         txMix.registerSink(&txState);
         txState.registerSink(&txValve);
@@ -183,8 +193,10 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         } else {
             node->say(QStringLiteral("cannot open the transmitter's sound device TXAUDIO=%1; nothing is heard on the air").arg(cfg().txAudio));
             txIo.reset();
-            txValve.registerSink(&txSink);
-            txSink.registerSink(new Async::SigCAudioSink, true);
+            // Audio still goes, at once, so the stream ends and the key lifts.
+            nowhere.sigWriteSamples.connect([](float *, int count) { return count; });
+            nowhere.sigFlushSamples.connect([this] { nowhere.allSamplesFlushed(); });
+            txValve.registerSink(&nowhere);
         }
     }
 
@@ -353,12 +365,11 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     {
         const QString call = qstr(callsign).trimmed().toUpper();
         const QString addr = qstr(ip.toString());
-        if (Station *s = find(call)) {
-            // A station calling again while we still hold it (it went away
-            // unannounced): the library routes its packets to the QSO we have.
-            if (s->connected)
-                return;
-        }
+        // A station we hold already (calling again after going away
+        // unannounced, or calling us while we call it): its packets go to
+        // the QSO we have.
+        if (find(call))
+            return;
         const QString refusal = node->m_stopping ? QStringLiteral("the node is shutting down")
                                                  : incomingRefusal(cfg(), call, int(stations.size()));
         auto s = std::make_unique<Station>();
@@ -377,7 +388,6 @@ struct EchoLinkNode::Engine : public sigc::trackable {
                 q->accept();
                 q->sendChatData(str(QStringLiteral("Not accepted here: ") + refusal));
                 QTimer::singleShot(kRefusalLingerMs, node, [q] { q->disconnect(); });
-                QTimer::singleShot(kRefusalLingerMs + 2000, node, [q] {});   // holds it until the leaving is sent
             }
             return;
         }
@@ -489,11 +499,26 @@ struct EchoLinkNode::Engine : public sigc::trackable {
 // ---- life ------------------------------------------------------------------------------
 
 EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
-    : NodeBackend(parent), m_config(std::move(config))
+    : NodeBackend(parent), m_config(std::move(config)), m_dtmfDigits(m_config.dtmfPauseMs)
 {
+    connect(&m_dtmf, &radio::DtmfDecoder::digit, &m_dtmfDigits, &radio::DtmfCollector::digit);
+    connect(&m_dtmfDigits, &radio::DtmfCollector::collected, this, [this](const QString &digits) {
+        say(QStringLiteral("DTMF from the radio: %1").arg(digits));
+        raise([this, digits] { emit DTMFString(digits); });
+    });
     NodeState s;
     s.localStation = m_config.callsign;
     setState(s);
+    // A sound device that stops delivering (a UDP source gone quiet) must
+    // not hold the VOX open: the time without audio counts as silence.
+    m_rxWatch.setInterval(kRxWatchMs);
+    connect(&m_rxWatch, &QTimer::timeout, this, [this] {
+        if (!m_rxHeard && m_vox) {
+            const std::vector<float> silence(size_t(kSampleRate * kRxWatchMs / 1000), 0.0f);
+            m_vox->feed(silence.data(), int(silence.size()));
+        }
+        m_rxHeard = false;
+    });
     m_hang.setSingleShot(true);
     connect(&m_hang, &QTimer::timeout, this, &EchoLinkNode::updatePtt);
     m_timeout.setSingleShot(true);
@@ -507,7 +532,10 @@ EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
 
 EchoLinkNode::~EchoLinkNode()
 {
+    // Never leave the transmitter keyed behind.
     m_keyed = false;
+    if (m_ptt)
+        m_ptt->set(false);
     d.reset();
 }
 
@@ -540,6 +568,7 @@ bool EchoLinkNode::start(QString *error)
     d->incoming = d->dispatcher->incomingConnection.connect(
         sigc::mem_fun(*d, &Engine::incomingConnection));
     d->buildAudio();
+    openLines();
     d->login();
     say(QStringLiteral("%1 on UDP %2-%3, logging in to %4").arg(m_config.callsign).arg(m_config.portBase)
             .arg(m_config.portBase + 1).arg(m_config.servers.join(QLatin1Char(','))));
@@ -610,8 +639,10 @@ void EchoLinkNode::request(const NodeRequest &r)
     } else if (op == QLatin1String("SendCW")) {
         sendCw(field("text").toString());
     } else if (op == QLatin1String("SetRTS") || op == QLatin1String("SetDTR")) {
-        const QString &line = op == QLatin1String("SetRTS") ? m_config.rts : m_config.dtr;
-        if (line.isEmpty())
+        radio::OutputLine *line = (op == QLatin1String("SetRTS") ? m_rts : m_dtr).get();
+        if (line)
+            line->set(field("on").toBool());
+        else
             sayOnce(op, QStringLiteral("%1 is remembered only: no %2 line in echolink.ini").arg(op, op.mid(3)));
     }
 }
@@ -620,10 +651,11 @@ void EchoLinkNode::request(const NodeRequest &r)
 
 void EchoLinkNode::audioActivity(bool active, bool idle)
 {
-    m_audioOut = active;
-    if (active)
+    // Flushing is still going out; the hang time starts once all of it has.
+    m_audioOut = active || !idle;
+    if (m_audioOut)
         m_hang.stop();
-    else if (idle)
+    else
         m_hang.start(m_config.txHangMs);
     updatePtt();
 }
@@ -660,6 +692,8 @@ void EchoLinkNode::updatePtt()
     } else {
         m_timeout.stop();
     }
+    if (m_ptt)
+        m_ptt->set(wanted);
     OnAirLog::note(wanted ? QStringLiteral("echolink: transmitter keyed") : QStringLiteral("echolink: transmitter released"));
     apply([wanted](NodeState &s) { s.transmitterKeyed = wanted; });
 }
@@ -678,7 +712,99 @@ void EchoLinkNode::playSpeech(const QString &text, int rate, int volume)
 
 void EchoLinkNode::sendCw(const QString &text)
 {
-    sayOnce(QStringLiteral("cw"), QStringLiteral("Morse is not sent yet by this node: \"%1\" dropped").arg(text.left(60)));
+    const std::vector<float> samples = radio::renderMorse(text, m_config.cwWpm, m_config.cwPitchHz, 0.5f, kSampleRate);
+    if (samples.empty()) {
+        say(QStringLiteral("nothing in \"%1\" can be sent in Morse").arg(text.left(60)));
+        return;
+    }
+    OnAirLog::transmission(QStringLiteral("cw"), text);
+    d->localFifo.writeSamples(samples.data(), int(samples.size()));
+    d->localFifo.flushSamples();
+}
+
+// ---- the radio's lines ------------------------------------------------------------------------
+
+void EchoLinkNode::openLines()
+{
+    auto output = [this](const QString &text, const char *what) -> std::unique_ptr<radio::OutputLine> {
+        if (text.isEmpty())
+            return nullptr;
+        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(text, nullptr);
+        if (!spec || spec->kind == radio::LineSpec::None)
+            return nullptr;
+        std::unique_ptr<radio::OutputLine> line = radio::OutputLine::create(*spec, this);
+        if (!line)
+            return nullptr;
+        line->set(false);
+        radio::OutputLine *l = line.get();
+        const QString name = QLatin1String(what);
+        auto tell = [this, l, name](bool available) {
+            say(available ? QStringLiteral("%1 line %2 ready").arg(name, l->spec().toString())
+                          : QStringLiteral("%1 line %2: %3").arg(name, l->spec().toString(), l->problem()));
+        };
+        connect(l, &radio::Line::availabilityChanged, this, tell);
+        if (!l->available())
+            tell(false);
+        return line;
+    };
+    m_ptt = output(m_config.ptt, "PTT");
+    m_rts = output(m_config.rts, "RTS");
+    m_dtr = output(m_config.dtr, "DTR");
+
+    if (m_config.sql == QLatin1String("vox")) {
+        radio::VoxSettings v;
+        v.thresholdDbfs = m_config.voxThresholdDbfs;
+        v.attackMs = m_config.voxAttackMs;
+        v.hangMs = m_config.voxHangMs;
+        m_vox = std::make_unique<radio::Vox>(v, kSampleRate);
+        connect(m_vox.get(), &radio::Vox::changed, this, &EchoLinkNode::squelch);
+    } else if (m_config.sql != QLatin1String("none")) {
+        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(m_config.sql, nullptr);
+        if (spec && spec->kind != radio::LineSpec::None) {
+            m_sqlLine = radio::InputLine::create(*spec, this);
+            if (m_sqlLine) {
+                radio::InputLine *l = m_sqlLine.get();
+                connect(l, &radio::InputLine::changed, this, &EchoLinkNode::squelch);
+                connect(l, &radio::Line::availabilityChanged, this, [this, l](bool available) {
+                    say(available ? QStringLiteral("squelch line %1 ready").arg(l->spec().toString())
+                                  : QStringLiteral("squelch line %1: %2").arg(l->spec().toString(), l->problem()));
+                });
+                if (!l->available())
+                    say(QStringLiteral("squelch line %1: %2").arg(l->spec().toString(), l->problem()));
+                if (l->active())
+                    squelch(true);
+            }
+        }
+    }
+}
+
+void EchoLinkNode::receiverAudio(const float *samples, int count)
+{
+    m_rxHeard = true;
+    if (m_vox)
+        m_vox->feed(samples, count);
+    // Digits are read only while the squelch is open: noise makes false ones.
+    if (m_squelchOpen || m_config.sql == QLatin1String("none"))
+        m_dtmf.feed(samples, count);
+}
+
+void EchoLinkNode::squelch(bool open)
+{
+    if (open == m_squelchOpen)
+        return;
+    m_squelchOpen = open;
+    if (m_vox) {
+        if (open)
+            m_rxWatch.start();
+        else
+            m_rxWatch.stop();
+    }
+    if (d)
+        d->rxValve.setOpen(open);
+    apply([open](NodeState &s) { s.receivingSignal = open; });
+    raise([this, open] { emit CarrierDetect(open); });
+    if (!open)
+        m_dtmfDigits.squelchClosed();
 }
 
 // ---- telling ---------------------------------------------------------------------------------

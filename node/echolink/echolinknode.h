@@ -8,6 +8,9 @@
 
 #include "core/nodebackend.h"
 #include "node/echolink/echolinkconfig.h"
+#include "node/radio/dtmf.h"
+#include "node/radio/lines.h"
+#include "node/radio/vox.h"
 
 namespace mirelva {
 
@@ -57,6 +60,9 @@ private:
     void audioActivity(bool active, bool idle);
     void playSpeech(const QString &text, int rate, int volume);
     void sendCw(const QString &text);
+    void openLines();
+    void squelch(bool open);
+    void receiverAudio(const float *samples, int count);
 
     EchoLinkConfig m_config;
     std::unique_ptr<Engine> d;
@@ -69,6 +75,16 @@ private:
     QTimer m_timeout;             // TXTIMEOUT while keyed
     QElapsedTimer m_keyedFor;
     QSet<QString> m_saidOnce;
+    std::unique_ptr<radio::OutputLine> m_ptt;
+    std::unique_ptr<radio::OutputLine> m_rts;
+    std::unique_ptr<radio::OutputLine> m_dtr;
+    std::unique_ptr<radio::InputLine> m_sqlLine;
+    std::unique_ptr<radio::Vox> m_vox;
+    radio::DtmfDecoder m_dtmf;
+    radio::DtmfCollector m_dtmfDigits;
+    bool m_squelchOpen = false;
+    bool m_rxHeard = false;
+    QTimer m_rxWatch;
 };
 
 } // namespace mirelva

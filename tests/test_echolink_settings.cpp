@@ -1,0 +1,223 @@
+// mirelva-echolink's settings, who may connect, and what a failed connect
+// says: the parts of the node that need no network.
+
+#include <QtTest>
+
+#include "node/echolink/echolinkconfig.h"
+#include "support/fixture.h"
+
+using namespace mirelva;
+
+namespace {
+
+QString fieldText(const EchoLinkConfig &c, const QString &key)
+{
+    const QHash<QString, QString> fields = {
+        {"CALLSIGN", c.callsign},
+        {"LOCATION", c.location},
+        {"SERVERS", c.servers.join(',')},
+        {"MAXQSOS", QString::number(c.maxQsos)},
+        {"ACCEPT", c.accept.join(',')},
+        {"DENY", c.deny.join(',')},
+        {"BINDADDR", c.bindAddr},
+        {"PORTBASE", QString::number(c.portBase)},
+        {"PROXY", c.proxyHost.isEmpty() ? QString() : QStringLiteral("%1 %2").arg(c.proxyHost).arg(c.proxyPort)},
+        {"LISTEN", c.listen},
+        {"RXAUDIO", c.rxAudio},
+        {"TXAUDIO", c.txAudio},
+        {"SQL", c.sql},
+        {"PTT", c.ptt},
+        {"VOXTHRESHOLD", QString::number(c.voxThresholdDbfs)},
+        {"TXHANG", QString::number(c.txHangMs)},
+        {"CWWPM", QString::number(c.cwWpm)},
+        {"TXTIMEOUT", QString::number(c.txTimeoutSeconds)},
+    };
+    return fields.value(key);
+}
+
+EchoLinkConfig loadWith(const QByteArray &lines)
+{
+    test::TempSettings settings;
+    settings.writeFile("echolink.ini", "[SETTINGS]\r\nCALLSIGN=N0CALL-L\r\nPASSWORD=Secr3t:pw\r\n" + lines + "\r\n");
+    return EchoLinkConfig::load();
+}
+
+} // namespace
+
+class TestEchoLinkSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void valuesAndProblems_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("problems");
+        const QString none;
+        QTest::newRow("defaults") << QByteArray() << "SERVERS" << "servers.echolink.org" << none;
+        QTest::newRow("servers listed") << QByteArray("SERVERS= a.example.org , 127.0.0.1,") << "SERVERS"
+                                        << "a.example.org,127.0.0.1" << none;
+        QTest::newRow("no good server") << QByteArray("SERVERS=bad host!") << "SERVERS" << "servers.echolink.org"
+                                        << "echolink.ini SERVERS: \"bad host!\" is not a host name; left out\n"
+                                           "echolink.ini SERVERS: no server left; using servers.echolink.org";
+        QTest::newRow("location cut") << QByteArray("LOCATION=A town with a very long name, FN42") << "LOCATION"
+                                      << "A town with a very long nam"
+                                      << "echolink.ini LOCATION: longer than 27 characters; cut to \"A town with a very long nam\"";
+        QTest::newRow("maxqsos") << QByteArray("MAXQSOS=2") << "MAXQSOS" << "2" << none;
+        QTest::newRow("maxqsos zero") << QByteArray("MAXQSOS=0") << "MAXQSOS" << "4"
+                                      << "echolink.ini MAXQSOS: \"0\" is not 1 to 100 stations; using 4";
+        QTest::newRow("patterns upper-cased") << QByteArray("ACCEPT=w1*, k?abc") << "ACCEPT" << "W1*,K?ABC" << none;
+        QTest::newRow("bad pattern left out") << QByteArray("DENY=N0BAD, no way") << "DENY" << "N0BAD"
+                                              << "echolink.ini DENY: \"NO WAY\" is not a callsign pattern (letters, digits, - / * ?); left out";
+        QTest::newRow("bind address") << QByteArray("BINDADDR=127.0.0.1") << "BINDADDR" << "127.0.0.1" << none;
+        QTest::newRow("bind address IPv6") << QByteArray("BINDADDR=::1") << "BINDADDR" << ""
+                                           << "echolink.ini BINDADDR: \"::1\" is not an IPv4 address; using any";
+        QTest::newRow("port base low") << QByteArray("PORTBASE=80") << "PORTBASE" << "5198"
+                                       << "echolink.ini PORTBASE: \"80\" is not 1024 to 65534 (a UDP port); using 5198";
+        QTest::newRow("proxy") << QByteArray("PROXY=proxy.example.org:8100:Secr3t:pw") << "PROXY" << "proxy.example.org 8100" << none;
+        QTest::newRow("proxy bad, password unsaid") << QByteArray("PROXY=proxy.example.org:Secr3t:pw") << "PROXY" << ""
+                                                    << "echolink.ini PROXY: not HOST:PORT:PASSWORD; no proxy is used";
+        QTest::newRow("listen") << QByteArray("LISTEN=unix:/tmp/n.sock") << "LISTEN" << "unix:/tmp/n.sock" << none;
+        QTest::newRow("listen bad") << QByteArray("LISTEN=/tmp/n.sock") << "LISTEN" << "unix:/run/mirelva-echolink/node.sock"
+                                    << "echolink.ini LISTEN: \"/tmp/n.sock\" is neither unix:PATH nor tcp:HOST:PORT; "
+                                       "using unix:/run/mirelva-echolink/node.sock";
+        QTest::newRow("udp audio") << QByteArray("RXAUDIO=udp:127.0.0.1:10001") << "RXAUDIO" << "udp:127.0.0.1:10001" << none;
+        QTest::newRow("audio bad") << QByteArray("TXAUDIO=pulse") << "TXAUDIO" << "alsa:default"
+                                   << "echolink.ini TXAUDIO: \"pulse\" is neither alsa:DEVICE nor udp:ADDRESS:PORT; using alsa:default";
+        QTest::newRow("squelch line") << QByteArray("SQL=serial:/dev/ttyUSB0:DCD") << "SQL" << "serial:/dev/ttyUSB0:DCD" << none;
+        QTest::newRow("squelch bad") << QByteArray("SQL=carrier") << "SQL" << "vox"
+                                     << "echolink.ini SQL: \"carrier\": unknown line kind \"carrier\" (serial, hidraw, gpio or none); using vox";
+        QTest::newRow("ptt on an input") << QByteArray("PTT=serial:/dev/ttyUSB0:DCD") << "PTT" << ""
+                                         << "echolink.ini PTT: \"serial:/dev/ttyUSB0:DCD\" is an input; it cannot be driven; none is used";
+        QTest::newRow("vox threshold") << QByteArray("VOXTHRESHOLD=-42.5") << "VOXTHRESHOLD" << "-42.5" << none;
+        QTest::newRow("vox threshold above 0") << QByteArray("VOXTHRESHOLD=3") << "VOXTHRESHOLD" << "-30"
+                                               << "echolink.ini VOXTHRESHOLD: \"3\" is not -90 to 0 dBFS; using -30";
+        QTest::newRow("tx hang") << QByteArray("TXHANG=0") << "TXHANG" << "0" << none;
+        QTest::newRow("cw speed words") << QByteArray("CWWPM=fast") << "CWWPM" << "20"
+                                        << "echolink.ini CWWPM: \"fast\" is not 5 to 60 words per minute; using 20";
+        QTest::newRow("time-out short") << QByteArray("TXTIMEOUT=4") << "TXTIMEOUT" << "180"
+                                        << "echolink.ini TXTIMEOUT: \"4\" is not 5 to 900 seconds; using 180";
+    }
+    void valuesAndProblems()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, problems);
+        const EchoLinkConfig c = loadWith(lines);
+        QCOMPARE(fieldText(c, key), value);
+        QCOMPARE(c.problems.join('\n'), problems);
+        QVERIFY(c.refusal.isEmpty());
+        QCOMPARE(c.password, QStringLiteral("Secr3t:pw"));
+    }
+
+    void callsignRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("callsign");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("link, lower case") << QByteArray("CALLSIGN=w1aw-l") << "W1AW-L" << "";
+        QTest::newRow("repeater") << QByteArray("CALLSIGN=VK2ABC-R") << "VK2ABC-R" << "";
+        QTest::newRow("missing") << QByteArray() << ""
+                                 << "echolink.ini CALLSIGN is missing: the node's callsign, with -L (link) or -R (repeater), "
+                                    "is needed to log in to the EchoLink directory";
+        QTest::newRow("no suffix") << QByteArray("CALLSIGN=W1AW") << "W1AW"
+                                   << "echolink.ini CALLSIGN: \"W1AW\" is not a node's callsign; it needs -L (link) or -R "
+                                      "(repeater) after the callsign, e.g. W1AW-L";
+    }
+    void callsignRefusals()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, callsign);
+        QFETCH(QString, refusal);
+        test::TempSettings settings;
+        settings.writeFile("echolink.ini", "[SETTINGS]\r\nPASSWORD=x\r\n" + line + "\r\n");
+        const EchoLinkConfig c = EchoLinkConfig::load();
+        QCOMPARE(c.callsign, callsign);
+        QCOMPARE(c.refusal, refusal);
+    }
+
+    // The password is said nowhere: not in a problem, not in anything the
+    // libraries say back through the node's log.
+    void passwordNeverSaid()
+    {
+        const EchoLinkConfig c = loadWith("PROXY=p:x:Secr3t:pw\r\nLOCATION=Secr3t:pw and more than 27 characters\r\nMAXQSOS=Secr3t:pw");
+        QCOMPARE(c.problems.size(), 3);
+        for (const QString &p : c.problems)
+            QVERIFY2(!p.contains("Secr3t"), qPrintable(p));
+        const EchoLinkConfig missing = EchoLinkConfig::fromValues([](const QString &k) {
+            return k == "CALLSIGN" ? QStringLiteral("N0CALL-L") : QString();
+        });
+        QCOMPARE(missing.problems, QStringList{"echolink.ini PASSWORD: missing; the directory will refuse the login"});
+        QCOMPARE(withoutSecrets("login N0CALL-L/Secr3t:pw refused; proxy pw", {"Secr3t:pw", "", "pw"}),
+                 QStringLiteral("login N0CALL-L/******** refused; proxy ********"));
+    }
+
+    void whoMayConnect_data()
+    {
+        QTest::addColumn<QString>("accept");
+        QTest::addColumn<QString>("deny");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("connected");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("anyone") << "" << "" << "W1AW-L" << 0 << "";
+        QTest::newRow("star and question mark") << "W?A*" << "" << "w1aw" << 0 << "";
+        QTest::newRow("no accept pattern") << "VK*,ZL*" << "" << "W1AW" << 0 << "W1AW matches no ACCEPT pattern";
+        QTest::newRow("deny beats accept") << "*" << "*-L,N0BAD" << "W1AW-L" << 0 << "W1AW-L matches DENY pattern *-L";
+        QTest::newRow("deny whole call only") << "*" << "N0BAD" << "N0BADX" << 0 << "";
+        QTest::newRow("full") << "*" << "" << "W1AW" << 4 << "4 stations are already connected, the most MAXQSOS allows";
+        QTest::newRow("star matches nothing too") << "W1AW*" << "" << "W1AW" << 3 << "";
+    }
+    void whoMayConnect()
+    {
+        QFETCH(QString, accept);
+        QFETCH(QString, deny);
+        QFETCH(QString, call);
+        QFETCH(int, connected);
+        QFETCH(QString, refusal);
+        const EchoLinkConfig c = EchoLinkConfig::fromValues([&](const QString &k) {
+            return k == "ACCEPT" ? accept : k == "DENY" ? deny : k == "CALLSIGN" ? QStringLiteral("N0CALL-L") : QString();
+        });
+        QCOMPARE(incomingRefusal(c, call, connected), refusal);
+    }
+
+    void failureTexts_data()
+    {
+        QTest::addColumn<int>("why");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<QString>("text");
+        using F = ConnectFailure;
+        QTest::newRow("not a call") << int(F::NotACallsign) << "HELLO WORLD" << ""
+                                    << "Connect \"HELLO WORLD\" failed: not a callsign, conference or node number";
+        QTest::newRow("own") << int(F::OwnCallsign) << "N0CALL-L" << "" << "Connect N0CALL-L failed: that is this node's own callsign";
+        QTest::newRow("already") << int(F::AlreadyConnected) << "W1AW" << "" << "Connect W1AW failed: already connected";
+        QTest::newRow("full") << int(F::TooMany) << "W1AW" << "4" << "Connect W1AW failed: 4 stations are connected, the most MAXQSOS allows";
+        QTest::newRow("not listed") << int(F::NotInDirectory) << "*ECHOTEST*" << ""
+                                    << "Connect *ECHOTEST* failed: not in the EchoLink directory (not logged in now)";
+        QTest::newRow("busy") << int(F::StationBusy) << "W1AW" << "" << "Connect W1AW failed: the station is busy";
+        QTest::newRow("directory") << int(F::DirectoryUnreachable) << "W1AW" << "no station list in 30 seconds"
+                                   << "Connect W1AW failed: the EchoLink directory cannot be reached (no station list in 30 seconds)";
+        QTest::newRow("no answer") << int(F::NoAnswer) << "W1AW" << "203.0.113.5" << "Connect W1AW failed: no answer from the station at 203.0.113.5";
+        QTest::newRow("refused") << int(F::Refused) << "W1AW" << "" << "Connect W1AW failed: the station refused the connection";
+    }
+    void failureTexts()
+    {
+        QFETCH(int, why);
+        QFETCH(QString, call);
+        QFETCH(QString, detail);
+        QFETCH(QString, text);
+        QCOMPARE(connectFailureText(ConnectFailure(why), call, detail), text);
+    }
+
+    void connectTakesCallsConferencesAndNumbers()
+    {
+        for (const char *good : {"W1AW", "W1AW-L", "VK2ABC-R", "*ECHOTEST*", "9999", "DL/W1AW"})
+            QVERIFY2(isStationName(good), good);
+        for (const char *bad : {"", "HELLO WORLD", "W1AW-X", "*OPEN", "12345678", "W1AW;RM"})
+            QVERIFY2(!isStationName(bad), bad);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEchoLinkSettings)
+#include "test_echolink_settings.moc"
