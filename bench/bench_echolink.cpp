@@ -81,6 +81,7 @@ struct Figures {
     double idleCpu = 0, loadedCpu = 0;
     std::vector<double> delays;
     double packetsPerStationPerSecond = 0;
+    double toneOnAir = 0;      // seconds of the station's 1 kHz out of the transmitter
 };
 
 // A node under test: started, its pid, its radio, its squelch.
@@ -165,7 +166,6 @@ Figures measure(Node &node, int stationCount, int overs)
         return fig;
     }
     UdpRadio &radio = node.radio();
-    radio.keepTx = false;
     pause(2000);
 
     const qint64 pid = node.pid();
@@ -242,6 +242,7 @@ Figures measure(Node &node, int stationCount, int overs)
     for (const auto &s : stations)
         packets += s->audioPackets;
     fig.packetsPerStationPerSecond = double(packets) / stationCount / seconds;
+    fig.toneOnAir = radio.loudBlocks(0, 1000).second * 0.02;
     radio.onTx = nullptr;
     return fig;
 }
@@ -289,6 +290,7 @@ int main(int argc, char **argv)
         fig[0].delays.empty() ? 0 : *std::max_element(fig[0].delays.begin(), fig[0].delays.end()),
         fig[1].delays.empty() ? 0 : *std::max_element(fig[1].delays.begin(), fig[1].delays.end()), "ms");
     std::printf("%-58s %15zu    %15zu\n", "  overs measured", fig[0].delays.size(), fig[1].delays.size());
+    row("  the stations' tone heard on the transmitter (of 1.5 s an over)", fig[0].toneOnAir / overs, fig[1].toneOnAir / overs, "s ");
     row("audio packets to each station per second", fig[0].packetsPerStationPerSecond,
         fig[1].packetsPerStationPerSecond, "  ");
     return 0;

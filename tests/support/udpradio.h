@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QObject>
@@ -30,6 +31,7 @@ public:
             return false;
         }
         txPort = m_tx.localPort();
+        m_since.start();
         {
             QUdpSocket probe;
             probe.bind(local, 0);
@@ -40,8 +42,13 @@ public:
                 const QByteArray d = m_tx.receiveDatagram().data();
                 if (onTx)
                     onTx(d);
-                if (d.count('\0') != d.size())
-                    loudBytes += d.size();
+                double power = 0;
+                for (qsizetype i = 0; i + 1 < d.size(); i += 2) {
+                    const double v = qFromLittleEndian<qint16>(d.constData() + i) / 32768.0;
+                    power += v * v;
+                }
+                if (d.size() >= 2 && power / double(d.size() / 2) > 1e-4)
+                    m_lastLoud = m_since.elapsed();
                 if (keepTx)
                     for (qsizetype i = 0; i + 1 < d.size(); i += 2)
                         out.push_back(qFromLittleEndian<qint16>(d.constData() + i) / 32768.0f);
@@ -69,6 +76,8 @@ public:
         }
     }
     bool saying() const { return !m_queued.isEmpty(); }
+    // Nothing louder than -40 dBFS came out of the transmitter for `ms`.
+    bool quietFor(int ms) const { return m_since.elapsed() - m_lastLoud >= ms; }
 
     // Of the 20 ms blocks the transmitter sent from sample `from` on, those
     // louder than -40 dBFS, and of these the ones mostly at `hz`.
@@ -97,13 +106,14 @@ public:
     quint16 rxPort = 0, txPort = 0;
     std::vector<float> out;        // the transmitter's samples, while keepTx
     bool keepTx = true;
-    qint64 loudBytes = 0;          // bytes of datagrams that were not all zero
     std::function<void(const QByteArray &)> onTx;
 
 private:
     QUdpSocket m_rx, m_tx;
     QTimer m_feed;
     QByteArray m_queued;
+    QElapsedTimer m_since;
+    qint64 m_lastLoud = -1000000;
 };
 
 } // namespace mirelva::test
