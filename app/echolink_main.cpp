@@ -34,6 +34,9 @@ void complain(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    // EchoLib's Qt 5 loop and this Qt 6 one share GLib's main context; with
+    // GLib switched off, EchoLib's timers and sockets would never be served.
+    qunsetenv("QT_NO_GLIB");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-echolink"));
     QCoreApplication::setApplicationVersion(versionText());
@@ -47,8 +50,9 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Read echolink.ini, say what is wrong in it, and end "
                                                      "(exit status 0 when the node could start)."));
     const QCommandLineOption traceOpt(QStringLiteral("trace"),
-                                      QStringLiteral("Print every line a client sends (\"request ...\") and every line "
-                                                     "sent to the clients (\"event ...\") on standard output."));
+                                      QStringLiteral("Print every line a client sends (\"request ...\"), every line "
+                                                     "sent to the clients (\"event ...\") and the VOX's level of the "
+                                                     "receiver's audio (\"vox -42.0 dBFS\") on standard output."));
     parser.addOptions({checkOpt, traceOpt});
     parser.process(app);
 
@@ -91,6 +95,10 @@ int main(int argc, char *argv[])
             };
             QObject::connect(&server, &NodeServer::received, &server, [print](const QByteArray &l) { print("request ", l); });
             QObject::connect(&server, &NodeServer::sent, &server, [print](const QByteArray &l) { print("event ", l); });
+            // For setting VOXTHRESHOLD: the receiver's level as the VOX hears it.
+            QObject::connect(&node, &EchoLinkNode::voxMeter, &server, [print](double dbfs) {
+                print("vox ", QByteArray::number(dbfs, 'f', 1) + " dBFS");
+            });
         }
         OnAirLog::note(QStringLiteral("echolink: node link on %1").arg(server.address().toString()));
 

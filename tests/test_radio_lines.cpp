@@ -1,4 +1,5 @@
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gpiod.h>
@@ -8,6 +9,7 @@
 #include <map>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "node/radio/lines.h"
@@ -105,6 +107,7 @@ public:
             ::close(fd);
         d->eventWrite.clear();
     }
+    QByteArray chipPath(gpiod_chip *) override { return "/nonexistent/gpiochipF"; }
     gpiod_line *chipGetLine(gpiod_chip *chip, unsigned offset) override
     {
         if (offset >= 54)
@@ -328,7 +331,8 @@ private slots:
         line->checkDevice();   // serial lines are read on a timer
         QTRY_VERIFY(line->active());
         fake.unplug(spec.device);
-        line->checkDevice();
+        if (spec.kind == LineSpec::Serial)
+            line->checkDevice();   // the others hear it from the device at once
         QTRY_VERIFY(!line->available());
         QVERIFY(!line->active());
 
@@ -376,6 +380,31 @@ private slots:
         ptt->set(true);
         ptt->set(false);
         QCOMPARE(fake.lastReport("/dev/hidrawFAKE"), QByteArray("00 00 08 0c 00"));
+    }
+
+    // A node killed while keyed cannot let go itself, and a CM108 keeps its
+    // pins as they were: the line's watcher writes the released report.
+    void releasedWhenKilled()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("hidraw0");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        fake.dev(path);
+        const pid_t node = fork();
+        if (node == 0) {
+            auto ptt = OutputLine::create(*LineSpec::parse("hidraw:" + path + ":3", nullptr));
+            ptt->set(true);
+            raise(SIGKILL);
+        }
+        QVERIFY(node > 0);
+        waitpid(node, nullptr, 0);
+        auto written = [&] {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().toHex(' ') : QByteArray();
+        };
+        QTRY_COMPARE(written(), QByteArray("00 00 00 04 00"));
     }
 };
 

@@ -499,7 +499,10 @@ struct EchoLinkNode::Engine : public sigc::trackable {
 // ---- life ------------------------------------------------------------------------------
 
 EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
-    : NodeBackend(parent), m_config(std::move(config)), m_dtmfDigits(m_config.dtmfPauseMs)
+    : NodeBackend(parent),
+      m_config(std::move(config)),
+      m_keyer(m_config.txHangMs, m_config.txTimeoutSeconds * 1000, m_config.preKeyMs),
+      m_dtmfDigits(m_config.dtmfPauseMs)
 {
     connect(&m_dtmf, &radio::DtmfDecoder::digit, &m_dtmfDigits, &radio::DtmfCollector::digit);
     connect(&m_dtmfDigits, &radio::DtmfCollector::collected, this, [this](const QString &digits) {
@@ -519,14 +522,11 @@ EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
         }
         m_rxHeard = false;
     });
-    m_hang.setSingleShot(true);
-    connect(&m_hang, &QTimer::timeout, this, &EchoLinkNode::updatePtt);
-    m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        say(QStringLiteral("transmit time-out: keyed for %1 seconds (TXTIMEOUT); released until the air is quiet")
-                .arg(m_config.txTimeoutSeconds));
-        m_timedOut = true;
-        updatePtt();
+    m_clock.start();
+    m_keyerTimer.setSingleShot(true);
+    connect(&m_keyerTimer, &QTimer::timeout, this, [this] {
+        m_keyer.update(m_clock.elapsed());
+        applyKeying();
     });
 }
 
@@ -588,8 +588,8 @@ void EchoLinkNode::stop()
             s->qso->disconnect();
     if (d->stations.empty())
         d->directory->makeOffline();
-    m_timedOut = true;   // nothing more goes on the air
-    updatePtt();
+    m_keyer.shutDown(m_clock.elapsed());   // nothing more goes on the air
+    applyKeying();
     raise([this] { emit Closing(); });
     QTimer::singleShot(kOfflineWaitMs, this, &EchoLinkNode::finish);
 }
@@ -615,6 +615,13 @@ void EchoLinkNode::request(const NodeRequest &r)
     } else if (op == QLatin1String("Disconnect")) {
         const QString call = field("call").toString().trimmed();
         Engine::Station *s = d->find(call);
+        const qsizetype waiting = d->pendingConnects.indexOf(call.toUpper());
+        if (!s && waiting >= 0) {
+            // Still waiting for the directory: it is not made at all.
+            d->pendingConnects.removeAt(waiting);
+            say(QStringLiteral("connect %1 called off before the directory answered").arg(call.toUpper()));
+            return;
+        }
         if (!s) {
             say(QStringLiteral("Disconnect %1: no such station is connected").arg(call));
             return;
@@ -652,50 +659,42 @@ void EchoLinkNode::request(const NodeRequest &r)
 void EchoLinkNode::audioActivity(bool active, bool idle)
 {
     // Flushing is still going out; the hang time starts once all of it has.
-    m_audioOut = active || !idle;
-    if (m_audioOut)
-        m_hang.stop();
-    else
-        m_hang.start(m_config.txHangMs);
-    updatePtt();
+    m_keyer.setAudio(active || !idle, m_clock.elapsed());
+    applyKeying();
 }
 
 void EchoLinkNode::updatePtt()
 {
-    // The time-out holds until nothing asks for the air any more.
-    if (m_timedOut && !m_stopping && !m_audioOut && !m_hang.isActive() && !pttRequested())
-        m_timedOut = false;
-    const bool wanted = !m_timedOut && (pttRequested() || m_audioOut || m_hang.isActive());
+    m_keyer.setRequested(pttRequested(), m_clock.elapsed());
+    applyKeying();
+}
+
+void EchoLinkNode::applyKeying()
+{
+    const qint64 now = m_clock.elapsed();
     if (d) {
-        // Audio waits for PREKEY after the key goes down; while timed out
-        // it is dropped rather than held.
-        d->txValve.setBlockWhenClosed(!m_timedOut);
-        if (!wanted)
-            d->txValve.setOpen(false);
+        // Audio waits while the key goes down (PREKEY); timed out, it is
+        // dropped rather than held.
+        d->txValve.setBlockWhenClosed(!m_keyer.timedOut());
+        d->txValve.setOpen(m_keyer.audioPasses(now));
     }
-    if (wanted == m_keyed) {
-        if (wanted && d && !d->txValve.isOpen() && m_config.preKeyMs == 0)
-            d->txValve.setOpen(true);
+    const qint64 next = m_keyer.nextDeadline(now);
+    if (next >= 0)
+        m_keyerTimer.start(int(next - now));
+    else
+        m_keyerTimer.stop();
+    if (m_keyer.timedOut() && !m_toldTimeout)
+        say(QStringLiteral("transmit time-out: keyed for %1 seconds (TXTIMEOUT); released until nothing asks for the air")
+                .arg(m_config.txTimeoutSeconds));
+    m_toldTimeout = m_keyer.timedOut();
+    const bool keyed = m_keyer.keyed();
+    if (keyed == m_keyed)
         return;
-    }
-    m_keyed = wanted;
-    if (wanted) {
-        m_keyedFor.start();
-        m_timeout.start(m_config.txTimeoutSeconds * 1000);
-        if (m_config.preKeyMs > 0)
-            QTimer::singleShot(m_config.preKeyMs, this, [this] {
-                if (m_keyed && d)
-                    d->txValve.setOpen(true);
-            });
-        else if (d)
-            d->txValve.setOpen(true);
-    } else {
-        m_timeout.stop();
-    }
+    m_keyed = keyed;
     if (m_ptt)
-        m_ptt->set(wanted);
-    OnAirLog::note(wanted ? QStringLiteral("echolink: transmitter keyed") : QStringLiteral("echolink: transmitter released"));
-    apply([wanted](NodeState &s) { s.transmitterKeyed = wanted; });
+        m_ptt->set(keyed);
+    OnAirLog::note(keyed ? QStringLiteral("echolink: transmitter keyed") : QStringLiteral("echolink: transmitter released"));
+    apply([keyed](NodeState &s) { s.transmitterKeyed = keyed; });
 }
 
 void EchoLinkNode::playSpeech(const QString &text, int rate, int volume)
@@ -758,6 +757,7 @@ void EchoLinkNode::openLines()
         v.hangMs = m_config.voxHangMs;
         m_vox = std::make_unique<radio::Vox>(v, kSampleRate);
         connect(m_vox.get(), &radio::Vox::changed, this, &EchoLinkNode::squelch);
+        connect(m_vox.get(), &radio::Vox::meter, this, &EchoLinkNode::voxMeter);
     } else if (m_config.sql != QLatin1String("none")) {
         const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(m_config.sql, nullptr);
         if (spec && spec->kind != radio::LineSpec::None) {
@@ -833,6 +833,10 @@ void EchoLinkNode::tellConnectFailure(ConnectFailure why, const QString &call, c
 {
     const QString text = connectFailureText(why, call, detail);
     say(text);
+    // Asking again for a station already there changes nothing Mirelva
+    // needs to hear of (a "stay connected" asks every so often).
+    if (why == ConnectFailure::AlreadyConnected)
+        return;
     // Mirelva hears it as a chat text from this node, so the operator reads
     // it in the message box beside the texts the stations send.
     raise([this, line = m_config.callsign + QLatin1Char('>') + text] { emit ChatTextReceived(line); });

@@ -8,6 +8,7 @@
 
 #include "core/nodebackend.h"
 #include "node/echolink/echolinkconfig.h"
+#include "node/echolink/txkeyer.h"
 #include "node/radio/dtmf.h"
 #include "node/radio/lines.h"
 #include "node/radio/vox.h"
@@ -43,6 +44,8 @@ public:
 
 signals:
     void finished();
+    // The VOX's level of the receiver's audio, a few times a second.
+    void voxMeter(double dbfs);
 
 protected:
     void request(const NodeRequest &r) override;
@@ -56,6 +59,7 @@ private:
     void sayOnce(const QString &kind, const QString &text);
     void tellConnectFailure(ConnectFailure why, const QString &call, const QString &detail = QString());
     void updatePtt();
+    void applyKeying();
     void finish();
     void audioActivity(bool active, bool idle);
     void playSpeech(const QString &text, int rate, int volume);
@@ -67,13 +71,12 @@ private:
     EchoLinkConfig m_config;
     std::unique_ptr<Engine> d;
     bool m_keyed = false;
-    bool m_audioOut = false;      // audio is going to the transmitter now
-    bool m_timedOut = false;      // keyed past TXTIMEOUT: held off until the air is quiet
     bool m_stopping = false;
     bool m_finished = false;
-    QTimer m_hang;                // TXHANG after the last audio
-    QTimer m_timeout;             // TXTIMEOUT while keyed
-    QElapsedTimer m_keyedFor;
+    bool m_toldTimeout = false;
+    TxKeyer m_keyer;
+    QTimer m_keyerTimer;          // the keyer's next deadline
+    QElapsedTimer m_clock;
     QSet<QString> m_saidOnce;
     std::unique_ptr<radio::OutputLine> m_ptt;
     std::unique_ptr<radio::OutputLine> m_rts;

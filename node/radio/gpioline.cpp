@@ -7,6 +7,7 @@
 // descriptor when it becomes readable.
 
 #include "node/radio/linekinds.h"
+#include "node/radio/releaseguard.h"
 #include "node/radio/sysio.h"
 
 #include <QSocketNotifier>
@@ -63,6 +64,8 @@ protected:
             m_gpio.close();
             return false;
         }
+        m_guard.armGpio(QString::fromLocal8Bit(SysIo::get().chipPath(m_gpio.chip)), spec().number,
+                        spec().activeLow ? 1 : 0);
         return true;
     }
     bool writeLevel(bool high, QString *why) override
@@ -80,7 +83,11 @@ protected:
         *why = reason(errno);
         return false;
     }
-    void closeDevice() override { m_gpio.close(); }
+    void closeDevice() override
+    {
+        m_guard.disarm();
+        m_gpio.close();
+    }
 
 private:
     std::function<QString(int)> reasonFn() const
@@ -88,6 +95,7 @@ private:
         return [this](int err) { return reason(err); };
     }
     GpioHandle m_gpio;
+    ReleaseGuard m_guard;
 };
 
 class GpioInput : public InputLine {
@@ -110,12 +118,12 @@ protected:
         m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
             const int rising = SysIo::get().lineEventRead(m_gpio.line);
-            if (rising < 0) {
-                if (errno != EAGAIN && errno != EINTR)
-                    deviceFailed(reason(errno));
-                return;
-            }
-            levelRead(rising == 1);
+            m_inSignal = true;
+            if (rising >= 0)
+                levelRead(rising == 1);
+            else if (errno != EAGAIN && errno != EINTR)
+                deviceFailed(reason(errno));
+            m_inSignal = false;
         });
         return true;
     }
@@ -132,16 +140,19 @@ protected:
     }
     void closeDevice() override
     {
-        if (m_notifier) {
+        // Inside the notifier's own signal it goes when that returns.
+        if (m_notifier && m_inSignal) {
             m_notifier->setEnabled(false);
             m_notifier.release()->deleteLater();
         }
+        m_notifier.reset();
         m_gpio.close();
     }
 
 private:
     GpioHandle m_gpio;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_inSignal = false;
 };
 
 } // namespace

@@ -22,6 +22,7 @@
 // does not answer reads inactive until its first report.
 
 #include "node/radio/linekinds.h"
+#include "node/radio/releaseguard.h"
 #include "node/radio/sysio.h"
 
 #include <QHash>
@@ -65,25 +66,29 @@ public:
         QObject::connect(notifier.get(), &QSocketNotifier::activated, &owner, [=, this] {
             uchar buf[64];
             const ssize_t n = SysIo::get().read(fd, buf, sizeof buf);
+            inSignal = true;
             if (n > 0)
                 report(buf, int(n));
             else if (n == 0 || (errno != EAGAIN && errno != EINTR))
                 gone(reason(n == 0 ? ENODEV : errno));
+            inSignal = false;
         });
         return true;
     }
     void close()
     {
-        // May run inside the notifier's own signal: it goes when that returns.
-        if (notifier) {
+        // Inside the notifier's own signal it goes when that returns.
+        if (notifier && inSignal) {
             notifier->setEnabled(false);
             notifier.release()->deleteLater();
         }
+        notifier.reset();
         if (fd >= 0)
             SysIo::get().close(fd);
         fd = -1;
     }
     int fd = -1;
+    bool inSignal = false;
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
@@ -106,8 +111,12 @@ protected:
     bool openDevice(QString *why) override
     {
         // Reports coming in are read and dropped: reading is how a pulled-out card shows.
-        return m_dev.open(*this, spec().device, reasonFn(), why, [](const uchar *, int) {},
-                          [this](const QString &why) { deviceFailed(why); });
+        if (!m_dev.open(*this, spec().device, reasonFn(), why, [](const uchar *, int) {},
+                        [this](const QString &why) { deviceFailed(why); }))
+            return false;
+        const char released = spec().activeLow ? char(m_bit) : 0;
+        m_guard.armHidraw(spec().device, QByteArray("\0\0", 2) + released + char(m_bit) + '\0');
+        return true;
     }
     bool writeLevel(bool high, QString *why) override
     {
@@ -128,7 +137,11 @@ protected:
         *why = reason(ENODEV);
         return false;
     }
-    void closeDevice() override { m_dev.close(); }
+    void closeDevice() override
+    {
+        m_guard.disarm();
+        m_dev.close();
+    }
 
 private:
     std::function<QString(int)> reasonFn() const
@@ -136,6 +149,7 @@ private:
         return [this](int err) { return reason(err); };
     }
     HidDevice m_dev;
+    ReleaseGuard m_guard;
     quint8 m_bit;
 };
 

@@ -30,6 +30,7 @@ bool SysIo::exists(const char *path)
 
 gpiod_chip *SysIo::chipOpenLookup(const char *name) { return gpiod_chip_open_lookup(name); }
 void SysIo::chipClose(gpiod_chip *chip) { gpiod_chip_close(chip); }
+QByteArray SysIo::chipPath(gpiod_chip *chip) { return QByteArray("/dev/") + gpiod_chip_name(chip); }
 gpiod_line *SysIo::chipGetLine(gpiod_chip *chip, unsigned offset) { return gpiod_chip_get_line(chip, offset); }
 int SysIo::lineRequestOutput(gpiod_line *line, const char *consumer, int value)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <sys/types.h>
 
 struct gpiod_chip;
@@ -26,6 +28,7 @@ public:
     // 0 for a falling one, -1 with errno set on failure.
     virtual gpiod_chip *chipOpenLookup(const char *name);
     virtual void chipClose(gpiod_chip *chip);
+    virtual QByteArray chipPath(gpiod_chip *chip);   // "/dev/gpiochip0"
     virtual gpiod_line *chipGetLine(gpiod_chip *chip, unsigned offset);
     virtual int lineRequestOutput(gpiod_line *line, const char *consumer, int value);
     virtual int lineRequestBothEdges(gpiod_line *line, const char *consumer);
