@@ -77,7 +77,7 @@ private:
     SvxLinkConf m_conf;
     const QElapsedTimer &m_clock;
     std::unique_ptr<Program> m_process;
-    UdpRadio m_radio{kSampleRate};
+    UdpRadio m_radio{kSampleRate, 2};
     int m_squelch = -1;
 };
 

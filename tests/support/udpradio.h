@@ -15,13 +15,15 @@
 
 namespace mirelva::test {
 
-// A node's radio on libasyncaudio's UDP sound devices (16-bit little-endian
-// mono): the receiver is fed 20 ms of samples every 20 ms, silence unless
-// something is queued (a node's audio path stalls without samples), and
-// what the transmitter sends is kept.
+// A node's radio on libasyncaudio's UDP sound devices (16-bit little-endian,
+// `channels` interleaved; the radio is on the first): the receiver is fed
+// 20 ms of samples every 20 ms, silence unless something is queued (a node's
+// audio path stalls without samples), and what the transmitter sends on the
+// first channel is kept. SvxLink opens its devices with two channels,
+// mirelva-echolink with one.
 class UdpRadio : public QObject {
 public:
-    explicit UdpRadio(int sampleRate) : rate(sampleRate) {}
+    explicit UdpRadio(int sampleRate, int channelCount = 1) : rate(sampleRate), channels(channelCount) {}
 
     bool open(QString *why)
     {
@@ -43,19 +45,19 @@ public:
                 if (onTx)
                     onTx(d);
                 double power = 0;
-                for (qsizetype i = 0; i + 1 < d.size(); i += 2) {
+                for (qsizetype i = 0; i + 1 < d.size(); i += 2 * channels) {
                     const double v = qFromLittleEndian<qint16>(d.constData() + i) / 32768.0;
                     power += v * v;
                 }
-                if (d.size() >= 2 && power / double(d.size() / 2) > 1e-4)
+                if (d.size() >= 2 && power / double(d.size() / 2 / channels) > 1e-4)
                     m_lastLoud = m_since.elapsed();
                 if (keepTx)
-                    for (qsizetype i = 0; i + 1 < d.size(); i += 2)
+                    for (qsizetype i = 0; i + 1 < d.size(); i += 2 * channels)
                         out.push_back(qFromLittleEndian<qint16>(d.constData() + i) / 32768.0f);
             }
         });
         connect(&m_feed, &QTimer::timeout, this, [this, local] {
-            const qsizetype block = rate / 50 * 2;
+            const qsizetype block = rate / 50 * 2 * channels;
             QByteArray d = m_queued.left(block);
             m_queued.remove(0, d.size());
             d.append(QByteArray(block - d.size(), '\0'));
@@ -73,6 +75,8 @@ public:
             char b[2];
             qToLittleEndian<qint16>(qint16(std::lround(std::clamp(s, -1.0f, 1.0f) * 32767)), b);
             m_queued.append(b, 2);
+            if (channels > 1)
+                m_queued.append(QByteArray(2 * (channels - 1), '\0'));
         }
     }
     bool saying() const { return !m_queued.isEmpty(); }
@@ -103,6 +107,7 @@ public:
     }
 
     const int rate;
+    const int channels;
     quint16 rxPort = 0, txPort = 0;
     std::vector<float> out;        // the transmitter's samples, while keepTx
     bool keepTx = true;
