@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -215,6 +216,22 @@ Figures measure(Node &node, int stationCount, int overs)
             overStart = -1;
         }
     };
+    // The delay: station 1's overs alone, so nothing else is on the air.
+    const size_t toneFrom = radio.out.size();
+    for (int over = 0; over < overs; ++over) {
+        talking = true;
+        overStart = clock.nsecsElapsed() / 1000;
+        stations[0]->sendGsm(gsmPacket(true, packet++ % 25));
+        pause(1500);
+        talking = false;
+        overStart = -1;
+        pause(1200);
+    }
+    fig.toneOnAir = radio.loudBlocks(toneFrom, 1000).second * 0.02;
+
+    // The CPU: audio both ways, in turns: station 1's over (to the
+    // transmitter and the other stations), then the radio's (to every
+    // station).
     qint64 packetsBefore = 0;
     for (const auto &s : stations)
         packetsBefore += s->audioPackets;
@@ -222,14 +239,11 @@ Figures measure(Node &node, int stationCount, int overs)
     QElapsedTimer window;
     window.start();
     for (int over = 0; over < overs; ++over) {
-        // The station's over: 1.5 s, then the transmitter's hang.
         talking = true;
-        overStart = clock.nsecsElapsed() / 1000;
         stations[0]->sendGsm(gsmPacket(true, packet++ % 25));
         pause(1500);
         talking = false;
         pause(1200);
-        // The radio's over: 1.5 s of tone to every station.
         node.squelch(true);
         radio.say(tone(radio.rate, 1500, 800));
         pause(1500);
@@ -242,7 +256,6 @@ Figures measure(Node &node, int stationCount, int overs)
     for (const auto &s : stations)
         packets += s->audioPackets;
     fig.packetsPerStationPerSecond = double(packets) / stationCount / seconds;
-    fig.toneOnAir = radio.loudBlocks(0, 1000).second * 0.02;
     radio.onTx = nullptr;
     return fig;
 }
@@ -260,19 +273,52 @@ int main(int argc, char **argv)
     const int stations = std::max(1, option("--stations", 4));
     const int overs = std::max(1, option("--overs", 8));
 
-    Figures fig[2];
-    {
-        MirelvaNode node;
-        fig[0] = measure(node, stations, overs);
+    // Each node is measured by a process of its own, so nothing one run
+    // leaves behind in this one (sockets, EchoLib's or GSM's state) touches
+    // the other.
+    const int only = int(args.indexOf(QLatin1String("--only")));
+    if (only >= 0 && only + 1 < args.size()) {
+        Figures f;
+        if (args.at(only + 1) == QLatin1String("svxlink")) {
+            SvxLinkNode node;
+            f = measure(node, stations, overs);
+        } else {
+            MirelvaNode node;
+            f = measure(node, stations, overs);
+        }
+        std::printf("problem %s\nidle %f\nloaded %f\npackets %f\ntone %f\n", qPrintable(f.problem), f.idleCpu,
+                    f.loadedCpu, f.packetsPerStationPerSecond, f.toneOnAir);
+        for (const double d : f.delays)
+            std::printf("delay %f\n", d);
+        return 0;
     }
-    pause(1000);
-    {
-        SvxLinkNode node;
-        fig[1] = measure(node, stations, overs);
+    Figures fig[2];
+    for (int i = 0; i < 2; ++i) {
+        QProcess child;
+        QStringList childArgs = args.mid(1);
+        childArgs << QStringLiteral("--only") << QLatin1String(i == 0 ? "mirelva" : "svxlink");
+        child.start(QCoreApplication::applicationFilePath(), childArgs);
+        child.waitForFinished(600000);
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            const QByteArray key = line.left(line.indexOf(' ')), value = line.mid(line.indexOf(' ') + 1);
+            if (key == "problem")
+                fig[i].problem = QString::fromUtf8(value);
+            else if (key == "idle")
+                fig[i].idleCpu = value.toDouble();
+            else if (key == "loaded")
+                fig[i].loadedCpu = value.toDouble();
+            else if (key == "packets")
+                fig[i].packetsPerStationPerSecond = value.toDouble();
+            else if (key == "tone")
+                fig[i].toneOnAir = value.toDouble();
+            else if (key == "delay")
+                fig[i].delays.push_back(value.toDouble());
+        }
     }
 
-    std::printf("EchoLink node on loopback: %d stations connected, %d overs each way (%d s)\n", stations, overs,
-                overs * 54 / 10);
+    std::printf("EchoLink node on loopback: %d stations connected; %d overs of station 1 alone for the delay,\n"
+                "then %d of station 1 and of the radio in turns (%d s) for the CPU\n",
+                stations, overs, overs, overs * 54 / 10);
     std::printf("%-58s %18s %18s\n", "", "mirelva-echolink", "SvxLink 1.7.0");
     for (const Figures &f : fig)
         if (!f.problem.isEmpty())
@@ -290,7 +336,7 @@ int main(int argc, char **argv)
         fig[0].delays.empty() ? 0 : *std::max_element(fig[0].delays.begin(), fig[0].delays.end()),
         fig[1].delays.empty() ? 0 : *std::max_element(fig[1].delays.begin(), fig[1].delays.end()), "ms");
     std::printf("%-58s %15zu    %15zu\n", "  overs measured", fig[0].delays.size(), fig[1].delays.size());
-    row("  the stations' tone heard on the transmitter (of 1.5 s an over)", fig[0].toneOnAir / overs, fig[1].toneOnAir / overs, "s ");
+    row("  station 1's tone heard on the transmitter (of 1.5 s an over)", fig[0].toneOnAir / overs, fig[1].toneOnAir / overs, "s ");
     row("audio packets to each station per second", fig[0].packetsPerStationPerSecond,
         fig[1].packetsPerStationPerSecond, "  ");
     return 0;
