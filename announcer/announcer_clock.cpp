@@ -113,7 +113,7 @@ void MainWindow::Timer1_Timer()
     checkTransmitTimeout();
 
     // 1.
-    ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));
+    ShowTime->setText(Clock::clockFace(Clock::now()));
     showSoundProblem();
     // 2.
     Program::doEvents();
@@ -156,15 +156,26 @@ void MainWindow::Timer1_Timer()
         Beacon6->setEnabled(true);
         Beacon7->setEnabled(true);
     }
-    // 9. A mark missed while the thread was blocked stays missed.
-    if (InUse != 1 && !Echolink->LinkBusy()) {
-        const QString mark = Clock::now().toString(QStringLiteral("mm:ss"));
+    // 9. A mark that passed while the thread was blocked (a queued
+    //    announcement spoken above, a speech before this tick) is said late,
+    //    if less than a minute late, rather than not at all. While a signal
+    //    is received or the link is busy, the mark passes unsaid for good.
+    const QDateTime now = Clock::now();
+    const QList<QDateTime> owed = m_markSeconds.take(now);
+    if (InUse == 1 || Echolink->LinkBusy())
+        return;
+    for (const QDateTime &at : owed) {
+        if (at.secsTo(now) >= 60)
+            continue;
+        const QString mark = at.toString(QStringLiteral("mm:ss"));
         if (mark == QLatin1String("00:00"))
             announceOnTheMark(*this, OnHour, InfoHourly);
         else if (mark == QLatin1String("45:00") || mark == QLatin1String("15:00"))
             announceOnTheMark(*this, QuarterHour, InfoQuarter);
         else if (mark == QLatin1String("30:00"))
             announceOnTheMark(*this, HalfHour, InfoHalf);
+        if (Program::ended())
+            return;
     }
 }
 

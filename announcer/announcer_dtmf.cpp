@@ -33,11 +33,13 @@ void MainWindow::EchoLink_DTMFString(const QString &sDigits)
         }
     }
     if (AnnounceOff->text() == sDigits) {
-        // The warning is queued with announcements enabled, then silence
-        // begins, so it waits until a silence-off code.
+        // Warned on air as the scheduler warns, before the silence begins.
         if (Check2->value() == 1) {
             Check1->setValue(0);
             SilenceOn();
+            sayQueuedSilenceWarning();
+            if (Program::ended())
+                return;
         }
         Check1->setValue(1);
     }

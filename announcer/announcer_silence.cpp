@@ -60,48 +60,52 @@ void warnAboutSilence(MainWindow &w, const QString &notice)
 
 void MainWindow::Timer5_Timer()
 {
-    // The second this tick stands for. An event handled below may speak for
-    // several seconds; the schedules still compare with the second the tick
-    // came for, so a busy moment does not cost a schedule.
+    // The seconds this tick stands for: its own and every one that passed
+    // since the last tick while the thread was blocked (an announcement, a
+    // warning spoken below), so a busy moment does not cost a schedule.
+    // Taken before waiting events run, which may speak for several seconds
+    // more; the next tick takes those.
     const QDateTime now = Clock::now();
-    const QTime second(now.time().hour(), now.time().minute(), now.time().second());
+    const QList<QDateTime> owed = m_silenceSeconds.take(now);
 
     // 1.
-    ShowTime2->setText(clockText(now));
+    ShowTime2->setText(Clock::clockFace(now));
     Program::doEvents();
     if (Program::ended())
         return;
-    // 2. Sunday 0 to Saturday 6.
-    const int day = now.date().dayOfWeek() % 7;
     // 3., 4.
     const Schedule schedules[] = {
         {{Sun, Mon, Tue, Wed, Thur, Fri, Sat}, HourOFF1, MinsOFF1, HourON1b, MinsON1b},
         {{Sun2, Mon2, Tue2, Wed2, Thur2, Fri2, Sat2}, HourOFF2, MinsOFF2, HourON2b, MinsON2b},
         {{Sun3, Mon3, Tue3, Wed3, Thur3, Fri3, Sat3}, HourOFF3, MinsOFF3, HourON3b, MinsON3b},
     };
-    for (const Schedule &s : schedules) {
-        if (s.days[day]->value() != 1)
-            continue;
-        if (scheduleTime(s.hourOff, s.minsOff) == second) {
-            SilenceOn();
-            // The operator asked to be warned, so the warning goes out now,
-            // while announcements are still enabled; queued, it would only
-            // meet the silence at the next clock tick and be dropped. A busy
-            // link still keeps it off the air, as it does every announcement.
-            // Taken off the queue first: a clock tick handled inside the
-            // speech would otherwise say it a second time.
-            if (Check2->value() == 1 && flag2 == 1 && Check1->value() != 1) {
-                flag2 = 0;
-                SpeakTheText();
+    for (const QDateTime &at : owed) {
+        // 2. Sunday 0 to Saturday 6, of the second acted on.
+        const int day = at.date().dayOfWeek() % 7;
+        const QTime second = at.time();
+        for (const Schedule &s : schedules) {
+            if (s.days[day]->value() != 1)
+                continue;
+            if (scheduleTime(s.hourOff, s.minsOff) == second) {
+                SilenceOn();
+                sayQueuedSilenceWarning();
                 if (Program::ended())
                     return;
+                Check1->setValue(1);
             }
-            Check1->setValue(1);
+            if (scheduleTime(s.hourOn, s.minsOn) == second) {
+                SilenceOFF();
+                Check1->setValue(0);
+            }
         }
-        if (scheduleTime(s.hourOn, s.minsOn) == second) {
-            SilenceOFF();
-            Check1->setValue(0);
-        }
+    }
+}
+
+void MainWindow::sayQueuedSilenceWarning()
+{
+    if (Check2->value() == 1 && flag2 == 1 && Check1->value() != 1 && SayTheText == kEnabled) {
+        flag2 = 0;
+        SpeakTheText();
     }
 }
 

@@ -197,7 +197,7 @@ void MainWindow::checkTransmitTimeout()
 
 void MainWindow::showOnAirStateNow()
 {
-    ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss")));
+    ShowTime->setText(Clock::clockFace(Clock::now()));
     Program::paintNow();
 }
 

@@ -356,8 +356,11 @@ void MainWindow::SaveData()
     option("OPTION1", Option1);
     option("OPTION2", Option2);
     check("SAYTEXT", SayText);
-    check("STAYCON1", StayCon1);
-    check("STAYCON2", StayCon2);
+    // While nets run they hold the boxes cleared; the file keeps what the
+    // operator set.
+    for (int n = 1; n <= 2; ++n)
+        ini.writeCheck(QStringLiteral("STAYCON%1").arg(n),
+                       station.dtmf ? station.dtmf->operatorStayCon(n) : (n == 1 ? StayCon1 : StayCon2)->value());
     text("ENABLEAUTOCONNECT", EnableAutoConnect);
     text("DISABLEAUTOCONNECT", DisableAutoConnect);
     check("IDCHECK", IDCheck);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTabWidget>
 
+#include "core/catchup.h"
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/nodelinkconfig.h"
@@ -136,6 +137,13 @@ public:
     void Timer5_Timer();
     void SilenceOn();
     void SilenceOFF();
+    // The operator asked to be warned, so "Silence Mode Enabled" goes out at
+    // once, while announcements are still enabled; queued, it would only meet
+    // the silence at the next clock tick and be dropped. A busy link still
+    // keeps it off the air, as it does every announcement. Taken off the
+    // queue first: a clock tick handled inside the speech would otherwise say
+    // it a second time.
+    void sayQueuedSilenceWarning();
     void FanOn();
     void FanDelay_Timer();
     void Fan_Timer();
@@ -328,6 +336,8 @@ private:
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
+    SecondsOwed m_markSeconds;      // the clock tick's hour, quarter and half
+    SecondsOwed m_silenceSeconds;   // the silence schedules
     QList<std::pair<QString, QString>> m_warnings;   // key, text
     void showLastingWarnings();
 

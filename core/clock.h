@@ -17,6 +17,10 @@ void useSystemClock();
 void shiftForTests(qint64 seconds);
 // The time as chat texts carry it: "HH:MM", 24-hour, two digits each.
 QString chatTime();
+// The time as the windows' clocks show it, to the second, in the desktop's
+// own form: a 12-hour clock where the locale writes the time with AM and PM
+// ("9:05:07 PM"), else 24-hour ("21:05:07").
+QString clockFace(const QDateTime &when);
 } // namespace Clock
 
 } // namespace mirelva

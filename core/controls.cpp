@@ -131,13 +131,28 @@ void OptionButton::nextCheckState()
 namespace {
 class TypingValidator : public QValidator {
 public:
-    TypingValidator(int limit, bool digits, QObject *parent)
-        : QValidator(parent), m_limit(limit), m_digits(digits) {}
+    TypingValidator(int limit, bool digits, QLineEdit *box)
+        : QValidator(box), m_limit(limit), m_digits(digits), m_box(box) {}
 
-    State validate(QString &input, int &) const override
+    State validate(QString &input, int &pos) const override
     {
-        if (m_limit > 0 && input.size() > m_limit)
-            return Invalid;
+        if (m_limit > 0 && input.size() > m_limit) {
+            // Text the program sets (it leaves no undo step) is never
+            // refused or cut. An edit too long for the limit is cut where
+            // what was put in ends, so a paste of a long text keeps its
+            // start instead of being refused whole; a key typed into a full
+            // box is still refused, in effect.
+            if (!m_box->isUndoAvailable())
+                return Invalid;
+            const qsizetype excess = input.size() - m_limit;
+            if (pos >= excess) {
+                input.remove(pos - excess, excess);
+                pos -= int(excess);
+            } else {
+                input.truncate(m_limit);
+                pos = std::min(pos, m_limit);
+            }
+        }
         if (m_digits)
             for (QChar c : input)
                 if (!c.isDigit() || c.unicode() > 127)
@@ -148,10 +163,30 @@ public:
 private:
     int m_limit;
     bool m_digits;
+    QLineEdit *m_box;
 };
 } // namespace
 
-TextBox::TextBox(const QString &name, QWidget *parent) : QLineEdit(parent) { setObjectName(name); }
+TextBox::TextBox(const QString &name, QWidget *parent) : QLineEdit(parent)
+{
+    setObjectName(name);
+    // Connected before any change handler, so a handler already sees capitals.
+    connect(this, &QLineEdit::textChanged, this, &TextBox::keepUpperCase);
+}
+
+// A callsign box shows capitals however its text came: typed, pasted from the
+// context menu, dropped, or read from a settings file edited by hand. Lower
+// case in it would make a station look unconnected to the codes that ask.
+void TextBox::keepUpperCase()
+{
+    const QString t = text();
+    const QString upper = t.toUpper();
+    if (!m_upper || upper == t)
+        return;
+    const int pos = cursorPosition();
+    setText(upper);
+    setCursorPosition(std::min<int>(pos, int(upper.size())));
+}
 
 void TextBox::setTypingLimit(int chars)
 {
@@ -172,10 +207,11 @@ void TextBox::setUpperCase(bool on)
     if (m_upper == on)
         return;
     m_upper = on;
+    keepUpperCase();
 }
 
-// Upper case is applied to what the hand types or pastes, never to text the
-// program sets: a validator would rewrite both.
+// Typed letters become capitals as they are typed, so the caret stays where
+// the hand left it.
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
     const QString typed = event->text();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -55,8 +57,10 @@ private:
     OptionGroup *m_group;
 };
 
-// A text box. Typing limits and the digits-only and upper-case styles filter
-// what is typed, never text the program sets, as the edit styles did.
+// A text box. Typing limits and the digits-only style filter what is typed,
+// never text the program sets, as the edit styles did; a paste too long for
+// the limit is cut to it. The upper-case style keeps the whole text in
+// capitals, however it came.
 class TextBox : public QLineEdit {
     Q_OBJECT
 public:
@@ -75,6 +79,7 @@ protected:
 
 private:
     void updateValidator();
+    void keepUpperCase();
     int m_limit = 0;
     bool m_digits = false;
     bool m_upper = false;
@@ -100,6 +105,8 @@ public:
     // Puts the caret at a character position, or at the end of a shorter
     // text, and scrolls it into view.
     void placeCaret(int position);
+    // After the last line, in view, however long the log is.
+    void placeCaretAtEnd() { placeCaret(std::numeric_limits<int>::max()); }
 };
 
 // A label showing a value the program changes as it runs: a clock, a

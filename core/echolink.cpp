@@ -34,12 +34,38 @@ EchoLink::EchoLink(NodeBackend *node, const QString &owner, QObject *parent)
     });
 }
 
-void EchoLink::send(const NodeRequest &r)
+namespace {
+QString whatItCannot(const QString &op)
+{
+    if (op == QLatin1String("SendChatText"))
+        return QStringLiteral("send chat texts");
+    if (op == QLatin1String("SetBusy"))
+        return QStringLiteral("show itself busy");
+    return QStringLiteral("carry out ") + op;
+}
+} // namespace
+
+bool EchoLink::send(const NodeRequest &r)
 {
     if (Program::ended())
-        return;
+        return false;
+    // A request the node has said it cannot carry out is not sent, and the
+    // log does not show it as made.
+    if (!m_node->state().carriesOut(r.op)) {
+        OnAirLog::note(QStringLiteral("not sent: the node cannot ") + whatItCannot(r.op) + QStringLiteral(": ")
+                       + r.toText());
+        return false;
+    }
     OnAirLog::request(r);
     m_node->submit(r);
+    return m_node->online();
+}
+
+QString EchoLink::chatRefusal() const
+{
+    if (!m_node->online())
+        return QStringLiteral("not sent: the node is offline");
+    return QStringLiteral("not sent: the node cannot ") + whatItCannot(QStringLiteral("SendChatText"));
 }
 
 void EchoLink::Connect(const QString &call, bool) { send(NodeRequest::connect(call)); }
@@ -57,11 +83,15 @@ void EchoLink::SendCW(bool, const QString &text)
         OnAirLog::transmission(QStringLiteral("cw"), text);
     send(NodeRequest::sendCW(text));
 }
-bool EchoLink::IsConnected(const QString &call) const { return m_node->state().connected.contains(call); }
+// A callsign is the same station in any letter case.
+bool EchoLink::IsConnected(const QString &call) const
+{
+    return m_node->state().connected.contains(call, Qt::CaseInsensitive);
+}
 QString EchoLink::LocalStation() const { return m_node->state().localStation; }
 void EchoLink::SetBusy(bool on) { send(NodeRequest::setBusy(on)); }
 void EchoLink::SetRTS(bool on) { send(NodeRequest::setRTS(on)); }
 void EchoLink::SetDTR(bool on) { send(NodeRequest::setDTR(on)); }
-void EchoLink::SendChatText(const QString &text) { send(NodeRequest::sendChatText(text)); }
+bool EchoLink::SendChatText(const QString &text) { return send(NodeRequest::sendChatText(text)); }
 
 } // namespace mirelva

@@ -31,7 +31,11 @@ public:
     void SetBusy(bool on);
     void SetRTS(bool on);
     void SetDTR(bool on);
-    void SendChatText(const QString &text);
+    // Whether the node took the text: false when it cannot send chat texts
+    // or cannot be reached, and the on-air log says so.
+    bool SendChatText(const QString &text);
+    // Why a chat text was not sent, in the words the windows show.
+    QString chatRefusal() const;
 
     // The automation time-outs of the Windows program: a node request here
     // never blocks, so there is nothing to wait for. Kept so call sites read
@@ -50,7 +54,8 @@ signals:
     void Closing();
 
 private:
-    void send(const NodeRequest &r);
+    // False when the request was not handed to the node.
+    bool send(const NodeRequest &r);
 
     NodeBackend *m_node;
     QString m_owner;

@@ -15,6 +15,14 @@ namespace {
 NodeRequest make(const char *op, QJsonObject fields = {}) { return {QString::fromLatin1(op), std::move(fields)}; }
 } // namespace
 
+QStringList NodeState::allRequests()
+{
+    return {QStringLiteral("Connect"),    QStringLiteral("Disconnect"), QStringLiteral("DisconnectAll"),
+            QStringLiteral("SetPTT"),     QStringLiteral("SendCW"),     QStringLiteral("SetBusy"),
+            QStringLiteral("SetRTS"),     QStringLiteral("SetDTR"),     QStringLiteral("SendChatText"),
+            QStringLiteral("Speech")};
+}
+
 NodeRequest NodeRequest::connect(const QString &call) { return make("Connect", {{"call", call}}); }
 NodeRequest NodeRequest::disconnect(const QString &call) { return make("Disconnect", {{"call", call}}); }
 NodeRequest NodeRequest::disconnectAll() { return make("DisconnectAll"); }

@@ -20,6 +20,12 @@ struct NodeState {
     bool transmitterKeyed = false;
     bool linkBusy = false;
     QStringList connected;         // stations connected now
+    // The request ops the node carries out ("Connect", "SendChatText", ...).
+    // A node that does not say carries them all.
+    QStringList carries = allRequests();
+
+    bool carriesOut(const QString &op) const { return carries.contains(op); }
+    static QStringList allRequests();
 
     bool operator==(const NodeState &) const = default;
 };

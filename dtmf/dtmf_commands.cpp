@@ -38,7 +38,7 @@ void DtmfWindow::EchoLink_DTMFString(const QString &sDigits)
     // The gate: bypassed while the delay is off, open once the received
     // signal has lasted the delay, closed otherwise (a greyed box included).
     const bool bypassed = UseDTMFDelay->value() == 0;
-    const bool open = UseDTMFDelay->value() == 1 && labelNumber(DTMFDelayPeriod) == 0;
+    const bool open = UseDTMFDelay->value() == 1 && labelNumber(DTMFDelayPeriod) <= 0;
     if (!bypassed && !open)
         return;
 
@@ -118,7 +118,9 @@ void DtmfWindow::DTMFDelay_Timer()
         PTT3->setText(QStringLiteral("      "));
         DTMFDelayPeriod->setText(DTMFDelaySeconds->text());
     }
-    if (UseDTMFDelay->value() == 1 && PTT3->text() == kReceiving)
+    // Never below zero: a delay of 0 seconds, ticking inside a reception,
+    // would otherwise close the gate it should leave open.
+    if (UseDTMFDelay->value() == 1 && PTT3->text() == kReceiving && labelNumber(DTMFDelayPeriod) > 0)
         countdowns::countDown(DTMFDelayPeriod);
     // Stopped at "0", the gate stays open until the main window's clock tick
     // finds no signal and starts the countdown again.
@@ -150,6 +152,15 @@ void DtmfWindow::Timer1_Timer()
         setLabelNumber(BeaconSeconds, countdowns::minutesAsSeconds(BeaconPeriod));
         Check1->setValue(1);
     }
+}
+
+// Switched back on before the countdown ran out (by hand or by the enable
+// code), the functions get the whole period again at their next switch-off,
+// not the seconds left over from the last.
+void DtmfWindow::Check1_Change()
+{
+    if (Check1->value() == 1)
+        setLabelNumber(BeaconSeconds, countdowns::minutesAsSeconds(BeaconPeriod));
 }
 
 void DtmfWindow::BeaconPeriod_Change()

@@ -2,6 +2,8 @@
 // weekdays, and left again after their minutes.
 
 #include "announcer/mainwindow.h"
+#include <QScopedValueRollback>
+
 #include "core/clock.h"
 #include "core/countdowns.h"
 #include "core/program.h"
@@ -11,32 +13,92 @@ namespace mirelva {
 
 void DtmfWindow::Timer2_Timer()
 {
-    // The second this tick came for. What runs below may speak for several
-    // seconds; a net still starts on the second it was set for.
+    // The seconds this tick stands for: its own and every one that passed
+    // while the thread was blocked since the last tick, so a net still
+    // starts when a long announcement spanned its second.
     const QDateTime now = Clock::now();
+    const QList<QDateTime> owed = m_netSeconds.take(now);
     // 1.
     Program::doEvents();
     if (Program::ended())
         return;
-    // 2. The hour and minute boxes are compared as typed, so "8" never
-    //    matches the "08" of the clock.
-    const QString timeText = now.toString(QStringLiteral("HH:mm:ss"));
-    ShowTime->setText(timeText);
+    // 2.
+    ShowTime->setText(Clock::clockFace(now));
     // 3.
     Echolink->setAutomationTimeouts();
-    // 4. Sunday 1 to Saturday 7.
-    const int weekday = now.date().dayOfWeek() % 7 + 1;
-    // 5.
+    // 5. The hour and minute boxes are compared as typed, so "8" never
+    //    matches the "08" of the clock.
     QString startText[5];
     for (int n = 4; n >= 1; --n)
         startText[n] = net(n).Hour->text() + ':' + net(n).Mins->text() + QStringLiteral(":15");
     // 6. A second lost to a busy channel is not made up: the net waits a week.
     if (RFBusy->value() == 1 && station.main && station.main->PTT2->text() == QLatin1String("Receiving Signal"))
         return;
-    // 7.
-    for (int n = 4; n >= 1; --n)
-        if (net(n).days[weekday - 1]->value() == 1 && timeText == startText[n])
-            startNet(n);
+    // 4., 7. Each second owed in its turn, with its own weekday (Sunday 1 to
+    //    Saturday 7).
+    for (const QDateTime &at : owed) {
+        const QString timeText = at.toString(QStringLiteral("HH:mm:ss"));
+        const int weekday = at.date().dayOfWeek() % 7 + 1;
+        for (int n = 4; n >= 1; --n)
+            if (net(n).days[weekday - 1]->value() == 1 && timeText == startText[n])
+                startNet(n);
+    }
+}
+
+bool DtmfWindow::netRunning(int n) const { return net(n).timer->isEnabled(); }
+
+bool DtmfWindow::anyNetRunning() const
+{
+    for (int n = 1; n <= 4; ++n)
+        if (netRunning(n))
+            return true;
+    return false;
+}
+
+// The operator's "Stay Con" boxes are taken once, when the first net starts,
+// and given back once the last net has ended, whichever way it ended. A net
+// starting while another runs must not save the boxes the first one cleared,
+// or the operator's auto-connect would be lost for good.
+void DtmfWindow::takeStayCon()
+{
+    if (!station.main)
+        return;
+    if (!m_stayConTaken) {
+        SavedStayCon1 = station.main->StayCon1->value();
+        SavedStayCon2 = station.main->StayCon2->value();
+        m_stayConTaken = true;
+    }
+    const QScopedValueRollback<bool> ours(m_settingStayCon, true);
+    station.main->StayCon1->setValue(0);
+    station.main->StayCon2->setValue(0);
+}
+
+void DtmfWindow::netEnded()
+{
+    if (!m_stayConTaken || anyNetRunning() || !station.main)
+        return;
+    m_stayConTaken = false;
+    const QScopedValueRollback<bool> ours(m_settingStayCon, true);
+    station.main->StayCon1->setValue(SavedStayCon1);
+    station.main->StayCon2->setValue(SavedStayCon2);
+}
+
+// Ticked or unticked during a net (by hand or by a code), a box holds the
+// operator's new wish: that is what comes back when the nets are over.
+void DtmfWindow::stayConChangedDuringNet(int box, int value)
+{
+    if (!m_stayConTaken || m_settingStayCon)
+        return;
+    (box == 1 ? SavedStayCon1 : SavedStayCon2) = value;
+}
+
+int DtmfWindow::operatorStayCon(int box) const
+{
+    if (m_stayConTaken)
+        return box == 1 ? SavedStayCon1 : SavedStayCon2;
+    if (!station.main)
+        return 0;
+    return (box == 1 ? station.main->StayCon1 : station.main->StayCon2)->value();
 }
 
 void DtmfWindow::startNet(int n)
@@ -47,13 +109,8 @@ void DtmfWindow::startNet(int n)
     if (call.isEmpty())
         return;
     // Auto-connect would pull the node away from the net; it is suspended
-    // until the net's timed disconnect puts it back.
-    if (station.main) {
-        SavedStayCon1 = station.main->StayCon1->value();
-        SavedStayCon2 = station.main->StayCon2->value();
-        station.main->StayCon1->setValue(0);
-        station.main->StayCon2->setValue(0);
-    }
+    // until the last net running has ended.
+    takeStayCon();
     if (x.ShowBusy->value() == 1)
         Echolink->SetBusy(true);
     if (x.DisconnectAll->value() == 1)
@@ -95,11 +152,8 @@ void DtmfWindow::netCountdown(int n)
     if (x.DiscPeriod->text() != QLatin1String("0"))
         return;
     setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
-    if (station.main) {
-        station.main->StayCon1->setValue(SavedStayCon1);
-        station.main->StayCon2->setValue(SavedStayCon2);
-    }
     x.timer->setEnabled(false);
+    netEnded();
     if (x.ShowBusy->value() == 1)
         Echolink->SetBusy(false);
     const QString call = x.NetCall->text().toUpper();
@@ -119,8 +173,27 @@ void DtmfWindow::DiscMins_Change(int n)
     if (x.DiscMins->text().isEmpty()) {
         x.DiscMins->setText(QStringLiteral("0"));
         x.timer->setEnabled(false);
+        netEnded();
     }
     setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
+}
+
+// A net with no timed disconnect ends when its station leaves (the net is
+// over, or the operator disconnected it); otherwise it would hold the busy
+// state and the "Stay Con" boxes until the program ends.
+void DtmfWindow::Echolink_Disconnected(const QString &sCall)
+{
+    for (int n = 1; n <= 4; ++n) {
+        const Net x = net(n);
+        if (!netRunning(n) || x.Use->value() != 0)
+            continue;
+        if (x.NetCall->text().trimmed().compare(sCall.trimmed(), Qt::CaseInsensitive) != 0)
+            continue;
+        x.timer->setEnabled(false);
+        netEnded();
+        if (x.ShowBusy->value() == 1)
+            Echolink->SetBusy(false);
+    }
 }
 
 void DtmfWindow::TimeBox_Change(TextBox *box) { box->setDigitsOnly(true); }

@@ -4,6 +4,7 @@
 
 #include <QCloseEvent>
 
+#include "announcer/mainwindow.h"
 #include "core/program.h"
 #include "core/questions.h"
 #include "core/version.h"
@@ -115,6 +116,12 @@ void DtmfWindow::Form_Load()
     Echolink = new EchoLink(station.node, QStringLiteral("dtmf"), this);
     wireEchoLink();
     connect(station.node, &NodeBackend::stateChanged, this, &DtmfWindow::refreshCaption);
+    if (station.main) {
+        connect(station.main->StayCon1, &QCheckBox::stateChanged, this,
+                [this] { stayConChangedDuringNet(1, station.main->StayCon1->value()); });
+        connect(station.main->StayCon2, &QCheckBox::stateChanged, this,
+                [this] { stayConChangedDuringNet(2, station.main->StayCon2->value()); });
+    }
 
     // 3.
     refreshCaption();
@@ -206,7 +213,7 @@ void DtmfWindow::SaveData()
 bool DtmfWindow::Form_QueryUnload()
 {
     const auto answer = Questions::askYesNo(this, QStringLiteral("Exit Program"),
-                                            QStringLiteral("Quit Tessavo - Are You Sure ? Remember To Save Any Changes  "));
+                                            QStringLiteral("Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "));
     if (answer == Questions::Answer::No)
         return true;
     // The program may end in the middle of a keyed announcement; the

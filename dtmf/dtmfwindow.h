@@ -6,6 +6,7 @@
 #include <QTabWidget>
 #include <QWidget>
 
+#include "core/catchup.h"
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/settingsstore.h"
@@ -49,6 +50,7 @@ public:
     void Timer1_Timer();
     void DTMFDelaySeconds_Change();
     void BeaconPeriod_Change();
+    void Check1_Change();
     // Connect a station that is not connected, disconnect one that is.
     void toggle(const TextBox *call);
     void connectGroup(int group);       // 1: GroupCall1-3, 2: GroupCall4-6
@@ -86,9 +88,16 @@ public:
     };
     Net net(int n) const;
 
-    // "Stay Con" of the main window as it was when a net last started.
+    // "Stay Con" of the main window as the operator set it, kept while nets
+    // run (they clear the boxes).
     int SavedStayCon1 = 0;
     int SavedStayCon2 = 0;
+    bool netRunning(int n) const;
+    bool anyNetRunning() const;
+    // "Stay Con" 1 or 2 as the operator set it, whether a net runs or not:
+    // what the main window saves.
+    int operatorStayCon(int box) const;
+    void Echolink_Disconnected(const QString &sCall);
 
     Station &station;
     EchoLink *Echolink = nullptr;
@@ -171,6 +180,13 @@ private:
     void loadSettings();        // dtmfwindow.cpp
     void startNet(int n);       // dtmf_nets.cpp
     void netCountdown(int n);   // dtmf_nets.cpp
+    void takeStayCon();         // dtmf_nets.cpp
+    void netEnded();            // dtmf_nets.cpp
+    void stayConChangedDuringNet(int box, int value);
+
+    SecondsOwed m_netSeconds;
+    bool m_stayConTaken = false;
+    bool m_settingStayCon = false;
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;

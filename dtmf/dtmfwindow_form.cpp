@@ -428,6 +428,7 @@ void DtmfWindow::wireHandlers()
     };
     change(DTMFDelaySeconds, [this] { DTMFDelaySeconds_Change(); });
     change(BeaconPeriod, [this] { BeaconPeriod_Change(); });
+    connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Change(); });
     for (TextBox *b : {Call1, Call2, Call3, Call4, Call5, Call6, Call7, Call8, GroupCall1, GroupCall2, GroupCall3,
                        GroupCall4, GroupCall5, GroupCall6, NetCall1, NetCall2, NetCall3, NetCall4})
         change(b, [this, b] { CallBox_Change(b); });
@@ -453,6 +454,7 @@ void DtmfWindow::wireEchoLink()
 {
     connect(Echolink, &EchoLink::DTMFString, this, &DtmfWindow::EchoLink_DTMFString);
     connect(Echolink, &EchoLink::connected, this, &DtmfWindow::Echolink_connected);
+    connect(Echolink, &EchoLink::Disconnected, this, &DtmfWindow::Echolink_Disconnected);
     connect(Echolink, &EchoLink::Closing, this, &DtmfWindow::EchoLink_Closing);
 }
 

@@ -18,10 +18,6 @@ namespace mirelva {
 
 namespace {
 
-// Where the message box's caret is put after each copy: past this many
-// characters it stops following the newest line.
-constexpr int kLogCaretLimit = 10000;
-
 // The texts a first start offers, slot 1 to 9.
 const char *const kDefaultTexts[GreetingWindow::kSlots - 1] = {
     "Welcome. If I don't answer then I might be away or busy. Please leave a short delay between Transmission's !",
@@ -157,7 +153,7 @@ void GreetingWindow::EchoLink_Closing()
 void GreetingWindow::Command1_Click() { hide(); }
 void GreetingWindow::Command2_Click() { SaveData(); }
 
-void GreetingWindow::Timer1_Timer() { ShowTime->setText(Clock::now().toString(QStringLiteral("HH:mm:ss"))); }
+void GreetingWindow::Timer1_Timer() { ShowTime->setText(Clock::clockFace(Clock::now())); }
 
 void GreetingWindow::Timer2_Timer()
 {
@@ -217,11 +213,16 @@ QString GreetingWindow::timeStampPrefix() const
 
 void GreetingWindow::sendAndLog(const QString &body)
 {
-    Echolink->SendChatText(timeStampPrefix() + body);
+    const bool sent = Echolink->SendChatText(timeStampPrefix() + body);
+    // A text the node did not take is not shown as sent: its copy says why,
+    // and so does the status line, once, until a text goes out again.
+    const QString refusal = sent ? QString() : Echolink->chatRefusal();
+    StatusLine->setText(sent ? QString() : QStringLiteral("Greetings are ") + refusal);
     if (station.messageBox) {
         LogBox *log = station.messageBox->IncomingText;
-        log->appendLine(timeStampPrefix() + body);
-        log->placeCaret(kLogCaretLimit);
+        const QString copy = timeStampPrefix() + body;
+        log->appendLine(sent ? copy : refusal + QStringLiteral(": ") + copy);
+        log->placeCaretAtEnd();
     }
 }
 

@@ -90,6 +90,7 @@ public:
     TextBox *BeaconPeriodDelay = nullptr;
     QLabel *BeaconSecondsDelay = nullptr;
     QLabel *ShowTime = nullptr;
+    QLabel *StatusLine = nullptr;   // empty while every text goes out
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
 

@@ -117,6 +117,11 @@ void GreetingWindow::buildForm()
     right->addLayout(buttons);
     bottom->addLayout(right);
     outer->addLayout(bottom);
+    // Says why greetings do not go out, when they do not.
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setAccessibleName(QStringLiteral("Status"));
+    outer->addWidget(StatusLine);
 
     // ---- timers, with their design intervals and states -------------------------
     // The countdown starts with a connect.

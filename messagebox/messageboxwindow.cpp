@@ -136,9 +136,14 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
         station.main->flag2 = 1;
     }
 
-    // 2. Answered whether the text is shown or not.
-    if (sText.contains(QLatin1String("/ver/")))
-        Echolink->SendChatText(QStringLiteral("Mirelva  v") + versionText());
+    // 2. Answered whether the text is shown or not. An answer the node could
+    //    not send is told in the log, after the question.
+    QString unsentAnswer;
+    if (sText.contains(QLatin1String("/ver/"))) {
+        const QString answer = QStringLiteral("Mirelva  v") + versionText();
+        if (!Echolink->SendChatText(answer))
+            unsentAnswer = Echolink->chatRefusal() + QStringLiteral(": ") + answer;
+    }
 
     // 3.
     if (sText.contains(QLatin1String("/Greeting/")) && station.greeting)
@@ -159,8 +164,12 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
         IncomingText->appendLine(Check2->value() == 0 ? text : ReceivedStamped);
     }
 
-    // 6.
-    IncomingText->placeCaret(kCaretLimit);
+    if (!unsentAnswer.isEmpty())
+        IncomingText->appendLine(unsentAnswer);
+
+    // 6. The caret goes to the end, however long the log has grown, so the
+    //    newest line is in view.
+    IncomingText->placeCaretAtEnd();
 }
 
 // ---- sending -----------------------------------------------------------------------
@@ -169,9 +178,9 @@ void MessageBoxWindow::TXText()
 {
     if (Check1->value() == 1) {
         SentStamped = QLatin1Char('(') + Clock::chatTime() + QStringLiteral(") >") + TextTX->text();
-        Echolink->SendChatText(SentStamped);
+        m_lastSent = Echolink->SendChatText(SentStamped);
     } else {
-        Echolink->SendChatText(TextTX->text());
+        m_lastSent = Echolink->SendChatText(TextTX->text());
     }
     TXText2();
     TextTX->clear();
@@ -181,7 +190,8 @@ void MessageBoxWindow::TXText()
 void MessageBoxWindow::TXText2()
 {
     const QString sent = Check1->value() == 1 ? SentStamped : TextTX->text();
-    IncomingText->appendLine(Echolink->LocalStation() + QStringLiteral("> ") + sent);
+    const QString line = Echolink->LocalStation() + QStringLiteral("> ") + sent;
+    IncomingText->appendLine(m_lastSent ? line : Echolink->chatRefusal() + QStringLiteral(": ") + line);
 }
 
 } // namespace mirelva

@@ -41,9 +41,6 @@ public:
 
     static constexpr int kIniCapacity = 265;
     static QString iniName() { return QStringLiteral("messagebox.ini"); }
-    // Where the caret is put after each received line: past this many
-    // characters it stops following the newest line.
-    static constexpr int kCaretLimit = 10000;
 
     // ---- receiving ---------------------------------------------------------
     void EchoLink_ChatTextReceived(const QString &sText);
@@ -87,6 +84,7 @@ private:
     void loadSettings();
 
     std::array<TextBox *, 8> m_filters{};
+    bool m_lastSent = true;     // whether the node took the last typed text
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;

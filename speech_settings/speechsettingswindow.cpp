@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "announcer/mainwindow.h"
+#include "core/countdowns.h"
 #include "core/program.h"
 #include "core/version.h"
 
@@ -129,7 +130,8 @@ void SpeechSettingsWindow::SaveData()
 
 void SpeechSettingsWindow::Command3_Click()
 {
-    if (!station.main)
+    // An empty sentence would key the transmitter for a silent carrier.
+    if (!station.main || countdowns::carriesNothing(Text1->text()))
         return;
     station.main->SayTheText = Text1->text();
     station.main->SpeakTheText();

@@ -16,6 +16,33 @@ class TestAnnouncerClock : public QObject {
     }
 
 private slots:
+    // Every clock the windows show follows the desktop's time format.
+    void clocksFollowTheSystemsTimeFormat_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("12-hour (United States)") << QLocale(QLocale::English, QLocale::UnitedStates) << "9:07:05 PM";
+        QTest::newRow("24-hour (Germany)") << QLocale(QLocale::German, QLocale::Germany) << "21:07:05";
+    }
+
+    void clocksFollowTheSystemsTimeFormat()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, shown);
+        const QLocale before;
+        QLocale::setDefault(locale);
+        AnnouncerFixture f;
+        AnnouncerFixture::setTime(21, 7, 5);
+        MainWindow &w = f.w();
+        w.Timer1_Timer();
+        w.Timer5_Timer();
+        f.station.dtmf->Timer2_Timer();
+        f.station.greeting->Timer1_Timer();
+        QLocale::setDefault(before);
+        for (QLabel *clock : {w.ShowTime, w.ShowTime2, f.station.dtmf->ShowTime, f.station.greeting->ShowTime})
+            QCOMPARE(clock->text(), shown);
+    }
+
     void timePhraseAtTheMark_data()
     {
         QTest::addColumn<QTime>("at");
@@ -77,6 +104,7 @@ private slots:
         // Only the information box on: only the information text.
         f.node.clearRecords();
         w.OnHour->setValue(0);
+        AnnouncerFixture::setTime(21, 0, 0);
         w.Timer1_Timer();
         QCOMPARE(f.requests(), keyed("Net at eight"));
     }

@@ -15,15 +15,17 @@ using namespace mirelva;
 class TestControls : public QObject {
     Q_OBJECT
 private slots:
-    void upperCaseFiltersTypingOnly()
+    void upperCaseKeepsTheWholeTextInCapitals()
     {
         TextBox box(QStringLiteral("CourtesyID"));
-        box.setUpperCase(true);
         box.setText(QStringLiteral("k"));
-        QCOMPARE(box.text(), QStringLiteral("k"));
+        box.setUpperCase(true);
+        QCOMPARE(box.text(), QStringLiteral("K"));
+        box.setText(QStringLiteral("k"));
+        QCOMPARE(box.text(), QStringLiteral("K"));
         box.end(false);
         QTest::keyClicks(&box, QStringLiteral("ab1"));
-        QCOMPARE(box.text(), QStringLiteral("kAB1"));
+        QCOMPARE(box.text(), QStringLiteral("KAB1"));
     }
 
     void digitsOnlyAndLimitFilterTypingOnly()

@@ -1,3 +1,5 @@
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTest>
 
 #include "core/program.h"
@@ -101,22 +103,40 @@ private slots:
         QCOMPARE(f.send(QStringLiteral("777")), QStringList());
     }
 
-    void toggleAsksAboutTheTextAsTyped()
+    // A callsign box shows capitals however its text came, and a station is
+    // the same station in any letter case: the codes and buttons disconnect
+    // it instead of connecting it again.
+    void callsignsInAnyLetterCase_data()
     {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("set by the program (a settings file)") << "set";
+        QTest::newRow("pasted from the context menu") << "paste";
+        QTest::newRow("typed") << "typed";
+    }
+
+    void callsignsInAnyLetterCase()
+    {
+        QFETCH(QString, how);
         DtmfFixture f;
         DtmfWindow &d = f.d;
-        f.onNode({"W1AW"});
+        f.onNode({"W1AW", "VK2ABC"});
         d.DTMF1->setText(QStringLiteral("1"));
-        d.DTMF2->setText(QStringLiteral("2"));
-        d.Call1->setText(QStringLiteral("W1AW"));
-        d.Call2->setText(QStringLiteral("w1aw"));
+        d.DTMFGroup1Disc->setText(QStringLiteral("9"));
+        d.GroupCall1->setText(QStringLiteral("vk2abc"));
+        if (how == "set") {
+            d.Call1->setText(QStringLiteral("w1aw"));
+        } else if (how == "paste") {
+            QGuiApplication::clipboard()->setText(QStringLiteral("w1aw"));
+            d.Call1->paste();
+        } else {
+            QTest::keyClicks(d.Call1, QStringLiteral("w1aw"));
+        }
+        QCOMPARE(d.Call1->text(), QStringLiteral("W1AW"));
+        QCOMPARE(d.GroupCall1->text(), QStringLiteral("VK2ABC"));
+        // Asked in small letters, the node's mirror still knows the station.
+        QVERIFY(d.Echolink->IsConnected(QStringLiteral("w1aw")));
         QCOMPARE(f.send(QStringLiteral("1")), QStringList{"Disconnect W1AW"});
-        // The node knows no "w1aw": the request is a connect, in capitals.
-        QCOMPARE(f.send(QStringLiteral("2")), QStringList{"Connect W1AW"});
-        // The buttons toggle the same way.
-        f.node.clearRecords();
-        d.Command8->click();
-        QCOMPARE(f.requests(), QStringList{"Connect W1AW"});
+        QCOMPARE(f.send(QStringLiteral("9")), QStringList{"Disconnect VK2ABC"});
     }
 
     void disconnectFunctionsGateOnlyLastCallAndAll()
@@ -153,13 +173,13 @@ private slots:
         d.DTMFGroup1Disc->setText(QStringLiteral("10"));
         d.DTMFGroup2Connect->setText(QStringLiteral("21"));
         d.DTMFGroup2Disc->setText(QStringLiteral("20"));
-        d.GroupCall1->setText(QStringLiteral("g4abc"));     // asked as typed: not known in small letters
+        d.GroupCall1->setText(QStringLiteral("K1ABC"));
         d.GroupCall2->setText(QString());
         d.GroupCall3->setText(QStringLiteral("VK7AB"));
         d.GroupCall4->setText(QStringLiteral("F5XYZ"));
         d.GroupCall5->setText(QStringLiteral("ZL1AA"));
         d.GroupCall6->setText(QStringLiteral("G4ABC"));
-        const QStringList g1Connect{"Connect G4ABC", "Connect VK7AB"};
+        const QStringList g1Connect{"Connect K1ABC", "Connect VK7AB"};
         const QStringList g2Connect{"Connect ZL1AA"};
         const QStringList g2Disc{"Disconnect F5XYZ", "Disconnect G4ABC"};
         QCOMPARE(f.send(QStringLiteral("11")), g1Connect);
@@ -242,7 +262,9 @@ private slots:
         QCOMPARE(f.send(QStringLiteral("73")), QStringList());
     }
 
-    void aDelayOfZeroGoesBelowZeroInsideAReception()
+    // A delay of 0 seconds never refuses a code, however many ticks fall
+    // inside a reception.
+    void aDelayOfZeroNeverRefuses()
     {
         DtmfFixture f;
         DtmfWindow &d = f.d;
@@ -256,10 +278,6 @@ private slots:
         d.DTMFDelay->setEnabled(true);
         f.node.setReceivingSignal(true);
         d.DTMFDelay_Timer();
-        d.DTMFDelay_Timer();
-        QCOMPARE(d.DTMFDelayPeriod->text(), QStringLiteral("-2"));
-        QCOMPARE(f.send(QStringLiteral("73")), QStringList());
-        f.node.setReceivingSignal(false);
         d.DTMFDelay_Timer();
         QCOMPARE(d.DTMFDelayPeriod->text(), QStringLiteral("0"));
         QCOMPARE(f.send(QStringLiteral("73")), QStringList{"DisconnectAll"});
@@ -281,8 +299,8 @@ private slots:
         QCOMPARE(d.Check1->value(), 1);
         QCOMPARE(d.BeaconSeconds->text(), QStringLiteral("60"));
 
-        // Ticked by hand, the count is not reloaded: a later switch-off goes
-        // on from what was left.
+        // Ticked back on early (by hand or by the enable code), the count is
+        // reloaded: a later switch-off gets the whole period.
         d.Check1->setValue(0);
         for (int tick = 0; tick < 20; ++tick)
             d.Timer1_Timer();
@@ -290,7 +308,7 @@ private slots:
         d.Timer1_Timer();
         d.Check1->setValue(0);
         d.Timer1_Timer();
-        QCOMPARE(d.BeaconSeconds->text(), QStringLiteral("39"));
+        QCOMPARE(d.BeaconSeconds->text(), QStringLiteral("59"));
 
         // No minutes at all count as one.
         for (const char *none : {"0", "00", ""}) {

@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(w.StayCon1->value(), 1);
         QVERIFY(!f.d.Timer3->isEnabled());
         f.plan(1, QStringLiteral("  "));
-        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList{"Connect   "});
+        QCOMPARE(f.tickAt(kWednesday.addDays(7), QTime(20, 0, 15)), QStringList{"Connect   "});
         QCOMPARE(w.StayCon1->value(), 0);
     }
 
@@ -202,6 +202,7 @@ private slots:
         f.d.DiscMins3->clear();
         QVERIFY(!f.d.Timer5->isEnabled());
         QCOMPARE(f.d.DiscMins3->text(), QStringLiteral("0"));
+        QCOMPARE(w.StayCon2->value(), 1);
     }
 
     void zeroMinutesCountAsOne_data()
@@ -230,24 +231,72 @@ private slots:
         QCOMPARE(x.DiscMins->text(), QStringLiteral("1"));
     }
 
-    void overlappingNetsBothGiveBackUnticked()
+    // The operator's boxes are taken when the first net starts and given
+    // back when the last ends; a save meanwhile writes the operator's values.
+    void overlappingNetsGiveTheOperatorsStayConBack()
     {
         NetFixture f;
         MainWindow &w = f.w();
         w.StayCon1->setValue(1);
-        w.StayCon2->setValue(1);
+        w.StayCon2->setValue(0);
         f.plan(1, QStringLiteral("NET1"), QStringLiteral("20"), QStringLiteral("00"));
         f.plan(2, QStringLiteral("NET2"), QStringLiteral("20"), QStringLiteral("01"));
         f.d.Check3->setValue(1);
         f.d.Check2->setValue(1);
-        f.d.DiscMins1->setText(QStringLiteral("5"));
-        f.d.DiscMins2->setText(QStringLiteral("1"));
+        f.d.DiscMins1->setText(QStringLiteral("1"));
+        f.d.DiscMins2->setText(QStringLiteral("5"));
         f.tickAt(kWednesday, QTime(20, 0, 15));
         f.tickAt(kWednesday, QTime(20, 1, 15));
-        QCOMPARE(f.ticksToDisconnect(2), 60);
         QCOMPARE(w.StayCon1->value() + w.StayCon2->value(), 0);
-        QCOMPARE(f.ticksToDisconnect(1), 300);
-        QCOMPARE(w.StayCon1->value() + w.StayCon2->value(), 0);
+        w.SaveData();
+        const QStringList saved = f.settings.readLines(QStringLiteral("mirelva.ini"));
+        QVERIFY(saved.contains("STAYCON1=1"));
+        QVERIFY(saved.contains("STAYCON2=0"));
+        QCOMPARE(f.ticksToDisconnect(1), 60);
+        QCOMPARE(w.StayCon1->value(), 0);   // net 2 still runs
+        QCOMPARE(f.ticksToDisconnect(2), 300);
+        QCOMPARE(w.StayCon1->value(), 1);
+        QCOMPARE(w.StayCon2->value(), 0);
+    }
+
+    // However the last net ends, the boxes come back; a box changed during
+    // the net comes back as changed.
+    void theLastNetEndingAnyWayGivesStayConBack_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("minutes emptied") << "emptied";
+        QTest::newRow("untimed net's station leaves") << "leaves";
+        QTest::newRow("ticked by a code during the net") << "code";
+    }
+
+    void theLastNetEndingAnyWayGivesStayConBack()
+    {
+        QFETCH(QString, end);
+        NetFixture f;
+        MainWindow &w = f.w();
+        w.StayCon1->setValue(0);
+        w.StayCon2->setValue(1);
+        f.plan(3, QStringLiteral("net3"));
+        f.d.ShowBusy3->setValue(1);
+        f.node.setAnswerDelayMs(0);
+        f.tickAt(kWednesday, QTime(20, 0, 15));
+        QTRY_VERIFY(f.node.state().connected.contains(QStringLiteral("NET3")));
+        QCOMPARE(w.StayCon2->value(), 0);
+        f.node.clearRecords();
+        if (end == "emptied") {
+            f.d.DiscMins3->clear();
+        } else if (end == "leaves") {
+            f.node.stationDisconnects(QStringLiteral("NET3"));
+            QVERIFY(f.requests().contains("SetBusy off"));
+        } else {
+            w.EnableAutoConnect->setText(QStringLiteral("*1*"));
+            f.node.dtmf(QStringLiteral("*1*"));
+            QCOMPARE(w.StayCon1->value(), 1);
+            f.d.DiscMins3->clear();
+        }
+        QVERIFY(!f.d.anyNetRunning());
+        QCOMPARE(w.StayCon1->value(), end == "code" ? 1 : 0);
+        QCOMPARE(w.StayCon2->value(), 1);
     }
 };
 

@@ -150,8 +150,8 @@ private slots:
         QCOMPARE(d.DiscPeriod2->text(), QStringLiteral("1800"));
         // An empty stored value refills the box with "0".
         QCOMPARE(d.DiscMins3->text(), QStringLiteral("0"));
-        // A stored callsign stays as stored; typing in the box gives capitals.
-        QCOMPARE(d.Call1->text(), QStringLiteral("w1aw"));
+        // A stored callsign is shown in capitals, as a typed one.
+        QCOMPARE(d.Call1->text(), QStringLiteral("W1AW"));
         QVERIFY(d.Call1->upperCase() && d.DTMFDelaySeconds->digitsOnly() && d.Hour2->digitsOnly());
     }
 
@@ -223,7 +223,7 @@ private slots:
             });
             d.Text111->setText(QStringLiteral("5"));
             d.close();
-            QCOMPARE(asked, QStringList({"Exit Program", "Quit Tessavo - Are You Sure ? Remember To Save Any Changes  "}));
+            QCOMPARE(asked, QStringList({"Exit Program", "Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "}));
             if (answer == Questions::Answer::No) {
                 QVERIFY(!Program::ended());
                 QVERIFY(d.isVisible());

@@ -1,3 +1,5 @@
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTest>
 
 #include "core/program.h"
@@ -23,6 +25,67 @@ class TestGreeting : public QObject {
 
 private slots:
     void init() { Program::resetForTests(); }
+
+    // A node that cannot send chat (SvxLink) gets no chat text, and nothing
+    // is shown as sent: the copy says why; for greetings the status line too.
+    // A paste too long for a greeting box is cut to its 160 characters, the
+    // text already there kept, instead of being refused.
+    void aLongPasteIsCutToTheBox()
+    {
+        ChatFixture f;
+        TextBox *box = f.g().slotText(2);
+        box->setText(QString(100, 'a'));
+        box->setCursorPosition(50);
+        QGuiApplication::clipboard()->setText(QString(100, 'b'));
+        box->paste();
+        QCOMPARE(box->text(), QString(50, 'a') + QString(60, 'b') + QString(50, 'a'));
+        QCOMPARE(box->cursorPosition(), 110);
+    }
+
+    void textsTheNodeCannotSendAreNotShownAsSent_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("logged");
+        const QString no = "not sent: the node cannot send chat texts: ";
+        QTest::newRow("greeting") << "greeting" << no + "(10:07) W1AW Ann Connected";
+        QTest::newRow("goodbye") << "goodbye" << no + "(10:07) K2XYZ Disconnected 73's";
+        QTest::newRow("typed text") << "typed" << no + "N0CALL> (10:07) >hi";
+        QTest::newRow("version answer") << "version" << no + "Mirelva  v3.0.3";
+    }
+
+    void textsTheNodeCannotSendAreNotShownAsSent()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, logged);
+        ChatFixture f;
+        QStringList carries = NodeState::allRequests();
+        carries.removeAll("SendChatText");
+        f.node.setCarries(carries);
+        if (text == "greeting") {
+            f.node.stationConnects("W1AW", "Ann", "192.0.2.1");
+            f.countdown(3);
+        } else if (text == "goodbye") {
+            f.node.stationConnects("K2XYZ", "Mary", "192.0.2.2");
+            f.node.stationDisconnects("K2XYZ");
+        } else if (text == "typed") {
+            f.mb().TextTX->setText("hi");
+            f.mb().TXText();
+        } else {
+            f.node.chat("W1AW>/ver/");
+        }
+        QCOMPARE(f.chats(), QStringList());
+        QCOMPARE(f.logLines().last(), logged);
+        const bool greeting = text == "greeting" || text == "goodbye";
+        QCOMPARE(f.g().StatusLine->text(),
+                 greeting ? QStringLiteral("Greetings are not sent: the node cannot send chat texts") : QString());
+        // Once the node sends chat again, so do the windows, and the status
+        // line clears with the next greeting.
+        f.node.setCarries(NodeState::allRequests());
+        f.node.stationConnects("VK2ABC", "Bob", "192.0.2.2");
+        f.countdown(3);
+        QCOMPARE(f.chats(), QStringList{"(10:07) VK2ABC Bob Connected"});
+        QCOMPARE(f.g().StatusLine->text(), QString());
+    }
 
     void burstOfConnectsIsGreetedOnceTheLastStation()
     {

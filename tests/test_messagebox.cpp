@@ -125,21 +125,37 @@ private slots:
         QVERIFY(f.requests().contains("Speech keyed: Message from  W1AW>loud"));
     }
 
-    void caretFollowsTheLogUpToTenThousandCharacters()
+    // However long the log has grown, a new line leaves the caret after it,
+    // in view: a received text (shown or hidden), a greeting's copy.
+    void caretShowsTheNewestLine_data()
     {
+        QTest::addColumn<QString>("line");
+        QTest::newRow("received") << "received";
+        QTest::newRow("received and hidden") << "hidden";
+        QTest::newRow("greeting copy") << "greeting";
+    }
+
+    void caretShowsTheNewestLine()
+    {
+        QFETCH(QString, line);
         ChatFixture f;
         LogBox *log = f.mb().IncomingText;
         f.mb().Check2->setValue(0);
-        f.node.chat("A>" + QString(98, 'x'));   // 100 characters and the line end
-        QCOMPARE(log->textCursor().position(), 101);
-        for (int i = 0; i < 120; ++i)
-            f.node.chat("A>" + QString(98, 'x'));
-        QCOMPARE(log->textCursor().position(), MessageBoxWindow::kCaretLimit);
-        // A hidden text moves the caret too.
+        for (int i = 0; i < 150; ++i)
+            f.node.chat("A>" + QString(98, 'x'));   // 15000 characters
         log->placeCaret(0);
-        f.mb().FilterText1->setText("x");
-        f.node.chat("A>x");
-        QCOMPARE(log->textCursor().position(), MessageBoxWindow::kCaretLimit);
+        if (line == "received") {
+            f.node.chat("B>newest");
+        } else if (line == "hidden") {
+            f.mb().FilterText1->setText("zz");
+            f.node.chat("B>zz");
+        } else {
+            f.g().slot(3)->setValue(true);
+            f.node.stationConnects("W1AW", "Ann", "");
+            f.countdown(3);
+        }
+        QCOMPARE(log->textCursor().position(), log->document()->characterCount() - 1);
+        QVERIFY(log->textCursor().position() > 15000);
     }
 
     void typedTextIsSentAndLoggedWithTheOwnCall_data()

@@ -752,7 +752,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(a.online() && b.online(), 3000);
         QCOMPARE(server.greetedClientCount(), 2);
         QCOMPARE(a.state().localStation, QString("VK2ABC"));
-        const QByteArray full = "{\"event\":\"state\",\"connected\":[],\"linkActive\":false,\"linkBusy\":false,"
+        const QByteArray full = "{\"event\":\"state\",\"carries\":[\"Connect\",\"Disconnect\",\"DisconnectAll\",\"SetPTT\","
+                                "\"SendCW\",\"SetBusy\",\"SetRTS\",\"SetDTR\",\"SendChatText\",\"Speech\"],"
+                                "\"connected\":[],\"linkActive\":false,\"linkBusy\":false,"
                                 "\"localStation\":\"VK2ABC\",\"receivingSignal\":false,\"transmitterKeyed\":false}";
         QCOMPARE(sent, (QList<QByteArray>{full, full}));
 

@@ -3,6 +3,7 @@
 // that neither the parser nor a live link may trip over.
 
 #include <QDir>
+#include <QJsonArray>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -389,6 +390,19 @@ private slots:
         e.connected.clear();
         QCOMPARE(NodeEvent::stateLine(StatePatch::diff(b, e)).toLine(),
                  QByteArray("{\"event\":\"state\",\"connected\":[]}\n"));
+
+        // What the node carries out: a node that never says carries it all;
+        // one that says so, only what it lists.
+        NodeState old;
+        parseEvent(R"({"event":"state","localStation":"VK2ABC"})").event.state.applyTo(old);
+        QVERIFY(old.carriesOut("SendChatText") && old.carriesOut("SetBusy"));
+        NodeState svx;
+        const ParsedEvent p = parseEvent(R"({"event":"state","carries":["Connect","SetPTT"]})");
+        QCOMPARE(p.status, ParseStatus::Ok);
+        p.event.state.applyTo(svx);
+        QCOMPARE(svx.carries, QStringList({"Connect", "SetPTT"}));
+        QVERIFY(!svx.carriesOut("SendChatText"));
+        QCOMPARE(StatePatch::full(svx).toJson().value("carries").toArray().size(), 2);
     }
 
     void corpusIsSmallAndReadable()

@@ -21,6 +21,24 @@ class TestSpeechSettings : public QObject {
     }
 
 private slots:
+    // "Test" with no sentence to say keys nothing: it would be a silent
+    // carrier.
+    void testWithAnEmptySentenceKeysNothing_data()
+    {
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks") << "   ";
+    }
+
+    void testWithAnEmptySentenceKeysNothing()
+    {
+        QFETCH(QString, sentence);
+        AnnouncerFixture f;
+        f.station.speechSettings->Text1->setText(sentence);
+        f.station.speechSettings->Command3->click();
+        QCOMPARE(f.requests(), QStringList());
+    }
+
     void formAndDefaults()
     {
         AnnouncerFixture f;

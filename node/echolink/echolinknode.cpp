@@ -511,6 +511,8 @@ EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
     });
     NodeState s;
     s.localStation = m_config.callsign;
+    // Every request is carried out on the air, chat and busy included.
+    s.carries = NodeState::allRequests();
     setState(s);
     // A sound device that stops delivering (a UDP source gone quiet) must
     // not hold the VOX open: the time without audio counts as silence.

@@ -129,11 +129,14 @@ void StatePatch::applyTo(NodeState &s) const
         s.linkBusy = *linkBusy;
     if (connected)
         s.connected = *connected;
+    if (carries)
+        s.carries = *carries;
 }
 
 bool StatePatch::isEmpty() const
 {
-    return !localStation && !linkActive && !receivingSignal && !transmitterKeyed && !linkBusy && !connected;
+    return !localStation && !linkActive && !receivingSignal && !transmitterKeyed && !linkBusy && !connected
+           && !carries;
 }
 
 StatePatch StatePatch::full(const NodeState &s)
@@ -145,6 +148,7 @@ StatePatch StatePatch::full(const NodeState &s)
     p.transmitterKeyed = s.transmitterKeyed;
     p.linkBusy = s.linkBusy;
     p.connected = s.connected;
+    p.carries = s.carries;
     return p;
 }
 
@@ -163,6 +167,8 @@ StatePatch StatePatch::diff(const NodeState &before, const NodeState &now)
         p.linkBusy = now.linkBusy;
     if (before.connected != now.connected)
         p.connected = now.connected;
+    if (before.carries != now.carries)
+        p.carries = now.carries;
     return p;
 }
 
@@ -181,6 +187,8 @@ QJsonObject StatePatch::toJson() const
         o.insert(QStringLiteral("linkBusy"), *linkBusy);
     if (connected)
         o.insert(QStringLiteral("connected"), QJsonArray::fromStringList(*connected));
+    if (carries)
+        o.insert(QStringLiteral("carries"), QJsonArray::fromStringList(*carries));
     return o;
 }
 
@@ -475,6 +483,7 @@ ParsedEvent parseEvent(const QByteArray &line)
         e.state.transmitterKeyed = f.maybeBool("transmitterKeyed");
         e.state.linkBusy = f.maybeBool("linkBusy");
         e.state.connected = f.maybeStringList("connected");
+        e.state.carries = f.maybeStringList("carries");
     } else if (r.name == QLatin1String("connected")) {
         e = NodeEvent::connected(f.requiredString("call"), f.optionalString("name"), f.optionalString("addr"));
     } else if (r.name == QLatin1String("disconnected")) {

@@ -69,6 +69,7 @@ struct StatePatch {
     std::optional<bool> transmitterKeyed;
     std::optional<bool> linkBusy;
     std::optional<QStringList> connected;
+    std::optional<QStringList> carries;
 
     void applyTo(NodeState &s) const;
     bool isEmpty() const;

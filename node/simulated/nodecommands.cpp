@@ -112,6 +112,8 @@ QString stateLine(const SimulatedNode &node)
     // node knows (the lines Mirelva set), so a script reads it like the
     // request and event lines around it.
     QJsonObject o = nodelink::StatePatch::full(node.state()).toJson();
+    // What it carries is for Mirelva; the console shows the scene.
+    o.remove(QStringLiteral("carries"));
     o.insert(QStringLiteral("ptt"), node.ptt());
     o.insert(QStringLiteral("nodeBusy"), node.busy());
     o.insert(QStringLiteral("rts"), node.rts());

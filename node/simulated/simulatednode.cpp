@@ -238,6 +238,13 @@ void SimulatedNode::setStateFlag(bool NodeState::*flag, bool on)
 
 void SimulatedNode::setLinkActive(bool on) { setStateFlag(&NodeState::linkActive, on); }
 
+void SimulatedNode::setCarries(const QStringList &ops)
+{
+    NodeState s = m_state;
+    s.carries = ops;
+    setState(s);
+}
+
 void SimulatedNode::setLinkBusy(bool on) { setStateFlag(&NodeState::linkBusy, on); }
 
 void SimulatedNode::setReceivingSignal(bool on) { setStateFlag(&NodeState::receivingSignal, on); }

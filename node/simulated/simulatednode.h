@@ -86,6 +86,9 @@ public:
     void setLinkBusy(bool on);
     void setReceivingSignal(bool on);
     void setTransmitterKeyed(bool on);
+    // The requests the node says it carries out; it plays a node that lacks
+    // some (SvxLink has no chat) when told to.
+    void setCarries(const QStringList &ops);
     void stationConnects(const QString &call, const QString &name, const QString &addr);
     void stationDisconnects(const QString &call);
     void localCarrier(bool on);          // CarrierDetect; the receiver hears it

@@ -121,6 +121,10 @@ SvxLinkNode::SvxLinkNode(SvxLinkConfig config, QObject *parent)
     m_svxPtt->path = m_config.svxlinkPttPty;
     NodeState s;
     s.localStation = m_config.callsign;
+    // SvxLink's EchoLink module offers no way to send a chat text or to mark
+    // the node busy: Mirelva is told so, and shows nothing of them as done.
+    s.carries.removeAll(QStringLiteral("SendChatText"));
+    s.carries.removeAll(QStringLiteral("SetBusy"));
     setState(s);
 
     m_ptyPoll.setInterval(100);
