@@ -26,112 +26,16 @@
 
 #include <memory>
 
+#include "support/echolinkstation.h"
 #include "support/program.h"
+#include "support/svxlinkstation.h"
 
-using mirelva::test::Program;
+using namespace mirelva::test;
 
 namespace {
 
 const QString kSvxLink = QStringLiteral("/usr/bin/svxlink");
 const QHostAddress kNode(QStringLiteral("127.0.0.1"));
-const QHostAddress kStation(QStringLiteral("127.0.0.2"));
-constexpr quint16 kAudioPort = 5198;
-constexpr quint16 kCtrlPort = 5199;
-
-// An EchoLink station as far as connecting, chatting and being dropped go.
-// EchoLink's RTP and RTCP carry version 3 in their first byte (0xC0).
-class Station {
-public:
-    bool bind(QString *why)
-    {
-        if (!ctrl.bind(kStation, kCtrlPort) || !audio.bind(kStation, kAudioPort)) {
-            *why = QStringLiteral("cannot bind 127.0.0.2:5198/5199 (%1%2)")
-                       .arg(ctrl.errorString(), audio.errorString());
-            return false;
-        }
-        QObject::connect(&ctrl, &QUdpSocket::readyRead, [this] {
-            while (ctrl.hasPendingDatagrams()) {
-                const QByteArray d = ctrl.receiveDatagram().data();
-                // RR, then SDES (202) or BYE (203).
-                if (d.size() >= 10 && quint8(d[9]) == 203)
-                    byeReceived = true;
-                else if (d.size() >= 10 && quint8(d[9]) == 202)
-                    ++sdesReceived;
-            }
-        });
-        QObject::connect(&audio, &QUdpSocket::readyRead, [this] {
-            while (audio.hasPendingDatagrams())
-                audio.receiveDatagram();
-        });
-        return true;
-    }
-    // The connect: an RTCP receiver report followed by the station's SDES.
-    void connectToNode(const QByteArray &call, const QByteArray &name)
-    {
-        QByteArray rr("\xC0\xC9\x00\x01\x00\x00\x00\x00", 8);
-        QByteArray items;
-        auto item = [&items](char type, const QByteArray &text) {
-            items += type;
-            items += char(text.size());
-            items += text;
-        };
-        item(1, "CALLSIGN");
-        item(2, call.leftJustified(15, ' ') + name);
-        item(3, "CALLSIGN");
-        item(4, "08:30");
-        items += '\0';
-        QByteArray body = QByteArray(4, '\0') + items;   // SSRC, items
-        while (body.size() % 4)
-            body += '\0';
-        QByteArray sdes("\xC1\xCA", 2);
-        char len[2];
-        qToBigEndian<quint16>(quint16((body.size() + 4) / 4 - 1), len);
-        sdes += QByteArray(len, 2) + body;
-        ctrl.writeDatagram(rr + sdes, kNode, kCtrlPort);
-    }
-    void chat(const QByteArray &text) { audio.writeDatagram("oNDATA" + text + "\r\n" + QByteArray(1, '\0'), kNode, kAudioPort); }
-
-    QUdpSocket ctrl, audio;
-    int sdesReceived = 0;
-    bool byeReceived = false;
-};
-
-// Opens a PTY link SvxLink or the bridge made, raw, for this end of a radio.
-int openPty(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd >= 0) {
-        struct termios t;
-        if (::tcgetattr(fd, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-    }
-    return fd;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size(), qPrintable(path));
-}
-
-QString binDir()
-{
-    const QString bin = qEnvironmentVariable("MIRELVA_BIN_DIR");
-    return bin.isEmpty() ? QCoreApplication::applicationDirPath() + "/.." : bin;
-}
-
-// Gone, or a zombie nobody has reaped yet.
-bool processEnded(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
-}
 
 } // namespace
 
@@ -149,13 +53,13 @@ private slots:
         const QString fake = dir.filePath("svxlink");
         QVERIFY(QDir().mkpath(run));
         QVERIFY(QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-        writeFile(fake, QStringLiteral("#!/bin/sh\necho $$ > %1\nexec sleep 60\n").arg(pidFile).toUtf8());
+        QVERIFY(writeFile(fake, QStringLiteral("#!/bin/sh\necho $$ > %1\nexec sleep 60\n").arg(pidFile).toUtf8()));
         QVERIFY(QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        writeFile(dir.filePath("svxlink.conf"), {});
-        writeFile(dir.filePath("config/mirelva/svxlink.ini"),
+        QVERIFY(writeFile(dir.filePath("svxlink.conf"), {}));
+        QVERIFY(writeFile(dir.filePath("config/mirelva/svxlink.ini"),
                   QStringLiteral("[SETTINGS]\nFOLDER=%1\nSVXLINK=%2\nSVXLINK_CONFIG=%3\n")
                       .arg(run, fake, dir.filePath("svxlink.conf"))
-                      .toUtf8());
+                      .toUtf8()));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
         env.insert("XDG_RUNTIME_DIR", run);
@@ -189,83 +93,24 @@ private slots:
         // to our socket. Both on free loopback ports.
         QUdpSocket txAudio;
         QVERIFY(txAudio.bind(kNode, 0));
-        quint16 rxPort = 0;
-        {
-            QUdpSocket probe;
-            QVERIFY(probe.bind(kNode, 0));
-            rxPort = probe.localPort();
-        }
-        Station station;
+        const quint16 rxPort = freeUdpPort(kNode);
+        EchoLinkStation station;
         QString why;
         QVERIFY2(station.bind(&why), qPrintable(why));
 
-        writeFile(dir.filePath("svxlink/svxlink.conf"), QString::fromUtf8(
-            "[GLOBAL]\n"
-            "LOGICS=SimplexLogic\n"
-            "CFG_DIR=%1/svxlink/svxlink.d\n"
-            "CARD_SAMPLE_RATE=16000\n"
-            "[SimplexLogic]\n"
-            "TYPE=Simplex\n"
-            "RX=Rx1\n"
-            "TX=Tx1\n"
-            "MODULES=ModuleEchoLink\n"
-            "CALLSIGN=VK2ABC\n"
-            "EVENT_HANDLER=%2/events/events.tcl\n"
-            "DEFAULT_LANG=en_US\n"
-            "RGR_SOUND_DELAY=-1\n"
-            "STATE_PTY=%2/state\n"
-            "DTMF_CTRL_PTY=%2/dtmf\n"
-            "MACROS=Macros\n"
-            "[Macros]\n"
-            "9=EchoLink:\n"
-            "[Rx1]\n"
-            "TYPE=Local\n"
-            "AUDIO_DEV=udp:127.0.0.1:%3\n"
-            "AUDIO_CHANNEL=0\n"
-            "SQL_DET=PTY\n"
-            "PTY_PATH=%2/radio\n"
-            "SQL_START_DELAY=0\n"
-            "SQL_DELAY=0\n"
-            "SQL_HANGTIME=0\n"
-            "DTMF_DEC_TYPE=INTERNAL\n"
-            "[Tx1]\n"
-            "TYPE=Local\n"
-            "AUDIO_DEV=udp:127.0.0.1:%4\n"
-            "AUDIO_CHANNEL=0\n"
-            "PTT_TYPE=PTY\n"
-            "PTT_PTY=%2/svxlink-ptt\n"
-            "TIMEOUT=300\n"
-            "TX_DELAY=0\n")
-                                                              .arg(dir.path(), run)
-                                                              .arg(rxPort)
-                                                              .arg(txAudio.localPort())
-                                                              .toUtf8());
-        writeFile(dir.filePath("svxlink/svxlink.d/ModuleEchoLink.conf"), QString::fromUtf8(
-            "[ModuleEchoLink]\n"
-            "NAME=EchoLink\n"
-            "ID=2\n"
-            "TIMEOUT=0\n"
-            "SERVERS=127.0.0.1\n"
-            "CALLSIGN=VK2ABC-L\n"
-            "PASSWORD=none\n"
-            "SYSOPNAME=Test\n"
-            "LOCATION=Loopback\n"
-            "MAX_QSOS=10\n"
-            "MAX_CONNECTIONS=11\n"
-            "LINK_IDLE_TIMEOUT=0\n"
-            "BIND_ADDR=127.0.0.1\n"
-            "ALLOW_IP=127.0.0.0/8\n"
-            "COMMAND_PTY=%1/echolink\n"
-            "DESCRIPTION=\"A test node on loopback\\n\"\n")
-                                                                                 .arg(run)
-                                                                                 .toUtf8());
-        writeFile(cfg + "/svxlink.ini", QStringLiteral("[SETTINGS]\nFOLDER=%1\nSVXLINK_CONFIG=%2\nPTT=pty:%1/ptt\n"
+        SvxLinkConf conf;
+        conf.run = run;
+        conf.eventHandler = run + "/events/events.tcl";
+        conf.rxPort = rxPort;
+        conf.txPort = txAudio.localPort();
+        QVERIFY(!conf.write(dir.filePath("svxlink")).isEmpty());
+        QVERIFY(writeFile(cfg + "/svxlink.ini", QStringLiteral("[SETTINGS]\nFOLDER=%1\nSVXLINK_CONFIG=%2\nPTT=pty:%1/ptt\n"
                                                        "CALLSIGN=VK2ABC-L\nDTMF_TIMEOUT=3000\n")
                                             .arg(run, dir.filePath("svxlink/svxlink.conf"))
-                                            .toUtf8());
-        writeFile(cfg + "/nodelink.ini", QStringLiteral("[SETTINGS]\nADDRESS=unix:%1/node.sock\nAUDIODEVICE=node\n").arg(run).toUtf8());
+                                            .toUtf8()));
+        QVERIFY(writeFile(cfg + "/nodelink.ini", QStringLiteral("[SETTINGS]\nADDRESS=unix:%1/node.sock\nAUDIODEVICE=node\n").arg(run).toUtf8()));
         // The local time on "123" (the default), and W1AW on and off with "456".
-        writeFile(cfg + "/dtmfctrl.ini", "[SETTINGS]\nDTMF1=456\nCALL1=W1AW\n");
+        QVERIFY(writeFile(cfg + "/dtmfctrl.ini", "[SETTINGS]\nDTMF1=456\nCALL1=W1AW\n"));
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");

@@ -1,0 +1,222 @@
+// mirelva-echolink end to end, with no internet and no sound card: a
+// stand-in EchoLink directory on 127.0.0.1:5200, a real SvxLink as the far
+// station on 127.0.0.2, mirelva-echolink on 127.0.0.1 with UDP audio for its
+// radio, and the real `mirelva` attached to it over a Unix socket.
+//
+// Mirelva's minute timers and its net scheduler run on the wall clock, so
+// this test waits real time: about two and a half minutes. EchoLink's ports
+// are fixed; it cannot run twice at once (RESOURCE_LOCK echolink_ports).
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include "support/echolinkdirectory.h"
+#include "support/echolinkstation.h"
+#include "support/program.h"
+#include "support/svxlinkstation.h"
+#include "support/udpradio.h"
+
+using namespace mirelva::test;
+
+namespace {
+
+const QHostAddress kLocal(QStringLiteral("127.0.0.1"));
+const QHostAddress kFar(QStringLiteral("127.0.0.2"));
+const QString kNodeCall = QStringLiteral("VK2XYZ-L");
+const QString kFarCall = QStringLiteral("VK2ABC-L");
+// The rate of mirelva-echolink's UDP sound devices.
+constexpr int kNodeRate = 8000;
+
+bool portsFree(QString *why)
+{
+    for (const QHostAddress &a : {kLocal, kFar})
+        for (quint16 port : {5198, 5199}) {
+            QUdpSocket s;
+            if (!s.bind(a, port)) {
+                *why = QStringLiteral("UDP %1:%2 is taken (%3)").arg(a.toString()).arg(port).arg(s.errorString());
+                return false;
+            }
+        }
+    return true;
+}
+
+// Where the transmitter's loud blocks have their power, for a failure message.
+QString dominant(const UdpRadio &r, size_t from)
+{
+    QStringList l;
+    for (int hz = 200; hz < 4000; hz += 100) {
+        const auto [loud, at] = r.loudBlocks(from, hz);
+        if (at > 0)
+            l << QString("%1 Hz: %2/%3").arg(hz).arg(at).arg(loud);
+    }
+    return l.join(", ");
+}
+
+// The next time the wall clock shows second 15 of a minute, at least `ahead`
+// from now: when Mirelva starts its nets.
+QDateTime netStartAfter(int aheadSeconds)
+{
+    QDateTime t = QDateTime::currentDateTime().addSecs(aheadSeconds);
+    t.setTime(QTime(t.time().hour(), t.time().minute(), 15));
+    while (t < QDateTime::currentDateTime().addSecs(aheadSeconds))
+        t = t.addSecs(60);
+    return t;
+}
+
+} // namespace
+
+class TestEchoLinkNode : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aQsoWithARealSvxLink()
+    {
+        QString why;
+        if (!SvxLinkStation::available(&why))
+            QSKIP(qPrintable(why + ": the EchoLink node's end-to-end test is skipped"));
+        if (!portsFree(&why))
+            QSKIP(qPrintable(why + ": another EchoLink station runs on this machine; the test is skipped"));
+        EchoLinkDirectory directory;
+        if (!directory.listen(&why))
+            QSKIP(qPrintable(why + ": the stand-in directory needs the port; the test is skipped"));
+        const QString bin = binDir();
+        QVERIFY(QFile::exists(bin + "/mirelva-echolink") && QFile::exists(bin + "/mirelva"));
+
+        QTemporaryDir dir;
+        const QString run = dir.filePath("run");
+        const QString cfg = dir.filePath("config/mirelva");
+        QVERIFY(QDir().mkpath(run));
+        QFile::setPermissions(run, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QElapsedTimer clock;
+        clock.start();
+
+        // The far station logs in to the directory.
+        SvxLinkConf farConf;
+        farConf.bindAddr = kFar.toString();
+        farConf.echolinkCallsign = kFarCall;
+        SvxLinkStation far(dir.filePath("far"), farConf, clock);
+        QVERIFY2(far.start(&why), qPrintable(why));
+        QTRY_COMPARE_WITH_TIMEOUT(directory.status(kFarCall), QStringLiteral("ONLINE"), 15000);
+
+        UdpRadio radio(kNodeRate);
+        QVERIFY2(radio.open(&why), qPrintable(why));
+        QVERIFY(writeFile(cfg + "/echolink.ini",
+                          QStringLiteral("[SETTINGS]\nCALLSIGN=%1\nPASSWORD=s3cret\nLOCATION=Mirelva on loopback\n"
+                                         "SERVERS=127.0.0.1\nBINDADDR=127.0.0.1\nLISTEN=unix:%2/node.sock\n"
+                                         "RXAUDIO=udp:127.0.0.1:%3\nTXAUDIO=udp:127.0.0.1:%4\nSQL=vox\n"
+                                         "DTMFPAUSE=1000\nTXHANG=300\n")
+                              .arg(kNodeCall, run)
+                              .arg(radio.rxPort)
+                              .arg(radio.txPort)
+                              .toUtf8()));
+        QVERIFY(writeFile(cfg + "/nodelink.ini",
+                          QStringLiteral("[SETTINGS]\nADDRESS=unix:%1/node.sock\nAUDIODEVICE=node\n").arg(run).toUtf8()));
+        // Auto-connect to the far station, kept; no courtesy letters after
+        // overs, so the transmitter carries the station alone.
+        QVERIFY(writeFile(cfg + "/mirelva.ini", "[SETTINGS]\nCONNECTSTATION1=VK2ABC-L\nSTAYCON1=1\nUSECT=0\n"));
+        // "456" connects and disconnects the far station; net 1 joins it
+        // every day, shown busy, for half an hour. Mirelva's minute check
+        // connects a minute after start; the net comes after that.
+        const QDateTime netStart = netStartAfter(75);
+        QVERIFY(writeFile(cfg + "/dtmfctrl.ini",
+                          QStringLiteral("[SETTINGS]\nDTMF1=456\nCALL1=%1\nSUN=1\nMON=1\nTUE=1\nWED=1\nTHUR=1\nFRI=1\n"
+                                         "SAT=1\nHOUR=%2\nMINS=%3\nNETCALL1=%1\nSHOWBUSY1=1\nDISCMINS1=30\n")
+                              .arg(kFarCall, netStart.toString("HH"), netStart.toString("mm"))
+                              .toUtf8()));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", run);
+
+        Program node(bin + "/mirelva-echolink", {"--trace"}, env, clock);
+        QTRY_COMPARE_WITH_TIMEOUT(directory.status(kNodeCall), QStringLiteral("ONLINE"), 15000);
+        const EchoLinkDirectory::Login login = directory.logins.last();
+        QCOMPARE(login.password, QStringLiteral("s3cret"));
+        QCOMPARE(login.location, QStringLiteral("Mirelva on loopback"));
+        QCOMPARE(login.from, kLocal);
+        auto requests = [&node] { return node.outWith("request "); };
+        auto events = [&node] { return node.outWith("event "); };
+
+        Program mirelva(bin + "/mirelva", {}, env, clock);
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva.log().contains("caption: Mirelva    " + kNodeCall + "   v3.0.3"), 15000);
+
+        // The minute check connects by callsign: looked up in the directory,
+        // the QSO reaches SvxLink.
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(R"({"op":"Connect","call":"VK2ABC-L"})"), 75000);
+        QTRY_VERIFY_WITH_TIMEOUT(far.events().contains("remote_connected " + kNodeCall), 10000);
+        QVERIFY(directory.listRequests > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!events().filter(R"("event":"connected")").filter(kFarCall).isEmpty(), 10000);
+
+        // The greeting (a link's: text 4) arrives at SvxLink as a chat text,
+        // with the name the QSO gave (SvxLink's SYSOPNAME).
+        const QRegularExpression greeting("^VK2XYZ-L>\\(\\d\\d:\\d\\d\\) Hello Test Has Joined us$");
+        QTRY_VERIFY2_WITH_TIMEOUT(!far.chats().filter(greeting).isEmpty(), qPrintable(far.chats().join(" | ")), 10000);
+
+        // A chat from the station reaches the message box, which answers
+        // "/ver/" with Mirelva's version. SvxLink 19.09 cannot send chat, so
+        // the text is sent from its address (another port: SvxLink holds
+        // 5198); EchoLib knows a station by its address.
+        EchoLinkStation chatter(kFar, kLocal);
+        QVERIFY2(chatter.bind(&why, 0, 0), qPrintable(why));
+        chatter.chat("VK2ABC-L>/ver/");
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"chat","text":"VK2ABC-L>/ver/"})"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(far.chats().contains("VK2XYZ-L>Mirelva  v3.0.3"), 5000);
+
+        // The net starts: the node shows busy in the directory.
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(R"({"op":"SetBusy","on":true})"),
+                                 int(QDateTime::currentDateTime().msecsTo(netStart)) + 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(directory.status(kNodeCall), QStringLiteral("BUSY"), 5000);
+
+        // The station talks: its audio keys the transmitter. Mirelva's own
+        // announcements are let finish first; the station's 1 kHz is what
+        // is looked for.
+        QTRY_VERIFY_WITH_TIMEOUT(radio.quietFor(1500), 30000);
+        const size_t beforeTalk = radio.out.size();
+        const auto keyings = [&node] { return node.log().filter("echolink: transmitter keyed").size(); };
+        const qsizetype keyedBefore = keyings();
+        far.squelch(true);
+        far.radio().say(tone(SvxLinkStation::kSampleRate, 2000, 1000));
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"rx","on":true})"), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(radio.loudBlocks(beforeTalk, 1000).second >= 25, qPrintable(dominant(radio, beforeTalk)), 8000);
+        QVERIFY(keyings() > keyedBefore);
+        far.squelch(false);
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"rx","on":false})"), 5000);
+
+        // DTMF on the radio, opening the VOX squelch: one string to Mirelva,
+        // whose code for the far station disconnects it.
+        radio.say(dtmfTones(kNodeRate, "456"));
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"dtmf","digits":"456"})"), 8000);
+        QCOMPARE(events().filter(R"("event":"dtmf")").size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(requests().contains(R"({"op":"Disconnect","call":"VK2ABC-L"})"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(far.events().contains("disconnected " + kNodeCall), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"disconnected","call":"VK2ABC-L"})"), 5000);
+
+        // The node stops: Mirelva hears closing, releases the radio and
+        // ends; the transmitter is quiet and the node is off the directory.
+        const qsizetype before = requests().size();
+        node.p.terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"closing"})"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(mirelva.finishedAt >= 0, 10000);
+        QCOMPARE(mirelva.p.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(node.finishedAt >= 0, 10000);
+        QCOMPARE(node.p.exitCode(), 0);
+        // Mirelva's last words to the node release the radio.
+        QVERIFY(requests().size() >= before + 3);
+        QCOMPARE(requests().mid(requests().size() - 3), (QStringList{R"({"op":"SetPTT","on":false})", R"({"op":"SetDTR","on":false})",
+                                                                      R"({"op":"SetRTS","on":false})"}));
+        QCOMPARE(directory.status(kNodeCall), QStringLiteral("OFF"));
+        const QStringList keying = node.log().filter(QRegularExpression("transmitter (keyed|released)"));
+        QVERIFY(!keying.isEmpty());
+        QVERIFY2(keying.last().contains("released"), qPrintable(keying.last()));
+        // The password never showed.
+        QVERIFY(!node.errText().contains("s3cret") && !mirelva.errText().contains("s3cret"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEchoLinkNode)
+#include "test_echolink_node.moc"
