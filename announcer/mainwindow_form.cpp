@@ -135,6 +135,7 @@ void MainWindow::buildForm()
         PTT2->setMinimumWidth(PTT2->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
         PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        Program::showsTime(ShowTime, [](const QDateTime &t) { return t.toString(QStringLiteral("HH:mm:ss")); });
         Check1 = checkBox(page, QStringLiteral("Check1"), QStringLiteral("Disable Announcements"));
         TTSCTRL = checkBox(page, QStringLiteral("TTSCTRL"), QStringLiteral("Use TTS Delay"));
         TTSPeriod = textBox(page, QStringLiteral("TTSPeriod"), QStringLiteral("0"),
@@ -504,6 +505,7 @@ void MainWindow::buildForm()
         auto *bottom = new QGridLayout;
         Check2 = checkBox(page, QStringLiteral("Check2"), QStringLiteral("Warn About Silence Mode"));
         ShowTime2 = valueLabel(page, QStringLiteral("ShowTime2"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        Program::showsTime(ShowTime2, [](const QDateTime &t) { return t.toString(QStringLiteral("HH:mm:ss")); });
         auto *lOff = captionFor(page, QStringLiteral("DTMF Announce OFF"));
         AnnounceOff = textBox(page, QStringLiteral("AnnounceOff"), {}, {}, {.width = 6});
         tie(lOff, AnnounceOff);

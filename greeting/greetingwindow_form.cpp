@@ -107,6 +107,7 @@ void GreetingWindow::buildForm()
     auto *clock = new QHBoxLayout;
     clock->addWidget(new QLabel(QStringLiteral("Local Time :"), this));
     ShowTime = valueLabel(this, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Local Time"));
+    Program::showsTime(ShowTime, [](const QDateTime &t) { return t.toString(QStringLiteral("HH:mm:ss")); });
     clock->addWidget(ShowTime);
     right->addLayout(clock);
     auto *buttons = new QHBoxLayout;
