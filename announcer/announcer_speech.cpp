@@ -109,7 +109,7 @@ void MainWindow::SpeakTheText()
                 DelaySeconds->setText(DelayPeriod->text());
                 FanOn();
             }
-            setColouredCaption(PTT, kPttOn, kRed);
+            showPtt(true);
             Echolink->SetPTT(true);
         }
         showOnAirStateNow();
@@ -186,7 +186,7 @@ void MainWindow::SpeakTheText()
     //    next tick instead of being lost.
     // 5.
     Echolink->SetPTT(false);
-    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    showPtt(false);
     // 6. The fan line drops with the transmitter; a running fan raises it
     //    again at its next tick.
     if (UseDTR->value())
@@ -221,8 +221,17 @@ void MainWindow::checkTransmitTimeout()
     if (!station.node || !station.node->pttRequested() || station.node->pttRequestedForMs() < transmitTimeoutMs)
         return;
     Echolink->SetPTT(false);
-    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    showPtt(false);
     reportTransmitTimeout();
+}
+
+void MainWindow::showPtt(bool keyed)
+{
+    const QString &caption = keyed ? kPttOn : kPttOff;
+    const bool changed = PTT->text() != caption;
+    setColouredCaption(PTT, caption, keyed ? kRed : kDarkGreen);
+    if (changed)
+        tellScreenReader(this, caption);
 }
 
 void MainWindow::showOnAirStateNow()

@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -95,6 +96,30 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
         return new OptionButtonAccessible(static_cast<QWidget *>(object));
     return nullptr;
 }
+
+const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
+
+// A window's notice is a notification to a screen reader.
+QAccessibleInterface *windowFactory(const QString &className, QObject *object)
+{
+    if (!object || !object->isWidgetType() || className != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    auto *w = static_cast<QWidget *>(object);
+    if (w->objectName() == kNoticeName && !w->isWindow())
+        return new QAccessibleWidget(w, QAccessible::Notification);
+    return nullptr;
+}
+
+void installWindowFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(windowFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+// Before any window is built, so no window's interface is made without it.
+Q_COREAPP_STARTUP_FUNCTION(installWindowFactory)
 
 } // namespace
 
@@ -253,8 +278,48 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
     label->setPalette(p);
 }
 
+ScreenReaderNotices &ScreenReaderNotices::instance()
+{
+    static ScreenReaderNotices notices;
+    return notices;
+}
+
+void tellScreenReader(QWidget *window, const QString &text)
+{
+    if (!window || text.trimmed().isEmpty())
+        return;
+    window = window->window();
+    installWindowFactory();
+    auto *notice = window->findChild<QWidget *>(kNoticeName, Qt::FindDirectChildrenOnly);
+    if (!notice) {
+        // A pixel in the corner, painting nothing and taking no focus: a
+        // screen reader speaks a notification only while it is showing.
+        notice = new QWidget(window);
+        notice->setObjectName(kNoticeName);
+        notice->setGeometry(0, 0, 1, 1);
+        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice->show();
+    }
+    notice->setAccessibleName(text.simplified());
+    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
+    emit ScreenReaderNotices::instance().told(window, notice->accessibleName());
+}
+
+bool showReceiving(QLabel *label, bool receiving)
+{
+    const QString text = receiving ? QStringLiteral("Receiving Signal") : QStringLiteral("      ");
+    const QString name = receiving ? QStringLiteral("Receiver: receiving signal") : QStringLiteral("Receiver: no signal");
+    if (label->text() == text && label->accessibleName() == name)
+        return false;
+    label->setText(text);
+    label->setAccessibleName(name);
+    return true;
+}
+
 void applyAccessibleNames(QWidget *root)
 {
+    installWindowFactory();
     const auto widgets = root->findChildren<QWidget *>();
     for (QWidget *w : widgets)
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())

@@ -147,6 +147,29 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
 // accessible descriptions, read after the name.
 void applyAccessibleNames(QWidget *root);
 
+// Says a change a screen reader must speak although the focus is elsewhere
+// (the transmitter keyed, a signal received, a chat text, a station
+// connecting): the window's notification object takes the text as its name
+// and is raised as shown, which a screen reader speaks at once (over AT-SPI
+// "object:state-changed:showing" of a "notification"; Qt's bridge passes no
+// alert event on).
+void tellScreenReader(QWidget *window, const QString &text);
+// Every such notice, as it goes out (a test listens here: without a screen
+// reader's bridge, as offscreen, Qt drops accessibility events unseen).
+class ScreenReaderNotices : public QObject {
+    Q_OBJECT
+public:
+    static ScreenReaderNotices &instance();
+signals:
+    void told(QWidget *window, const QString &text);
+};
+
+// A receiver indicator (main and DTMF windows): "Receiving Signal" or six
+// blanks on screen, "Receiver: receiving signal" or "Receiver: no signal" to
+// a screen reader. Nothing is set, and no event raised, when it already shows
+// that; true when it changed.
+bool showReceiving(QLabel *label, bool receiving);
+
 // ---- building a form ---------------------------------------------------------
 // Every window builds its controls with these, in the order Tab should visit
 // them, so the windows look, read and behave alike.

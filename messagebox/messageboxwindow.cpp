@@ -157,6 +157,10 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
         const QString tail = p > 0 ? text.mid(p - 1) : text;
         ReceivedStamped = head + QStringLiteral(" (") + Clock::chatTime() + QLatin1Char(')') + tail;
         IncomingText->appendLine(Check2->value() == 0 ? text : ReceivedStamped);
+        // Heard wherever the focus is; from the main window while this one
+        // is hidden.
+        QWidget *teller = isVisible() || !station.main ? static_cast<QWidget *>(this) : station.main;
+        tellScreenReader(teller, QStringLiteral("Chat: ") + text);
     }
 
     // 6.
