@@ -573,6 +573,7 @@ void MainWindow::buildForm()
         control->setAccessibleName(QString::fromUtf8(name));
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
 
     resize(860, 620);
 }

@@ -1,6 +1,7 @@
 #include "core/controls.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include <QAbstractButton>
@@ -8,6 +9,8 @@
 #include <QAccessibleWidget>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QSet>
+#include <QShortcut>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -315,6 +318,97 @@ bool showReceiving(QLabel *label, bool receiving)
     label->setText(text);
     label->setAccessibleName(name);
     return true;
+}
+
+void giveKeyboardAccess(QWidget *window)
+{
+    const auto buttons = window->findChildren<QPushButton *>();
+    // Letters the window's other mnemonics (tabs, captions) already take.
+    QSet<QChar> taken;
+    const auto takenIn = [&taken](const QString &text) {
+        for (qsizetype i = text.indexOf(QLatin1Char('&')); i >= 0 && i + 1 < text.size();
+             i = text.indexOf(QLatin1Char('&'), i + 2))
+            if (text[i + 1] != QLatin1Char('&'))
+                taken.insert(text[i + 1].toLower());
+    };
+    for (QPushButton *b : buttons)
+        takenIn(b->text());
+    for (auto *l : window->findChildren<QLabel *>())
+        if (l->buddy())
+            takenIn(l->text());
+    for (auto *b : window->findChildren<QAbstractButton *>())
+        if (!qobject_cast<QPushButton *>(b))
+            takenIn(b->text());
+    // Each button's letters, the first letters of its words first. Letters
+    // are matched to buttons so that as many as can have one (a button
+    // whose letters all went to others takes one from a button that has
+    // another to spare), in the buttons' order.
+    QList<QPushButton *> open;
+    QList<QList<qsizetype>> choices;
+    for (QPushButton *b : buttons) {
+        const QString text = b->text();
+        if (text.isEmpty() || text.contains(QLatin1Char('&')))
+            continue;
+        QList<qsizetype> first, rest;
+        QSet<QChar> seen;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i].toLower();
+            if (!text[i].isLetterOrNumber() || taken.contains(c) || seen.contains(c))
+                continue;
+            seen.insert(c);
+            (i == 0 || !text[i - 1].isLetterOrNumber() ? first : rest) << i;
+        }
+        open << b;
+        choices << first + rest;
+    }
+    QHash<QChar, int> holder;   // letter -> index into open
+    QList<qsizetype> at(open.size(), -1);
+    std::function<bool(int, QSet<QChar> &)> place = [&](int n, QSet<QChar> &tried) {
+        for (qsizetype i : choices[n]) {
+            const QChar c = open[n]->text()[i].toLower();
+            if (tried.contains(c))
+                continue;
+            tried.insert(c);
+            const auto other = holder.constFind(c);
+            if (other == holder.cend() || place(*other, tried)) {
+                holder[c] = n;
+                at[n] = i;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int n = 0; n < open.size(); ++n) {
+        QSet<QChar> tried;
+        place(n, tried);
+    }
+    for (int n = 0; n < open.size(); ++n) {
+        if (at[n] < 0)
+            continue;
+        QPushButton *b = open[n];
+        const QString text = b->text();
+        // The spoken name stays the words alone.
+        if (b->accessibleName().isEmpty())
+            b->setAccessibleName(text.simplified());
+        b->setText(text.left(at[n]) + QLatin1Char('&') + text.mid(at[n]));
+    }
+
+    QList<QPushButton *> hide;
+    for (QPushButton *b : buttons)
+        if (b->text().remove(QLatin1Char('&')) == QLatin1String("Hide"))
+            hide << b;
+    if (hide.isEmpty())
+        return;
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setObjectName(QStringLiteral("HideOnEscape"));
+    QObject::connect(escape, &QShortcut::activated, window, [hide] {
+        // The "Hide" of the page in view, which does what every "Hide" does.
+        for (QPushButton *b : hide)
+            if (b && b->isVisible()) {
+                b->click();
+                return;
+            }
+    });
 }
 
 void applyAccessibleNames(QWidget *root)

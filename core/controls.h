@@ -170,6 +170,12 @@ signals:
 // that; true when it changed.
 bool showReceiving(QLabel *label, bool receiving);
 
+// The keyboard of a window, given once its form is built: every push button
+// gets a mnemonic (Alt and a letter of its caption, none twice in the window;
+// its words and spoken name stay as they are), and Escape presses the
+// window's "Hide" button, where it has one.
+void giveKeyboardAccess(QWidget *window);
+
 // ---- building a form ---------------------------------------------------------
 // Every window builds its controls with these, in the order Tab should visit
 // them, so the windows look, read and behave alike.

@@ -394,6 +394,7 @@ void DtmfWindow::buildForm()
     Timer6 = new VbTimer(this, QStringLiteral("Timer6"), 1000, false);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
     resize(900, 560);
 }
 

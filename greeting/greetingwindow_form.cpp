@@ -126,6 +126,7 @@ void GreetingWindow::buildForm()
     Timer2 = new VbTimer(this, QStringLiteral("Timer2"), 100, true);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
     resize(760, 520);
 }
 

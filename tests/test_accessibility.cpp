@@ -3,6 +3,9 @@
 #include <QTest>
 
 #include "messagebox/messageboxwindow.h"
+#include "side/aboutwindow.h"
+#include "side/webtoolswindow.h"
+#include "speech_settings/speechsettingswindow.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;
@@ -52,6 +55,64 @@ private slots:
         f.node.chat("W1AW>Hello all");
         // The chat from the main window while the message box is hidden.
         QCOMPARE(told, QStringList({"Mirelva: W1AW connected, John", "Mirelva: Chat: W1AW>Hello all"}));
+    }
+
+    // The speech settings' bars take the focus in Tab order and move with
+    // the arrow and page keys.
+    void theSpeechBarsWorkFromTheKeyboard()
+    {
+        MainFixture f;
+        SpeechSettingsWindow &s = *f.station.speechSettings;
+        s.show();
+        QApplication::setActiveWindow(&s);
+        QVERIFY(QTest::qWaitForWindowActive(&s));
+        s.VoiceSpeed->setFocus();
+        QVERIFY(s.VoiceSpeed->hasFocus());
+        QTest::keyClick(s.VoiceSpeed, Qt::Key_Right);
+        QTest::keyClick(s.VoiceSpeed, Qt::Key_Right);
+        QTest::keyClick(s.VoiceSpeed, Qt::Key_Left);
+        QCOMPARE(s.Label6->text(), QStringLiteral("1"));
+        QTest::keyClick(s.VoiceSpeed, Qt::Key_Tab);
+        QVERIFY(s.VolLev->hasFocus());
+        QTest::keyClick(s.VolLev, Qt::Key_PageUp);
+        QCOMPARE(s.Label1->text(), QStringLiteral("60"));
+        QTest::keyClick(s.VolLev, Qt::Key_PageDown);
+        QTest::keyClick(s.VolLev, Qt::Key_PageDown);
+        QCOMPARE(s.Label1->text(), QStringLiteral("40"));
+    }
+
+    // Every button with a caption, in every window, has Alt and a letter of
+    // its own in that window, and a spoken name without the mark; Escape
+    // does what "Hide" does where a window has one.
+    void everyButtonHasAMnemonicOfItsOwnAndEscapeHides()
+    {
+        MainFixture f;
+        const Station &st = f.station;
+        const QList<std::pair<QWidget *, bool>> windows{
+            {f.window.get(), false}, {st.dtmf, true},  {st.speechSettings, true}, {st.webTools, true},
+            {st.greeting, true},     {st.about, true}, {st.messageBox, true},
+        };
+        for (const auto &[window, hides] : windows) {
+            const QString which = window->objectName();
+            QSet<QChar> letters;
+            for (QPushButton *b : window->findChildren<QPushButton *>()) {
+                // The DTMF window's small test buttons have no words to mark.
+                if (b->text().isEmpty())
+                    continue;
+                const QString what = which + ": " + b->objectName();
+                const QString mnemonic = QKeySequence::mnemonic(b->text()).toString();
+                QVERIFY2(mnemonic.startsWith("Alt+") && mnemonic.size() == 5, qPrintable(what));
+                QVERIFY2(!letters.contains(mnemonic.back()), qPrintable(what + " shares " + mnemonic));
+                letters.insert(mnemonic.back());
+                const QString name = QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
+                QVERIFY2(!name.isEmpty() && !name.contains('&'), qPrintable(what + ": " + name));
+            }
+            window->show();
+            QApplication::setActiveWindow(window);
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QTest::keyClick(window, Qt::Key_Escape);
+            QVERIFY2(window->isVisible() != hides, qPrintable(which));
+        }
     }
 };
 
