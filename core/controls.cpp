@@ -9,6 +9,8 @@
 #include <QAccessibleWidget>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QMainWindow>
 #include <QSet>
 #include <QShortcut>
 #include <QGuiApplication>
@@ -102,7 +104,9 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
 
 const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
 
-// A window's notice is a notification to a screen reader.
+// A window of the program's own that is no main window or dialog is a
+// frame to a screen reader, announced as a window (Qt reports a bare
+// top-level widget as a "filler"); a window's notice is a notification.
 QAccessibleInterface *windowFactory(const QString &className, QObject *object)
 {
     if (!object || !object->isWidgetType() || className != QLatin1String(object->metaObject()->className()))
@@ -110,6 +114,9 @@ QAccessibleInterface *windowFactory(const QString &className, QObject *object)
     auto *w = static_cast<QWidget *>(object);
     if (w->objectName() == kNoticeName && !w->isWindow())
         return new QAccessibleWidget(w, QAccessible::Notification);
+    if (w->isWindow() && className.startsWith(QLatin1String("mirelva::")) && !qobject_cast<QMainWindow *>(w)
+        && !qobject_cast<QDialog *>(w))
+        return new QAccessibleWidget(w, QAccessible::Window);
     return nullptr;
 }
 

@@ -114,6 +114,20 @@ private slots:
             QVERIFY2(window->isVisible() != hides, qPrintable(which));
         }
     }
+
+    // The windows are frames to a screen reader, announced as windows, not
+    // "filler" panels.
+    void everyWindowIsAWindow()
+    {
+        MainFixture f;
+        const Station &st = f.station;
+        for (QWidget *window : QList<QWidget *>{f.window.get(), st.dtmf, st.speechSettings, st.webTools, st.greeting,
+                                                st.about, st.messageBox}) {
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(window);
+            QVERIFY2(a->role() == QAccessible::Window, qPrintable(window->objectName()));
+            QCOMPARE(a->text(QAccessible::Name), window->windowTitle());
+        }
+    }
 };
 
 QTEST_MAIN(TestAccessibility)
