@@ -678,36 +678,85 @@ qint64 distance2(const QPoint &p, const QRect &r)
 
 } // namespace
 
-QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize)
+namespace {
+
+QList<QRect> availableScreens()
 {
-    const auto screens = QGuiApplication::screens();
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens << screen->availableGeometry();
+    return screens;
+}
+
+// What the window manager added around a window it has framed; nothing
+// before then.
+QMargins decorationOf(const QWidget *window)
+{
+    if (!window->isVisible())
+        return {};
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+const char *const kPlaced = "mirelvaPlaced";
+
+// Puts the window's frame at `frame`, made smaller first where its frame is.
+void putFrame(QWidget *window, const QRect &frame, const QMargins &decoration)
+{
+    const QSize inside = frame.size().shrunkBy(decoration);
+    if (inside.width() < window->width() || inside.height() < window->height())
+        window->resize(inside.boundedTo(window->size()));
+    moveFrameTo(window, frame.topLeft());
+    window->setProperty(kPlaced, true);
+}
+
+QSize leastFrameOf(const QWidget *window, const QMargins &decoration)
+{
+    return window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(decoration);
+}
+
+} // namespace
+
+QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens)
+{
     if (screens.isEmpty())
-        return at;
-    const int width = qMax(1, frameSize.width());
-    const int height = qMax(kTitleBarHeight, frameSize.height());
-    const QRect titleBar(at, QSize(width, kTitleBarHeight));
-    QRect nearest;
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (const QScreen *screen : screens) {
-        const QRect avail = screen->availableGeometry();
-        const QRect seen = titleBar.intersected(avail);
-        if (seen.height() == kTitleBarHeight && seen.width() >= qMin(kGrabWidth, width))
-            return at;
-        if (const qint64 d = distance2(at, avail); d < best) {
-            best = d;
-            nearest = avail;
+        return frame;
+    QRect avail;
+    qint64 most = 0;
+    for (const QRect &s : screens) {
+        const QRect seen = frame.intersected(s);
+        if (const qint64 area = qint64(seen.width()) * seen.height(); !seen.isEmpty() && area > most) {
+            most = area;
+            avail = s;
         }
     }
-    // Only the direction that is off moves; that one brings as much of the
-    // window onto the screen as fits, its title bar always.
-    QPoint p = at;
-    const qint64 overlap = qMin<qint64>(qint64(at.x()) + width, qint64(nearest.right()) + 1) -
-                           qMax<qint64>(at.x(), nearest.left());
-    if (overlap < qMin(kGrabWidth, width))
-        p.setX(std::clamp(at.x(), nearest.left(), nearest.left() + qMax(0, nearest.width() - width)));
-    if (at.y() < nearest.top() || qint64(at.y()) + kTitleBarHeight > qint64(nearest.bottom()) + 1)
-        p.setY(std::clamp(at.y(), nearest.top(), nearest.top() + qMax(0, nearest.height() - height)));
-    return p;
+    if (avail.isNull()) {
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (const QRect &s : screens)
+            if (const qint64 d = distance2(frame.topLeft(), s); d < best) {
+                best = d;
+                avail = s;
+            }
+    }
+    const QSize least = leastFrameSize.expandedTo(QSize(1, kTitleBarHeight)).boundedTo(frame.size());
+    const QSize size = frame.size().boundedTo(avail.size()).expandedTo(least);
+    // Where even its least size is bigger than the screen, the window stays
+    // where it was asked to be as long as it can be grabbed there.
+    const auto clamp = [](qint64 v, qint64 lo, qint64 span, qint64 len, qint64 grab) {
+        if (len > span)
+            return int(v >= lo && v <= lo + span - grab ? v : lo);
+        return int(std::clamp<qint64>(v, lo, lo + span - len));
+    };
+    return {clamp(frame.x(), avail.left(), avail.width(), size.width(), qMin(kGrabWidth, size.width())),
+            clamp(frame.y(), avail.top(), avail.height(), size.height(), kTitleBarHeight), size.width(),
+            size.height()};
+}
+
+QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize)
+{
+    return fitOnScreen(QRect(at, frameSize), frameSize, availableScreens()).topLeft();
 }
 
 void moveToTwips(QWidget *window, double left, double top)
@@ -720,9 +769,27 @@ void moveToTwips(QWidget *window, double left, double top)
             twips = 0;
         return Convert::twipsToPixels(twips, dpi);
     };
-    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
-    moveFrameTo(window, framePointOnScreen(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())), size));
+    const QMargins decoration = decorationOf(window);
+    const QRect frame(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())),
+                      window->size().grownBy(decoration));
+    putFrame(window, fitOnScreen(frame, leastFrameOf(window, decoration), availableScreens()), decoration);
 }
+
+void placeBeside(QWidget *window, const QWidget *first, int n)
+{
+    if (!window || !first || hasPlace(window))
+        return;
+    // Until it is shown its frame is not known; the window manager gives it
+    // the one it gave the first.
+    const QMargins decoration = window->isVisible() ? decorationOf(window) : decorationOf(first);
+    const QSize least = leastFrameOf(window, decoration);
+    const QList<QRect> screens = availableScreens();
+    const QRect beside = besideFrame(first->frameGeometry(), window->size().grownBy(decoration), least, screens);
+    const QPoint step(kTitleBarHeight * n, kTitleBarHeight * n);
+    putFrame(window, fitOnScreen(beside.translated(step), least, screens), decoration);
+}
+
+bool hasPlace(const QWidget *window) { return window->property(kPlaced).toBool(); }
 
 void moveFrameTo(QWidget *window, const QPoint &at)
 {

@@ -204,16 +204,17 @@ QGroupBox *frame(QWidget *parent, const QString &name, const QString &title);
 // The position a settings file keeps for a window, in twips: the top-left
 // corner of its outer frame (title bar and border included), read and written
 // as the same point, so saving and starting again never moves a window.
-// moveToTwips is called before the window is first shown; a point that would
-// leave the title bar off every screen (a damaged value, a screen unplugged
-// since) is brought onto the nearest screen. Only the window moves: the file
-// keeps what it says until the operator saves.
+// moveToTwips is called before the window is first shown; a window that
+// would stand partly off its screen (a damaged value, a screen unplugged or
+// made smaller since) is moved, and made smaller if it must, to fit wholly on
+// the screen showing most of it, or the nearest. Only the window moves: the
+// file keeps what it says until the operator saves.
 void moveToTwips(QWidget *window, double left, double top);
 double leftInTwips(const QWidget *window);
 double topInTwips(const QWidget *window);
 // The point moveToTwips puts a window's frame at, in pixels, for a window of
-// the given size: the point itself when the title bar is on a screen, else the
-// nearest point that brings the window onto the nearest screen.
+// the given size: the point itself when the window fits there, else the
+// nearest point that brings it wholly onto its screen (fitOnScreen).
 QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize);
 // Moves a window's outer frame to a point in pixels, the way moveToTwips
 // does: before the window is first shown the point is made good once the
@@ -229,5 +230,18 @@ void moveFrameTo(QWidget *window, const QPoint &at);
 // available areas.
 QRect besideFrame(const QRect &firstFrame, const QSize &frameSize, const QSize &leastFrameSize,
                   const QList<QRect> &screens);
+
+// A window's frame wholly on a screen: the screen showing most of it (else
+// the nearest), the frame made no bigger than that screen (down to its least
+// size) and moved in just as far as it must. A frame that fits stays.
+QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens);
+
+// A window with no stored position (a first start) opens beside the first
+// window (besideFrame), the n-th so placed cascaded n title bars down and
+// right from there, wholly on the screen. Done once, before it is first
+// shown; a window moveToTwips placed keeps that place.
+void placeBeside(QWidget *window, const QWidget *first, int n);
+// Whether moveToTwips or placeBeside gave the window its place.
+bool hasPlace(const QWidget *window);
 
 } // namespace mirelva

@@ -63,9 +63,13 @@ void MessageBoxWindow::refreshCaption()
 void MessageBoxWindow::loadSettings()
 {
     const IniFile &ini = m_ini;
-    const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
-    const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
-    moveToTwips(this, left, top);
+    // With none stored (a first start) the window opens beside the main
+    // window when it is first shown, not over it.
+    const QString left = ini.text(QStringLiteral("LEFT"), QString());
+    const QString top = ini.text(QStringLiteral("TOP"), QString());
+    if (!left.isEmpty() || !top.isEmpty())
+        moveToTwips(this, ini.twips(QStringLiteral("LEFT"), QStringLiteral("300")),
+                    ini.twips(QStringLiteral("TOP"), QStringLiteral("300")));
     Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("1")));
     Check2->setValue(ini.check(QStringLiteral("CHECK2"), QStringLiteral("1")));
     for (int n = 1; n <= 8; ++n)
