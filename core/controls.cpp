@@ -5,6 +5,7 @@
 #include <limits>
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -13,6 +14,7 @@
 #include <QMainWindow>
 #include <QSet>
 #include <QShortcut>
+#include <QTabBar>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -399,6 +401,18 @@ void giveKeyboardAccess(QWidget *window)
             b->setAccessibleName(text.simplified());
         b->setText(text.left(at[n]) + QLatin1Char('&') + text.mid(at[n]));
     }
+
+    // The window opens with the focus in its first control, which a screen
+    // reader reads, not in the tab panel around it, which it reads as a
+    // nameless "filler".
+    for (QWidget *w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain())
+        if ((qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w)
+             || qobject_cast<QAbstractSlider *>(w))
+            && !qobject_cast<QTabBar *>(w->parentWidget()) && w->isEnabled() && w->isVisibleTo(window)
+            && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::OtherFocusReason);
+            break;
+        }
 
     QList<QPushButton *> hide;
     for (QPushButton *b : buttons)

@@ -127,6 +127,10 @@ private slots:
             QVERIFY2(a->role() == QAccessible::Window, qPrintable(window->objectName()));
             QCOMPARE(a->text(QAccessible::Name), window->windowTitle());
         }
+        // A window opens with the focus in its first control, not the tab
+        // panel around it.
+        QCOMPARE(f.window->focusWidget(), f.w().Callsign);
+        QCOMPARE(st.dtmf->focusWidget(), st.dtmf->Check1);
     }
 };
 
