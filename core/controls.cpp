@@ -114,7 +114,7 @@ QAccessibleInterface *windowFactory(const QString &className, QObject *object)
     if (!object || !object->isWidgetType() || className != QLatin1String(object->metaObject()->className()))
         return nullptr;
     auto *w = static_cast<QWidget *>(object);
-    if (w->objectName() == kNoticeName && !w->isWindow())
+    if (qobject_cast<ScreenReaderNotice *>(w))
         return new QAccessibleWidget(w, QAccessible::Notification);
     if (w->isWindow() && className.startsWith(QLatin1String("mirelva::")) && !qobject_cast<QMainWindow *>(w)
         && !qobject_cast<QDialog *>(w))
@@ -302,11 +302,11 @@ void tellScreenReader(QWidget *window, const QString &text)
         return;
     window = window->window();
     installWindowFactory();
-    auto *notice = window->findChild<QWidget *>(kNoticeName, Qt::FindDirectChildrenOnly);
+    auto *notice = window->findChild<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly);
     if (!notice) {
         // A pixel in the corner, painting nothing and taking no focus: a
         // screen reader speaks a notification only while it is showing.
-        notice = new QWidget(window);
+        notice = new ScreenReaderNotice(window);
         notice->setObjectName(kNoticeName);
         notice->setGeometry(0, 0, 1, 1);
         notice->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -154,6 +154,12 @@ void applyAccessibleNames(QWidget *root);
 // "object:state-changed:showing" of a "notification"; Qt's bridge passes no
 // alert event on).
 void tellScreenReader(QWidget *window, const QString &text);
+// The window's notification object tellScreenReader speaks through.
+class ScreenReaderNotice : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+};
 // Every such notice, as it goes out (a test listens here: without a screen
 // reader's bridge, as offscreen, Qt drops accessibility events unseen).
 class ScreenReaderNotices : public QObject {

@@ -34,6 +34,8 @@ private slots:
         w.TextInput3->setText("Net tonight");
         w.Speak3_Click();
         QCOMPARE(told, QStringList({"Mirelva: PTT ON", "Mirelva: PTT OFF"}));
+        auto *notice = w.findChild<ScreenReaderNotice *>();
+        QCOMPARE(QAccessible::queryAccessibleInterface(notice)->role(), QAccessible::Notification);
 
         told.clear();
         const QStringList before = indicators();
