@@ -29,11 +29,6 @@ TimeParts timeParts(const QTime &t)
 
 TimeParts timePartsNow() { return timeParts(Clock::now().time()); }
 
-const QString kPttOn = QStringLiteral("PTT ON");
-const QString kPttOff = QStringLiteral("PTT OFF");
-constexpr unsigned kRed = 255;
-constexpr unsigned kDarkGreen = 0x8000;
-
 // The transmit indicator. Timer4 stands for a poll of TransmitterKeyed every
 // millisecond; run all the time, that poll alone would keep the machine busy
 // while the station sits idle. So the poll follows the node instead: every
@@ -44,13 +39,9 @@ constexpr unsigned kDarkGreen = 0x8000;
 void showTransmitter(MainWindow &w)
 {
     const bool keyed = w.Echolink->TransmitterKeyed();
-    if (keyed) {
-        setColouredCaption(w.PTT, kPttOn, kRed);
-        if (w.FanCTRL->value() == 1)
-            w.FanOn();
-    } else {
-        setColouredCaption(w.PTT, kPttOff, kDarkGreen);
-    }
+    w.showPtt(keyed);
+    if (keyed && w.FanCTRL->value() == 1)
+        w.FanOn();
     w.Timer4->setEnabled(keyed);
 }
 
@@ -136,14 +127,13 @@ void MainWindow::Timer1_Timer()
     // 6.
     Echolink->setAutomationTimeouts();
     // 7.
-    if (Echolink->ReceivingSignal()) {
-        PTT2->setText(QStringLiteral("Receiving Signal"));
-        PTT2->setAccessibleName(QStringLiteral("Receiver: receiving signal"));
+    const bool receiving = Echolink->ReceivingSignal();
+    if (showReceiving(PTT2, receiving))
+        tellScreenReader(this, PTT2->accessibleName());
+    if (receiving) {
         Beacon7->setEnabled(false);
         Beacon3->setEnabled(false);
     } else {
-        PTT2->setText(QStringLiteral("      "));
-        PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
         Beacon7->setEnabled(Beacon6->isEnabled());
         Beacon3->setEnabled(true);
         // Re-arms the DTMF window's acceptance delay after each reception.

@@ -122,6 +122,8 @@ void MainWindow::Echolink_connected(const QString &sCallConnected, const QString
     CallHistory->appendLine(historyTimeStamp(Clock::now().time()) + sCallConnected + QStringLiteral(" -- ") + sName
                             + QStringLiteral(" -- ") + sAddr);
     CallHistory->placeCaret(kHistoryCaretLimit);
+    tellScreenReader(this, sName.trimmed().isEmpty() ? sCallConnected + QStringLiteral(" connected")
+                                                     : sCallConnected + QStringLiteral(" connected, ") + sName);
 
     // 4.
     if (ConDisc->value() != 1)

@@ -1,6 +1,7 @@
 #include "announcer/mainwindow.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QThread>
 
@@ -47,6 +48,30 @@ VoiceLevels voiceRateAndVolume(const Station &station)
     return {0, 50};
 }
 
+// The node's events wait while a keyed announcement blocks, and reach the
+// handlers when it lets waiting events run: the quiet wait that paints the
+// windows meanwhile lets posted work run, and the node link takes up its
+// lines in posted turns.
+class HeldNodeEvents {
+public:
+    explicit HeldNodeEvents(NodeBackend *node) : m_node(node)
+    {
+        if (m_node)
+            m_node->holdEvents();
+    }
+    ~HeldNodeEvents() { release(); }
+    HeldNodeEvents(const HeldNodeEvents &) = delete;
+    HeldNodeEvents &operator=(const HeldNodeEvents &) = delete;
+    void release()
+    {
+        if (NodeBackend *node = std::exchange(m_node, nullptr))
+            node->releaseEvents();
+    }
+
+private:
+    NodeBackend *m_node;
+};
+
 // An empty box is never spoken as silence: the button fills in its own text
 // first, so the operator sees what went out.
 QString textOrReplacement(TextBox *box, const QString &replacement)
@@ -71,6 +96,9 @@ void MainWindow::SpeakTheText()
     // and speak the same text a second time.
     flag2 = 0;
 
+    // Released in step 3, or, when the key-up ran out its time, once the
+    // transmitter is released.
+    HeldNodeEvents held(station.node);
     bool timedOut = false;
     // 2.
     if (Check1->value() != 1) {
@@ -81,7 +109,7 @@ void MainWindow::SpeakTheText()
                 DelaySeconds->setText(DelayPeriod->text());
                 FanOn();
             }
-            setColouredCaption(PTT, kPttOn, kRed);
+            showPtt(true);
             Echolink->SetPTT(true);
         }
         showOnAirStateNow();
@@ -133,10 +161,12 @@ void MainWindow::SpeakTheText()
 
     // 3. A key-up that ran out its time ends at once: nothing may run
     //    meanwhile that keeps it going.
-    if (timedOut)
+    if (timedOut) {
         reportTransmitTimeout();
-    else
+    } else {
+        held.release();
         Program::doEvents();
+    }
     if (Program::ended()) {
         // Something handled meanwhile ended the program. The transmitter must
         // not stay keyed: the ending paths release it themselves, and if one
@@ -156,7 +186,7 @@ void MainWindow::SpeakTheText()
     //    next tick instead of being lost.
     // 5.
     Echolink->SetPTT(false);
-    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    showPtt(false);
     // 6. The fan line drops with the transmitter; a running fan raises it
     //    again at its next tick.
     if (UseDTR->value())
@@ -191,8 +221,17 @@ void MainWindow::checkTransmitTimeout()
     if (!station.node || !station.node->pttRequested() || station.node->pttRequestedForMs() < transmitTimeoutMs)
         return;
     Echolink->SetPTT(false);
-    setColouredCaption(PTT, kPttOff, kDarkGreen);
+    showPtt(false);
     reportTransmitTimeout();
+}
+
+void MainWindow::showPtt(bool keyed)
+{
+    const QString &caption = keyed ? kPttOn : kPttOff;
+    const bool changed = PTT->text() != caption;
+    setColouredCaption(PTT, caption, keyed ? kRed : kDarkGreen);
+    if (changed)
+        tellScreenReader(this, caption);
 }
 
 void MainWindow::showOnAirStateNow()
@@ -210,11 +249,12 @@ void MainWindow::showSoundProblem()
 
 void MainWindow::SleepTTS()
 {
-    // A fixed pause that lets nothing else run, so the delay before speech
-    // is the same whatever is waiting.
+    // A fixed pause in which no handler runs, so the delay before speech is
+    // the same whatever is waiting; the windows are still painted and answer
+    // the screen reader meanwhile.
     ++SpeechPause::g_count;
     if (!SpeechPause::g_skipped)
-        QThread::msleep(kSleepTTSMs);
+        Program::runQuietly([] { QThread::msleep(kSleepTTSMs); });
 }
 
 void MainWindow::SayCall_Click()

@@ -444,6 +444,15 @@ void MainWindow::showLoadedWindow(Window *Station::*which)
     QWidget *window = station.*which;
     if (!window)
         return;
+    // One without a place of its own opens beside this one, each further one
+    // a step down the cascade (the node console stands at the first place).
+    if (!hasPlace(window)) {
+        int placed = 1;
+        for (const auto &other : m_otherWindows)
+            placed += other.get() != window && other->property("mirelvaPlacedBeside").toBool();
+        placeBeside(window, this, placed);
+        window->setProperty("mirelvaPlacedBeside", true);
+    }
     window->show();
     window->raise();
     window->activateWindow();

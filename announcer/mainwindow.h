@@ -75,6 +75,9 @@ public:
     // painted now: a keyed speech blocks the thread before anything else
     // would paint them.
     void showOnAirStateNow();
+    // The transmit indicator: red "PTT ON" or dark green "PTT OFF", spoken
+    // by a screen reader when it changes.
+    void showPtt(bool keyed);
     // The lasting warning for speech that is not heard, up while the voice
     // reports a problem, down once it is heard again.
     void showSoundProblem();

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "announcer/mainwindow.h"
+#include "core/clock.h"
 #include "core/program.h"
 
 namespace mirelva {
@@ -135,6 +136,7 @@ void MainWindow::buildForm()
         PTT2->setMinimumWidth(PTT2->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
         PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        Program::showsTime(ShowTime, Clock::clockFace);
         Check1 = checkBox(page, QStringLiteral("Check1"), QStringLiteral("Disable Announcements"));
         TTSCTRL = checkBox(page, QStringLiteral("TTSCTRL"), QStringLiteral("Use TTS Delay"));
         TTSPeriod = textBox(page, QStringLiteral("TTSPeriod"), QStringLiteral("0"),
@@ -504,6 +506,7 @@ void MainWindow::buildForm()
         auto *bottom = new QGridLayout;
         Check2 = checkBox(page, QStringLiteral("Check2"), QStringLiteral("Warn About Silence Mode"));
         ShowTime2 = valueLabel(page, QStringLiteral("ShowTime2"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        Program::showsTime(ShowTime2, Clock::clockFace);
         auto *lOff = captionFor(page, QStringLiteral("DTMF Announce OFF"));
         AnnounceOff = textBox(page, QStringLiteral("AnnounceOff"), {}, {}, {.width = 6});
         tie(lOff, AnnounceOff);
@@ -571,6 +574,7 @@ void MainWindow::buildForm()
         control->setAccessibleName(QString::fromUtf8(name));
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
 
     resize(860, 620);
 }

@@ -146,6 +146,8 @@ int main(int argc, char *argv[])
     if (auto *sim = qobject_cast<SimulatedNode *>(node.get())) {
         console = std::make_unique<NodeConsole>(sim);
         console->placeBeside(&window);
+        // The operator starts in the station's window, not in the console.
+        console->setAttribute(Qt::WA_ShowWithoutActivating);
         console->show();
     }
     // The web console, when web.ini enables it, begins to listen once the

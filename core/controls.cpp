@@ -1,12 +1,20 @@
 #include "core/controls.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QMainWindow>
+#include <QSet>
+#include <QShortcut>
+#include <QTabBar>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -95,6 +103,35 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
         return new OptionButtonAccessible(static_cast<QWidget *>(object));
     return nullptr;
 }
+
+const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
+
+// A window of the program's own that is no main window or dialog is a
+// frame to a screen reader, announced as a window (Qt reports a bare
+// top-level widget as a "filler"); a window's notice is a notification.
+QAccessibleInterface *windowFactory(const QString &className, QObject *object)
+{
+    if (!object || !object->isWidgetType() || className != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    auto *w = static_cast<QWidget *>(object);
+    if (qobject_cast<ScreenReaderNotice *>(w))
+        return new QAccessibleWidget(w, QAccessible::Notification);
+    if (w->isWindow() && className.startsWith(QLatin1String("mirelva::")) && !qobject_cast<QMainWindow *>(w)
+        && !qobject_cast<QDialog *>(w))
+        return new QAccessibleWidget(w, QAccessible::Window);
+    return nullptr;
+}
+
+void installWindowFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(windowFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+// Before any window is built, so no window's interface is made without it.
+Q_COREAPP_STARTUP_FUNCTION(installWindowFactory)
 
 } // namespace
 
@@ -289,8 +326,151 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
     label->setPalette(p);
 }
 
+ScreenReaderNotices &ScreenReaderNotices::instance()
+{
+    static ScreenReaderNotices notices;
+    return notices;
+}
+
+void tellScreenReader(QWidget *window, const QString &text)
+{
+    if (!window || text.trimmed().isEmpty())
+        return;
+    window = window->window();
+    installWindowFactory();
+    auto *notice = window->findChild<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly);
+    if (!notice) {
+        // A pixel in the corner, painting nothing and taking no focus: a
+        // screen reader speaks a notification only while it is showing.
+        notice = new ScreenReaderNotice(window);
+        notice->setObjectName(kNoticeName);
+        notice->setGeometry(0, 0, 1, 1);
+        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice->show();
+    }
+    notice->setAccessibleName(text.simplified());
+    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+    QAccessible::updateAccessibility(&shown);
+    emit ScreenReaderNotices::instance().told(window, notice->accessibleName());
+}
+
+bool showReceiving(QLabel *label, bool receiving)
+{
+    const QString text = receiving ? QStringLiteral("Receiving Signal") : QStringLiteral("      ");
+    const QString name = receiving ? QStringLiteral("Receiver: receiving signal") : QStringLiteral("Receiver: no signal");
+    if (label->text() == text && label->accessibleName() == name)
+        return false;
+    label->setText(text);
+    label->setAccessibleName(name);
+    return true;
+}
+
+void giveKeyboardAccess(QWidget *window)
+{
+    const auto buttons = window->findChildren<QPushButton *>();
+    // Letters the window's other mnemonics (tabs, captions) already take.
+    QSet<QChar> taken;
+    const auto takenIn = [&taken](const QString &text) {
+        for (qsizetype i = text.indexOf(QLatin1Char('&')); i >= 0 && i + 1 < text.size();
+             i = text.indexOf(QLatin1Char('&'), i + 2))
+            if (text[i + 1] != QLatin1Char('&'))
+                taken.insert(text[i + 1].toLower());
+    };
+    for (QPushButton *b : buttons)
+        takenIn(b->text());
+    for (auto *l : window->findChildren<QLabel *>())
+        if (l->buddy())
+            takenIn(l->text());
+    for (auto *b : window->findChildren<QAbstractButton *>())
+        if (!qobject_cast<QPushButton *>(b))
+            takenIn(b->text());
+    // Each button's letters, the first letters of its words first. Letters
+    // are matched to buttons so that as many as can have one (a button
+    // whose letters all went to others takes one from a button that has
+    // another to spare), in the buttons' order.
+    QList<QPushButton *> open;
+    QList<QList<qsizetype>> choices;
+    for (QPushButton *b : buttons) {
+        const QString text = b->text();
+        if (text.isEmpty() || text.contains(QLatin1Char('&')))
+            continue;
+        QList<qsizetype> first, rest;
+        QSet<QChar> seen;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text[i].toLower();
+            if (!text[i].isLetterOrNumber() || taken.contains(c) || seen.contains(c))
+                continue;
+            seen.insert(c);
+            (i == 0 || !text[i - 1].isLetterOrNumber() ? first : rest) << i;
+        }
+        open << b;
+        choices << first + rest;
+    }
+    QHash<QChar, int> holder;   // letter -> index into open
+    QList<qsizetype> at(open.size(), -1);
+    std::function<bool(int, QSet<QChar> &)> place = [&](int n, QSet<QChar> &tried) {
+        for (qsizetype i : choices[n]) {
+            const QChar c = open[n]->text()[i].toLower();
+            if (tried.contains(c))
+                continue;
+            tried.insert(c);
+            const auto other = holder.constFind(c);
+            if (other == holder.cend() || place(*other, tried)) {
+                holder[c] = n;
+                at[n] = i;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int n = 0; n < open.size(); ++n) {
+        QSet<QChar> tried;
+        place(n, tried);
+    }
+    for (int n = 0; n < open.size(); ++n) {
+        if (at[n] < 0)
+            continue;
+        QPushButton *b = open[n];
+        const QString text = b->text();
+        // The spoken name stays the words alone.
+        if (b->accessibleName().isEmpty())
+            b->setAccessibleName(text.simplified());
+        b->setText(text.left(at[n]) + QLatin1Char('&') + text.mid(at[n]));
+    }
+
+    // The window opens with the focus in its first control, which a screen
+    // reader reads, not in the tab panel around it, which it reads as a
+    // nameless "filler".
+    for (QWidget *w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain())
+        if ((qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractButton *>(w) || qobject_cast<QPlainTextEdit *>(w)
+             || qobject_cast<QAbstractSlider *>(w))
+            && !qobject_cast<QTabBar *>(w->parentWidget()) && w->isEnabled() && w->isVisibleTo(window)
+            && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+
+    QList<QPushButton *> hide;
+    for (QPushButton *b : buttons)
+        if (b->text().remove(QLatin1Char('&')) == QLatin1String("Hide"))
+            hide << b;
+    if (hide.isEmpty())
+        return;
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    escape->setObjectName(QStringLiteral("HideOnEscape"));
+    QObject::connect(escape, &QShortcut::activated, window, [hide] {
+        // The "Hide" of the page in view, which does what every "Hide" does.
+        for (QPushButton *b : hide)
+            if (b && b->isVisible()) {
+                b->click();
+                return;
+            }
+    });
+}
+
 void applyAccessibleNames(QWidget *root)
 {
+    installWindowFactory();
     const auto widgets = root->findChildren<QWidget *>();
     for (QWidget *w : widgets)
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
@@ -548,36 +728,85 @@ qint64 distance2(const QPoint &p, const QRect &r)
 
 } // namespace
 
-QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize)
+namespace {
+
+QList<QRect> availableScreens()
 {
-    const auto screens = QGuiApplication::screens();
+    QList<QRect> screens;
+    for (const QScreen *screen : QGuiApplication::screens())
+        screens << screen->availableGeometry();
+    return screens;
+}
+
+// What the window manager added around a window it has framed; nothing
+// before then.
+QMargins decorationOf(const QWidget *window)
+{
+    if (!window->isVisible())
+        return {};
+    const QRect outer = window->frameGeometry();
+    const QRect inner = window->geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+const char *const kPlaced = "mirelvaPlaced";
+
+// Puts the window's frame at `frame`, made smaller first where its frame is.
+void putFrame(QWidget *window, const QRect &frame, const QMargins &decoration)
+{
+    const QSize inside = frame.size().shrunkBy(decoration);
+    if (inside.width() < window->width() || inside.height() < window->height())
+        window->resize(inside.boundedTo(window->size()));
+    moveFrameTo(window, frame.topLeft());
+    window->setProperty(kPlaced, true);
+}
+
+QSize leastFrameOf(const QWidget *window, const QMargins &decoration)
+{
+    return window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(decoration);
+}
+
+} // namespace
+
+QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens)
+{
     if (screens.isEmpty())
-        return at;
-    const int width = qMax(1, frameSize.width());
-    const int height = qMax(kTitleBarHeight, frameSize.height());
-    const QRect titleBar(at, QSize(width, kTitleBarHeight));
-    QRect nearest;
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (const QScreen *screen : screens) {
-        const QRect avail = screen->availableGeometry();
-        const QRect seen = titleBar.intersected(avail);
-        if (seen.height() == kTitleBarHeight && seen.width() >= qMin(kGrabWidth, width))
-            return at;
-        if (const qint64 d = distance2(at, avail); d < best) {
-            best = d;
-            nearest = avail;
+        return frame;
+    QRect avail;
+    qint64 most = 0;
+    for (const QRect &s : screens) {
+        const QRect seen = frame.intersected(s);
+        if (const qint64 area = qint64(seen.width()) * seen.height(); !seen.isEmpty() && area > most) {
+            most = area;
+            avail = s;
         }
     }
-    // Only the direction that is off moves; that one brings as much of the
-    // window onto the screen as fits, its title bar always.
-    QPoint p = at;
-    const qint64 overlap = qMin<qint64>(qint64(at.x()) + width, qint64(nearest.right()) + 1) -
-                           qMax<qint64>(at.x(), nearest.left());
-    if (overlap < qMin(kGrabWidth, width))
-        p.setX(std::clamp(at.x(), nearest.left(), nearest.left() + qMax(0, nearest.width() - width)));
-    if (at.y() < nearest.top() || qint64(at.y()) + kTitleBarHeight > qint64(nearest.bottom()) + 1)
-        p.setY(std::clamp(at.y(), nearest.top(), nearest.top() + qMax(0, nearest.height() - height)));
-    return p;
+    if (avail.isNull()) {
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (const QRect &s : screens)
+            if (const qint64 d = distance2(frame.topLeft(), s); d < best) {
+                best = d;
+                avail = s;
+            }
+    }
+    const QSize least = leastFrameSize.expandedTo(QSize(1, kTitleBarHeight)).boundedTo(frame.size());
+    const QSize size = frame.size().boundedTo(avail.size()).expandedTo(least);
+    // Where even its least size is bigger than the screen, the window stays
+    // where it was asked to be as long as it can be grabbed there.
+    const auto clamp = [](qint64 v, qint64 lo, qint64 span, qint64 len, qint64 grab) {
+        if (len > span)
+            return int(v >= lo && v <= lo + span - grab ? v : lo);
+        return int(std::clamp<qint64>(v, lo, lo + span - len));
+    };
+    return {clamp(frame.x(), avail.left(), avail.width(), size.width(), qMin(kGrabWidth, size.width())),
+            clamp(frame.y(), avail.top(), avail.height(), size.height(), kTitleBarHeight), size.width(),
+            size.height()};
+}
+
+QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize)
+{
+    return fitOnScreen(QRect(at, frameSize), frameSize, availableScreens()).topLeft();
 }
 
 void moveToTwips(QWidget *window, double left, double top)
@@ -590,9 +819,27 @@ void moveToTwips(QWidget *window, double left, double top)
             twips = 0;
         return Convert::twipsToPixels(twips, dpi);
     };
-    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
-    moveFrameTo(window, framePointOnScreen(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())), size));
+    const QMargins decoration = decorationOf(window);
+    const QRect frame(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())),
+                      window->size().grownBy(decoration));
+    putFrame(window, fitOnScreen(frame, leastFrameOf(window, decoration), availableScreens()), decoration);
 }
+
+void placeBeside(QWidget *window, const QWidget *first, int n)
+{
+    if (!window || !first || hasPlace(window))
+        return;
+    // Until it is shown its frame is not known; the window manager gives it
+    // the one it gave the first.
+    const QMargins decoration = window->isVisible() ? decorationOf(window) : decorationOf(first);
+    const QSize least = leastFrameOf(window, decoration);
+    const QList<QRect> screens = availableScreens();
+    const QRect beside = besideFrame(first->frameGeometry(), window->size().grownBy(decoration), least, screens);
+    const QPoint step(kTitleBarHeight * n, kTitleBarHeight * n);
+    putFrame(window, fitOnScreen(beside.translated(step), least, screens), decoration);
+}
+
+bool hasPlace(const QWidget *window) { return window->property(kPlaced).toBool(); }
 
 void moveFrameTo(QWidget *window, const QPoint &at)
 {

@@ -154,6 +154,41 @@ void setColouredCaption(QLabel *label, const QString &caption, unsigned vbColour
 // accessible descriptions, read after the name.
 void applyAccessibleNames(QWidget *root);
 
+// Says a change a screen reader must speak although the focus is elsewhere
+// (the transmitter keyed, a signal received, a chat text, a station
+// connecting): the window's notification object takes the text as its name
+// and is raised as shown, which a screen reader speaks at once (over AT-SPI
+// "object:state-changed:showing" of a "notification"; Qt's bridge passes no
+// alert event on).
+void tellScreenReader(QWidget *window, const QString &text);
+// The window's notification object tellScreenReader speaks through.
+class ScreenReaderNotice : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+};
+// Every such notice, as it goes out (a test listens here: without a screen
+// reader's bridge, as offscreen, Qt drops accessibility events unseen).
+class ScreenReaderNotices : public QObject {
+    Q_OBJECT
+public:
+    static ScreenReaderNotices &instance();
+signals:
+    void told(QWidget *window, const QString &text);
+};
+
+// A receiver indicator (main and DTMF windows): "Receiving Signal" or six
+// blanks on screen, "Receiver: receiving signal" or "Receiver: no signal" to
+// a screen reader. Nothing is set, and no event raised, when it already shows
+// that; true when it changed.
+bool showReceiving(QLabel *label, bool receiving);
+
+// The keyboard of a window, given once its form is built: every push button
+// gets a mnemonic (Alt and a letter of its caption, none twice in the window;
+// its words and spoken name stay as they are), and Escape presses the
+// window's "Hide" button, where it has one.
+void giveKeyboardAccess(QWidget *window);
+
 // ---- building a form ---------------------------------------------------------
 // Every window builds its controls with these, in the order Tab should visit
 // them, so the windows look, read and behave alike.
@@ -182,16 +217,17 @@ QGroupBox *frame(QWidget *parent, const QString &name, const QString &title);
 // The position a settings file keeps for a window, in twips: the top-left
 // corner of its outer frame (title bar and border included), read and written
 // as the same point, so saving and starting again never moves a window.
-// moveToTwips is called before the window is first shown; a point that would
-// leave the title bar off every screen (a damaged value, a screen unplugged
-// since) is brought onto the nearest screen. Only the window moves: the file
-// keeps what it says until the operator saves.
+// moveToTwips is called before the window is first shown; a window that
+// would stand partly off its screen (a damaged value, a screen unplugged or
+// made smaller since) is moved, and made smaller if it must, to fit wholly on
+// the screen showing most of it, or the nearest. Only the window moves: the
+// file keeps what it says until the operator saves.
 void moveToTwips(QWidget *window, double left, double top);
 double leftInTwips(const QWidget *window);
 double topInTwips(const QWidget *window);
 // The point moveToTwips puts a window's frame at, in pixels, for a window of
-// the given size: the point itself when the title bar is on a screen, else the
-// nearest point that brings the window onto the nearest screen.
+// the given size: the point itself when the window fits there, else the
+// nearest point that brings it wholly onto its screen (fitOnScreen).
 QPoint framePointOnScreen(const QPoint &at, const QSize &frameSize);
 // Moves a window's outer frame to a point in pixels, the way moveToTwips
 // does: before the window is first shown the point is made good once the
@@ -207,5 +243,18 @@ void moveFrameTo(QWidget *window, const QPoint &at);
 // available areas.
 QRect besideFrame(const QRect &firstFrame, const QSize &frameSize, const QSize &leastFrameSize,
                   const QList<QRect> &screens);
+
+// A window's frame wholly on a screen: the screen showing most of it (else
+// the nearest), the frame made no bigger than that screen (down to its least
+// size) and moved in just as far as it must. A frame that fits stays.
+QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens);
+
+// A window with no stored position (a first start) opens beside the first
+// window (besideFrame), the n-th so placed cascaded n title bars down and
+// right from there, wholly on the screen. Done once, before it is first
+// shown; a window moveToTwips placed keeps that place.
+void placeBeside(QWidget *window, const QWidget *first, int n);
+// Whether moveToTwips or placeBeside gave the window its place.
+bool hasPlace(const QWidget *window);
 
 } // namespace mirelva

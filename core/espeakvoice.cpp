@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/program.h"
 
 namespace mirelva {
 
@@ -611,13 +612,18 @@ void EspeakVoice::play(const QString &text, int flags)
         return;
     }
     // A blocking Speak comes after whatever is still queued, as SAPI's does.
-    d->waitIdle();
-    if (blockingLimitMs() > 0) {
-        if (d->speakWithin(job, blockingLimitMs()))
-            markCut();
-        return;
-    }
-    d->speak(job, false);
+    // It is spoken on a thread of its own while this one waits quietly: the
+    // windows are painted and answer the screen reader, and no handler runs
+    // until the speech is over, as if this thread itself were speaking.
+    Program::runQuietly([this, &job] {
+        d->waitIdle();
+        if (blockingLimitMs() > 0) {
+            if (d->speakWithin(job, blockingLimitMs()))
+                markCut();
+            return;
+        }
+        d->speak(job, false);
+    });
 }
 
 } // namespace mirelva

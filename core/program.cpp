@@ -1,5 +1,7 @@
 #include "core/program.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -8,6 +10,8 @@
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
+#include <QLabel>
+#include <QThread>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -19,6 +23,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "core/clock.h"
 #include "core/settingsstore.h"
 #include "core/vbtimer.h"
 
@@ -143,6 +148,75 @@ void paintWhenIdle(bool on)
         g_idlePainter.reset();
 }
 
+bool waitQuietly(const std::function<bool()> &done, int timeoutMs)
+{
+    QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher();
+    if (!dispatcher || g_ended)
+        return done() && !g_ended;
+
+    // No timer runs meanwhile (X11ExcludeTimers is honoured by every Unix
+    // event dispatcher, not only on X), so a thread of its own wakes the
+    // loop at each second of the wall clock, for the labels that show the
+    // time, and at the deadline.
+    std::mutex m;
+    std::condition_variable cv;
+    bool over = false;
+    std::thread alarm([&] {
+        using namespace std::chrono;
+        const auto deadline =
+            timeoutMs < 0 ? steady_clock::time_point::max() : steady_clock::now() + milliseconds(timeoutMs);
+        std::unique_lock lock(m);
+        while (!over) {
+            const auto now = system_clock::now();
+            const auto toNextSecond = floor<seconds>(now) + seconds(1) - now;
+            const auto wake = std::min(deadline, steady_clock::now() + toNextSecond);
+            if (cv.wait_until(lock, wake, [&] { return over; }))
+                break;
+            dispatcher->wakeUp();
+            if (wake == deadline)
+                break;
+        }
+    });
+    const QDeadlineTimer deadline(timeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs));
+    bool ok = false;
+    while (!(ok = done()) && !g_ended && !deadline.hasExpired()) {
+        showTimeNow();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents
+                                        | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers);
+    }
+    {
+        std::lock_guard lock(m);
+        over = true;
+    }
+    cv.notify_all();
+    alarm.join();
+    return ok && !g_ended;
+}
+
+void wakeUp()
+{
+    if (QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher())
+        dispatcher->wakeUp();
+}
+
+void runQuietly(const std::function<void()> &work)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || !QCoreApplication::eventDispatcher() || QThread::currentThread() != app->thread()) {
+        work();
+        return;
+    }
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        work();
+        finished = true;
+        wakeUp();
+    });
+    waitQuietly([&] { return finished.load(); });
+    // Ended meanwhile: the work still ends first.
+    worker.join();
+}
+
 bool waitForFirstPaint(QWidget *window, int timeoutMs)
 {
     struct PaintWatcher : QObject {
@@ -155,31 +229,33 @@ bool waitForFirstPaint(QWidget *window, int timeoutMs)
         }
     } watcher;
     window->installEventFilter(&watcher);
-
-    // No timer runs meanwhile (X11ExcludeTimers is honoured by every Unix
-    // event dispatcher, not only on X), so a thread of its own wakes the
-    // loop at the deadline.
-    QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher();
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    std::thread alarm([&] {
-        std::unique_lock lock(m);
-        if (!cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return done; }))
-            dispatcher->wakeUp();
-    });
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!watcher.painted && !g_ended && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::ExcludeUserInputEvents
-                                        | QEventLoop::ExcludeSocketNotifiers | QEventLoop::X11ExcludeTimers);
-    {
-        std::lock_guard lock(m);
-        done = true;
-    }
-    cv.notify_all();
-    alarm.join();
+    const bool painted = waitQuietly([&] { return watcher.painted; }, timeoutMs);
     window->removeEventFilter(&watcher);
-    return watcher.painted && !g_ended;
+    return painted;
+}
+
+namespace {
+struct ShownTime {
+    QPointer<QLabel> label;
+    std::function<QString(const QDateTime &)> text;
+};
+std::vector<ShownTime> g_shownTimes;
+} // namespace
+
+void showsTime(QLabel *label, std::function<QString(const QDateTime &)> text)
+{
+    g_shownTimes.push_back({label, std::move(text)});
+}
+
+void showTimeNow()
+{
+    std::erase_if(g_shownTimes, [](const ShownTime &t) { return !t.label; });
+    if (g_shownTimes.empty())
+        return;
+    const QDateTime now = Clock::now();
+    for (const ShownTime &t : g_shownTimes)
+        if (const QString text = t.text(now); t.label->text() != text)
+            t.label->setText(text);
 }
 
 void resetForTests() { g_ended = false; }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <functional>
+
+#include <QDateTime>
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 namespace mirelva {
@@ -24,11 +28,30 @@ void paintNow();
 // painted. paintNow() still paints at once.
 void paintWhenIdle(bool on);
 constexpr int kLongestPaintHoldMs = 50;
+// Waits quietly: lets the windows be painted and answer the screen reader
+// (whose questions come as posted events from the bus's own thread), and
+// nothing else run: no timer ticks, no socket is read, input waits. The
+// labels that show the time (showsTime) are kept current meanwhile. Returns
+// true once done() holds; false after timeoutMs (negative: no limit) or when
+// the program ended. Whatever makes done() true from another thread calls
+// wakeUp() after it.
+bool waitQuietly(const std::function<bool()> &done, int timeoutMs = -1);
+void wakeUp();
+// Runs blocking work (a keyed speech) on a thread of its own and waits
+// quietly until it is over; without an event loop it runs here.
+void runQuietly(const std::function<void()> &work);
 // Lets the window be shown and painted for the first time, and nothing else
-// run: no timer ticks, no socket is read, input waits. True once it has been
-// painted; false when it was not within timeoutMs (a window on no screen
-// anyone looks at is never painted), or the program ended meanwhile.
+// run (a quiet wait). True once it has been painted; false when it was not
+// within timeoutMs (a window on no screen anyone looks at is never painted),
+// or the program ended meanwhile.
 bool waitForFirstPaint(QWidget *window, int timeoutMs);
+// A label that shows the time of day and nothing else: its text is worked
+// out from Clock::now() alone, with no handler's side effect, so a quiet wait
+// keeps it current while no tick may run (its tick sets it otherwise). It is
+// forgotten with the label.
+void showsTime(QLabel *label, std::function<QString(const QDateTime &)> text);
+// Sets every such label whose text is out of date.
+void showTimeNow();
 // Tests start a fresh program life between cases.
 void resetForTests();
 

@@ -112,10 +112,10 @@ void DtmfWindow::DTMFDelay_Timer()
     Program::doEvents();
     if (Program::ended())
         return;
-    if (Echolink->ReceivingSignal()) {
-        PTT3->setText(kReceiving);
-    } else {
-        PTT3->setText(QStringLiteral("      "));
+    const bool receiving = Echolink->ReceivingSignal();
+    // Spoken as it changes by the main window's indicator, not twice.
+    showReceiving(PTT3, receiving);
+    if (!receiving) {
         DTMFDelayPeriod->setText(DTMFDelaySeconds->text());
     }
     // Never below zero: a delay of 0 seconds, ticking inside a reception,

@@ -92,9 +92,13 @@ void DtmfWindow::loadSettings()
     netDaysAndStart(4);
     for (int n = 1; n <= 4; ++n)
         check(net(n).DisconnectAll, numbered("DISCONNECTALL", n), "0");
-    const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
-    const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
-    moveToTwips(this, left, top);
+    // With none stored (a first start) the window opens beside the main
+    // window when it is first shown, not over it.
+    const QString left = ini.text(QStringLiteral("LEFT"), QString());
+    const QString top = ini.text(QStringLiteral("TOP"), QString());
+    if (!left.isEmpty() || !top.isEmpty())
+        moveToTwips(this, ini.twips(QStringLiteral("LEFT"), QStringLiteral("300")),
+                    ini.twips(QStringLiteral("TOP"), QStringLiteral("300")));
     text(DTMF, QStringLiteral("DTMF"), "123");
     check(UseDTMF, QStringLiteral("USEDTMF"), "1");
     for (int n = 1; n <= 4; ++n)

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "core/clock.h"
 #include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 
@@ -106,6 +107,7 @@ void DtmfWindow::buildForm()
         tie(lDOff, Text2222);
         PTT3 = valueLabel(df, QStringLiteral("PTT3"), QStringLiteral("      "), QStringLiteral("Receiver"));
         PTT3->setMinimumWidth(PTT3->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
+        PTT3->setAccessibleName(QStringLiteral("Receiver: no signal"));
         dg->addWidget(UseDTMFDelay, 0, 0);
         dg->addWidget(PTT3, 0, 1, 1, 2);
         dg->addWidget(lSec, 1, 0);
@@ -359,6 +361,7 @@ void DtmfWindow::buildForm()
         Check4 = checkBox(page, QStringLiteral("Check4"), QStringLiteral("Use 1 Minute Warning Before Net"),
                           QStringLiteral("Give 1 Minute Warning Before Net"));
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
+        Program::showsTime(ShowTime, Clock::clockFace);
         auto *checks = new QVBoxLayout;
         checks->addWidget(RFBusy);
         checks->addWidget(Check4);
@@ -393,6 +396,7 @@ void DtmfWindow::buildForm()
     Timer6 = new VbTimer(this, QStringLiteral("Timer6"), 1000, false);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
     resize(900, 560);
 }
 

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "core/clock.h"
 #include "core/program.h"
 #include "greeting/greetingwindow.h"
 
@@ -107,6 +108,7 @@ void GreetingWindow::buildForm()
     auto *clock = new QHBoxLayout;
     clock->addWidget(new QLabel(QStringLiteral("Local Time :"), this));
     ShowTime = valueLabel(this, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Local Time"));
+    Program::showsTime(ShowTime, Clock::clockFace);
     clock->addWidget(ShowTime);
     right->addLayout(clock);
     auto *buttons = new QHBoxLayout;
@@ -130,6 +132,7 @@ void GreetingWindow::buildForm()
     Timer2 = new VbTimer(this, QStringLiteral("Timer2"), 100, true);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
     resize(760, 520);
 }
 

@@ -63,9 +63,13 @@ void MessageBoxWindow::refreshCaption()
 void MessageBoxWindow::loadSettings()
 {
     const IniFile &ini = m_ini;
-    const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
-    const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
-    moveToTwips(this, left, top);
+    // With none stored (a first start) the window opens beside the main
+    // window when it is first shown, not over it.
+    const QString left = ini.text(QStringLiteral("LEFT"), QString());
+    const QString top = ini.text(QStringLiteral("TOP"), QString());
+    if (!left.isEmpty() || !top.isEmpty())
+        moveToTwips(this, ini.twips(QStringLiteral("LEFT"), QStringLiteral("300")),
+                    ini.twips(QStringLiteral("TOP"), QStringLiteral("300")));
     Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("1")));
     Check2->setValue(ini.check(QStringLiteral("CHECK2"), QStringLiteral("1")));
     for (int n = 1; n <= 8; ++n)
@@ -162,6 +166,10 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
         const QString tail = p > 0 ? text.mid(p - 1) : text;
         ReceivedStamped = head + QStringLiteral(" (") + Clock::chatTime() + QLatin1Char(')') + tail;
         IncomingText->appendLine(Check2->value() == 0 ? text : ReceivedStamped);
+        // Heard wherever the focus is; from the main window while this one
+        // is hidden.
+        QWidget *teller = isVisible() || !station.main ? static_cast<QWidget *>(this) : station.main;
+        tellScreenReader(teller, QStringLiteral("Chat: ") + text);
     }
 
     if (!unsentAnswer.isEmpty())

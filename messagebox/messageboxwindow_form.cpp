@@ -72,6 +72,7 @@ void MessageBoxWindow::buildForm()
     outer->addLayout(buttons);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
     resize(640, 520);
 }
 

@@ -74,6 +74,7 @@ void AboutWindow::buildForm()
     v->addWidget(Command2, 0, Qt::AlignRight);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
 
     connect(Command1, &QPushButton::clicked, this, [this] {
         if (!Program::ended())

@@ -102,6 +102,7 @@ void WebToolsWindow::buildForm()
 
     resize(width, height);
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
 
     const auto click = [this](QPushButton *b, void (WebToolsWindow::*handler)()) {
         connect(b, &QPushButton::clicked, this, [this, handler] {

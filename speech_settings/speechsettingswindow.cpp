@@ -32,6 +32,11 @@ QScrollBar *barInFrame(QGroupBox *frame, const QString &name, int min, int max, 
     bar->setPageStep(std::max(1, (max - min) / 10));
     bar->setMinimumWidth(240);
     bar->setAccessibleName(frame->title());
+    // Taken by Tab and moved by the arrow and page keys, as a slider is.
+    bar->setFocusPolicy(Qt::StrongFocus);
+    // Right and Page Up raise the value (a scroll bar's own keys go the
+    // other way, as for scrolling a page).
+    bar->setInvertedControls(false);
     auto *highLabel = new QLabel(high, frame);
     value = valueLabel(frame, valueName, QStringLiteral("0"), frame->title() + QStringLiteral(" value"));
     // Eleven marks, as many as the speed bar has steps.
@@ -92,6 +97,7 @@ void SpeechSettingsWindow::buildForm()
     v->addLayout(buttons);
 
     applyAccessibleNames(this);
+    giveKeyboardAccess(this);
 
     connect(VoiceSpeed, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VoiceSpeed_Change);
     connect(VolLev, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VolLev_Change);

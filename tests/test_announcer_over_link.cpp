@@ -2,6 +2,9 @@
 // served on a Unix socket, Mirelva's client reading it, as in the program.
 // What happens on the air is seen from the node's side.
 
+#include <condition_variable>
+#include <mutex>
+
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -102,6 +105,42 @@ private slots:
     // tick comes due while the second is spoken: each connect is announced
     // once, and the time once, after both. (The second overwrites the time
     // queued by the first in the one slot, and queues its own.)
+    // What the node sends while a keyed announcement blocks stays in the
+    // socket until the speech is over, and is read then with nothing more
+    // sent.
+    void whatTheNodeSendsDuringTheSpeechIsReadAfterIt()
+    {
+        LinkedStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
+        s.window->ConDisc->setValue(0);
+        QString historyDuringSpeech = QStringLiteral("not asked");
+        s.voice.speaking = [&] {
+            const auto onUiThread = [&](std::function<void()> call) {
+                std::mutex m;
+                std::condition_variable cv;
+                bool done = false;
+                QMetaObject::invokeMethod(qApp, [&] {
+                    call();
+                    std::lock_guard lock(m);
+                    done = true;
+                    cv.notify_all();
+                });
+                std::unique_lock lock(m);
+                cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; });
+            };
+            onUiThread([&] {
+                s.sim.stationConnects("W1AW", "John", "203.0.113.5");
+                s.server.flush(1000);
+            });
+            QThread::msleep(50);   // time enough to be read, if anything read it
+            onUiThread([&] { historyDuringSpeech = s.window->CallHistory->toPlainText(); });
+        };
+        s.window->TextInput3->setText("Net tonight");
+        s.window->Speak3_Click();
+        QCOMPARE(historyDuringSpeech, QString());
+        QTRY_VERIFY_WITH_TIMEOUT(s.window->CallHistory->toPlainText().contains("W1AW -- John"), 3000);
+    }
+
     void aConnectRightAfterAnAnnouncementIsSpokenOnce()
     {
         LinkedStation s;

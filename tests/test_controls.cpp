@@ -117,6 +117,44 @@ private slots:
                                                      .arg(got.height())));
         }
     }
+    // A window's frame is kept wholly on a screen (the greeting window:
+    // frame 662x870, at least 600x700), moved in only as far as it must and
+    // made smaller only where the screen is smaller.
+    void fitOnScreenMovesAWindowWhollyOntoItsScreen()
+    {
+        const QRect wide(0, 0, 1600, 1000);
+        const QRect right(1600, 0, 1280, 1024);
+        const QSize least(600, 700);
+        const struct {
+            const char *name;
+            QRect frame;
+            QList<QRect> screens;
+            QRect fitted;
+        } cases[] = {
+            {"fits: stays", {20, 20, 662, 870}, {wide}, {20, 20, 662, 870}},
+            {"below the bottom: moved up", {0, 400, 662, 870}, {wide}, {0, 130, 662, 870}},
+            {"right of the edge: moved left", {1200, 50, 662, 870}, {wide}, {938, 50, 662, 870}},
+            {"above and left: moved down and right", {-100, -30, 662, 870}, {wide}, {0, 0, 662, 870}},
+            {"taller than the screen: made smaller", {0, 100, 662, 870}, {{0, 0, 1024, 768}}, {0, 0, 662, 768}},
+            {"screen smaller than its least: the least, where it can be grabbed", {0, 100, 662, 870},
+             {{0, 0, 800, 600}}, {0, 100, 662, 700}},
+            {"screen smaller than its least, title bar off: at the top", {0, 590, 662, 870}, {{0, 0, 800, 600}},
+             {0, 0, 662, 700}},
+            {"on no screen: the nearest", {3000, 500, 662, 870}, {wide, right}, {2218, 154, 662, 870}},
+            {"across two screens: the one showing most", {1500, 0, 662, 870}, {wide, right}, {1600, 0, 662, 870}},
+            {"no screens known: stays", {-50, -50, 662, 870}, {}, {-50, -50, 662, 870}},
+        };
+        for (const auto &c : cases) {
+            const QRect got = fitOnScreen(c.frame, least, c.screens);
+            QVERIFY2(got == c.fitted, qPrintable(QStringLiteral("%1: got %2,%3 %4x%5")
+                                                      .arg(QLatin1String(c.name))
+                                                      .arg(got.x())
+                                                      .arg(got.y())
+                                                      .arg(got.width())
+                                                      .arg(got.height())));
+        }
+    }
+
     // A value that changes (the clock, every second) repaints its label and
     // nothing around it: no layout above it is asked to work again, which
     // would repaint the whole tab page. A text wider than any before still

@@ -131,8 +131,8 @@ private slots:
                            d.DTMFGroup1Connect, d.DTMFGroup1Disc, d.DTMFGroup2Connect, d.DTMFGroup2Disc})
             QVERIFY(b->text().isEmpty());
         QCOMPARE(d.RFBusy->value(), 0);
-        QCOMPARE(d.pos(), QPoint(Convert::twipsToPixels(300, d.logicalDpiX()),
-                                 Convert::twipsToPixels(300, d.logicalDpiY())));
+        // No stored place: it opens beside the main window when first shown.
+        QVERIFY(!hasPlace(&d));
         QVERIFY(d.DTMFDelay->isEnabled() && d.Timer1->isEnabled() && d.Timer2->isEnabled());
         // Reading writes nothing back.
         QCOMPARE(f.settings.readFile(DtmfWindow::iniName()), file);
@@ -295,10 +295,12 @@ private slots:
         QCOMPARE(d.Tue4->accessibleName(), QStringLiteral("Tue (net 4)"));
         QCOMPARE(d.Text555->accessibleDescription(), QStringLiteral("DTMF to Disconnect Last Call Connected"));
         // Indicators are read as their value, then what the value is about.
-        for (QLabel *l : {d.PTT3, d.DTMFDelayPeriod, d.BeaconSeconds, d.DiscPeriod1, d.ShowTime}) {
+        for (QLabel *l : {d.DTMFDelayPeriod, d.BeaconSeconds, d.DiscPeriod1, d.ShowTime}) {
             QCOMPARE(QAccessible::queryAccessibleInterface(l)->text(QAccessible::Name), l->text());
             QVERIFY(!l->accessibleDescription().isEmpty());
         }
+        // The receiver's six blanks when idle are read as what they mean.
+        QCOMPARE(QAccessible::queryAccessibleInterface(d.PTT3)->text(QAccessible::Name), QStringLiteral("Receiver: no signal"));
     }
 };
 

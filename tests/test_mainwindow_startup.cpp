@@ -518,7 +518,9 @@ private slots:
         QTest::newRow("far up and left") << QByteArray("LEFT=-150000\r\nTOP=-150000") << QPoint(0, 0);
         QTest::newRow("past the right edge") << QByteArray("LEFT=999990\r\nTOP=300") << QPoint(0, 20);
         QTest::newRow("below the screen") << QByteArray("LEFT=300\r\nTOP=99990") << QPoint(20, 800 - 620);
-        QTest::newRow("partly off, title bar reachable") << QByteArray("LEFT=-4500\r\nTOP=1500") << QPoint(-300, 100);
+        QTest::newRow("partly off to the left, wider than the screen: at its left edge")
+            << QByteArray("LEFT=-4500\r\nTOP=1500") << QPoint(0, 100);
+        QTest::newRow("partly below, moved up to fit") << QByteArray("LEFT=1500\r\nTOP=4500") << QPoint(100, 180);
     }
 
     void positionOffEveryScreenComesBackWithoutTouchingTheFile()

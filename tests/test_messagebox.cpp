@@ -205,8 +205,11 @@ private slots:
         for (int n = 1; n <= 8; ++n)
             QVERIFY(mb.filterText(n)->text().isEmpty());
         QVERIFY(mb.IncomingText->toPlainText().isEmpty());
-        QCOMPARE(qRound(leftInTwips(&mb)), 300);
-        QCOMPARE(qRound(topInTwips(&mb)), 300);
+        // With no stored place it opens beside the main window, not over it.
+        QVERIFY(!hasPlace(&mb));
+        f.w().Command1_Click();
+        QVERIFY(hasPlace(&mb));
+        QVERIFY(mb.frameGeometry().topLeft() != f.w().frameGeometry().topLeft());
     }
 
     void saveAndReloadKeepEverything()

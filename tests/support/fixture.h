@@ -1,9 +1,12 @@
 #pragma once
 
+#include <functional>
+
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include "core/clock.h"
+#include "core/program.h"
 #include "core/speechvoice.h"
 
 namespace mirelva::test {
@@ -22,6 +25,9 @@ public:
         bool cut = false;
     };
     int msPerCharacter = 0;
+    // Run on a thread of its own while a blocking Speak waits quietly, as
+    // the station's voice speaks.
+    std::function<void()> speaking;
     QVector<Spoken> spoken;
     // What soundProblem() reports: set it to play a dead sound device.
     QString problem;
@@ -44,6 +50,8 @@ protected:
             markCut();
             ms = blockingLimitMs();
         }
+        if (blocking && speaking)
+            Program::runQuietly(speaking);
         if (blocking && ms > 0)
             Clock::setForTests(Clock::now().addMSecs(ms));
         spoken.push_back({text, flags, Rate(), Volume(), cut});
