@@ -23,6 +23,9 @@ struct NodeState {
     // The request ops the node carries out ("Connect", "SendChatText", ...).
     // A node that does not say carries them all.
     QStringList carries = allRequests();
+    // Why the transmitter cannot be keyed now (its PTT line's device is
+    // missing, say); empty while it can.
+    QString pttProblem;
 
     bool carriesOut(const QString &op) const { return carries.contains(op); }
     static QStringList allRequests();

@@ -138,6 +138,21 @@ private slots:
         QCOMPARE(s.voice.texts(), (QStringList{"W 1 A W  , Connected", "K 1 A B C  , Connected", "at10 07  AM"}));
         QVERIFY(!s.sim.ptt());
     }
+
+    // A node whose PTT line is gone says so in its state; the status line
+    // names the problem until the line is back.
+    void aRadioThatCannotBeKeyedStandsAsAWarning()
+    {
+        LinkedStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
+        QVERIFY(s.window->lastingWarnings().isEmpty());
+        const QString problem = "PTT line hidraw:/dev/hidraw0:3: /dev/hidraw0: device gone (unplugged?); trying again every second";
+        s.sim.setPttProblem(problem);
+        QTRY_COMPARE_WITH_TIMEOUT(s.window->lastingWarnings(), QStringList{"The radio cannot be keyed: " + problem}, 3000);
+        s.sim.setPttProblem(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(s.window->lastingWarnings().isEmpty(), 3000);
+    }
+
 };
 
 QTEST_MAIN(TestAnnouncerOverLink)

@@ -215,6 +215,9 @@ private slots:
             const QString gone = "echolink: PTT line hidraw:" + device + ":3: " + device
                                  + ": device gone (unplugged?); trying again every second";
             QTRY_VERIFY2_WITH_TIMEOUT(run.log().contains(gone), qPrintable(run.log()), 5000);
+            // Mirelva is told that the radio cannot be keyed, and why.
+            QTRY_VERIFY_WITH_TIMEOUT(run.lines().contains("{\"event\":\"state\",\"pttProblem\":\"" + gone.mid(10) + "\"}"),
+                                     5000);
             // Still serving: a new client is answered, the node is whole.
             QTest::qWait(200);
             QCOMPARE(run.node.state(), QProcess::Running);
