@@ -141,4 +141,9 @@ class SpeechVoice;
 // With nodePlaysAudio a keyed text goes as a speech the node plays itself.
 void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio = false);
 
+// A chat text from the node's own callsign is the node speaking (mirelva-echolink
+// tells a connect that failed that way): it goes to the on-air log as well,
+// "node says: Connect K1XYZ failed: ...".
+void logNodeNotices(NodeBackend &node);
+
 } // namespace mirelva

@@ -39,6 +39,7 @@ public:
         client = std::make_unique<NodeLinkClient>(server.address());
         client->start();
         tellNodeOfSpeech(voice, *client);
+        logNodeNotices(*client);
         station.node = client.get();
         station.voice = &voice;
         window = std::make_unique<MainWindow>(station);
@@ -153,6 +154,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.window->lastingWarnings().isEmpty(), 3000);
     }
 
+    // The node's own words (a connect that failed) reach the on-air log;
+    // a station's chat does not.
+    void theNodesOwnChatTextsReachTheOnAirLog()
+    {
+        LinkedStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
+        QStringList logged;
+        QObject listening;
+        connect(&OnAirLog::instance(), &OnAirLog::line, &listening, [&](const QString &l) {
+            if (l.contains(" node says: "))
+                logged << l.mid(24);
+        });
+        s.sim.chat("W1AW>vk2abc>Connect me");
+        s.sim.chat("VK2ABC>Connect K1XYZ failed: not in the EchoLink directory (not logged in now)");
+        // In order on the link: the station's text was handled first.
+        QTRY_COMPARE_WITH_TIMEOUT(logged, QStringList{"node says: Connect K1XYZ failed: not in the EchoLink directory (not logged in now)"},
+                                  3000);
+    }
 };
 
 QTEST_MAIN(TestAnnouncerOverLink)
