@@ -163,6 +163,7 @@ void MainWindow::Form_Load(OtherWindows others)
     connect(station.node, &NodeBackend::stateChanged, this, [this] {
         refreshCaption();
         showNodeStatus();
+        showPttProblem();
     });
     connect(station.node, &NodeBackend::onlineChanged, this, [this] {
         refreshCaption();
@@ -256,6 +257,13 @@ void MainWindow::showNodeStatus()
     const QString what = station.node->describe();
     NodeStatus->setText(station.node->online() ? QStringLiteral("Node: ") + what
                                                : QStringLiteral("Node offline: ") + what);
+}
+
+void MainWindow::showPttProblem()
+{
+    const QString problem = station.node ? station.node->state().pttProblem : QString();
+    setLastingWarning(QStringLiteral("ptt"),
+                      problem.isEmpty() ? QString() : QStringLiteral("The radio cannot be keyed: ") + problem);
 }
 
 void MainWindow::setLastingWarning(const QString &key, const QString &text)

@@ -54,6 +54,8 @@ public:
     // Fills in the captions once the node's own callsign is known.
     void refreshCaption();
     void showNodeStatus();
+    // The node's word that the radio cannot be keyed, as a lasting warning.
+    void showPttProblem();
 
     // Warnings that stand in the status line until their cause is gone (a
     // sound device that cannot be opened, a settings file that could not be

@@ -106,6 +106,7 @@ int main(int argc, char *argv[])
     EspeakVoice voice(config.audioDevice, config.recordDir, EspeakVoice::EngineStart::Later);
 
     tellNodeOfSpeech(voice, *node, config.audioDevice == kNodeAudioDevice);
+    logNodeNotices(*node);
 
     waitForFirstState(node.get(), kFirstStateWaitMs);
 

@@ -321,6 +321,8 @@ struct EspeakVoice::Impl {
     bool pause(milliseconds length, bool cancellable);
     bool cancelled(bool cancellable) const { return cancellable && (cancel || stop); }
     QString deviceName() const { return QString::fromLocal8Bit(device); }
+    // The node plays the speech: no sound device of ours is opened, tried or blamed.
+    bool nodePlays() const { return device == kNodeAudioDevice.toLocal8Bit(); }
     // Said once on standard error when it first stands, with the sound
     // library's detail; said again only after the device worked meanwhile.
     void setProblem(const QString &cause, const QString &detail, bool report = true);
@@ -413,6 +415,8 @@ void EspeakVoice::Impl::clearProblem()
 // first announcement goes out into nothing.
 void EspeakVoice::Impl::probeDevice()
 {
+    if (nodePlays())
+        return;
     std::lock_guard playing(g_playMutex);
     const AlsaLibrary *alsa = alsaLibrary();
     if (!alsa) {
@@ -436,7 +440,7 @@ void EspeakVoice::Impl::playOut(const Audio &audio, milliseconds length, bool ca
 {
     std::lock_guard playing(g_playMutex);
     // The node plays it: only the speech's length is kept here.
-    if (audio.samples.empty() || device == kNodeAudioDevice.toLocal8Bit()) {
+    if (audio.samples.empty() || nodePlays()) {
         pause(length, cancellable);
         return;
     }

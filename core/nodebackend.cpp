@@ -130,4 +130,14 @@ void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio
     });
 }
 
+void logNodeNotices(NodeBackend &node)
+{
+    NodeBackend *n = &node;
+    QObject::connect(n, &NodeBackend::ChatTextReceived, n, [n](const QString &text) {
+        const QString own = n->state().localStation;
+        if (!own.isEmpty() && text.startsWith(own + QLatin1Char('>'), Qt::CaseInsensitive))
+            OnAirLog::note(QStringLiteral("node says: ") + text.mid(own.size() + 1).simplified());
+    });
+}
+
 } // namespace mirelva

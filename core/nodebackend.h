@@ -23,6 +23,9 @@ struct NodeState {
     // The request ops the node carries out ("Connect", "SendChatText", ...).
     // A node that does not say carries them all.
     QStringList carries = allRequests();
+    // Why the transmitter cannot be keyed now (its PTT line's device is
+    // missing, say); empty while it can.
+    QString pttProblem;
 
     bool carriesOut(const QString &op) const { return carries.contains(op); }
     static QStringList allRequests();
@@ -137,5 +140,10 @@ class SpeechVoice;
 // keyed ones to the on-air log. The program and the tests wire it the same way.
 // With nodePlaysAudio a keyed text goes as a speech the node plays itself.
 void tellNodeOfSpeech(SpeechVoice &voice, NodeBackend &node, bool nodePlaysAudio = false);
+
+// A chat text from the node's own callsign is the node speaking (mirelva-echolink
+// tells a connect that failed that way): it goes to the on-air log as well,
+// "node says: Connect K1XYZ failed: ...".
+void logNodeNotices(NodeBackend &node);
 
 } // namespace mirelva

@@ -42,6 +42,7 @@ public:
         client = std::make_unique<NodeLinkClient>(server.address());
         client->start();
         tellNodeOfSpeech(voice, *client);
+        logNodeNotices(*client);
         station.node = client.get();
         station.voice = &voice;
         window = std::make_unique<MainWindow>(station);
@@ -176,6 +177,39 @@ private slots:
                                          "Speech keyed: at10 07  AM"}));
         QCOMPARE(s.voice.texts(), (QStringList{"W 1 A W  , Connected", "K 1 A B C  , Connected", "at10 07  AM"}));
         QVERIFY(!s.sim.ptt());
+    }
+
+    // A node whose PTT line is gone says so in its state; the status line
+    // names the problem until the line is back.
+    void aRadioThatCannotBeKeyedStandsAsAWarning()
+    {
+        LinkedStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
+        QVERIFY(s.window->lastingWarnings().isEmpty());
+        const QString problem = "PTT line hidraw:/dev/hidraw0:3: /dev/hidraw0: device gone (unplugged?); trying again every second";
+        s.sim.setPttProblem(problem);
+        QTRY_COMPARE_WITH_TIMEOUT(s.window->lastingWarnings(), QStringList{"The radio cannot be keyed: " + problem}, 3000);
+        s.sim.setPttProblem(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(s.window->lastingWarnings().isEmpty(), 3000);
+    }
+
+    // The node's own words (a connect that failed) reach the on-air log;
+    // a station's chat does not.
+    void theNodesOwnChatTextsReachTheOnAirLog()
+    {
+        LinkedStation s;
+        QTRY_VERIFY_WITH_TIMEOUT(s.client->online(), 3000);
+        QStringList logged;
+        QObject listening;
+        connect(&OnAirLog::instance(), &OnAirLog::line, &listening, [&](const QString &l) {
+            if (l.contains(" node says: "))
+                logged << l.mid(24);
+        });
+        s.sim.chat("W1AW>vk2abc>Connect me");
+        s.sim.chat("VK2ABC>Connect K1XYZ failed: not in the EchoLink directory (not logged in now)");
+        // In order on the link: the station's text was handled first.
+        QTRY_COMPARE_WITH_TIMEOUT(logged, QStringList{"node says: Connect K1XYZ failed: not in the EchoLink directory (not logged in now)"},
+                                  3000);
     }
 };
 

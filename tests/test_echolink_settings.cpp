@@ -85,6 +85,11 @@ private slots:
         QTest::newRow("audio bad") << QByteArray("TXAUDIO=pulse") << "TXAUDIO" << "alsa:default"
                                    << "echolink.ini TXAUDIO: \"pulse\" is neither alsa:DEVICE nor udp:ADDRESS:PORT; using alsa:default";
         QTest::newRow("squelch line") << QByteArray("SQL=serial:/dev/ttyUSB0:DCD") << "SQL" << "serial:/dev/ttyUSB0:DCD" << none;
+        QTest::newRow("squelch on a sound card button") << QByteArray("SQL=hidraw:/dev/hidraw0:VOL_DN") << "SQL"
+                                                        << "hidraw:/dev/hidraw0:VOL_DN" << none;
+        QTest::newRow("ptt bad hidraw pin") << QByteArray("PTT=hidraw:/dev/hidraw0:9") << "PTT" << ""
+                                            << "echolink.ini PTT: \"hidraw:/dev/hidraw0:9\": hidraw pin \"9\" is not 1..8, "
+                                               "VOL_UP, VOL_DN, MUTE_PLAY or MUTE_REC; none is used";
         QTest::newRow("squelch bad") << QByteArray("SQL=carrier") << "SQL" << "vox"
                                      << "echolink.ini SQL: \"carrier\": unknown line kind \"carrier\" (serial, hidraw, gpio or none); using vox";
         QTest::newRow("ptt on an input") << QByteArray("PTT=serial:/dev/ttyUSB0:DCD") << "PTT" << ""

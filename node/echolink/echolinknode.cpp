@@ -749,6 +749,16 @@ void EchoLinkNode::openLines()
         return line;
     };
     m_ptt = output(m_config.ptt, "PTT");
+    // Mirelva is told while the transmitter cannot be keyed, and why.
+    if (radio::OutputLine *l = m_ptt.get()) {
+        auto tellMirelva = [this, l] {
+            const QString problem =
+                l->available() ? QString() : QStringLiteral("PTT line %1: %2").arg(l->spec().toString(), l->problem());
+            apply([problem](NodeState &s) { s.pttProblem = problem; });
+        };
+        connect(l, &radio::Line::availabilityChanged, this, tellMirelva);
+        tellMirelva();
+    }
     m_rts = output(m_config.rts, "RTS");
     m_dtr = output(m_config.dtr, "DTR");
 

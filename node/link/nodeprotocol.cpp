@@ -131,12 +131,14 @@ void StatePatch::applyTo(NodeState &s) const
         s.connected = *connected;
     if (carries)
         s.carries = *carries;
+    if (pttProblem)
+        s.pttProblem = *pttProblem;
 }
 
 bool StatePatch::isEmpty() const
 {
     return !localStation && !linkActive && !receivingSignal && !transmitterKeyed && !linkBusy && !connected
-           && !carries;
+           && !carries && !pttProblem;
 }
 
 StatePatch StatePatch::full(const NodeState &s)
@@ -149,6 +151,10 @@ StatePatch StatePatch::full(const NodeState &s)
     p.linkBusy = s.linkBusy;
     p.connected = s.connected;
     p.carries = s.carries;
+    // Only a node with a problem says so: a client starts each connection
+    // from "can be keyed", and nodes that never have one send what they did.
+    if (!s.pttProblem.isEmpty())
+        p.pttProblem = s.pttProblem;
     return p;
 }
 
@@ -169,6 +175,8 @@ StatePatch StatePatch::diff(const NodeState &before, const NodeState &now)
         p.connected = now.connected;
     if (before.carries != now.carries)
         p.carries = now.carries;
+    if (before.pttProblem != now.pttProblem)
+        p.pttProblem = now.pttProblem;
     return p;
 }
 
@@ -189,6 +197,8 @@ QJsonObject StatePatch::toJson() const
         o.insert(QStringLiteral("connected"), QJsonArray::fromStringList(*connected));
     if (carries)
         o.insert(QStringLiteral("carries"), QJsonArray::fromStringList(*carries));
+    if (pttProblem)
+        o.insert(QStringLiteral("pttProblem"), *pttProblem);
     return o;
 }
 
@@ -521,6 +531,7 @@ ParsedEvent parseEvent(const QByteArray &line)
         e.state.linkBusy = f.maybeBool("linkBusy");
         e.state.connected = f.maybeStringList("connected");
         e.state.carries = f.maybeStringList("carries");
+        e.state.pttProblem = f.maybeString("pttProblem");
     } else if (r.name == QLatin1String("connected")) {
         e = NodeEvent::connected(f.requiredString("call"), f.optionalString("name"), f.optionalString("addr"));
     } else if (r.name == QLatin1String("disconnected")) {

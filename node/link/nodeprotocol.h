@@ -72,6 +72,7 @@ struct StatePatch {
     std::optional<bool> linkBusy;
     std::optional<QStringList> connected;
     std::optional<QStringList> carries;
+    std::optional<QString> pttProblem;
 
     void applyTo(NodeState &s) const;
     bool isEmpty() const;

@@ -245,6 +245,13 @@ void SimulatedNode::setCarries(const QStringList &ops)
     setState(s);
 }
 
+void SimulatedNode::setPttProblem(const QString &problem)
+{
+    NodeState s = m_state;
+    s.pttProblem = problem;
+    setState(s);
+}
+
 void SimulatedNode::setLinkBusy(bool on) { setStateFlag(&NodeState::linkBusy, on); }
 
 void SimulatedNode::setReceivingSignal(bool on) { setStateFlag(&NodeState::receivingSignal, on); }

@@ -89,6 +89,8 @@ public:
     // The requests the node says it carries out; it plays a node that lacks
     // some (SvxLink has no chat) when told to.
     void setCarries(const QStringList &ops);
+    // Plays a node whose PTT line is gone (empty: back).
+    void setPttProblem(const QString &problem);
     void stationConnects(const QString &call, const QString &name, const QString &addr);
     void stationDisconnects(const QString &call);
     void localCarrier(bool on);          // CarrierDetect; the receiver hears it
