@@ -215,7 +215,7 @@ private slots:
     void parsing_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("result");   // the spec written back, or the error
+        QTest::addColumn<QString>("result");   // the line written back, or the error
         QTest::newRow("serial") << "serial:/dev/ttyUSB0:rts" << "serial:/dev/ttyUSB0:RTS";
         QTest::newRow("hidraw low") << "HIDRAW:/dev/hidraw0:3:Active-Low" << "hidraw:/dev/hidraw0:3:active-low";
         QTest::newRow("hid button") << "hidraw:/dev/hidraw0:vol_dn" << "hidraw:/dev/hidraw0:VOL_DN";
@@ -234,8 +234,8 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, result);
         QString error;
-        const auto spec = LineSpec::parse(text, &error);
-        QCOMPARE(spec ? spec->toString() : error, result);
+        const auto lineSpec = LineSpec::parse(text, &error);
+        QCOMPARE(lineSpec ? lineSpec->toString() : error, result);
     }
 
     // Each kind: starts released, keys, survives the device going away (the
@@ -260,17 +260,17 @@ private slots:
         QFETCH(QString, released);
         QFETCH(QString, keyed);
         QFETCH(QString, device);
-        const LineSpec spec = *LineSpec::parse(text, nullptr);
-        const QString dev = spec.device;
+        const LineSpec lineSpec = *LineSpec::parse(text, nullptr);
+        const QString dev = lineSpec.device;
         auto level = [&]() -> QString {
-            if (spec.kind == LineSpec::Serial)
+            if (lineSpec.kind == LineSpec::Serial)
                 return QString::number(fake.dev(dev).bits);
-            if (spec.kind == LineSpec::HidRaw)
+            if (lineSpec.kind == LineSpec::HidRaw)
                 return fake.lastReport(dev);
-            return QString::number(fake.dev(dev).values[spec.number]);
+            return QString::number(fake.dev(dev).values[lineSpec.number]);
         };
         fake.dev(dev).bits = TIOCM_RTS | TIOCM_DTR;   // as a tty's open leaves them
-        auto line = OutputLine::create(spec);
+        auto line = OutputLine::create(lineSpec);
         QVERIFY(line->available());
         QCOMPARE(level(), released);
         QSignalSpy availability(line.get(), &OutputLine::availabilityChanged);
@@ -316,11 +316,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, bit);
         QFETCH(int, byte);
-        const LineSpec spec = *LineSpec::parse(text, nullptr);
-        const bool low = spec.activeLow;
-        auto drive = [&](bool active) { fake.setLevel(spec.device, bit, active != low, byte); };
+        const LineSpec lineSpec = *LineSpec::parse(text, nullptr);
+        const bool low = lineSpec.activeLow;
+        auto drive = [&](bool active) { fake.setLevel(lineSpec.device, bit, active != low, byte); };
         drive(false);
-        auto line = InputLine::create(spec);
+        auto line = InputLine::create(lineSpec);
         QSignalSpy changed(line.get(), &InputLine::changed);
         QVERIFY(line->available());
         drive(false);   // a CM108 says nothing until an input changes
@@ -330,13 +330,13 @@ private slots:
         drive(true);
         line->checkDevice();   // serial lines are read on a timer
         QTRY_VERIFY(line->active());
-        fake.unplug(spec.device);
-        if (spec.kind == LineSpec::Serial)
+        fake.unplug(lineSpec.device);
+        if (lineSpec.kind == LineSpec::Serial)
             line->checkDevice();   // the others hear it from the device at once
         QTRY_VERIFY(!line->available());
         QVERIFY(!line->active());
 
-        fake.dev(spec.device).present = true;
+        fake.dev(lineSpec.device).present = true;
         line->checkDevice();
         QVERIFY(line->available());
         drive(true);
@@ -362,10 +362,10 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, error);
         QFETCH(QString, problem);
-        const LineSpec spec = *LineSpec::parse(text, nullptr);
-        if (fake.devices.count(spec.device.toStdString()))
-            fake.dev(spec.device).openError = error;
-        auto line = OutputLine::create(spec);
+        const LineSpec lineSpec = *LineSpec::parse(text, nullptr);
+        if (fake.devices.count(lineSpec.device.toStdString()))
+            fake.dev(lineSpec.device).openError = error;
+        auto line = OutputLine::create(lineSpec);
         QVERIFY(!line->available());
         QCOMPARE(line->problem(), problem);
     }

@@ -262,12 +262,12 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     // Lines as node/radio reads them; the device itself is looked at when
     // the node opens it.
     auto lineOk = [](const QString &v, bool output, QString *why) {
-        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(v, why);
-        if (spec && output && !spec->canDrive()) {
+        const std::optional<radio::LineSpec> lineSpec = radio::LineSpec::parse(v, why);
+        if (lineSpec && output && !lineSpec->canDrive()) {
             *why = QStringLiteral("\"%1\" is an input; it cannot be driven").arg(v);
             return false;
         }
-        return bool(spec);
+        return bool(lineSpec);
     };
     const QString sql = get("SQL");
     if (!sql.isEmpty()) {

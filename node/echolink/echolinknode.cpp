@@ -730,18 +730,18 @@ void EchoLinkNode::openLines()
     auto output = [this](const QString &text, const char *what) -> std::unique_ptr<radio::OutputLine> {
         if (text.isEmpty())
             return nullptr;
-        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(text, nullptr);
-        if (!spec || spec->kind == radio::LineSpec::None)
+        const std::optional<radio::LineSpec> lineSpec = radio::LineSpec::parse(text, nullptr);
+        if (!lineSpec || lineSpec->kind == radio::LineSpec::None)
             return nullptr;
-        std::unique_ptr<radio::OutputLine> line = radio::OutputLine::create(*spec, this);
+        std::unique_ptr<radio::OutputLine> line = radio::OutputLine::create(*lineSpec, this);
         if (!line)
             return nullptr;
         line->set(false);
         radio::OutputLine *l = line.get();
         const QString name = QLatin1String(what);
         auto tell = [this, l, name](bool available) {
-            say(available ? QStringLiteral("%1 line %2 ready").arg(name, l->spec().toString())
-                          : QStringLiteral("%1 line %2: %3").arg(name, l->spec().toString(), l->problem()));
+            say(available ? QStringLiteral("%1 line %2 ready").arg(name, l->lineSpec().toString())
+                          : QStringLiteral("%1 line %2: %3").arg(name, l->lineSpec().toString(), l->problem()));
         };
         connect(l, &radio::Line::availabilityChanged, this, tell);
         if (!l->available())
@@ -753,7 +753,7 @@ void EchoLinkNode::openLines()
     if (radio::OutputLine *l = m_ptt.get()) {
         auto tellMirelva = [this, l] {
             const QString problem =
-                l->available() ? QString() : QStringLiteral("PTT line %1: %2").arg(l->spec().toString(), l->problem());
+                l->available() ? QString() : QStringLiteral("PTT line %1: %2").arg(l->lineSpec().toString(), l->problem());
             apply([problem](NodeState &s) { s.pttProblem = problem; });
         };
         connect(l, &radio::Line::availabilityChanged, this, tellMirelva);
@@ -771,18 +771,18 @@ void EchoLinkNode::openLines()
         connect(m_vox.get(), &radio::Vox::changed, this, &EchoLinkNode::squelch);
         connect(m_vox.get(), &radio::Vox::meter, this, &EchoLinkNode::voxMeter);
     } else if (m_config.sql != QLatin1String("none")) {
-        const std::optional<radio::LineSpec> spec = radio::LineSpec::parse(m_config.sql, nullptr);
-        if (spec && spec->kind != radio::LineSpec::None) {
-            m_sqlLine = radio::InputLine::create(*spec, this);
+        const std::optional<radio::LineSpec> lineSpec = radio::LineSpec::parse(m_config.sql, nullptr);
+        if (lineSpec && lineSpec->kind != radio::LineSpec::None) {
+            m_sqlLine = radio::InputLine::create(*lineSpec, this);
             if (m_sqlLine) {
                 radio::InputLine *l = m_sqlLine.get();
                 connect(l, &radio::InputLine::changed, this, &EchoLinkNode::squelch);
                 connect(l, &radio::Line::availabilityChanged, this, [this, l](bool available) {
-                    say(available ? QStringLiteral("squelch line %1 ready").arg(l->spec().toString())
-                                  : QStringLiteral("squelch line %1: %2").arg(l->spec().toString(), l->problem()));
+                    say(available ? QStringLiteral("squelch line %1 ready").arg(l->lineSpec().toString())
+                                  : QStringLiteral("squelch line %1: %2").arg(l->lineSpec().toString(), l->problem()));
                 });
                 if (!l->available())
-                    say(QStringLiteral("squelch line %1: %2").arg(l->spec().toString(), l->problem()));
+                    say(QStringLiteral("squelch line %1: %2").arg(l->lineSpec().toString(), l->problem()));
                 if (l->active())
                     squelch(true);
             }

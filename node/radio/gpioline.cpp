@@ -23,15 +23,15 @@ struct GpioHandle {
     gpiod_chip *chip = nullptr;
     gpiod_line *line = nullptr;
 
-    bool open(const LineSpec &spec, const std::function<QString(int)> &reason, const QString &name, QString *why)
+    bool open(const LineSpec &lineSpec, const std::function<QString(int)> &reason, const QString &name, QString *why)
     {
         SysIo &io = SysIo::get();
-        chip = io.chipOpenLookup(spec.device.toLocal8Bit().constData());
+        chip = io.chipOpenLookup(lineSpec.device.toLocal8Bit().constData());
         if (!chip) {
             *why = reason(errno);
             return false;
         }
-        line = io.chipGetLine(chip, unsigned(spec.number));
+        line = io.chipGetLine(chip, unsigned(lineSpec.number));
         if (!line) {
             *why = errno == EINVAL ? QStringLiteral("%1: the chip has no such line").arg(name) : reason(errno);
             close();
@@ -50,22 +50,22 @@ struct GpioHandle {
 
 class GpioOutput : public OutputLine {
 public:
-    GpioOutput(const LineSpec &spec, QObject *parent) : OutputLine(spec, parent) { start(); }
+    GpioOutput(const LineSpec &lineSpec, QObject *parent) : OutputLine(lineSpec, parent) { start(); }
     ~GpioOutput() override { stop(); }
 
 protected:
     bool openDevice(QString *why) override
     {
-        if (!m_gpio.open(spec(), reasonFn(), deviceName(), why))
+        if (!m_gpio.open(lineSpec(), reasonFn(), deviceName(), why))
             return false;
         // Requested at the inactive level, so the pin never shows a keyed moment.
-        if (SysIo::get().lineRequestOutput(m_gpio.line, kConsumer, spec().activeLow ? 1 : 0) < 0) {
+        if (SysIo::get().lineRequestOutput(m_gpio.line, kConsumer, lineSpec().activeLow ? 1 : 0) < 0) {
             *why = reason(errno);
             m_gpio.close();
             return false;
         }
-        m_guard.armGpio(QString::fromLocal8Bit(SysIo::get().chipPath(m_gpio.chip)), spec().number,
-                        spec().activeLow ? 1 : 0);
+        m_guard.armGpio(QString::fromLocal8Bit(SysIo::get().chipPath(m_gpio.chip)), lineSpec().number,
+                        lineSpec().activeLow ? 1 : 0);
         return true;
     }
     bool writeLevel(bool high, QString *why) override
@@ -100,14 +100,14 @@ private:
 
 class GpioInput : public InputLine {
 public:
-    GpioInput(const LineSpec &spec, QObject *parent) : InputLine(spec, parent) { start(); }
+    GpioInput(const LineSpec &lineSpec, QObject *parent) : InputLine(lineSpec, parent) { start(); }
     ~GpioInput() override { stop(); }
 
 protected:
     bool openDevice(QString *why) override
     {
         SysIo &io = SysIo::get();
-        if (!m_gpio.open(spec(), [this](int err) { return reason(err); }, deviceName(), why))
+        if (!m_gpio.open(lineSpec(), [this](int err) { return reason(err); }, deviceName(), why))
             return false;
         int fd = -1;
         if (io.lineRequestBothEdges(m_gpio.line, kConsumer) < 0 || (fd = io.lineEventFd(m_gpio.line)) < 0) {
@@ -157,14 +157,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<OutputLine> makeGpioOutput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<OutputLine> makeGpioOutput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<GpioOutput>(spec, parent);
+    return std::make_unique<GpioOutput>(lineSpec, parent);
 }
 
-std::unique_ptr<InputLine> makeGpioInput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<InputLine> makeGpioInput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<GpioInput>(spec, parent);
+    return std::make_unique<GpioInput>(lineSpec, parent);
 }
 
 } // namespace mirelva::radio

@@ -94,33 +94,33 @@ public:
 
 class HidrawOutput : public OutputLine {
 public:
-    HidrawOutput(const LineSpec &spec, QObject *parent)
-        : OutputLine(spec, parent), m_bit(quint8(1u << (spec.number - 1)))
+    HidrawOutput(const LineSpec &lineSpec, QObject *parent)
+        : OutputLine(lineSpec, parent), m_bit(quint8(1u << (lineSpec.number - 1)))
     {
-        ++cardMasks()[spec.device].users;
+        ++cardMasks()[lineSpec.device].users;
         start();
     }
     ~HidrawOutput() override
     {
         stop();
-        if (--cardMasks()[spec().device].users <= 0)
-            cardMasks().remove(spec().device);
+        if (--cardMasks()[lineSpec().device].users <= 0)
+            cardMasks().remove(lineSpec().device);
     }
 
 protected:
     bool openDevice(QString *why) override
     {
         // Reports coming in are read and dropped: reading is how a pulled-out card shows.
-        if (!m_dev.open(*this, spec().device, reasonFn(), why, [](const uchar *, int) {},
+        if (!m_dev.open(*this, lineSpec().device, reasonFn(), why, [](const uchar *, int) {},
                         [this](const QString &why) { deviceFailed(why); }))
             return false;
-        const char released = spec().activeLow ? char(m_bit) : 0;
-        m_guard.armHidraw(spec().device, QByteArray("\0\0", 2) + released + char(m_bit) + '\0');
+        const char released = lineSpec().activeLow ? char(m_bit) : 0;
+        m_guard.armHidraw(lineSpec().device, QByteArray("\0\0", 2) + released + char(m_bit) + '\0');
         return true;
     }
     bool writeLevel(bool high, QString *why) override
     {
-        Masks &m = cardMasks()[spec().device];
+        Masks &m = cardMasks()[lineSpec().device];
         m.direction |= m_bit;
         m.data = high ? (m.data | m_bit) : (m.data & ~m_bit);
         const uchar report[5] = {0x00, 0x00, m.data, m.direction, 0x00};
@@ -132,7 +132,7 @@ protected:
     }
     bool probeDevice(QString *why) override
     {
-        if (SysIo::get().exists(spec().device.toLocal8Bit().constData()))
+        if (SysIo::get().exists(lineSpec().device.toLocal8Bit().constData()))
             return true;
         *why = reason(ENODEV);
         return false;
@@ -155,15 +155,15 @@ private:
 
 class HidrawInput : public InputLine {
 public:
-    HidrawInput(const LineSpec &spec, QObject *parent) : InputLine(spec, parent)
+    HidrawInput(const LineSpec &lineSpec, QObject *parent) : InputLine(lineSpec, parent)
     {
         static const QStringList buttons = {"VOL_UP", "VOL_DN", "MUTE_PLAY", "MUTE_REC"};
-        if (spec.number >= 1) {
+        if (lineSpec.number >= 1) {
             m_byte = 1;
-            m_bit = quint8(1u << (spec.number - 1));
+            m_bit = quint8(1u << (lineSpec.number - 1));
         } else {
             m_byte = 0;
-            m_bit = quint8(1u << buttons.indexOf(spec.pin));
+            m_bit = quint8(1u << buttons.indexOf(lineSpec.pin));
         }
         start();
     }
@@ -172,7 +172,7 @@ public:
 protected:
     bool openDevice(QString *why) override
     {
-        return m_dev.open(*this, spec().device, [this](int err) { return reason(err); }, why,
+        return m_dev.open(*this, lineSpec().device, [this](int err) { return reason(err); }, why,
                           [this](const uchar *buf, int n) {
                               if (n > m_byte)
                                   levelRead(buf[m_byte] & m_bit);
@@ -190,7 +190,7 @@ protected:
     }
     bool probeDevice(QString *why) override
     {
-        if (SysIo::get().exists(spec().device.toLocal8Bit().constData()))
+        if (SysIo::get().exists(lineSpec().device.toLocal8Bit().constData()))
             return true;
         *why = reason(ENODEV);
         return false;
@@ -205,14 +205,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<OutputLine> makeHidrawOutput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<OutputLine> makeHidrawOutput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<HidrawOutput>(spec, parent);
+    return std::make_unique<HidrawOutput>(lineSpec, parent);
 }
 
-std::unique_ptr<InputLine> makeHidrawInput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<InputLine> makeHidrawInput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<HidrawInput>(spec, parent);
+    return std::make_unique<HidrawInput>(lineSpec, parent);
 }
 
 } // namespace mirelva::radio

@@ -6,12 +6,12 @@
 
 namespace mirelva::radio {
 
-std::unique_ptr<OutputLine> makeSerialOutput(const LineSpec &spec, QObject *parent);
-std::unique_ptr<InputLine> makeSerialInput(const LineSpec &spec, QObject *parent);
-std::unique_ptr<OutputLine> makeHidrawOutput(const LineSpec &spec, QObject *parent);
-std::unique_ptr<InputLine> makeHidrawInput(const LineSpec &spec, QObject *parent);
-std::unique_ptr<OutputLine> makeGpioOutput(const LineSpec &spec, QObject *parent);
-std::unique_ptr<InputLine> makeGpioInput(const LineSpec &spec, QObject *parent);
+std::unique_ptr<OutputLine> makeSerialOutput(const LineSpec &lineSpec, QObject *parent);
+std::unique_ptr<InputLine> makeSerialInput(const LineSpec &lineSpec, QObject *parent);
+std::unique_ptr<OutputLine> makeHidrawOutput(const LineSpec &lineSpec, QObject *parent);
+std::unique_ptr<InputLine> makeHidrawInput(const LineSpec &lineSpec, QObject *parent);
+std::unique_ptr<OutputLine> makeGpioOutput(const LineSpec &lineSpec, QObject *parent);
+std::unique_ptr<InputLine> makeGpioInput(const LineSpec &lineSpec, QObject *parent);
 
 // The name a line's requests carry (gpioinfo shows it).
 inline constexpr char kConsumer[] = "mirelva-echolink";

@@ -14,18 +14,18 @@ namespace {
 const QStringList kSerialPins = {"RTS", "DTR", "CTS", "DSR", "DCD", "RI"};
 const QStringList kHidButtons = {"VOL_UP", "VOL_DN", "MUTE_PLAY", "MUTE_REC"};
 
-// An output line whose spec names a pin that cannot be driven: it never
+// An output line that names a pin that cannot be driven: it never
 // becomes available and says why once.
 class UndrivableLine : public OutputLine {
 public:
-    UndrivableLine(const LineSpec &spec, QObject *parent) : OutputLine(spec, parent) { start(); }
+    UndrivableLine(const LineSpec &lineSpec, QObject *parent) : OutputLine(lineSpec, parent) { start(); }
     ~UndrivableLine() override { stop(); }
 
 protected:
     bool openDevice(QString *why) override
     {
         *why = QStringLiteral("%1: %2 is an input and cannot be driven")
-                   .arg(deviceName(), spec().pin);
+                   .arg(deviceName(), lineSpec().pin);
         return false;
     }
     bool probeDevice(QString *) override { return false; }
@@ -43,14 +43,14 @@ std::optional<LineSpec> LineSpec::parse(const QString &text, QString *error)
         return std::nullopt;
     };
     const QString t = text.trimmed();
-    LineSpec spec;
+    LineSpec lineSpec;
     if (t.isEmpty() || t.compare("none", Qt::CaseInsensitive) == 0)
-        return spec;
+        return lineSpec;
     QStringList parts = t.split(':');
     if (parts.size() == 4) {
         if (parts.last().compare("active-low", Qt::CaseInsensitive) != 0)
             return fail(QStringLiteral("\"%1\": unknown option \"%2\" (only active-low)").arg(t, parts.last()));
-        spec.activeLow = true;
+        lineSpec.activeLow = true;
         parts.removeLast();
     }
     const QString kind = parts.first().toLower();
@@ -62,30 +62,30 @@ std::optional<LineSpec> LineSpec::parse(const QString &text, QString *error)
                         .arg(t, parts.first()));
     if (parts.size() != 3 || parts[1].isEmpty() || parts[2].isEmpty())
         return fail(QStringLiteral("\"%1\": a %2 line is written as %3").arg(t, kind, example));
-    spec.device = parts[1];
-    spec.pin = parts[2].toUpper();
+    lineSpec.device = parts[1];
+    lineSpec.pin = parts[2].toUpper();
     bool numeric = false;
-    const int n = spec.pin.toInt(&numeric);
+    const int n = lineSpec.pin.toInt(&numeric);
     if (kind == "serial") {
-        spec.kind = Serial;
-        if (!kSerialPins.contains(spec.pin))
+        lineSpec.kind = Serial;
+        if (!kSerialPins.contains(lineSpec.pin))
             return fail(QStringLiteral("\"%1\": serial pin \"%2\" is not RTS, DTR, CTS, DSR, DCD or RI")
                             .arg(t, parts[2]));
     } else if (kind == "hidraw") {
-        spec.kind = HidRaw;
+        lineSpec.kind = HidRaw;
         if (numeric && n >= 1 && n <= 8)
-            spec.number = n;
-        else if (!kHidButtons.contains(spec.pin))
+            lineSpec.number = n;
+        else if (!kHidButtons.contains(lineSpec.pin))
             return fail(QStringLiteral("\"%1\": hidraw pin \"%2\" is not 1..8, VOL_UP, VOL_DN, MUTE_PLAY or MUTE_REC")
                             .arg(t, parts[2]));
     } else {
-        spec.kind = Gpio;
+        lineSpec.kind = Gpio;
         if (!numeric || n < 0)
             return fail(QStringLiteral("\"%1\": gpio line \"%2\" is not a line offset (0, 1, 2 ...)")
                             .arg(t, parts[2]));
-        spec.number = n;
+        lineSpec.number = n;
     }
-    return spec;
+    return lineSpec;
 }
 
 QString LineSpec::toString() const
@@ -112,7 +112,7 @@ bool LineSpec::canDrive() const
 
 // --- Line ---------------------------------------------------------------
 
-Line::Line(const LineSpec &spec, QObject *parent) : QObject(parent), m_spec(spec)
+Line::Line(const LineSpec &lineSpec, QObject *parent) : QObject(parent), m_spec(lineSpec)
 {
     m_check.setInterval(kCheckIntervalMs);
     connect(&m_check, &QTimer::timeout, this, &Line::checkDevice);
@@ -228,16 +228,16 @@ QString Line::reason(int err) const
 
 // --- OutputLine ---------------------------------------------------------
 
-std::unique_ptr<OutputLine> OutputLine::create(const LineSpec &spec, QObject *parent)
+std::unique_ptr<OutputLine> OutputLine::create(const LineSpec &lineSpec, QObject *parent)
 {
-    if (spec.kind == LineSpec::None)
+    if (lineSpec.kind == LineSpec::None)
         return nullptr;
-    if (!spec.canDrive())
-        return std::make_unique<UndrivableLine>(spec, parent);
-    switch (spec.kind) {
-    case LineSpec::Serial: return makeSerialOutput(spec, parent);
-    case LineSpec::HidRaw: return makeHidrawOutput(spec, parent);
-    case LineSpec::Gpio: return makeGpioOutput(spec, parent);
+    if (!lineSpec.canDrive())
+        return std::make_unique<UndrivableLine>(lineSpec, parent);
+    switch (lineSpec.kind) {
+    case LineSpec::Serial: return makeSerialOutput(lineSpec, parent);
+    case LineSpec::HidRaw: return makeHidrawOutput(lineSpec, parent);
+    case LineSpec::Gpio: return makeGpioOutput(lineSpec, parent);
     case LineSpec::None: break;
     }
     return nullptr;
@@ -249,13 +249,13 @@ void OutputLine::set(bool active)
     if (!available())
         return;
     QString why;
-    if (!writeLevel(active != spec().activeLow, &why))
+    if (!writeLevel(active != lineSpec().activeLow, &why))
         deviceFailed(why);
 }
 
 bool OutputLine::afterOpen(QString *why)
 {
-    return writeLevel(m_active != spec().activeLow, why);
+    return writeLevel(m_active != lineSpec().activeLow, why);
 }
 
 void OutputLine::beforeClose()
@@ -263,17 +263,17 @@ void OutputLine::beforeClose()
     // Best effort: the device may already be gone, and then it keys nothing.
     QString ignored;
     if (m_active)
-        writeLevel(spec().activeLow, &ignored);
+        writeLevel(lineSpec().activeLow, &ignored);
 }
 
 // --- InputLine ----------------------------------------------------------
 
-std::unique_ptr<InputLine> InputLine::create(const LineSpec &spec, QObject *parent)
+std::unique_ptr<InputLine> InputLine::create(const LineSpec &lineSpec, QObject *parent)
 {
-    switch (spec.kind) {
-    case LineSpec::Serial: return makeSerialInput(spec, parent);
-    case LineSpec::HidRaw: return makeHidrawInput(spec, parent);
-    case LineSpec::Gpio: return makeGpioInput(spec, parent);
+    switch (lineSpec.kind) {
+    case LineSpec::Serial: return makeSerialInput(lineSpec, parent);
+    case LineSpec::HidRaw: return makeHidrawInput(lineSpec, parent);
+    case LineSpec::Gpio: return makeGpioInput(lineSpec, parent);
     case LineSpec::None: break;
     }
     return nullptr;
@@ -281,7 +281,7 @@ std::unique_ptr<InputLine> InputLine::create(const LineSpec &spec, QObject *pare
 
 void InputLine::levelRead(bool high)
 {
-    const bool active = high != spec().activeLow;
+    const bool active = high != lineSpec().activeLow;
     if (active == m_active)
         return;
     m_active = active;

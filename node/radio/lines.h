@@ -35,7 +35,7 @@ class Line : public QObject {
     Q_OBJECT
 public:
     ~Line() override;
-    const LineSpec &spec() const { return m_spec; }
+    const LineSpec &lineSpec() const { return m_spec; }
     bool available() const { return m_available; }
     // Why the line cannot be used, naming the device: "/dev/hidraw0: permission
     // denied (...)". Empty while it is available.
@@ -50,7 +50,7 @@ signals:
     void availabilityChanged(bool available);
 
 protected:
-    Line(const LineSpec &spec, QObject *parent);
+    Line(const LineSpec &lineSpec, QObject *parent);
     void start();            // called once the object is whole (virtual calls)
     void stop();             // called by the most derived destructor
     // A read, write or probe failed: say why, let go of the device, try again later.
@@ -82,15 +82,15 @@ private:
 class OutputLine : public Line {
     Q_OBJECT
 public:
-    // nullptr for kind None. A spec that cannot drive (an input pin) gives a
+    // nullptr for kind None. A line description that cannot drive (an input pin) gives a
     // line that stays unavailable and says why.
-    static std::unique_ptr<OutputLine> create(const LineSpec &spec, QObject *parent = nullptr);
+    static std::unique_ptr<OutputLine> create(const LineSpec &lineSpec, QObject *parent = nullptr);
     // The wanted level is kept and applied again when the device comes back.
     void set(bool active);
     bool active() const { return m_active; }
 
 protected:
-    OutputLine(const LineSpec &spec, QObject *parent) : Line(spec, parent) {}
+    OutputLine(const LineSpec &lineSpec, QObject *parent) : Line(lineSpec, parent) {}
     // The electrical level: true = high / asserted.
     virtual bool writeLevel(bool high, QString *why) = 0;
     bool afterOpen(QString *why) override;
@@ -104,14 +104,14 @@ private:
 class InputLine : public Line {
     Q_OBJECT
 public:
-    static std::unique_ptr<InputLine> create(const LineSpec &spec, QObject *parent = nullptr);
+    static std::unique_ptr<InputLine> create(const LineSpec &lineSpec, QObject *parent = nullptr);
     bool active() const { return m_active; }
 
 signals:
     void changed(bool active);
 
 protected:
-    InputLine(const LineSpec &spec, QObject *parent) : Line(spec, parent) {}
+    InputLine(const LineSpec &lineSpec, QObject *parent) : Line(lineSpec, parent) {}
     // What the device reads: true = high / asserted. Active-low is applied here.
     void levelRead(bool high);
     void beforeClose() override;            // a line that is gone reads inactive

@@ -71,15 +71,15 @@ struct SerialPort {
 
 class SerialOutput : public OutputLine {
 public:
-    SerialOutput(const LineSpec &spec, QObject *parent)
-        : OutputLine(spec, parent), m_bit(modemBit(spec.pin))
+    SerialOutput(const LineSpec &lineSpec, QObject *parent)
+        : OutputLine(lineSpec, parent), m_bit(modemBit(lineSpec.pin))
     {
         start();
     }
     ~SerialOutput() override { stop(); }
 
 protected:
-    bool openDevice(QString *why) override { return m_port.open(spec().device, reasonFn(), why); }
+    bool openDevice(QString *why) override { return m_port.open(lineSpec().device, reasonFn(), why); }
     bool writeLevel(bool high, QString *why) override
     {
         int bit = m_bit;
@@ -92,7 +92,7 @@ protected:
     bool probeDevice(QString *why) override
     {
         int bits = 0;
-        return m_port.bits(&bits, spec().device, reasonFn(), why);
+        return m_port.bits(&bits, lineSpec().device, reasonFn(), why);
     }
     void closeDevice() override { m_port.close(); }
 
@@ -112,8 +112,8 @@ class SerialInput : public InputLine {
 public:
     static constexpr int kPollMs = 50;
 
-    SerialInput(const LineSpec &spec, QObject *parent)
-        : InputLine(spec, parent), m_bit(modemBit(spec.pin))
+    SerialInput(const LineSpec &lineSpec, QObject *parent)
+        : InputLine(lineSpec, parent), m_bit(modemBit(lineSpec.pin))
     {
         m_poll.setInterval(kPollMs);
         connect(&m_poll, &QTimer::timeout, this, [this] { poll(); });
@@ -122,7 +122,7 @@ public:
     ~SerialInput() override { stop(); }
 
 protected:
-    bool openDevice(QString *why) override { return m_port.open(spec().device, reasonFn(), why); }
+    bool openDevice(QString *why) override { return m_port.open(lineSpec().device, reasonFn(), why); }
     bool afterOpen(QString *why) override
     {
         if (!readNow(why))
@@ -147,7 +147,7 @@ private:
     bool readNow(QString *why)
     {
         int bits = 0;
-        if (!m_port.bits(&bits, spec().device, reasonFn(), why))
+        if (!m_port.bits(&bits, lineSpec().device, reasonFn(), why))
             return false;
         levelRead(bits & m_bit);
         return true;
@@ -163,14 +163,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<OutputLine> makeSerialOutput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<OutputLine> makeSerialOutput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<SerialOutput>(spec, parent);
+    return std::make_unique<SerialOutput>(lineSpec, parent);
 }
 
-std::unique_ptr<InputLine> makeSerialInput(const LineSpec &spec, QObject *parent)
+std::unique_ptr<InputLine> makeSerialInput(const LineSpec &lineSpec, QObject *parent)
 {
-    return std::make_unique<SerialInput>(spec, parent);
+    return std::make_unique<SerialInput>(lineSpec, parent);
 }
 
 } // namespace mirelva::radio
