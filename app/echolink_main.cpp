@@ -105,19 +105,7 @@ int main(int argc, char *argv[])
         // Closing has gone to every client; each answers by releasing PTT,
         // DTR and RTS and going away. The node waits for that (at most a few
         // seconds) so the releases are read, then ends.
-        QObject::connect(&node, &EchoLinkNode::finished, &app, [&server] {
-            auto finish = [&server] {
-                server.flush(2000);
-                QCoreApplication::quit();
-            };
-            QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
-                if (server.clientCount() == 0)
-                    finish();
-            });
-            QTimer::singleShot(3000, &server, finish);
-            if (server.clientCount() == 0)
-                QTimer::singleShot(0, &server, finish);
-        });
+        QObject::connect(&node, &EchoLinkNode::finished, &app, [&server] { server.quitOnceClientsLeave(); });
         quitOnSignals(app, [&node] { node.stop(); });
 
         exitCode = app.exec();

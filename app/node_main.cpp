@@ -192,26 +192,10 @@ int main(int argc, char *argv[])
     }
 
     if (parser.isSet(exitOpt)) {
-        // A client answers closing by releasing PTT, DTR and RTS and then
-        // goes away; the node waits for that (at most a few seconds), so the
-        // releases are received and logged, as a node that waits for its
-        // event handlers to return would.
-        auto finish = [&server] {
-            server.flush(2000);
-            QCoreApplication::quit();
-        };
-        QObject::connect(&node, &NodeBackend::Closing, app.get(), [&server, finish] {
-            QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
-                if (server.clientCount() == 0)
-                    finish();
-            });
-            QTimer::singleShot(3000, &server, finish);
-            // The server heard Closing first (it was connected first) and
-            // has sent the line; with nobody attached there is nothing to
-            // wait for.
-            if (server.clientCount() == 0)
-                QTimer::singleShot(0, &server, finish);
-        });
+        // The releases that answer closing are received and logged, as a
+        // node that waits for its event handlers to return would. The server
+        // heard Closing first (it was connected first) and has sent the line.
+        QObject::connect(&node, &NodeBackend::Closing, app.get(), [&server] { server.quitOnceClientsLeave(); });
     }
 
     std::unique_ptr<NodeConsole> console;

@@ -92,17 +92,7 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     QObject::connect(&node, &SvxLinkNode::finished, &app, [&server, &exitCode](int code) {
         exitCode = code;
-        auto finish = [&server] {
-            server.flush(2000);
-            QCoreApplication::quit();
-        };
-        QObject::connect(&server, &NodeServer::clientDetached, &server, [&server, finish] {
-            if (server.clientCount() == 0)
-                finish();
-        });
-        QTimer::singleShot(3000, &server, finish);
-        if (server.clientCount() == 0)
-            QTimer::singleShot(0, &server, finish);
+        server.quitOnceClientsLeave();
     });
 
     if (!node.start(&why)) {

@@ -18,6 +18,7 @@
 #include <QScopedValueRollback>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "core/onairlog.h"
@@ -484,6 +485,21 @@ void NodeServer::event(const NodeEvent &e)
 {
     syncState();
     broadcast(e.toLine());
+}
+
+void NodeServer::quitOnceClientsLeave(int waitMs)
+{
+    auto finish = [this] {
+        flush(2000);
+        QCoreApplication::quit();
+    };
+    connect(this, &NodeServer::clientDetached, this, [this, finish] {
+        if (clientCount() == 0)
+            finish();
+    });
+    QTimer::singleShot(waitMs, this, finish);
+    if (clientCount() == 0)
+        QTimer::singleShot(0, this, finish);
 }
 
 bool NodeServer::flush(int timeoutMs)

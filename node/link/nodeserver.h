@@ -68,6 +68,12 @@ public:
     // timeoutMs in all. True when nothing is left.
     bool flush(int timeoutMs);
 
+    // The node has sent closing: ends the program once every client has gone,
+    // at most waitMs from now, with what is buffered written out. A client
+    // answers closing by releasing PTT, DTR and RTS and going away; waiting
+    // for it means those releases are read before the node ends.
+    void quitOnceClientsLeave(int waitMs = 3000);
+
     // A client that does not read is cut off once this much waits for it.
     static constexpr qint64 kMaxPendingBytes = 4 * 1024 * 1024;
 
