@@ -82,6 +82,7 @@ class WebConsoleTest(unittest.TestCase):
         self.assertEqual(d.find_element(By.ID, 'live').get_attribute('aria-live'), 'assertive')
         webstation.wait_js(d, "document.getElementById('history').textContent.includes('W1AW')", 3)
         self.station.mirelva.wait_for(r'request SetPTT off', after=event_at)
+        self.station.wait_quiet()
 
         pressed = time.time()
         d.find_element(By.XPATH, "//button[text()='Say the time']").click()
@@ -116,6 +117,7 @@ class WebConsoleTest(unittest.TestCase):
         evil = http.server.HTTPServer(('127.0.0.1', 0), Evil)
         threading.Thread(target=evil.serve_forever, daemon=True).start()
         try:
+            self.station.wait_quiet()
             before = time.time()
             d.get('http://127.0.0.1:%d/' % evil.server_address[1])
             self.station.mirelva.wait_for(r'web: refused a /api/action request from another site', after=before)

@@ -99,6 +99,18 @@ class Station:
     def requests(self, after=0.0):
         return [(at, l[len('request '):]) for at, l in list(self.node.lines) if at >= after and l.startswith('request ')]
 
+    def wait_quiet(self, seconds=2.5, timeout=20.0):
+        """Waits until nothing has been keyed or spoken for a while: what a
+        connect sets going (its announcement, the time said after it) has
+        ended. (The fan's DTR requests go on all the time.)"""
+        end = time.time() + timeout
+        while time.time() < end:
+            last = max([at for at, r in self.requests() if '"SetPTT"' in r or '"Speech"' in r] or [0.0])
+            if time.time() - last >= seconds:
+                return
+            time.sleep(0.1)
+        raise AssertionError('the node never went quiet')
+
     def close(self):
         if self.mirelva:
             self.mirelva.stop()
