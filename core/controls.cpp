@@ -767,12 +767,10 @@ QSize leastFrameOf(const QWidget *window, const QMargins &decoration)
     return window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(decoration);
 }
 
-} // namespace
-
-QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens)
+// The screen that shows most of a frame, else the one nearest to a point of
+// it (a frame off every screen). Screens must not be empty.
+QRect screenShowing(const QRect &frame, const QPoint &point, const QList<QRect> &screens)
 {
-    if (screens.isEmpty())
-        return frame;
     QRect avail;
     qint64 most = 0;
     for (const QRect &s : screens) {
@@ -785,11 +783,21 @@ QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<Q
     if (avail.isNull()) {
         qint64 best = std::numeric_limits<qint64>::max();
         for (const QRect &s : screens)
-            if (const qint64 d = distance2(frame.topLeft(), s); d < best) {
+            if (const qint64 d = distance2(point, s); d < best) {
                 best = d;
                 avail = s;
             }
     }
+    return avail;
+}
+
+} // namespace
+
+QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<QRect> &screens)
+{
+    if (screens.isEmpty())
+        return frame;
+    const QRect avail = screenShowing(frame, frame.topLeft(), screens);
     const QSize least = leastFrameSize.expandedTo(QSize(1, kTitleBarHeight)).boundedTo(frame.size());
     const QSize size = frame.size().boundedTo(avail.size()).expandedTo(least);
     // Where even its least size is bigger than the screen, the window stays
@@ -863,23 +871,7 @@ QRect besideFrame(const QRect &firstFrame, const QSize &frameSize, const QSize &
 
     // The first window's screen: the one showing most of it, else the one
     // nearest to it.
-    QRect avail;
-    qint64 most = 0;
-    for (const QRect &s : screens) {
-        const QRect seen = first.intersected(s);
-        if (const qint64 area = qint64(seen.width()) * seen.height(); !seen.isEmpty() && area > most) {
-            most = area;
-            avail = s;
-        }
-    }
-    if (avail.isNull()) {
-        qint64 best = std::numeric_limits<qint64>::max();
-        for (const QRect &s : screens)
-            if (const qint64 d = distance2(first.center(), s); d < best) {
-                best = d;
-                avail = s;
-            }
-    }
+    const QRect avail = screenShowing(first, first.center(), screens);
 
     // No bigger than the screen, no smaller than the window allows.
     const QSize size = frameSize.boundedTo(avail.size()).expandedTo(least);
