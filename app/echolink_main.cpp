@@ -23,12 +23,7 @@ using namespace mirelva;
 
 namespace {
 
-void complain(const QString &text)
-{
-    const QByteArray bytes = OnAirLog::stamped(QStringLiteral("mirelva-echolink: ") + text).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
+void complain(const QString &text) { OnAirLog::complain(QStringLiteral("mirelva-echolink"), text); }
 
 } // namespace
 

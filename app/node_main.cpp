@@ -38,7 +38,7 @@ void say(FILE *to, const QString &text)
 // that shares the stream writes its lines.
 void complain(const QString &text)
 {
-    say(stderr, OnAirLog::stamped(OnAirLog::escaped(QStringLiteral("mirelva-node: ") + text)));
+    OnAirLog::complain(QStringLiteral("mirelva-node"), text);
 }
 
 // Console commands from standard input, one per line.

@@ -19,12 +19,7 @@ using namespace mirelva;
 
 namespace {
 
-void say(const QString &text)
-{
-    const QByteArray bytes = QStringLiteral("mirelva-svxlink: %1\n").arg(OnAirLog::escaped(text)).toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
+void say(const QString &text) { OnAirLog::complain(QStringLiteral("mirelva-svxlink"), text); }
 
 } // namespace
 

@@ -44,6 +44,13 @@ void OnAirLog::emitLine(const QString &text)
     emit line(stamped);
 }
 
+void OnAirLog::complain(const QString &program, const QString &text)
+{
+    const QByteArray bytes = stamped(escaped(program + QStringLiteral(": ") + text)).toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 QString OnAirLog::stamped(const QString &text, const QDateTime &when)
 {
     return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")) + text;

@@ -28,6 +28,9 @@ public:
     // send escape sequences to the operator's terminal. Every line the log
     // writes goes through it, as does the node console's.
     static QString escaped(const QString &text);
+    // A program's own error line on standard error ("mirelva-node: ..."),
+    // stamped and escaped like the log's lines, written at once.
+    static void complain(const QString &program, const QString &text);
     // Tests keep standard error quiet.
     static void setEchoToStderr(bool on);
 
