@@ -210,7 +210,7 @@ QByteArray buildSdes(const QString &callsign, const QString &name)
         items += char(text.size());
         items += text;
     };
-    const QByteArray call = utf8Within(callsign, kItemMaxBytes);
+    const QByteArray call = utf8Within(callsign.toUpper(), kItemMaxBytes);
     QByteArray nameItem = call.size() < kNameColumns ? call + QByteArray(kNameColumns - call.size(), ' ') : call;
     nameItem += utf8Within(name, kItemMaxBytes - nameItem.size());
     item(1, QByteArrayLiteral("CALLSIGN"));

@@ -59,7 +59,7 @@ std::optional<ControlPacket> parseControl(const char *data, qsizetype size, cons
 // `gsm` must hold kGsmPayloadBytes; anything else gives an empty array.
 QByteArray buildAudio(quint16 sequence, const QByteArray &gsm);
 // An RTCP receiver report and an SDES: CNAME and EMAIL "CALLSIGN", NAME the
-// callsign padded to 15 columns then the name, PHONE "08:30". It never
+// callsign (upper case) padded to 15 columns then the name, PHONE "08:30". It never
 // carries a PRIV item: offering SPEEX would make the far end answer in a
 // codec this node does not decode.
 QByteArray buildSdes(const QString &callsign, const QString &name);
