@@ -18,7 +18,7 @@ packages=(
   lintian desktop-file-utils appstream man-db
   clang
   svxlink-server
-  libecholib-dev libasynccore-dev libasyncqt-dev libasyncaudio-dev
+  libecholib-dev libasynccore-dev libasyncqt-dev libasyncaudio-dev libasynccpp-dev
   libsigc++-2.0-dev libgsm1-dev libspandsp-dev libgpiod-dev
   qtbase5-dev
   qt6-httpserver-dev qt6-websockets-dev
