@@ -225,20 +225,16 @@ void Dispatcher::drop(const QHostAddress &from, Source *s, const QString &why, q
     ++s->pending;
     ++m_pendingTotal;
     ++s->reasons[why];
-    logDrops(from, *s, now());
+    const qint64 t = now();
+    rollWindow(t);
+    logDrops(from, *s, t);
     schedule();
 }
 
 void Dispatcher::logDrops(const QHostAddress &from, Source &s, qint64 t)
 {
-    if (s.pending == 0 || (s.loggedAt >= 0 && t - s.loggedAt < kMinuteMs))
+    if (s.pending == 0 || (s.loggedAt >= 0 && t - s.loggedAt < kMinuteMs) || m_linesInWindow >= kDropLinesPerMinute)
         return;
-    if (t - m_windowStart >= kMinuteMs) {
-        m_windowStart = t;
-        m_linesInWindow = 0;
-    }
-    if (m_linesInWindow >= kDropLinesPerMinute)
-        return;   // in the minute's summary
     ++m_linesInWindow;
     QStringList parts;
     for (const auto &[reason, n] : s.reasons)
@@ -254,13 +250,12 @@ void Dispatcher::logDrops(const QHostAddress &from, Source &s, qint64 t)
     s.reasons.clear();
 }
 
-void Dispatcher::flushDropLines(qint64 t)
+void Dispatcher::rollWindow(qint64 t)
 {
-    for (auto it = m_sources.begin(); it != m_sources.end(); ++it)
-        logDrops(it.key(), *it, t);
     if (t - m_windowStart < kMinuteMs)
         return;
-    // The minute is over: drops no line could be spent on are told in one.
+    // The minute is over: the drops no line could be spent on are told in
+    // one, and the next minute has its lines again.
     quint64 rest = m_overflowDrops;
     int sources = m_overflowDrops > 0 ? 1 : 0;
     for (auto it = m_sources.begin(); it != m_sources.end(); ++it) {
@@ -277,7 +272,18 @@ void Dispatcher::flushDropLines(qint64 t)
     m_linesInWindow = 0;
     m_overflowDrops = 0;
     if (rest > 0)
-        emit note(QStringLiteral("dropped %1 more packets from %2 other sources in the last minute").arg(rest).arg(sources));
+        emit note(QStringLiteral("dropped %1 packet%2 from %3 address%4 in the last minute, besides those told one by one")
+                      .arg(rest)
+                      .arg(rest == 1 ? "" : "s")
+                      .arg(sources)
+                      .arg(sources == 1 ? "" : "es"));
+}
+
+void Dispatcher::flushDropLines(qint64 t)
+{
+    rollWindow(t);
+    for (auto it = m_sources.begin(); it != m_sources.end() && m_pendingTotal > 0; ++it)
+        logDrops(it.key(), *it, t);
 }
 
 void Dispatcher::reap(qint64 t)

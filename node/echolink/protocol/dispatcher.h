@@ -96,6 +96,7 @@ private:
     void drop(const QHostAddress &from, Source *s, const QString &why, quint64 &counter);
     void logDrops(const QHostAddress &from, Source &s, qint64 now);
     void flushDropLines(qint64 now);
+    void rollWindow(qint64 now);
     void schedule();
     void reap(qint64 now);
 
