@@ -13,6 +13,20 @@ qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b
 // Received sequence numbers remembered, to tell a duplicate from a late one.
 constexpr size_t kSeenKept = 2 * JitterBuffer::kFarPackets + 8;
 
+// A GSM frame whose four sub-blocks all have a small amplitude (xmaxc, six
+// bits at bit 11 of each 56-bit sub-block after the 40-bit header): a pause,
+// where skipping 20 ms is not heard. 12 is about -35 dBFS.
+bool quiet(const QByteArray &packet, int part)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(packet.constData()) + part * kGsmFrameBytes;
+    for (int sub = 0; sub < 4; ++sub) {
+        const int at = 5 + 7 * sub;
+        if ((((b[at + 1] & 0x1F) << 1) | (b[at + 2] >> 7)) > 12)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void JitterBuffer::startOver(quint16 seq, qint64 nowMs)
@@ -119,7 +133,10 @@ JitterBuffer::Frame JitterBuffer::pull(qint64 nowMs)
     if (!m_active)
         return out;
     if (!m_playing) {
-        if (nowMs - m_firstArrival < targetMs())
+        // From when the over's first packet would have come on time, as
+        // the packets so far tell: a late first packet does not add its
+        // lateness to the whole over.
+        if (nowMs - base() < targetMs())
             return out;
         m_playing = true;
         m_cursor = m_packets.begin()->first * kFramesPerPacket;
@@ -127,14 +144,17 @@ JitterBuffer::Frame JitterBuffer::pull(qint64 nowMs)
     auto it = m_packets.find(cursorPacket());
     if (it != m_packets.end()) {
         // Held well above what the network needs for a while: one frame
-        // goes, sooner the further above. Never into a gap.
+        // goes, sooner the further above, in a pause where there is one
+        // (else after three times as long). Never into a gap.
         const int excess = delayMs(nowMs) - targetMs();
         if (excess >= kFrameMs) {
             if (m_excessSince < 0)
                 m_excessSince = nowMs;
             const qint64 next = m_cursor + 1;
             const bool nextHere = m_packets.count(floorDiv(next, kFramesPerPacket)) > 0;
-            if (nowMs - m_excessSince >= (excess >= 60 ? 200 : 1000) && nextHere) {
+            const int part = int(m_cursor - cursorPacket() * kFramesPerPacket);
+            const qint64 hold = (excess >= 40 ? 200 : 1000) * (quiet(it->second, part) ? 1 : 2);
+            if (nowMs - m_excessSince >= hold && nextHere) {
                 if (next % kFramesPerPacket == 0)
                     m_packets.erase(it);
                 m_cursor = next;

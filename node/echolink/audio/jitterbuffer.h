@@ -34,7 +34,8 @@ struct JitterStats {
 // the delay is below the aim (the network got worse), when the buffer waits
 // for it instead, which lengthens the delay to what the network needs. When
 // the delay has stayed a frame or more above the aim for a second (0.2 s
-// when 60 ms above), one frame is skipped. Duplicates and packets far from
+// when 60 ms above), one quiet frame is skipped (any frame after three
+// times as long). Duplicates and packets far from
 // the over's sequence (a restarted sender) are dropped. An over ends when
 // nothing has come for a packet's time plus the aim plus 100 ms; the next
 // packet starts a new one at any sequence number.

@@ -21,6 +21,7 @@ namespace {
 // enough to keep the radio's delay low.
 constexpr unsigned kAlsaLatencyUs = 60000;
 constexpr int kReopenMs = 1000;
+constexpr int kRoundsPerWakeUp = 8;
 constexpr int kRestFrames = SoundOutput::kRestAfterMs / kFrameMs;
 
 QString alsaError(int err) { return QString::fromLocal8Bit(snd_strerror(err)); }
@@ -123,7 +124,9 @@ private:
     void read()
     {
         qint16 buf[kFrameSamples * 4];
-        for (;;) {
+        // Bounded, so a device that never runs dry (ALSA's null) cannot hold
+        // the thread.
+        for (int round = 0; round < kRoundsPerWakeUp; ++round) {
             const snd_pcm_sframes_t n = snd_pcm_readi(m_alsa.pcm(), buf, kFrameSamples * 4);
             if (n == -EAGAIN || n == 0)
                 return;
@@ -190,7 +193,7 @@ private:
         if (m_resting)
             return;
         qint16 frame[kFrameSamples];
-        for (;;) {
+        for (int round = 0; round < kRoundsPerWakeUp; ++round) {
             snd_pcm_sframes_t room = snd_pcm_avail_update(m_alsa.pcm());
             if (room < 0) {
                 if (room == -EPIPE)
