@@ -5,7 +5,7 @@
 // 0..JITTER ms (so they overtake each other beyond 80 ms) and 2 % lost; the
 // sound card pulls 20 ms at a time. Figures only, no assertions.
 //
-//   bench_jitter [--seed N]
+//   bench_jitter [--seed N] [--loss PERCENT]   (2 % by default)
 //
 // underruns: gaps inside an over where the output had nothing of the talker
 // (SvxLink: its FIFO short; ours: a wait, or a stand-in for a packet that
@@ -30,7 +30,7 @@ using namespace mirelva::echolink;
 
 namespace {
 
-constexpr double kLoss = 0.02;
+double g_loss = 0.02;
 
 struct Packet {
     int index;        // in the over
@@ -63,7 +63,7 @@ std::vector<Packet> makeOver(int packets, quint16 firstSeq, qint64 start, int ji
     std::vector<Packet> out;
     for (int i = 0; i < packets; ++i) {
         const qint64 sent = start + qint64(i) * kPacketMs;
-        out.push_back({i, quint16(firstSeq + i), sent, sent + jitter(rng), chance(rng) < kLoss});
+        out.push_back({i, quint16(firstSeq + i), sent, sent + jitter(rng), chance(rng) < g_loss});
     }
     return out;
 }
@@ -237,6 +237,8 @@ int main(int argc, char **argv)
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--seed") == 0)
             seed = unsigned(std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--loss") == 0)
+            g_loss = std::atof(argv[i + 1]) / 100;
     std::printf("%-34s %7s  %-8s %5s %9s %11s %12s %10s %10s\n", "scenario", "jitter", "scheme", "overs", "underruns",
                 "silence ms", "concealed ms", "median ms", "worst ms");
     struct Scenario {

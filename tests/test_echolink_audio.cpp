@@ -118,7 +118,7 @@ private slots:
                                   << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
         QTest::newRow("duplicates") << "0@0 1@80 1@85 0@100 2@160" << "-4 0 1 2 L5"
                                     << "packets=3 dup=2 late=0 far=0 lost=0 underruns=0 overs=1";
-        QTest::newRow("reordered inside the delay") << "0@0 2@150 1@155 3@240" << "-4 0 1 2 3 L5"
+        QTest::newRow("reordered inside the delay") << "0@0 2@150 1@155 3@240" << "-4 0 1 2 3 L6"
                                                     << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
         QTest::newRow("lost") << "0@0 1@80 3@240 4@320" << "-4 0 1 L4 3 4 L5"
                               << "packets=4 dup=0 late=0 far=0 lost=4 underruns=0 overs=1";
@@ -179,7 +179,7 @@ private slots:
             int maxDelay;
             int maxGaps;    // pulls without a received frame
         };
-        const QList<Phase> phases{{200, 0, 5, 45, 0}, {200, 4, 65, 105, 8}, {40, 4, 65, 105, 0}, {300, 0, 5, 45, 0}};
+        const QList<Phase> phases{{200, 0, 10, 50, 0}, {200, 4, 70, 110, 8}, {40, 4, 70, 110, 0}, {300, 0, 10, 50, 0}};
         std::multimap<qint64, quint16> arrivals;
         QList<qint64> ends;
         int sent = 0;

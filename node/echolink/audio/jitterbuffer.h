@@ -65,10 +65,10 @@ public:
     int delayMs(qint64 nowMs) const;
     const JitterStats &stats() const { return m_stats; }
 
-    static constexpr int kHistory = 128;        // packets the jitter is judged on
+    static constexpr int kHistory = 256;        // packets (20 s of talk) the jitter is judged on
     static constexpr int kInitialTargetMs = 80; // before any jitter has been seen
     static constexpr int kLearnPackets = 16;    // ... until this many have come
-    static constexpr int kMarginMs = 5;
+    static constexpr int kMarginMs = 10;
     static constexpr int kMaxTargetMs = 600;
     static constexpr int kFarPackets = 64;      // 5 s of audio either way
     static constexpr int kEndExtraMs = 100;
