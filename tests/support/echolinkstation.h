@@ -44,9 +44,19 @@ public:
         });
         QObject::connect(&audio, &QUdpSocket::readyRead, [this] {
             while (audio.hasPendingDatagrams()) {
-                const QNetworkDatagram d = audio.receiveDatagram();
-                if (d.data().size() >= 12 && quint8(d.data()[0]) == 0xC0)
+                const QByteArray d = audio.receiveDatagram().data();
+                if (d.size() >= 12 && quint8(d[0]) == 0xC0) {
                     ++audioPackets;
+                    if (d.size() >= 144)
+                        gsmReceived << d.mid(12, 132);
+                } else if (d.size() > 7 && d.mid(1, 5) == "NDATA" && d.contains('\0')) {
+                    // Info: CR, text, NUL; chat: CALL>text CR LF NUL. CR reads as LF.
+                    const QByteArray text = d.mid(6, d.indexOf('\0') - 6);
+                    if (text.startsWith('\r'))
+                        infos << QString::fromUtf8(text.mid(1)).replace('\r', '\n');
+                    else
+                        chats << QString::fromUtf8(text).trimmed();
+                }
             }
         });
         return true;
@@ -91,6 +101,8 @@ public:
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
+    QByteArrayList gsmReceived;   // their four GSM frames, in order of arrival
+    QStringList infos, chats;     // texts from the node, line ends as LF
     bool byeReceived = false;
 
 private:

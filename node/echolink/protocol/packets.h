@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "node/echolink/audio/gsmcodec.h"   // the GSM frame sizes
+
 // EchoLink's datagrams, built and read by Mirelva's own code. Every reader
 // takes the received bytes and their length and checks each field against
 // that length; what does not fit is refused with a short reason (counted by
@@ -14,9 +16,6 @@ namespace mirelva::echolink {
 // RTP audio on the port base: a 12-byte header (0xC0, payload type, big-endian
 // sequence, timestamp 0, SSRC 0) and four 33-byte GSM 06.10 frames, 80 ms.
 constexpr int kRtpHeaderBytes = 12;
-constexpr int kGsmFrameBytes = 33;
-constexpr int kGsmFramesPerPacket = 4;
-constexpr int kGsmPayloadBytes = kGsmFrameBytes * kGsmFramesPerPacket;   // 132
 constexpr int kGsmPacketBytes = kRtpHeaderBytes + kGsmPayloadBytes;      // 144
 constexpr quint8 kPayloadGsm = 0x03;
 constexpr quint8 kPayloadSpeex = 0x96;

@@ -56,7 +56,7 @@ void Qso::accept(qint64 now)
         sendInfo(m_local.info);
 }
 
-void Qso::disconnect()
+void Qso::end()
 {
     if (m_state == State::Ended || m_state == State::Idle) {
         setState(State::Ended, End::ByUs);

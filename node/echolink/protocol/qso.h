@@ -24,7 +24,7 @@ struct LocalStation {
 //   accept():   SDES, Connected, the info text.
 //   Connected:  SDES every 10 s; 50 s without an SDES from the station ends
 //               it (audio does not count), with no BYE.
-//   BYE in:     ends it, unanswered. disconnect(): one BYE.
+//   BYE in:     ends it, unanswered. end(): one BYE.
 //   Ended:      an SDES or BYE still coming from the station is answered
 //               with a BYE, so a station that missed ours learns of it.
 class Qso : public QObject {
@@ -56,7 +56,8 @@ public:
 
     void connectTo(qint64 now);
     void accept(qint64 now);
-    void disconnect();
+    // Leaves the QSO: one BYE (none when it never began).
+    void end();
 
     // Sent only while connected; false otherwise.
     bool sendChat(const QString &message);
