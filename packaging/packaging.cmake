@@ -73,7 +73,7 @@ fan on a serial line, obeys DTMF codes from the air, joins nets on a weekly
 schedule, greets connecting stations by chat and keeps a chat message box.
 .
 The package carries the announcer, a simulated node for trying it without a
-radio, an EchoLink node of its own built on EchoLib, and a bridge that
+radio, an EchoLink node of its own, and a bridge that
 drives an SvxLink node.")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -52,10 +52,12 @@ for b in "$work"/root/usr/bin/*; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-# mirelva-echolink's libraries, read from what it links.
+# mirelva-echolink's libraries, read from what it links: libgsm for the
+# audio, and nothing of EchoLib's.
 if [ -x "$build/mirelva-echolink" ]; then
+  check "Depends names libgsm1" grep -q "\blibgsm1\b" <<<"$depends"
   for lib in libecholib1.3 libasyncaudio1.6 libasynccore1.6 libasyncqt1.6; do
-    check "Depends names $lib" grep -q "\b$lib\b" <<<"$depends"
+    check "Depends does not name $lib" bash -c "! grep -q '\b$lib\b' <<<'$depends'"
   done
 fi
 for lib in libqt6widgets6 libqt6network6 libqt6httpserver6 libqt6websockets6 libqt6webenginewidgets6 libespeak-ng1 libasound2 libc6 espeak-ng-data libqt6webenginecore6-bin; do
