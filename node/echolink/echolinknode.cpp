@@ -208,24 +208,24 @@ struct EchoLinkNode::Engine {
         }
         conference.route(radio, localAudio, t);
         const qint16 *out = conference.transmitter();
-        if (out && !node->m_keyer.timedOut() && !node->m_stopping) {
+        const bool queue = out && tx && !node->m_keyer.timedOut() && !node->m_stopping;
+        if (queue) {
             Frame f;
             std::memcpy(f.data(), out, sizeof f);
-            if (tx) {
-                txFrames.push_back(f);
-                while (txFrames.size() > kTxFramesMax)
-                    txFrames.pop_front();
-                if (tx->resting())
-                    tx->wake();
-            }
+            txFrames.push_back(f);
+            while (txFrames.size() > kTxFramesMax)
+                txFrames.pop_front();
         }
+        // Keyed first, so the sound device finds the frame passing.
+        node->m_keyer.setAudio(out != nullptr || !txFrames.empty(), t);
+        node->applyKeying();
+        if (queue && tx->resting())
+            tx->wake();
         const QList<echolink::Conference::Outgoing> packets = conference.takePackets();
         for (const echolink::Conference::Outgoing &p : packets)
             for (const QString &call : p.stations)
                 if (Station *s = find(call); s && s->qso)
                     s->qso->sendAudio(p.payload);
-        node->m_keyer.setAudio(out != nullptr || !txFrames.empty(), t);
-        node->applyKeying();
         const bool busy = radio || localAudio || out || !packets.isEmpty() || !txFrames.empty() ||
                           std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
                               const echolink::StationAudio *a = conference.audio(s->call);

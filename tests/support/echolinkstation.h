@@ -85,6 +85,8 @@ public:
         sdes += QByteArray(len, 2) + body;
         ctrl.writeDatagram(rr + sdes, m_node, 5199);
     }
+    // Leaving: a receiver report and a BYE.
+    void leave() { ctrl.writeDatagram(QByteArray::fromHex("c0c9000100000000c1cb000300000000") + "\x07jan2002", m_node, 5199); }
     void chat(const QByteArray &text) { audio.writeDatagram("oNDATA" + text + "\r\n" + QByteArray(1, '\0'), m_node, 5198); }
     // One RTP audio packet as EchoLink carries it: payload type 3 (GSM),
     // four 33-byte GSM frames (80 ms).

@@ -47,9 +47,10 @@ public:
     static constexpr int kMaxSources = 4096;
     static constexpr int kDropLinesPerMinute = 10;
     static constexpr qint64 kMinuteMs = 60 * 1000;
-    // A QSO this node ended stays a while to answer a station that missed
-    // its BYE (a keep-alive comes every 10 s).
-    static constexpr qint64 kLingerMs = 12 * 1000;
+    // A QSO this node ended stays a moment, answering what the station sent
+    // before it had the BYE (a keep-alive crossing it) with another BYE.
+    // Longer, it would turn away a station calling again at once.
+    static constexpr qint64 kLingerMs = 2 * 1000;
 
     // No clock: a monotonic one of its own.
     explicit Dispatcher(Settings settings, Clock clock = Clock(), QObject *parent = nullptr);
