@@ -274,7 +274,13 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(radio.loudBlocks(beforeTalk, 1000).second >= 25, qPrintable(dominant(radio, beforeTalk)), 8000);
         QVERIFY(keyings() > keyedBefore);
         // The other station hears it too.
-        QTRY_VERIFY_WITH_TIMEOUT(loudBlocks(decoded(second.gsmReceived.mid(secondHeardBefore)), 0, 8000, 1000).second >= 25, 8000);
+        const auto secondHeard = [&] { return loudBlocks(decoded(second.gsmReceived.mid(secondHeardBefore)), 0, 8000, 1000); };
+        QTRY_VERIFY2_WITH_TIMEOUT(secondHeard().second >= 25,
+                                  qPrintable(QStringLiteral("%1 packets, %2 loud blocks, %3 at 1 kHz")
+                                                 .arg(second.gsmReceived.size() - secondHeardBefore)
+                                                 .arg(secondHeard().first)
+                                                 .arg(secondHeard().second)),
+                                  8000);
         far.squelch(false);
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"rx","on":false})"), 5000);
 

@@ -3,10 +3,13 @@
 // list and the client's commands, the proxy's stream, a QSO's timers, and
 // who the directory check lets in. Time is the test's own clock.
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include "node/echolink/protocol/callercheck.h"
 #include "node/echolink/protocol/directory.h"
+#include "node/echolink/protocol/dispatcher.h"
 #include "node/echolink/protocol/packets.h"
 #include "node/echolink/protocol/proxy.h"
 #include "node/echolink/protocol/qso.h"
@@ -319,6 +322,57 @@ private slots:
             QCOMPARE(QByteArray(b.why()), why);
             QVERIFY(!b.feed("x", 1));
         }
+    }
+
+    // Through a proxy (a stand-in on loopback): the log-in answers its
+    // nonce, a station's datagram comes out of the tunnel as a caller, the
+    // node's answer goes back in it, and the directory's login runs through
+    // the tunnelled TCP connection.
+    void proxyCarriesDatagramsAndTheDirectory()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QTcpSocket *peer = nullptr;
+        QByteArray fromNode;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            peer = server.nextPendingConnection();
+            connect(peer, &QTcpSocket::readyRead, this, [&] { fromNode += peer->readAll(); });
+            peer->write("n0Nc3x7Z");
+        });
+        Proxy proxy("127.0.0.1", server.serverPort(), "N0CALL-L", "secret");
+        QStringList ready;
+        connect(&proxy, &Proxy::readyChanged, this, [&ready](bool on, const QString &why) { ready << (on ? "ready" : why); });
+        Dispatcher d({QHostAddress::LocalHost, 5198}, [] { return qint64(0); });
+        d.useProxy(&proxy);
+        QList<QHostAddress> callers;
+        connect(&d, &Dispatcher::incomingConnection, this, [&](const QHostAddress &from, const ControlPacket &p) {
+            callers << from;
+            QCOMPARE(p.callsign, QStringLiteral("K1ABC"));
+            d.createQso(from, {"N0CALL-L", "Home", ""})->accept(0);
+        });
+        proxy.start();
+        const QByteArray login = proxyLogin("N0CALL-L", "secret", "n0Nc3x7Z");
+        QTRY_COMPARE(fromNode, login);
+        QCOMPARE(ready, QStringList{"ready"});
+
+        peer->write(buildProxyFrame(ProxyFrame::UdpControl, 0x0A000009, buildSdes("K1ABC", "Jo")));
+        QTRY_COMPARE(callers, QList<QHostAddress>{QHostAddress("10.0.0.9")});
+        QTRY_COMPARE(fromNode.mid(login.size()), buildProxyFrame(ProxyFrame::UdpControl, 0x0A000009, buildSdes("N0CALL-L", "Home")));
+        fromNode.clear();
+
+        Directory dir({{"10.1.2.3"}, "N0CALL-L", "pw", "Here"}, proxy.tcpLink());
+        dir.makeOnline();
+        QTRY_COMPARE(fromNode, buildProxyFrame(ProxyFrame::TcpOpen, 0x0A010203));
+        fromNode.clear();
+        peer->write(buildProxyFrame(ProxyFrame::TcpStatus, 0x0A010203, QByteArray(4, '\0')));
+        QTRY_COMPARE(fromNode, buildProxyFrame(ProxyFrame::TcpData, 0x0A010203,
+                                               buildLogin("N0CALL-L", "pw", DirectoryStatus::Online, "Here", QTime::currentTime())));
+        peer->write(buildProxyFrame(ProxyFrame::TcpData, 0x0A010203, "OK") + buildProxyFrame(ProxyFrame::TcpClose, 0x0A010203));
+        QTRY_COMPARE(dir.status(), DirectoryStatus::Online);
+
+        // A wrong password: the proxy says so and the client starts over.
+        peer->write(buildProxyFrame(ProxyFrame::System, 0, QByteArray(1, '\1')));
+        QTRY_COMPARE(ready.last(), QStringLiteral("the proxy refused the password (trying again in 10 s)"));
     }
 
     // A connect out: SDES at 0, 10, ..., 40 s, given up at 50 s; answered,

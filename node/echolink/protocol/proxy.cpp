@@ -200,12 +200,11 @@ void Proxy::fail(const QString &why)
 {
     if (m_state == State::Idle)
         return;
-    const bool wasReady = m_state == State::Ready;
     m_state = State::Idle;
     m_nonceWait.stop();
     m_socket.abort();
     m_tcp->lost(QStringLiteral("proxy: ") + why);
-    emit readyChanged(false, wasReady ? why : QStringLiteral("%1 (trying again in %2 s)").arg(why).arg(kRetryMs / 1000));
+    emit readyChanged(false, QStringLiteral("%1 (trying again in %2 s)").arg(why).arg(kRetryMs / 1000));
     m_retry.start();
 }
 
