@@ -1,0 +1,86 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+#include "node/echolink/audio/gsmcodec.h"
+
+namespace mirelva::echolink {
+
+// A sound device as echolink.ini names it: "alsa:DEVICE" (any ALSA PCM name,
+// e.g. plughw:1,0 or default) or "udp:ADDRESS:PORT" (16-bit little-endian
+// mono samples in datagrams: an input listens on PORT, on ADDRESS when that
+// is a loopback address, else on every address; an output sends to
+// ADDRESS:PORT). Audio is always mono, 8 kHz, 16-bit.
+struct SoundDevice {
+    enum Kind { Alsa, Udp } kind = Alsa;
+    QString alsaName;
+    QHostAddress host;
+    quint16 port = 0;
+    static std::optional<SoundDevice> parse(const QString &text);
+};
+
+// The receiver's audio: frame() with 160 samples for every 20 ms captured.
+// A device that fails (unplugged) is opened again every second; problem()
+// says so, once per cause. Never blocks the thread.
+class SoundInput : public QObject {
+    Q_OBJECT
+public:
+    // Null, with the reason in `error`, when the text names no device or it
+    // cannot be opened now.
+    static std::unique_ptr<SoundInput> open(const QString &device, QString *error, QObject *parent = nullptr);
+    // Samples lost because the thread came too late to read them (ALSA
+    // overruns), in 20 ms frames; malformed datagrams for UDP.
+    int overruns() const { return m_overruns; }
+
+signals:
+    void frame(const qint16 *samples);
+    void problem(const QString &text);
+
+protected:
+    using QObject::QObject;
+    void deliver(const qint16 *samples, int count);
+    int m_overruns = 0;
+
+private:
+    qint16 m_frame[kFrameSamples] = {};
+    int m_fill = 0;
+};
+
+// The transmitter's audio, pulled: the device asks `source` for 160 samples
+// whenever it has room for 20 ms more (the source returns false for
+// nothing). After half a second of nothing the device rests (no wake-ups);
+// wake() when there may be audio again. ALSA plays silence while it has
+// nothing and is not yet resting; UDP sends nothing. Never blocks.
+class SoundOutput : public QObject {
+    Q_OBJECT
+public:
+    using Source = std::function<bool(qint16 *samples)>;
+    static std::unique_ptr<SoundOutput> open(const QString &device, Source source, QString *error,
+                                             QObject *parent = nullptr);
+    virtual void wake() = 0;
+    bool resting() const { return m_resting; }
+    // Times the device ran out of samples while playing (ALSA underruns).
+    int underruns() const { return m_underruns; }
+
+    static constexpr int kRestAfterMs = 500;
+
+signals:
+    void problem(const QString &text);
+
+protected:
+    SoundOutput(Source source, QObject *parent) : QObject(parent), m_source(std::move(source)) {}
+    // One frame from the source; false when it had nothing (then silence).
+    bool pullFrame(qint16 *samples);
+    Source m_source;
+    bool m_resting = false;
+    int m_idleFrames = 0;
+    int m_underruns = 0;
+};
+
+} // namespace mirelva::echolink

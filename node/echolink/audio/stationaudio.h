@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+
+#include "node/echolink/audio/gsmcodec.h"
+#include "node/echolink/audio/jitterbuffer.h"
+
+namespace mirelva::echolink {
+
+// What one station sends, made playable: its jitter buffer and GSM decoder.
+// A missing frame is stood in for as GSM's own substitution does: the last
+// good frame decoded again, each repeat 6 dB down, silent after four.
+class StationAudio {
+public:
+    // A received packet's sequence number and payload (the bytes after the
+    // 12-byte header); false when the buffer drops it.
+    bool push(quint16 seq, const QByteArray &payload, qint64 nowMs) { return m_buffer.push(seq, payload, nowMs); }
+    // The next 20 ms, 160 samples into `out`; false (and silence) when the
+    // station gives nothing to hear now.
+    bool pull(qint64 nowMs, qint16 *out);
+    // An over is in progress (from its first packet until it has ended),
+    // whether or not this moment is heard: what the one-talker rule goes by.
+    bool talking() const { return m_buffer.overActive(); }
+    const JitterBuffer &buffer() const { return m_buffer; }
+
+    static constexpr int kStandIns = 4;
+
+private:
+    JitterBuffer m_buffer;
+    GsmCodec m_decoder;
+};
+
+// Cuts a stream of 20 ms frames into EchoLink packets: every fourth frame
+// gives a 132-byte GSM payload; a gap (no frame) after audio ends the over,
+// the last packet filled with silence, as other nodes end theirs.
+class GsmPacketizer {
+public:
+    // One frame of 160 samples, or nullptr for nothing this 20 ms. Returns
+    // the payload completed by it, or an empty array.
+    QByteArray add(const qint16 *frame);
+
+private:
+    GsmCodec m_encoder;
+    QByteArray m_payload;
+    int m_frames = 0;
+};
+
+} // namespace mirelva::echolink
