@@ -248,6 +248,7 @@ bool WebConsole::start(QString *why)
     m_front->commonHeaders = policyHeaders();
     if (!m_login)
         m_login = new WebLogin(this);
+    m_front->makeRoom = [this] { return m_login->giveWayOnce(); };
     return true;
 }
 

@@ -200,11 +200,19 @@ void WebFront::accepted(QTcpSocket *socket)
     if (m_connections.size() >= size_t(kMaxConnections)) {
         // The connection waiting longest for its head gives way: a crowd of
         // silent ones cannot keep a browser out. When every one is being
-        // answered, the new one is turned away.
-        auto oldest = m_connections.end();
-        for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
-            if (it->second.phase != Phase::Answering && (oldest == m_connections.end() || it->second.opened < oldest->second.opened))
-                oldest = it;
+        // answered, one waiting answer is cut short to make room, else the
+        // new one is turned away.
+        auto oldestIdle = [this] {
+            auto oldest = m_connections.end();
+            for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
+                if (it->second.phase != Phase::Answering
+                    && (oldest == m_connections.end() || it->second.opened < oldest->second.opened))
+                    oldest = it;
+            return oldest;
+        };
+        auto oldest = oldestIdle();
+        if (oldest == m_connections.end() && makeRoom())
+            oldest = oldestIdle();
         if (oldest == m_connections.end()) {
             socket->abort();
             socket->deleteLater();
@@ -387,6 +395,9 @@ void WebFront::drop(quint64 id)
     QTcpSocket *socket = it->second.socket;
     m_connections.erase(it);
     socket->disconnect(this);
+    // An answer just made (a waiting check told to come back later) still
+    // reaches the kernel; whatever else is pending goes with the connection.
+    socket->flush();
     socket->abort();
     socket->deleteLater();
     if (m_connections.empty())
@@ -410,7 +421,5 @@ void HttpReply::send(HttpStatus status, const QByteArray &type, const QByteArray
         m_front->answer(m_id, status, type, body, extra);
     m_front = nullptr;
 }
-
-bool HttpReply::isOpen() const { return m_front && m_front->m_connections.count(m_id) != 0; }
 
 } // namespace mirelva

@@ -71,7 +71,6 @@ class HttpReply {
 public:
     HttpReply() = default;
     void send(HttpStatus status, const QByteArray &type, const QByteArray &body, const HttpHeaders &extra = {});
-    bool isOpen() const;
 
 private:
     friend class WebFront;
@@ -100,6 +99,10 @@ public:
     std::function<void(const HttpRequest &request, HttpReply reply)> onRequest;
     // Whether a WebSocket upgrade with this head is taken on; refused with 403 else.
     std::function<bool(const HttpRequest &head)> admitWebSocket = [](const HttpRequest &) { return false; };
+    // Called when every connection is being answered and a new one comes:
+    // true when an answer was cut short (a waiting password check told to
+    // come back later), so that its connection may give way.
+    std::function<bool()> makeRoom = [] { return false; };
     // Headers every answer carries (the console's policy headers).
     HttpHeaders commonHeaders;
 

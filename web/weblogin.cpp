@@ -49,16 +49,11 @@ void WebLogin::submit(const QString &from, const QString &shown, const QString &
     if (m_queue.size() >= size_t(kWaiting)) {
         // The waiting attempt from the address with the most wrong passwords
         // gives way to one from an address with fewer.
-        auto worst = std::max_element(m_queue.begin(), m_queue.end(), [this](const Attempt &a, const Attempt &b) {
-            return failuresOf(a.from) < failuresOf(b.from);
-        });
-        if (failuresOf(worst->from) <= failuresOf(from)) {
+        if (failuresOf(worstWaiting()->from) <= failuresOf(from)) {
             done(Outcome::Busy);
             return;
         }
-        auto evicted = std::move(worst->done);
-        m_queue.erase(worst);
-        evicted(Outcome::Busy);
+        giveWayOnce();
     }
     m_queue.push_back({m_nextId++, from, shown, password, stored, std::move(done)});
     // Addresses whose wait is long over are forgotten, so many of them
@@ -69,6 +64,24 @@ void WebLogin::submit(const QString &from, const QString &shown, const QString &
     }
     m_timer->setEnabled(true);
     startWhatMay();
+}
+
+std::deque<WebLogin::Attempt>::iterator WebLogin::worstWaiting()
+{
+    return std::max_element(m_queue.begin(), m_queue.end(), [this](const Attempt &a, const Attempt &b) {
+        return failuresOf(a.from) < failuresOf(b.from);
+    });
+}
+
+bool WebLogin::giveWayOnce()
+{
+    if (m_queue.empty())
+        return false;
+    const auto worst = worstWaiting();
+    auto told = std::move(worst->done);
+    m_queue.erase(worst);
+    told(Outcome::Busy);
+    return true;
 }
 
 void WebLogin::startWhatMay()

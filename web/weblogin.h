@@ -39,6 +39,10 @@ public:
     void submit(const QString &from, const QString &shown, const QString &password, const QString &stored,
                 std::function<void(Outcome)> done);
 
+    // Tells the waiting attempt from the address with the most wrong
+    // passwords to come back later (Busy); false when none waits.
+    bool giveWayOnce();
+
     // Once a second while attempts wait (and from tests, with Clock set).
     void tick();
     int waiting() const { return int(m_queue.size()); }
@@ -65,6 +69,7 @@ private:
     };
 
     void startWhatMay();
+    std::deque<Attempt>::iterator worstWaiting();
     void finished(quint64 id, const QString &from, const QString &shown, bool right, std::function<void(Outcome)> done);
     int failuresOf(const QString &from) const;
     void logWrong(const QString &shown);
