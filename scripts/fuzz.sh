@@ -7,16 +7,17 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bash scripts/install-deps.sh
 CXX=clang++ cmake -S . -B build-fuzz -DMIRELVA_FUZZ=ON -DMIRELVA_BUILD_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j "$(nproc)" --target fuzz_nodeprotocol fuzz_settingsstore fuzz_stationaudio
+cmake --build build-fuzz -j "$(nproc)" --target fuzz_nodeprotocol fuzz_settingsstore fuzz_stationaudio fuzz_httphead
 export QT_QPA_PLATFORM=offscreen
 # tmpfs where there is one: the store syncs every save to disk.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for target in nodeprotocol settingsstore stationaudio; do
+for target in nodeprotocol settingsstore stationaudio httphead; do
   corpus=tests/fuzz/corpus
   [ "$target" = settingsstore ] && corpus=tests/fuzz/settings-corpus
   [ "$target" = stationaudio ] && corpus=$scratch/stationaudio-seed && mkdir -p "$corpus"
+  [ "$target" = httphead ] && corpus=tests/fuzz/http-corpus
   mkdir -p "$scratch/$target"
   echo "fuzz_$target: $seconds s on $corpus"
   start=$(date +%s)

@@ -21,7 +21,7 @@ packages=(
   libecholib-dev libasynccore-dev libasyncqt-dev libasyncaudio-dev
   libsigc++-2.0-dev libgsm1-dev libspandsp-dev libgpiod-dev
   qtbase5-dev
-  qt6-httpserver-dev qt6-websockets-dev
+  qt6-websockets-dev
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon
 )

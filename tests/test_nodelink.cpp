@@ -945,6 +945,46 @@ private slots:
                          "on\\x9b\\x7f\\u2028x"));
         QCOMPARE(OnAirLog::escaped(QString("tab\there\r\x01") + QChar(0x2029) + QChar(0x85) + "ok"),
                  QString("tab\\x09here\\x0d\\x01\\u2029\\x85ok"));
+        // Direction marks and isolates would turn the rest of the line around;
+        // the characters beside them are left alone.
+        QCOMPARE(OnAirLog::escaped(QString("W1AW") + QChar(0x2027) + QChar(0x202a) + QChar(0x202e) + QChar(0x202f)
+                                   + QChar(0x2065) + QChar(0x2066) + QChar(0x2069) + QChar(0x206a) + "x"),
+                 QString("W1AW") + QChar(0x2027) + "\\u202a\\u202e" + QChar(0x202f) + QChar(0x2065)
+                     + "\\u2066\\u2069" + QChar(0x206a) + "x");
+    }
+
+    // The node's token is a secret of its user's: a file that anyone else
+    // may read or write is refused, whoever else it is.
+    void aTokenFileOthersMayReadIsRefused_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("owner only") << 0600 << true;
+        QTest::newRow("owner, read-only") << 0400 << true;
+        QTest::newRow("readable by the group") << 0640 << false;
+        QTest::newRow("writable by the group") << 0620 << false;
+        QTest::newRow("readable by anyone") << 0604 << false;
+    }
+    void aTokenFileOthersMayReadIsRefused()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, accepted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("node.token");
+        const QByteArray token(64, 'a');
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(token + '\n');
+        }
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+        QString why;
+        const std::optional<QByteArray> got = loadOrCreateToken(path, &why);
+        QCOMPARE(got.has_value(), accepted);
+        if (accepted)
+            QCOMPARE(*got, token);
+        else
+            QCOMPARE(why, QString("token file %1: must be a file of this user that nobody else may read (mode 0600)").arg(path));
     }
 
     // A client that never says hello, and one more than the node serves,

@@ -26,7 +26,13 @@ private slots:
         QVERIFY(WebPassword::verify(QStringLiteral("abc def ghi"), stored));
         QVERIFY(!WebPassword::verify(QStringLiteral("abc def gh"), stored));
         QVERIFY(WebPassword::hash(QStringLiteral("abc def ghi"), 1000) != stored);   // a salt of its own
+        // Zero rounds would derive what one round derives: an entry that
+        // says 0 is refused even when its hash matches.
+        const QString zeroRounds = QStringLiteral("pbkdf2-sha256$0$c2FsdA==$")
+                                   + QString::fromLatin1(WebPassword::pbkdf2Sha256("abc def ghi", "salt", 1).toBase64());
+        QVERIFY(WebPassword::verify(QStringLiteral("abc def ghi"), QString(zeroRounds).replace("$0$", "$1$")));
         for (const QString &bad : {QString(), QStringLiteral("abc def ghi"), QStringLiteral("pbkdf2-sha256$0$c2FsdA==$AA=="),
+                                   zeroRounds, QString(zeroRounds).replace("$0$", "$-1$"),
                                    stored.section(QLatin1Char('$'), 0, 2) + QStringLiteral("$AAAA")})
             QVERIFY2(!WebPassword::verify(QStringLiteral("abc def ghi"), bad), qPrintable(bad));
     }
