@@ -102,8 +102,7 @@ QString singleCopyLockPath()
     if (dir.isEmpty() || ::lstat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode)
         || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
         dir = SettingsStore::folder();
-        if (!QFileInfo::exists(dir) && QDir().mkpath(dir))
-            QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        SettingsStore::makeFolder();
     }
     return dir + QStringLiteral("/mirelva.lock");
 }

@@ -43,6 +43,13 @@ struct SaveResult {
 namespace SettingsStore {
 QString folder();
 QString pathOf(const QString &fileName);
+// Makes the settings folder when it is missing, readable by this user only
+// (mode 0700: what lies there includes passwords and the node's token). One
+// that is there already is left as its owner set it. False when it cannot be
+// made.
+bool makeFolder();
+// The same for any folder of this program's own (its parents as the umask has them).
+bool makeOwnFolder(const QString &path);
 // refusal, when given, gets why the file was not read (empty when it was,
 // or is missing).
 QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity,
