@@ -499,6 +499,30 @@ private slots:
             QCOMPARE(f.settings.readFile(file), bytes);
     }
 
+    // Each line of a table names one control of its window, of its kind.
+    void everyTableNamesItsOwnControls()
+    {
+        MainFixture f;
+        const std::pair<QWidget *, const SettingTable *> windows[] = {
+            {f.station.main, &MainWindow::settingTable()},
+            {f.station.dtmf, &DtmfWindow::settingTable()},
+            {f.station.greeting, &GreetingWindow::settingTable()},
+            {f.station.messageBox, &MessageBoxWindow::settingTable()},
+            {f.station.speechSettings, &SpeechSettingsWindow::settingTable()},
+        };
+        for (const auto &[window, table] : windows)
+            for (const Setting &s : *table) {
+                if (!s.onPage())
+                    continue;
+                QWidget *c = SettingTables::controlOf(window, s);
+                const bool ofItsKind = s.kind == Setting::Kind::Text     ? qobject_cast<TextBox *>(c) != nullptr
+                                       : s.kind == Setting::Kind::Check  ? qobject_cast<CheckBox *>(c) != nullptr
+                                       : s.kind == Setting::Kind::Option ? qobject_cast<OptionButton *>(c) != nullptr
+                                                                         : qobject_cast<QScrollBar *>(c) != nullptr;
+                QVERIFY2(ofItsKind && window->findChildren<QWidget *>(s.control).size() == 1, qPrintable(s.key));
+            }
+    }
+
     void whatIsReadIsSavedByteForByte()
     {
         MainFixture f(MainFixture::Built);

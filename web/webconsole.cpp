@@ -166,6 +166,9 @@ WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
     m_tick.setTimerType(Qt::CoarseTimer);
     connect(&m_tick, &QTimer::timeout, this, [this] { sendChanges(); });
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &WebConsole::onAirLine);
+    connect(&m_settingsPage, &SettingsPage::saved, this, [this](const QString &window) {
+        sendToAll({{QStringLiteral("type"), QStringLiteral("settings")}, {QStringLiteral("window"), window}});
+    });
     if (m_station.node)
         connect(m_station.node, &NodeBackend::stateChanged, this, [this] { sendChanges(true); });
     if (m_station.main)
@@ -321,7 +324,8 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
     if (!session.isEmpty())
         m_sessions[session].lastUse = QDateTime::currentDateTimeUtc();
 
-    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css"))) {
+    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css")
+                || path == QLatin1String("/settings.js"))) {
         const QByteArray type = path.endsWith(QLatin1String(".js")) ? "text/javascript" : "text/css";
         reply(responder, Status::Ok, type, resource(path.mid(1)), host);
         return;
@@ -370,7 +374,12 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
         replyJson(responder, Status::Ok, o, host);
         return;
     }
-    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/logout"))) {
+    if (get && path == QLatin1String("/api/settings")) {
+        replyJson(responder, Status::Ok, m_settingsPage.describe(), host);
+        return;
+    }
+    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
+                 || path == QLatin1String("/logout"))) {
         QByteArray token = header(request, "X-CSRF-Token");
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body())).queryItemValue(QStringLiteral("csrf")).toLatin1();
@@ -392,6 +401,13 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
         }
         if (request.body().size() > kMaxBodyBytes) {
             replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}}, host);
+            return;
+        }
+        if (path == QLatin1String("/api/settings")) {
+            const SettingsPage::Outcome out =
+                m_settingsPage.save(QJsonDocument::fromJson(request.body()).object(), request.remoteAddress().toString());
+            replyJson(responder, Status(out.status), out.body, host);
+            sendChanges();
             return;
         }
         const QString error =

@@ -13,6 +13,7 @@
 
 #include "core/station.h"
 #include "web/websettings.h"
+#include "web/websettingsapi.h"
 
 class QHttpServerRequest;
 class QHttpServerResponder;
@@ -76,6 +77,7 @@ private:
 
     Station &m_station;
     WebSettings m_settings;
+    SettingsPage m_settingsPage{m_station};
     std::unique_ptr<WebHttpServer> m_server;
     quint16 m_port = 0;
 

@@ -138,6 +138,8 @@ function connect() {
       draw(o);
     } else if (o.type === 'lines') {
       fillLog(o.log, o.lines, o.reset);
+    } else if (o.type === 'settings' && window.settingsChanged) {
+      window.settingsChanged(o.window);
     }
   };
   socket.onclose = async () => {
