@@ -122,6 +122,12 @@ QString refusal(const QWidget *window, const Setting &s, QString *value, int cap
         for (QChar c : v)
             if (c.category() == QChar::Other_Control)
                 return QStringLiteral("%1: a setting holds no control characters or line breaks.").arg(name);
+        for (char32_t u : v.toUcs4()) {
+            const QString one = QString::fromUcs4(&u, 1);
+            if (!SettingsStore::storable(one))
+                return QStringLiteral("%1: \"%2\" cannot be kept in a settings file (Windows-1252 letters only).")
+                    .arg(name, one);
+        }
         // The box's own filter on typing: its limit, and digits 0 to 9.
         if (box->typingLimit() > 0 && v.size() > box->typingLimit())
             return QStringLiteral("%1: at most %2 characters.").arg(name).arg(box->typingLimit());

@@ -192,6 +192,8 @@ private slots:
                "settings file drops them).";
         QTest::newRow("longer than the file keeps") << "messagebox" << "FILTERTEXT1" << QString(265, 'x')
             << "Filter word 1: at most 264 characters (the settings file keeps no more).";
+        QTest::newRow("a letter the file cannot hold") << "greeting" << "TEXTTXMESSAGE3" << "Welcome \u263A"
+            << "Greeting text 3: \"\u263A\" cannot be kept in a settings file (Windows-1252 letters only).";
         QTest::newRow("a greyed box") << "greeting" << "USEGREETING" << "2" << "Use Greeting: 1 to tick the box, 0 to clear it.";
         QTest::newRow("an option turned off") << "main" << "OPTION1" << "False"
             << "12 Hr: an option is chosen by turning it on; choose another to turn it off.";

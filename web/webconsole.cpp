@@ -399,7 +399,8 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
                   {{"Location", "/login"}, {"Set-Cookie", kCookie + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
             return;
         }
-        if (request.body().size() > kMaxBodyBytes) {
+        if (request.body().size()
+            > (path == QLatin1String("/api/settings") ? SettingsPage::kMaxBodyBytes : kMaxBodyBytes)) {
             replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}}, host);
             return;
         }

@@ -36,6 +36,10 @@ public:
     // {"window": id, "changes": [{"key", "value", "was"}]}
     Outcome save(const QJsonObject &request, const QString &from);
 
+    // A window's changes all at once (a first set-up of the DTMF window
+    // sends a hundred fields): more than one action, from a session only.
+    static constexpr int kMaxBodyBytes = 65536;
+
 signals:
     // A window's settings changed through the page: other pages show them anew.
     void saved(const QString &window);
