@@ -49,6 +49,7 @@ public:
     OptionButton(const QString &name, const QString &caption, OptionGroup *group, QWidget *parent = nullptr);
     bool value() const { return isChecked(); }
     void setValue(bool on);
+    OptionGroup *group() const { return m_group; }
 
 protected:
     void nextCheckState() override;

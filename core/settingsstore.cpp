@@ -767,6 +767,8 @@ QString read(const QString &fileName, const QString &key, const QString &default
     return cutToCapacity(decode(f, value), capacity);
 }
 
+bool storable(const QString &text) { return limitToCp1252(text) == text; }
+
 SaveResult write(const QString &fileName, const QString &key, const QString &value)
 {
     return writeAll(fileName, {{key, value}});

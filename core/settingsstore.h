@@ -54,6 +54,9 @@ bool makeOwnFolder(const QString &path);
 // or is missing).
 QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity,
              QString *refusal = nullptr);
+// Whether a text reads back from a file as it was written: every character
+// one Windows-1252 can hold.
+bool storable(const QString &text);
 // One key: a save of its own.
 SaveResult write(const QString &fileName, const QString &key, const QString &value);
 // Every key in order, the file replaced once. A key given twice keeps its

@@ -10,6 +10,7 @@
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 #include "core/vbtimer.h"
 
@@ -43,6 +44,8 @@ public:
 
     static constexpr int kIniCapacity = 256;
     static QString iniName() { return QStringLiteral("dtmfctrl.ini"); }
+    // Every setting of dtmfctrl.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
 
     // ---- DTMF codes, acceptance delay, re-enable ------------------------
     void EchoLink_DTMFString(const QString &sDigits);

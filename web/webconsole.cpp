@@ -119,6 +119,9 @@ WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
     m_tick.setTimerType(Qt::CoarseTimer);
     connect(&m_tick, &QTimer::timeout, this, [this] { sendChanges(); });
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &WebConsole::onAirLine);
+    connect(&m_settingsPage, &SettingsPage::saved, this, [this](const QString &window) {
+        sendToAll({{QStringLiteral("type"), QStringLiteral("settings")}, {QStringLiteral("window"), window}});
+    });
     if (m_station.node)
         connect(m_station.node, &NodeBackend::stateChanged, this, [this] { sendChanges(true); });
     if (m_station.main)
@@ -367,7 +370,8 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     if (!session.isEmpty())
         m_sessions[session].lastUse = QDateTime::currentDateTimeUtc();
 
-    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css"))) {
+    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css")
+                || path == QLatin1String("/settings.js"))) {
         const QByteArray type = path.endsWith(QLatin1String(".js")) ? "text/javascript" : "text/css";
         reply(responder, Status::Ok, type, resource(path.mid(1)));
         return;
@@ -415,7 +419,12 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         replyJson(responder, Status::Ok, o);
         return;
     }
-    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/logout"))) {
+    if (get && path == QLatin1String("/api/settings")) {
+        replyJson(responder, Status::Ok, m_settingsPage.describe());
+        return;
+    }
+    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
+                 || path == QLatin1String("/logout"))) {
         QByteArray token = header(request, "X-CSRF-Token");
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
@@ -435,8 +444,16 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
                   {{"Location", "/login"}, {"Set-Cookie", kCookie + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
             return;
         }
-        if (request.body.size() > kMaxBodyBytes) {
+        if (request.body.size()
+            > (path == QLatin1String("/api/settings") ? SettingsPage::kMaxBodyBytes : kMaxBodyBytes)) {
             replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}});
+            return;
+        }
+        if (path == QLatin1String("/api/settings")) {
+            const SettingsPage::Outcome out =
+                m_settingsPage.save(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString());
+            replyJson(responder, Status(out.status), out.body);
+            sendChanges();
             return;
         }
         const QString error =

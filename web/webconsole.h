@@ -14,6 +14,7 @@
 #include "core/station.h"
 #include "web/webfront.h"
 #include "web/websettings.h"
+#include "web/websettingsapi.h"
 
 class QWebSocket;
 class QPlainTextEdit;
@@ -84,6 +85,7 @@ private:
 
     Station &m_station;
     WebSettings m_settings;
+    SettingsPage m_settingsPage{m_station};
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
     quint16 m_port = 0;

@@ -152,6 +152,8 @@ function connect() {
       fillLog(o.log, o.lines, o.reset);
     } else if (o.type === 'announce') {
       announce(o.text);
+    } else if (o.type === 'settings' && window.settingsChanged) {
+      window.settingsChanged(o.window);
     }
   };
   socket.onclose = async () => {
