@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -15,6 +17,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QTabBar>
+#include <QTextEdit>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -132,6 +135,43 @@ void installWindowFactory()
 }
 // Before any window is built, so no window's interface is made without it.
 Q_COREAPP_STARTUP_FUNCTION(installWindowFactory)
+
+// An Alt letter is meant for a button's mnemonic. Where no button shown takes
+// it (its button is on a tab page out of view), Qt would type the letter into
+// the focused box, and a setting would change by a key meant for a button:
+// such a key does nothing instead, in every window. AltGr (group switch)
+// still types, and keys without text (Alt and an arrow) pass on.
+class AltLetterGuard : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress || !takesText(o))
+            return false;
+        const auto *k = static_cast<const QKeyEvent *>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers();
+        if (!(mods & Qt::AltModifier) || (mods & (Qt::ControlModifier | Qt::MetaModifier | Qt::GroupSwitchModifier))
+            || k->text().isEmpty() || !k->text().front().isPrint())
+            return false;
+        e->accept();
+        return true;
+    }
+
+private:
+    static bool takesText(const QObject *o)
+    {
+        return qobject_cast<const QLineEdit *>(o) || qobject_cast<const QPlainTextEdit *>(o)
+            || qobject_cast<const QTextEdit *>(o) || qobject_cast<const QAbstractSpinBox *>(o)
+            || qobject_cast<const QComboBox *>(o);
+    }
+};
+
+void installAltLetterGuard()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    app->installEventFilter(new AltLetterGuard(app));
+}
+Q_COREAPP_STARTUP_FUNCTION(installAltLetterGuard)
 
 } // namespace
 
