@@ -90,6 +90,11 @@ void MainWindow::SpeakTheText()
     if (Echolink->LinkBusy())
         return;
 
+    // A click, key or web press that came while this speaks is handled once
+    // the transmitter is released, so what it starts follows this
+    // announcement instead of nesting in it.
+    const Program::OnAir onAir;
+
     // SayTheText is the one slot: whatever was queued in it is either the
     // text spoken now or was overwritten by it. A clock tick that comes due
     // while this one speaks (in step 3) must not find the slot still marked

@@ -6,6 +6,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
@@ -15,6 +17,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QTabBar>
+#include <QTextEdit>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -132,6 +135,43 @@ void installWindowFactory()
 }
 // Before any window is built, so no window's interface is made without it.
 Q_COREAPP_STARTUP_FUNCTION(installWindowFactory)
+
+// An Alt letter is meant for a button's mnemonic. Where no button shown takes
+// it (its button is on a tab page out of view), Qt would type the letter into
+// the focused box, and a setting would change by a key meant for a button:
+// such a key does nothing instead, in every window. AltGr (group switch)
+// still types, and keys without text (Alt and an arrow) pass on.
+class AltLetterGuard : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress || !takesText(o))
+            return false;
+        const auto *k = static_cast<const QKeyEvent *>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers();
+        if (!(mods & Qt::AltModifier) || (mods & (Qt::ControlModifier | Qt::MetaModifier | Qt::GroupSwitchModifier))
+            || k->text().isEmpty() || !k->text().front().isPrint())
+            return false;
+        e->accept();
+        return true;
+    }
+
+private:
+    static bool takesText(const QObject *o)
+    {
+        return qobject_cast<const QLineEdit *>(o) || qobject_cast<const QPlainTextEdit *>(o)
+            || qobject_cast<const QTextEdit *>(o) || qobject_cast<const QAbstractSpinBox *>(o)
+            || qobject_cast<const QComboBox *>(o);
+    }
+};
+
+void installAltLetterGuard()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    app->installEventFilter(new AltLetterGuard(app));
+}
+Q_COREAPP_STARTUP_FUNCTION(installAltLetterGuard)
 
 } // namespace
 
@@ -705,12 +745,19 @@ public:
         } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
             m_handle->removeEventFilter(this);
             m_window->removeEventFilter(this);
-            if (m_window->frameGeometry().topLeft() != m_at)
-                m_window->move(m_at);
+            fitFramed();
             deleteLater();
         }
         return false;
     }
+
+private:
+    // The frame as the window manager drew it is known only now: its title
+    // bar and borders, and the size the window came up at. It goes to the
+    // point asked for, and is fitted on the screen once more.
+    void fitFramed();
+
+public:
 
 private:
     QWidget *m_window;
@@ -752,19 +799,35 @@ QMargins decorationOf(const QWidget *window)
 
 const char *const kPlaced = "mirelvaPlaced";
 
-// Puts the window's frame at `frame`, made smaller first where its frame is.
+// Puts the window's frame at `frame`, at the frame's size.
 void putFrame(QWidget *window, const QRect &frame, const QMargins &decoration)
 {
-    const QSize inside = frame.size().shrunkBy(decoration);
-    if (inside.width() < window->width() || inside.height() < window->height())
-        window->resize(inside.boundedTo(window->size()));
+    if (const QSize inside = frame.size().shrunkBy(decoration); inside != window->size())
+        window->resize(inside);
     moveFrameTo(window, frame.topLeft());
     window->setProperty(kPlaced, true);
 }
 
-QSize leastFrameOf(const QWidget *window, const QMargins &decoration)
+// Size hints before the window is styled are not those it is shown with
+// (its frames' titles and fonts come with the style).
+QSize leastFrameOf(QWidget *window, const QMargins &decoration)
 {
+    window->ensurePolished();
     return window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(decoration);
+}
+
+// The size a window comes up at: the size it was given (never given one, the
+// size its contents ask for), grown to what its layout needs, as Qt grows
+// it when it is shown.
+QSize shownSize(QWidget *window)
+{
+    window->ensurePolished();
+    QSize size = window->size();
+    if (const QSize hint = window->sizeHint(); !window->testAttribute(Qt::WA_Resized) && hint.isValid())
+        size = hint;
+    return size.expandedTo(window->minimumSizeHint())
+        .expandedTo(window->minimumSize())
+        .boundedTo(window->maximumSize());
 }
 
 // The screen that shows most of a frame, else the one nearest to a point of
@@ -829,7 +892,7 @@ void moveToTwips(QWidget *window, double left, double top)
     };
     const QMargins decoration = decorationOf(window);
     const QRect frame(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())),
-                      window->size().grownBy(decoration));
+                      shownSize(window).grownBy(decoration));
     putFrame(window, fitOnScreen(frame, leastFrameOf(window, decoration), availableScreens()), decoration);
 }
 
@@ -842,12 +905,23 @@ void placeBeside(QWidget *window, const QWidget *first, int n)
     const QMargins decoration = window->isVisible() ? decorationOf(window) : decorationOf(first);
     const QSize least = leastFrameOf(window, decoration);
     const QList<QRect> screens = availableScreens();
-    const QRect beside = besideFrame(first->frameGeometry(), window->size().grownBy(decoration), least, screens);
+    const QRect beside = besideFrame(first->frameGeometry(), shownSize(window).grownBy(decoration), least, screens);
     const QPoint step(kTitleBarHeight * n, kTitleBarHeight * n);
     putFrame(window, fitOnScreen(beside.translated(step), least, screens), decoration);
 }
 
 bool hasPlace(const QWidget *window) { return window->property(kPlaced).toBool(); }
+
+void FramePlacer::fitFramed()
+{
+    const QMargins decoration = decorationOf(m_window);
+    const QRect framed(m_at, m_window->frameGeometry().size());
+    const QRect fitted = fitOnScreen(framed, leastFrameOf(m_window, decoration), availableScreens());
+    if (fitted.size() != framed.size())
+        m_window->resize(fitted.size().shrunkBy(decoration));
+    if (m_window->frameGeometry().topLeft() != fitted.topLeft())
+        m_window->move(fitted.topLeft());
+}
 
 void moveFrameTo(QWidget *window, const QPoint &at)
 {

@@ -187,7 +187,8 @@ void DtmfWindow::buildForm()
         grid->addWidget(sf, 0, 1);
 
         // The two groups of three.
-        auto *groups = new QHBoxLayout;
+        // One above the other, so the page fits a 1024x768 screen.
+        auto *groups = new QVBoxLayout;
         struct Group {
             TextBox **members[3];
             TextBox **connectCode;

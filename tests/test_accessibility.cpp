@@ -2,6 +2,7 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "dtmf/dtmfwindow.h"
 #include "messagebox/messageboxwindow.h"
 #include "side/aboutwindow.h"
 #include "side/webtoolswindow.h"
@@ -114,6 +115,46 @@ private slots:
             QVERIFY(QTest::qWaitForWindowActive(window));
             QTest::keyClick(window, Qt::Key_Escape);
             QVERIFY2(window->isVisible() != hides, qPrintable(which));
+        }
+    }
+
+    // An Alt letter reaches a button in view, or does nothing: the letter
+    // of a button on a tab page out of view never goes into the box that
+    // has the focus (a setting changed by a key meant for a button).
+    void altLettersReachTheirButtonOrDoNothing()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        DtmfWindow &d = *f.station.dtmf;
+        const QKeySequence save = QKeySequence::mnemonic(w.Command6->text());
+        const struct {
+            QWidget *window;
+            QTabWidget *tabs;
+            int page;
+            QLineEdit *box;
+            QList<QKeyCombination> keys;
+            QPushButton *pressed;
+        } cases[] = {
+            // "Save  Changes" is on the page in view; the button of Alt+A
+            // is not.
+            {&w, w.SSTab1, 1, w.CourtesyID, {Qt::ALT | Qt::Key_A, save[0]}, w.Command6},
+            {&d, d.SSTab1, 0, d.Text222, {Qt::ALT | Qt::Key_A, Qt::ALT | Qt::Key_I}, nullptr},
+        };
+        for (const auto &c : cases) {
+            c.window->show();
+            QApplication::setActiveWindow(c.window);
+            QVERIFY(QTest::qWaitForWindowActive(c.window));
+            c.tabs->setCurrentIndex(c.page);
+            c.box->setFocus();
+            const QString before = c.box->text();
+            for (const QKeyCombination k : c.keys)
+                QTest::keyClick(c.box, k.key(), k.keyboardModifiers());
+            QCOMPARE(c.box->text(), before);
+            // A mnemonic presses its button down at once and clicks it as
+            // it comes up.
+            for (QPushButton *b : c.window->findChildren<QPushButton *>())
+                QVERIFY2(b->isDown() == (b == c.pressed), qPrintable(b->objectName()));
+            c.window->hide();
         }
     }
 

@@ -17,6 +17,7 @@
 #include "announcer/mainwindow.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
 #include "messagebox/messageboxwindow.h"
@@ -728,9 +729,13 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
     const int n = request.value(QStringLiteral("n")).toInt();
     auto log = [&from](const QString &what) { OnAirLog::note(QStringLiteral("web: %1 (%2)").arg(what, from)); };
     // A button's handler may key the transmitter and hold the thread: it
-    // runs once this request has been answered.
-    auto press = [this](QAbstractButton *button) {
-        QTimer::singleShot(0, this, [b = QPointer<QAbstractButton>(button)] {
+    // runs once this request has been answered, and waits while the station
+    // speaks, as a click does. A text goes into its box as the press comes,
+    // so a press that waited says its own text, not a later request's.
+    auto press = [this](QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {}) {
+        Program::post(this, [b = QPointer<QAbstractButton>(button), box = QPointer<QLineEdit>(box), text] {
+            if (box)
+                box->setText(text);
             if (b)
                 b->click();
         });
@@ -742,8 +747,7 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
             return QStringLiteral("Type a text to speak first.");
         const bool keyed = action == QLatin1String("speak");
         log(QStringLiteral("speak %1: %2").arg(keyed ? QStringLiteral("with PTT") : QStringLiteral("without PTT"), text));
-        m->TextInput3->setText(text);
-        press(keyed ? m->Speak3 : m->TextNoPTT3);
+        press(keyed ? m->Speak3 : m->TextNoPTT3, m->TextInput3, text);
     } else if (action == QLatin1String("time")) {
         log(QStringLiteral("say the time"));
         press(m->TheTime);
@@ -769,8 +773,7 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
         if (text.isEmpty())
             return QStringLiteral("Type a chat text first.");
         log(QStringLiteral("chat text: ") + text);
-        box->TextTX->setText(text);
-        press(box->Send);
+        press(box->Send, box->TextTX, text);
     } else if (action == QLatin1String("station")) {
         DtmfWindow *d = m_station.dtmf;
         if (!d)
