@@ -348,11 +348,18 @@ private:
         // as a net has started), and the seconds from there come again.
         const QDateTime now = Clock::now();
         const bool netStarted = m_tickSecond.time() == QTime(20, 0, 15) || m_tickSecond.time() == QTime(20, 10, 15);
+        const QDateTime next = now.addMSecs(1000 - now.time().msec());
         if (m_tickSecond.isValid() && ((netStarted && m_rng.bounded(2) == 0) || chance(24))) {
             ++stepsBack;
             m_tickSecond = m_tickSecond.addSecs(-1);
+            // The platform's timers keep their periods on a clock that is
+            // never set: they come due as they would have.
+            const qint64 back = m_tickSecond.msecsTo(next);
+            for (auto &[timer, due] : m_due)
+                if (due != 0)
+                    due -= back;
         } else {
-            m_tickSecond = now.addMSecs(1000 - now.time().msec());
+            m_tickSecond = next;
         }
         Clock::setForTests(m_tickSecond);
 
@@ -543,15 +550,15 @@ private:
 
     // ---- what happens ----------------------------------------------------
 
-    // Most evenings the untimed net's station is on the node before the net
-    // starts, and once the nets run someone sends an auto-connect code,
+    // Most evenings the untimed net's station is on the node before the nets
+    // start (once the first shows the node busy, it would be turned away), and once the nets run someone sends an auto-connect code,
     // mostly the one that disables it.
     void evening()
     {
         const QTime t = m_tickSecond.time();
         const QDate today = m_tickSecond.date();
         const DtmfWindow *d = m_fixture->station.dtmf;
-        if (d && t >= QTime(20, 5) && t < QTime(20, 6) && m_netStationDay != today) {
+        if (d && t >= QTime(19, 55) && t < QTime(19, 56) && m_netStationDay != today) {
             m_netStationDay = today;
             const QString call = d->net(2).NetCall->text();
             if (!call.isEmpty() && m_rng.bounded(3) > 0) {
