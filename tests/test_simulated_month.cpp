@@ -18,9 +18,11 @@
 // runs of one seed in separate processes must give the same one.
 //
 // Besides what never may happen (a key-up past the time-out, an event lost, a
-// log or record growing without end, a settings file half written), two
-// promises about time: every second a silence schedule or a net is set for is
-// acted on, even when speech held the thread across it; and "Stay Con" is as
+// log or record growing without end, a settings file half written), promises
+// about time: every second a silence schedule or a net is set for is acted on,
+// even when speech held the thread across it, and only once, even when the
+// clock is set back; an untimed net runs while its station is connected,
+// whatever its own "Disconnect All" did as it started; and "Stay Con" is as
 // the operator (or a code from the air) last set it whenever no net runs.
 
 #include <QApplication>
