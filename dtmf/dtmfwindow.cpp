@@ -55,9 +55,9 @@ void DtmfWindow::Form_Load()
     connect(station.node, &NodeBackend::stateChanged, this, &DtmfWindow::refreshCaption);
     if (station.main) {
         connect(station.main->StayCon1, &QCheckBox::stateChanged, this,
-                [this] { stayConChangedDuringNet(1, station.main->StayCon1->value()); });
+                [this] { stayConChosen(1, station.main->StayCon1->value()); });
         connect(station.main->StayCon2, &QCheckBox::stateChanged, this,
-                [this] { stayConChangedDuringNet(2, station.main->StayCon2->value()); });
+                [this] { stayConChosen(2, station.main->StayCon2->value()); });
     }
 
     // 3.
