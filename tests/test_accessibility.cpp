@@ -156,10 +156,26 @@ private slots:
             QStringList shown;
             QObject listening;
             connect(&ScreenReaderNotices::instance(), &ScreenReaderNotices::valueShown, &listening,
-                    [&](QWidget *label, const QString &) { shown << label->window()->objectName() + ":" + label->objectName(); });
+                    [&](QWidget *label, const QString &v) { shown << label->window()->objectName() + ":" + label->objectName() + "=" + v; });
             for (int s = 1; s <= 30; ++s)
                 runSecond(s);
-            QCOMPARE(shown, QStringList(30, "Mirelva:ShowTime"));
+            QStringList clock;
+            for (int s = 1; s <= 30; ++s)
+                clock << "Mirelva:ShowTime=" + Clock::clockFace(start.addSecs(s));
+            QCOMPARE(shown, clock);
+
+            // Keyed for ten seconds with the fan's page in front: the fan is
+            // told on, and its run time once; the countdown, reloaded while
+            // keyed, tells nothing more.
+            f.w().SSTab1->setCurrentWidget(f.w().FanSeconds->parentWidget()->parentWidget());
+            runSecond(31);
+            runSecond(32);
+            shown.clear();
+            f.node.setTransmitterKeyed(true);
+            for (int s = 33; s <= 42; ++s)
+                runSecond(s);
+            QCOMPARE(shown, QStringList({"Mirelva:FanSeconds=60", "Mirelva:FanOnOff=Fan ON"}));
+            QCOMPARE(f.w().FanSeconds->text(), QStringLiteral("60"));
         }
         VbTimer::setDrivenByTestsForTests(false);
     }
