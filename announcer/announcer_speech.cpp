@@ -236,13 +236,14 @@ void MainWindow::showPtt(bool keyed)
     const bool changed = PTT->text() != caption;
     setColouredCaption(PTT, caption, keyed ? kRed : kDarkGreen);
     if (changed)
-        tellScreenReader(this, caption);
+        tellIndicator(PTT, keyed ? QStringLiteral("PTT on") : QStringLiteral("PTT off"));
 }
 
 void MainWindow::showOnAirStateNow()
 {
     ShowTime->setText(Clock::clockFace(Clock::now()));
     Program::paintNow();
+    tellIndicatorsNow();
 }
 
 void MainWindow::showSoundProblem()

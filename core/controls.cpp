@@ -5,6 +5,7 @@
 #include <limits>
 
 #include <QAbstractButton>
+#include <QAbstractEventDispatcher>
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QComboBox>
@@ -12,11 +13,17 @@
 #include <QAccessibleWidget>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QMainWindow>
 #include <QSet>
 #include <QShortcut>
+#include <QSizeGrip>
+#include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTextEdit>
 #include <QGuiApplication>
 #include <QHash>
@@ -30,6 +37,7 @@
 #include <QWindow>
 #include <QValidator>
 
+#include "core/clock.h"
 #include "core/settingsstore.h"
 
 namespace mirelva {
@@ -108,6 +116,136 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
 }
 
 const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
+const char *const kNoticeToldAt = "mirelvaToldAt";
+
+// A value label to a screen reader: its caption as its name, its value as its
+// description and as its text (which a screen reader's review of the screen
+// reads), laid out as the label shows it.
+class ValueLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ValueLabelAccessible(ValueLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    ValueLabel *label() const { return static_cast<ValueLabel *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) {
+            const QString caption = widget()->accessibleName();
+            return caption.isEmpty() ? label()->spokenValue() : caption;
+        }
+        if (t == QAccessible::Description)
+            return label()->spokenValue();
+        return QAccessibleWidget::text(t);
+    }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        const QString value = label()->spokenValue();
+        startOffset = std::clamp(startOffset, 0, int(value.size()));
+        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
+        return value.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(label()->spokenValue().size()); }
+    QRect characterRect(int offset) const override
+    {
+        const Lines lines = layOut();
+        if (lines.spoken)
+            return lines.area;
+        int at = 0;
+        for (int n = 0; n < lines.texts.size(); ++n) {
+            const QString &line = lines.texts[n];
+            if (offset <= at + line.size()) {
+                const int col = offset - at;
+                const int x = lines.x[n] + lines.metrics.horizontalAdvance(line.left(col));
+                const int w = col < line.size() ? lines.metrics.horizontalAdvance(line.at(col)) : 1;
+                return QRect(label()->mapToGlobal(QPoint(x, lines.top + n * lines.metrics.lineSpacing())),
+                             QSize(w, lines.metrics.height()));
+            }
+            at += int(line.size()) + 1;
+        }
+        return {};
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        const Lines lines = layOut();
+        if (lines.spoken || lines.texts.isEmpty())
+            return lines.area.contains(point) ? 0 : -1;
+        const QPoint p = label()->mapFromGlobal(point);
+        const int n = std::clamp((p.y() - lines.top) / std::max(1, lines.metrics.lineSpacing()), 0,
+                                 int(lines.texts.size()) - 1);
+        int at = 0;
+        for (int i = 0; i < n; ++i)
+            at += int(lines.texts[i].size()) + 1;
+        const QString &line = lines.texts[n];
+        for (int col = 0; col < line.size(); ++col)
+            if (lines.x[n] + lines.metrics.horizontalAdvance(line.left(col + 1)) > p.x())
+                return at + col;
+        return at + int(line.size());
+    }
+    // Nothing is selected or edited in a value; the caret stays at its start.
+    void selection(int, int *startOffset, int *endOffset) const override
+    {
+        if (startOffset)
+            *startOffset = 0;
+        if (endOffset)
+            *endOffset = 0;
+    }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        selection(0, startOffset, nullptr);
+        if (endOffset)
+            *endOffset = characterCount();
+        return {};
+    }
+
+private:
+    // Where the lines of the value stand in the label, as it aligns them;
+    // a spoken value that is not on screen stands for the whole label.
+    struct Lines {
+        QFontMetrics metrics;
+        QStringList texts;
+        QList<int> x;
+        int top = 0;
+        bool spoken = false;
+        QRect area;
+    };
+    Lines layOut() const
+    {
+        const ValueLabel *l = label();
+        Lines lines{l->fontMetrics(), {}, {}, 0, false, QRect(l->mapToGlobal(QPoint(0, 0)), l->size())};
+        const QString value = l->spokenValue();
+        if (value != l->text()) {
+            lines.spoken = true;
+            return lines;
+        }
+        lines.texts = value.split(QLatin1Char('\n'));
+        const QRect box = l->contentsRect();
+        const Qt::Alignment align = QStyle::visualAlignment(l->layoutDirection(), l->alignment());
+        const int height = int(lines.texts.size()) * lines.metrics.lineSpacing();
+        lines.top = align & Qt::AlignTop      ? box.top()
+                    : align & Qt::AlignBottom ? box.bottom() + 1 - height
+                                              : box.top() + (box.height() - height) / 2;
+        for (const QString &line : lines.texts) {
+            const int width = lines.metrics.horizontalAdvance(line);
+            lines.x << (align & Qt::AlignRight     ? box.right() + 1 - width
+                        : align & Qt::AlignHCenter ? box.left() + (box.width() - width) / 2
+                                                   : box.left());
+        }
+        return lines;
+    }
+};
 
 // A window of the program's own that is no main window or dialog is a
 // frame to a screen reader, announced as a window (Qt reports a bare
@@ -119,6 +257,8 @@ QAccessibleInterface *windowFactory(const QString &className, QObject *object)
     auto *w = static_cast<QWidget *>(object);
     if (qobject_cast<ScreenReaderNotice *>(w))
         return new QAccessibleWidget(w, QAccessible::Notification);
+    if (auto *label = qobject_cast<ValueLabel *>(w))
+        return new ValueLabelAccessible(label);
     if (w->isWindow() && className.startsWith(QLatin1String("mirelva::")) && !qobject_cast<QMainWindow *>(w)
         && !qobject_cast<QDialog *>(w))
         return new QAccessibleWidget(w, QAccessible::Window);
@@ -378,31 +518,113 @@ void tellScreenReader(QWidget *window, const QString &text)
         return;
     window = window->window();
     installWindowFactory();
-    auto *notice = window->findChild<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly);
-    if (!notice) {
-        // A pixel in the corner, painting nothing and taking no focus: a
-        // screen reader speaks a notification only while it is showing.
-        notice = new ScreenReaderNotice(window);
-        notice->setObjectName(kNoticeName);
-        notice->setGeometry(0, 0, 1, 1);
-        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
-        notice->show();
+    const QDateTime now = Clock::now();
+    // The notices of the last minute stay, so none is gone before a screen
+    // reader, however busy, has asked for its name; a clock set back lets
+    // them go too.
+    for (ScreenReaderNotice *old : window->findChildren<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly)) {
+        const qint64 age = old->property(kNoticeToldAt).toDateTime().secsTo(now);
+        if (age < 0 || age >= kNoticeLifeSeconds)
+            delete old;
     }
+    // A pixel in the corner, painting nothing and taking no focus, named
+    // before it is shown: a screen reader speaks a notification only while it
+    // is showing.
+    auto *notice = new ScreenReaderNotice(window);
+    notice->setObjectName(kNoticeName);
+    notice->setProperty(kNoticeToldAt, now);
     notice->setAccessibleName(text.simplified());
-    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
-    QAccessible::updateAccessibility(&shown);
+    notice->setGeometry(0, 0, 1, 1);
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice->setFocusPolicy(Qt::NoFocus);
+    // Shown within a shown window, it says so itself; within a hidden one it
+    // is told all the same.
+    notice->show();
+    if (!notice->isVisible()) {
+        QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&shown);
+    }
     emit ScreenReaderNotices::instance().told(window, notice->accessibleName());
 }
 
+namespace {
+
+const char *const kIndicatorWaiting = "mirelvaNoticeWaiting";
+const char *const kIndicatorTold = "mirelvaNoticeTold";
+
+class WaitingIndicators : public QObject {
+public:
+    // The indicators with a notice waiting, in the order they changed.
+    QList<QPointer<QWidget>> order;
+    void tellOnceSettled()
+    {
+        if (m_hooked)
+            return;
+        if (QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher()) {
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &tellIndicatorsNow);
+            m_hooked = true;
+        }
+    }
+
+private:
+    bool m_hooked = false;
+};
+
+WaitingIndicators &waitingIndicators()
+{
+    static WaitingIndicators waiting;
+    return waiting;
+}
+
+} // namespace
+
+void tellIndicator(QWidget *indicator, const QString &text)
+{
+    WaitingIndicators &waiting = waitingIndicators();
+    indicator->setProperty(kIndicatorWaiting, text);
+    if (!waiting.order.contains(indicator))
+        waiting.order.append(indicator);
+    waiting.tellOnceSettled();
+}
+
+void tellIndicatorsNow()
+{
+    const QList<QPointer<QWidget>> order = std::exchange(waitingIndicators().order, {});
+    for (const QPointer<QWidget> &indicator : order) {
+        if (!indicator)
+            continue;
+        const QString text = indicator->property(kIndicatorWaiting).toString();
+        if (text == indicator->property(kIndicatorTold).toString())
+            continue;
+        indicator->setProperty(kIndicatorTold, text);
+        tellScreenReader(indicator, text);
+    }
+}
+
+namespace {
+const QString kReceivingText = QStringLiteral("Receiving Signal");
+const QString kNotReceivingText = QStringLiteral("      ");
+const QString kReceivingValue = QStringLiteral("receiving signal");
+const QString kNotReceivingValue = QStringLiteral("no signal");
+} // namespace
+
 bool showReceiving(QLabel *label, bool receiving)
 {
-    const QString text = receiving ? QStringLiteral("Receiving Signal") : QStringLiteral("      ");
-    const QString name = receiving ? QStringLiteral("Receiver: receiving signal") : QStringLiteral("Receiver: no signal");
-    if (label->text() == text && label->accessibleName() == name)
+    const QString &text = receiving ? kReceivingText : kNotReceivingText;
+    const QString &value = receiving ? kReceivingValue : kNotReceivingValue;
+    auto *shown = qobject_cast<ValueLabel *>(label);
+    if (label->text() == text && (!shown || shown->spokenValue() == value))
         return false;
     label->setText(text);
-    label->setAccessibleName(name);
+    if (shown)
+        shown->setSpokenValue(value);
     return true;
+}
+
+QString receiverNotice(const QLabel *label)
+{
+    return QStringLiteral("Receiver: ")
+           + (label->text() == kReceivingText ? kReceivingValue : kNotReceivingValue);
 }
 
 void giveKeyboardAccess(QWidget *window)
@@ -508,9 +730,36 @@ void giveKeyboardAccess(QWidget *window)
     });
 }
 
+namespace {
+
+// A tab panel's pages stand in a stack of Qt's own, which a screen reader
+// would otherwise read, each time the focus comes back to the window, as a
+// nameless "layered pane": it is named by the page in front.
+void nameTabStacks(QWidget *root)
+{
+    for (QTabWidget *tabs : root->findChildren<QTabWidget *>()) {
+        auto *stack = tabs->findChild<QStackedWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!stack || !stack->accessibleName().isEmpty())
+            continue;
+        const auto name = [tabs, stack] {
+            stack->setAccessibleName(tabs->tabText(tabs->currentIndex()).remove(QLatin1Char('&')).simplified());
+        };
+        name();
+        QObject::connect(tabs, &QTabWidget::currentChanged, stack, name);
+    }
+    // The corner a window is resized by, in a status bar; Qt gives it no
+    // name and a role no screen reader knows.
+    for (QSizeGrip *grip : root->findChildren<QSizeGrip *>())
+        if (grip->accessibleName().isEmpty())
+            grip->setAccessibleName(QStringLiteral("Window size grip"));
+}
+
+} // namespace
+
 void applyAccessibleNames(QWidget *root)
 {
     installWindowFactory();
+    nameTabStacks(root);
     const auto widgets = root->findChildren<QWidget *>();
     for (QWidget *w : widgets)
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
@@ -560,11 +809,39 @@ QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy)
     return l;
 }
 
-ValueLabel::ValueLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
+ValueLabel::ValueLabel(const QString &text, QWidget *parent, Sizing sizing)
+    : QLabel(text, parent), m_sizing(sizing), m_toldValue(text)
 {
+    installWindowFactory();
+    if (m_sizing != Sizing::KeepsWidest)
+        return;
     // Room for six digits from the start, as countdowns need.
     const QSize hint = QLabel::sizeHint();
     setFixedSize(std::max(hint.width(), fontMetrics().horizontalAdvance(QStringLiteral("000000"))), hint.height());
+}
+
+QString ValueLabel::spokenValue() const { return m_spokenValue.isEmpty() ? text() : m_spokenValue; }
+
+void ValueLabel::setSpokenValue(const QString &value)
+{
+    if (m_spokenValue == value)
+        return;
+    m_spokenValue = value;
+    update();
+}
+
+// A screen reader hears of a new value as it is shown, once however often it
+// was set meanwhile. (The label sends nothing itself: a label with a name
+// of its own tells no change of text.)
+void ValueLabel::tellValueIfChanged()
+{
+    const QString value = spokenValue();
+    if (value == m_toldValue)
+        return;
+    m_toldValue = value;
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
+    emit ScreenReaderNotices::instance().valueShown(this, value);
 }
 
 void ValueLabel::paintEvent(QPaintEvent *e)
@@ -576,17 +853,18 @@ void ValueLabel::paintEvent(QPaintEvent *e)
     else
         QMetaObject::invokeMethod(this, &ValueLabel::takeBackdrop, Qt::QueuedConnection);
     QLabel::paintEvent(e);
+    tellValueIfChanged();
     // A text wider than any before widens the label once, after this paint:
     // a size changed inside a paint would be laid out in the middle of it.
     const QSize hint = QLabel::sizeHint();
-    if (hint.width() > width() || hint.height() > height())
+    if (m_sizing == Sizing::KeepsWidest && (hint.width() > width() || hint.height() > height()))
         QMetaObject::invokeMethod(this, &ValueLabel::fitText, Qt::QueuedConnection);
 }
 
 void ValueLabel::changeEvent(QEvent *e)
 {
     QLabel::changeEvent(e);
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+    if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && m_sizing == Sizing::KeepsWidest)
         fitText();
     if (e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange || e->type() == QEvent::EnabledChange
         || e->type() == QEvent::ParentChange)
@@ -663,11 +941,11 @@ void ValueLabel::fitText()
         setFixedSize(grown);
 }
 
-QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning)
+QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &caption)
 {
     auto *l = new ValueLabel(text, parent);
     l->setObjectName(name);
-    l->setAccessibleDescription(meaning);
+    l->setAccessibleName(caption);
     return l;
 }
 

@@ -5,7 +5,8 @@
 # end-to-end tests, EchoLib and its audio libraries, spandsp and libgpiod for
 # mirelva-echolink (with Qt 5's headers, which libasyncqt is built with), Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
-# the AT-SPI tools to look at the windows as a user and a screen reader do.
+# the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
+# the windows as a user and a screen reader do.
 set -euo pipefail
 
 packages=(
@@ -23,7 +24,7 @@ packages=(
   qtbase5-dev
   qt6-websockets-dev
   chromium chromium-driver python3-selenium
-  openbox python3-pyatspi at-spi2-core dbus-daemon
+  openbox python3-pyatspi at-spi2-core dbus-daemon orca
 )
 
 missing=()

@@ -73,7 +73,7 @@ private slots:
                     cv.wait_for(lock, std::chrono::seconds(5), [&] { return painted.contains(shown); });
                 }
                 onUiThread([&] {
-                    answers << QAccessible::queryAccessibleInterface(w.PTT)->text(QAccessible::Name);
+                    answers << QAccessible::queryAccessibleInterface(w.PTT)->text(QAccessible::Description);
                     ticksWhileSpeaking = ticks;
                     nodeEventsWhileSpeaking = nodeEvents;
                 });
