@@ -129,7 +129,7 @@ void MainWindow::Timer1_Timer()
     // 7.
     const bool receiving = Echolink->ReceivingSignal();
     if (showReceiving(PTT2, receiving))
-        tellScreenReader(this, PTT2->accessibleName());
+        tellIndicator(PTT2, receiverNotice(PTT2));
     if (receiving) {
         Beacon7->setEnabled(false);
         Beacon3->setEnabled(false);

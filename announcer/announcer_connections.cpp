@@ -179,6 +179,8 @@ void MainWindow::Echolink_Disconnected(const QString &sCall)
     // 1.
     int pos = firstDash(sCall);
     QString name = sCall;
+    // Told as the connect is, announced on air or not.
+    tellScreenReader(this, sCall + QStringLiteral(" disconnected"));
     // 2.
     if (ConDisc->value() != 1)
         return;

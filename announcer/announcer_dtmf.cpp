@@ -20,6 +20,16 @@ void MainWindow::EchoLink_DTMFString(const QString &sDigits)
         SayTheText = text;
         flag2 = 1;
     };
+    // While a net holds the boxes cleared, the disable code changes no box,
+    // yet it is the operator's choice for when the net is over.
+    const auto setStayConByCode = [this](int value) {
+        StayCon1->setValue(value);
+        StayCon2->setValue(value);
+        if (station.dtmf) {
+            station.dtmf->stayConChosen(1, value);
+            station.dtmf->stayConChosen(2, value);
+        }
+    };
 
     // Every matching code acts, in this order; the text queued last is the
     // one spoken.
@@ -50,13 +60,11 @@ void MainWindow::EchoLink_DTMFString(const QString &sDigits)
     if (station.dtmf && station.dtmf->UseDTMF->value() == 1 && station.dtmf->DTMF->text() == sDigits)
         queue(timePhrase());
     if (EnableAutoConnect->text() == sDigits) {
-        StayCon1->setValue(1);
-        StayCon2->setValue(1);
+        setStayConByCode(1);
         queue(QStringLiteral("Auto Connects Enabled."));
     }
     if (DisableAutoConnect->text() == sDigits) {
-        StayCon1->setValue(0);
-        StayCon2->setValue(0);
+        setStayConByCode(0);
         queue(QStringLiteral("Auto Connects Disabled."));
     }
 }

@@ -91,6 +91,13 @@ void MainWindow::Fan_Timer()
         countDown(FanSeconds);
         showFan(*this, true);
         switchFanLine(*this, true);
+        // While keyed, the PTT poll reloads the run time within the
+        // millisecond; the tick makes that reload itself, so the second it
+        // counted off is never shown: the countdown stands still while keyed,
+        // on screen and to a screen reader, instead of telling a value that
+        // never stands twice a second.
+        if (Timer4->isEnabled() && Echolink->TransmitterKeyed())
+            FanOn();
     }
     // 4.
     if (FanSeconds->text() == QLatin1String("0")) {

@@ -90,6 +90,11 @@ void MainWindow::SpeakTheText()
     if (Echolink->LinkBusy())
         return;
 
+    // A click, key or web press that came while this speaks is handled once
+    // the transmitter is released, so what it starts follows this
+    // announcement instead of nesting in it.
+    const Program::OnAir onAir;
+
     // SayTheText is the one slot: whatever was queued in it is either the
     // text spoken now or was overwritten by it. A clock tick that comes due
     // while this one speaks (in step 3) must not find the slot still marked
@@ -231,13 +236,14 @@ void MainWindow::showPtt(bool keyed)
     const bool changed = PTT->text() != caption;
     setColouredCaption(PTT, caption, keyed ? kRed : kDarkGreen);
     if (changed)
-        tellScreenReader(this, caption);
+        tellIndicator(PTT, keyed ? QStringLiteral("PTT on") : QStringLiteral("PTT off"));
 }
 
 void MainWindow::showOnAirStateNow()
 {
     ShowTime->setText(Clock::clockFace(Clock::now()));
     Program::paintNow();
+    tellIndicatorsNow();
 }
 
 void MainWindow::showSoundProblem()

@@ -46,101 +46,9 @@ void MainWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::en
 
 void MainWindow::loadSettings()
 {
-    const IniFile &ini = m_ini;
-    const auto text = [&ini](TextBox *box, const char *key, const char *def) {
-        box->setText(ini.text(QLatin1String(key), QLatin1String(def)));
-    };
-    const auto check = [&ini](CheckBox *box, const char *key, const char *def) {
-        box->setValue(ini.check(QLatin1String(key), QLatin1String(def)));
-    };
-    const auto option = [&ini](OptionButton *b, const char *key, const char *def) {
-        b->setValue(ini.option(QLatin1String(key), QLatin1String(def)));
-    };
-
-    check(Sun, "SUN", "0");
-    check(Mon, "MON", "0");
-    check(Tue, "TUE", "0");
-    check(Wed, "WED", "0");
-    check(Thur, "THUR", "0");
-    check(Fri, "FRI", "0");
-    check(Sat, "SAT", "0");
-    text(HourOFF1, "HOUROFF1", "24");
-    text(MinsOFF1, "MINSOFF1", "00");
-    text(HourON1b, "HOURON1b", "24");
-    text(MinsON1b, "MINSON1b", "00");
-    check(Sun2, "SUN2", "0");
-    check(Mon2, "MON2", "0");
-    check(Tue2, "TUE2", "0");
-    check(Wed2, "WED2", "0");
-    check(Thur2, "THUR2", "0");
-    check(Fri2, "FRI2", "0");
-    check(Sat2, "SAT2", "0");
-    text(HourOFF2, "HOUROFF2", "24");
-    text(MinsOFF2, "MINSOFF2", "00");
-    text(HourON2b, "HOURON2b", "24");
-    text(MinsON2b, "MINSON2b", "00");
-    check(Sun3, "SUN3", "0");
-    check(Mon3, "MON3", "0");
-    check(Tue3, "TUE3", "0");
-    check(Wed3, "WED3", "0");
-    check(Thur3, "THUR3", "0");
-    check(Fri3, "FRI3", "0");
-    check(Sat3, "SAT3", "0");
-    text(HourOFF3, "HOUROFF3", "24");
-    text(MinsOFF3, "MINSOFF3", "00");
-    text(HourON3b, "HOURON3b", "24");
-    text(MinsON3b, "MINSON3b", "00");
-    text(AnnounceOff, "ANNOUNCEOFF", "");
-    text(AnnounceOn, "ANNOUNCEON", "");
-    check(Check1, "CHECK1", "0");
-    check(Check2, "CHECK2", "0");
-    option(Option1, "OPTION1", "1");
-    option(Option2, "OPTION2", "0");
-    check(SayText, "SAYTEXT", "0");
-    check(StayCon1, "STAYCON1", "0");
-    check(StayCon2, "STAYCON2", "0");
-    text(EnableAutoConnect, "ENABLEAUTOCONNECT", "*1*");
-    text(DisableAutoConnect, "DISABLEAUTOCONNECT", "*0*");
-    check(IDCheck, "IDCHECK", "0");
-    text(VoicePeriod, "VOICEPERIOD", "10");
-    text(TextInput3, "TEXTINPUT3", "TTS Text Here");
-    text(InfoText, "INFOTEXT", "TTS Text Here");
-    check(OnHour, "TXTIMEHOUR", "0");
-    check(QuarterHour, "TXQUARTERHOUR", "0");
-    check(HalfHour, "TXHALFHOUR", "0");
-    check(InfoHourly, "INFOHOURLY", "0");
-    check(InfoQuarter, "INFOQUATER", "0");
-    check(InfoHalf, "INFOHALF", "0");
-    text(BeaconPeriod3, "BEACONPERIOD3", "10");
-    check(StopClock3, "STOPCLOCK3", "0");
-    text(ConnectStation1, "CONNECTSTATION1", "");
-    text(ConnectStation2, "CONNECTSTATION2", "");
-    check(StopClock6, "STOPCLOCK6", "0");
-    text(BeaconPeriod6, "BEACONPERIOD6", "10");
-    text(Callsign, "CALLSIGN", "");
-    check(StopClock7, "STOPCLOCK7", "0");
-    text(BeaconPeriod7, "BEACONPERIOD7", "15");
-    text(CWCallsign, "CWCALLSIGN", " ");
-    check(ConDisc, "CONDISC", "1");
-    check(AddTime, "ADDTIME", "1");
-    const double left = ini.twips(QStringLiteral("LEFT"), QStringLiteral("300"));
-    const double top = ini.twips(QStringLiteral("TOP"), QStringLiteral("300"));
-    moveToTwips(this, left, top);
-    text(CourtesyID, "COURTESYID", "K");
-    text(IPCourtesy, "IPCOURTESY", "S");
-    text(HangTime, "HANGTIME", "500");
-    text(KerchunkWait, "KERCHUNKWAIT", "3000");
-    check(UseCT, "USECT", "1");
-    text(FanPeriod, "FANPERIOD", "1");
-    check(FanCTRL, "FANCTRL", "1");
-    text(TTSPeriod, "TTSPERIOD", "0");
-    text(ToggleText, "TOGGLETEXT", "");
-    check(TTSCTRL, "TTSCTRL", "0");
-    option(UseDTR, "USEDTR", "1");
-    option(UseRTS, "USERTS", "0");
-    text(DelayPeriod, "DELAYPERIOD", "10");
-    check(DelayCTRL, "DELAYCTRL", "0");
-    check(Check3, "CHECK3", "1");
+    SettingTables::load(m_ini, this, settingTable());
+    moveToTwips(this, m_ini.twips(QStringLiteral("LEFT"), QStringLiteral("300")),
+                m_ini.twips(QStringLiteral("TOP"), QStringLiteral("300")));
 }
 
 void MainWindow::Form_Load(OtherWindows others)
@@ -316,99 +224,15 @@ void MainWindow::showLastingWarnings()
 
 void MainWindow::SaveData()
 {
-    // One save: the keys below go to the file together, in one replacement.
-    IniFile::Save save(m_ini);
-    const IniFile &ini = m_ini;
-    const auto text = [&ini](const char *key, const TextBox *box) { ini.write(QLatin1String(key), box->text()); };
-    const auto check = [&ini](const char *key, const CheckBox *box) { ini.writeCheck(QLatin1String(key), box->value()); };
-    const auto option = [&ini](const char *key, const OptionButton *b) { ini.writeOption(QLatin1String(key), b->value()); };
-
-    check("SUN", Sun);
-    check("MON", Mon);
-    check("TUE", Tue);
-    check("WED", Wed);
-    check("THUR", Thur);
-    check("FRI", Fri);
-    check("SAT", Sat);
-    text("HOUROFF1", HourOFF1);
-    text("MINSOFF1", MinsOFF1);
-    text("HOURON1B", HourON1b);
-    text("MINSON1B", MinsON1b);
-    check("SUN2", Sun2);
-    check("MON2", Mon2);
-    check("TUE2", Tue2);
-    check("WED2", Wed2);
-    check("THUR2", Thur2);
-    check("FRI2", Fri2);
-    check("SAT2", Sat2);
-    text("HOUROFF2", HourOFF2);
-    text("MINSOFF2", MinsOFF2);
-    text("TOGGLETEXT", ToggleText);
-    text("HOURON2B", HourON2b);
-    text("MINSON2B", MinsON2b);
-    check("SUN3", Sun3);
-    check("MON3", Mon3);
-    check("TUE3", Tue3);
-    check("WED3", Wed3);
-    check("THUR3", Thur3);
-    check("FRI3", Fri3);
-    check("SAT3", Sat3);
-    text("HOUROFF3", HourOFF3);
-    text("MINSOFF3", MinsOFF3);
-    text("HOURON3B", HourON3b);
-    text("MINSON3B", MinsON3b);
-    text("ANNOUNCEOFF", AnnounceOff);
-    text("ANNOUNCEON", AnnounceOn);
-    check("CHECK1", Check1);
-    check("CHECK2", Check2);
-    option("OPTION1", Option1);
-    option("OPTION2", Option2);
-    check("SAYTEXT", SayText);
-    // While nets run they hold the boxes cleared; the file keeps what the
-    // operator set.
-    for (int n = 1; n <= 2; ++n)
-        ini.writeCheck(QStringLiteral("STAYCON%1").arg(n),
-                       station.dtmf ? station.dtmf->operatorStayCon(n) : (n == 1 ? StayCon1 : StayCon2)->value());
-    text("ENABLEAUTOCONNECT", EnableAutoConnect);
-    text("DISABLEAUTOCONNECT", DisableAutoConnect);
-    check("IDCHECK", IDCheck);
-    text("VOICEPERIOD", VoicePeriod);
-    text("TEXTINPUT3", TextInput3);
-    text("INFOTEXT", InfoText);
-    check("TXTIMEHOUR", OnHour);
-    check("TXQUARTERHOUR", QuarterHour);
-    check("TXHALFHOUR", HalfHour);
-    check("INFOHOURLY", InfoHourly);
-    check("INFOQUATER", InfoQuarter);
-    check("INFOHALF", InfoHalf);
-    text("BEACONPERIOD3", BeaconPeriod3);
-    check("STOPCLOCK3", StopClock3);
-    ini.write(QStringLiteral("CONNECTSTATION1"), ConnectStation1->text().toUpper());
-    ini.write(QStringLiteral("CONNECTSTATION2"), ConnectStation2->text().toUpper());
-    check("STOPCLOCK6", StopClock6);
-    text("BEACONPERIOD6", BeaconPeriod6);
-    text("CALLSIGN", Callsign);
-    check("STOPCLOCK7", StopClock7);
-    text("BEACONPERIOD7", BeaconPeriod7);
-    text("CWCALLSIGN", CWCallsign);
-    check("CONDISC", ConDisc);
-    check("ADDTIME", AddTime);
-    ini.write(QStringLiteral("LEFT"), Convert::twipsToText(leftInTwips(this)));
-    ini.write(QStringLiteral("TOP"), Convert::twipsToText(topInTwips(this)));
-    text("COURTESYID", CourtesyID);
-    text("IPCOURTESY", IPCourtesy);
-    text("HANGTIME", HangTime);
-    text("KERCHUNKWAIT", KerchunkWait);
-    check("USECT", UseCT);
-    text("FANPERIOD", FanPeriod);
-    check("FANCTRL", FanCTRL);
-    text("TTSPERIOD", TTSPeriod);
-    check("TTSCTRL", TTSCTRL);
-    option("USEDTR", UseDTR);
-    option("USERTS", UseRTS);
-    text("DELAYPERIOD", DelayPeriod);
-    check("DELAYCTRL", DelayCTRL);
-    check("CHECK3", Check3);
+    // One save: every key goes to the file together, in one replacement.
+    SettingTables::save(m_ini, this, settingTable(), [this](const Setting &s) -> std::optional<QString> {
+        // While nets run they hold the boxes cleared; the file keeps what
+        // the operator set.
+        for (int n = 1; n <= 2; ++n)
+            if (station.dtmf && s.key == QStringLiteral("STAYCON%1").arg(n))
+                return Convert::checkToText(station.dtmf->operatorStayCon(n));
+        return std::nullopt;
+    });
 }
 
 bool MainWindow::Form_QueryUnload()

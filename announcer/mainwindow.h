@@ -15,6 +15,7 @@
 #include "core/echolink.h"
 #include "core/nodelinkconfig.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 #include "core/vbtimer.h"
 
@@ -69,6 +70,8 @@ public:
 
     static constexpr int kIniCapacity = 256;
     static QString iniName() { return QStringLiteral("mirelva.ini"); }
+    // Every setting of mirelva.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
 
     // ---- speech output pipeline ----------------------------------------
     void SpeakTheText();

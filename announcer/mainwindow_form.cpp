@@ -134,7 +134,7 @@ void MainWindow::buildForm()
         PTT->setFont(bold);
         PTT2 = valueLabel(page, QStringLiteral("PTT2"), QStringLiteral("      "), QStringLiteral("Receiver"));
         PTT2->setMinimumWidth(PTT2->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
-        PTT2->setAccessibleName(QStringLiteral("Receiver: no signal"));
+        showReceiving(PTT2, false);
         ShowTime = valueLabel(page, QStringLiteral("ShowTime"), QStringLiteral("00:00:00"), QStringLiteral("Time"));
         Program::showsTime(ShowTime, Clock::clockFace);
         Check1 = checkBox(page, QStringLiteral("Check1"), QStringLiteral("Disable Announcements"));

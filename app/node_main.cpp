@@ -111,7 +111,8 @@ int main(int argc, char *argv[])
                                       QStringLiteral("ms"));
     const QCommandLineOption tokenOpt(QStringLiteral("token-file"),
                                       QStringLiteral("TCP: the file with the token every client must send (made when "
-                                                     "missing; default nodelink.token in Mirelva's settings folder)."),
+                                                     "missing; default nodelink.token in the folder a systemd unit's StateDirectory= or "
+                                                     "RuntimeDirectory= gives, else in Mirelva's settings folder)."),
                                       QStringLiteral("path"));
     const QCommandLineOption groupOpt(QStringLiteral("allow-group"),
                                       QStringLiteral("Unix socket: members of this group may attach too (repeatable)."),

@@ -12,9 +12,12 @@ namespace mirelva {
 // skipped for a week). So each tick takes every second since the last one it
 // took, oldest first, and acts on each once.
 //
-// The first tick, a clock set back, and a gap longer than kMostSeconds (a
-// clock set forward, a machine that slept) start again from the tick's own
-// second: those seconds did not pass while the program was busy.
+// A clock set back by up to kMostSeconds owes nothing until it passes the
+// last second taken: those seconds were acted on already, and a net would
+// otherwise be called again. The first tick, a clock set back further, and a
+// gap longer than kMostSeconds (a clock set forward, a machine that slept)
+// start again from the tick's own second: those seconds did not pass while
+// the program was busy.
 class SecondsOwed {
 public:
     static constexpr qint64 kMostSeconds = 15 * 60;
@@ -22,11 +25,11 @@ public:
     QList<QDateTime> take(const QDateTime &now)
     {
         const qint64 second = now.toSecsSinceEpoch();
+        if (m_last >= 0 && second <= m_last && m_last - second <= kMostSeconds)
+            return {};
         qint64 from = second;
         if (m_last >= 0 && second > m_last && second - m_last <= kMostSeconds)
             from = m_last + 1;
-        if (m_last >= 0 && second == m_last)
-            return {};
         QList<QDateTime> owed;
         owed.reserve(int(second - from + 1));
         for (qint64 s = from; s <= second; ++s)

@@ -5,16 +5,26 @@
 #include <limits>
 
 #include <QAbstractButton>
+#include <QAbstractEventDispatcher>
 #include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QMainWindow>
 #include <QSet>
 #include <QShortcut>
+#include <QSizeGrip>
+#include <QStackedWidget>
+#include <QStyle>
 #include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeyEvent>
@@ -27,6 +37,7 @@
 #include <QWindow>
 #include <QValidator>
 
+#include "core/clock.h"
 #include "core/settingsstore.h"
 
 namespace mirelva {
@@ -105,6 +116,136 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
 }
 
 const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
+const char *const kNoticeToldAt = "mirelvaToldAt";
+
+// A value label to a screen reader: its caption as its name, its value as its
+// description and as its text (which a screen reader's review of the screen
+// reads), laid out as the label shows it.
+class ValueLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit ValueLabelAccessible(ValueLabel *label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    ValueLabel *label() const { return static_cast<ValueLabel *>(widget()); }
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name) {
+            const QString caption = widget()->accessibleName();
+            return caption.isEmpty() ? label()->spokenValue() : caption;
+        }
+        if (t == QAccessible::Description)
+            return label()->spokenValue();
+        return QAccessibleWidget::text(t);
+    }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        const QString value = label()->spokenValue();
+        startOffset = std::clamp(startOffset, 0, int(value.size()));
+        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
+        return value.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(label()->spokenValue().size()); }
+    QRect characterRect(int offset) const override
+    {
+        const Lines lines = layOut();
+        if (lines.spoken)
+            return lines.area;
+        int at = 0;
+        for (int n = 0; n < lines.texts.size(); ++n) {
+            const QString &line = lines.texts[n];
+            if (offset <= at + line.size()) {
+                const int col = offset - at;
+                const int x = lines.x[n] + lines.metrics.horizontalAdvance(line.left(col));
+                const int w = col < line.size() ? lines.metrics.horizontalAdvance(line.at(col)) : 1;
+                return QRect(label()->mapToGlobal(QPoint(x, lines.top + n * lines.metrics.lineSpacing())),
+                             QSize(w, lines.metrics.height()));
+            }
+            at += int(line.size()) + 1;
+        }
+        return {};
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        const Lines lines = layOut();
+        if (lines.spoken || lines.texts.isEmpty())
+            return lines.area.contains(point) ? 0 : -1;
+        const QPoint p = label()->mapFromGlobal(point);
+        const int n = std::clamp((p.y() - lines.top) / std::max(1, lines.metrics.lineSpacing()), 0,
+                                 int(lines.texts.size()) - 1);
+        int at = 0;
+        for (int i = 0; i < n; ++i)
+            at += int(lines.texts[i].size()) + 1;
+        const QString &line = lines.texts[n];
+        for (int col = 0; col < line.size(); ++col)
+            if (lines.x[n] + lines.metrics.horizontalAdvance(line.left(col + 1)) > p.x())
+                return at + col;
+        return at + int(line.size());
+    }
+    // Nothing is selected or edited in a value; the caret stays at its start.
+    void selection(int, int *startOffset, int *endOffset) const override
+    {
+        if (startOffset)
+            *startOffset = 0;
+        if (endOffset)
+            *endOffset = 0;
+    }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        selection(0, startOffset, nullptr);
+        if (endOffset)
+            *endOffset = characterCount();
+        return {};
+    }
+
+private:
+    // Where the lines of the value stand in the label, as it aligns them;
+    // a spoken value that is not on screen stands for the whole label.
+    struct Lines {
+        QFontMetrics metrics;
+        QStringList texts;
+        QList<int> x;
+        int top = 0;
+        bool spoken = false;
+        QRect area;
+    };
+    Lines layOut() const
+    {
+        const ValueLabel *l = label();
+        Lines lines{l->fontMetrics(), {}, {}, 0, false, QRect(l->mapToGlobal(QPoint(0, 0)), l->size())};
+        const QString value = l->spokenValue();
+        if (value != l->text()) {
+            lines.spoken = true;
+            return lines;
+        }
+        lines.texts = value.split(QLatin1Char('\n'));
+        const QRect box = l->contentsRect();
+        const Qt::Alignment align = QStyle::visualAlignment(l->layoutDirection(), l->alignment());
+        const int height = int(lines.texts.size()) * lines.metrics.lineSpacing();
+        lines.top = align & Qt::AlignTop      ? box.top()
+                    : align & Qt::AlignBottom ? box.bottom() + 1 - height
+                                              : box.top() + (box.height() - height) / 2;
+        for (const QString &line : lines.texts) {
+            const int width = lines.metrics.horizontalAdvance(line);
+            lines.x << (align & Qt::AlignRight     ? box.right() + 1 - width
+                        : align & Qt::AlignHCenter ? box.left() + (box.width() - width) / 2
+                                                   : box.left());
+        }
+        return lines;
+    }
+};
 
 // A window of the program's own that is no main window or dialog is a
 // frame to a screen reader, announced as a window (Qt reports a bare
@@ -116,6 +257,8 @@ QAccessibleInterface *windowFactory(const QString &className, QObject *object)
     auto *w = static_cast<QWidget *>(object);
     if (qobject_cast<ScreenReaderNotice *>(w))
         return new QAccessibleWidget(w, QAccessible::Notification);
+    if (auto *label = qobject_cast<ValueLabel *>(w))
+        return new ValueLabelAccessible(label);
     if (w->isWindow() && className.startsWith(QLatin1String("mirelva::")) && !qobject_cast<QMainWindow *>(w)
         && !qobject_cast<QDialog *>(w))
         return new QAccessibleWidget(w, QAccessible::Window);
@@ -132,6 +275,43 @@ void installWindowFactory()
 }
 // Before any window is built, so no window's interface is made without it.
 Q_COREAPP_STARTUP_FUNCTION(installWindowFactory)
+
+// An Alt letter is meant for a button's mnemonic. Where no button shown takes
+// it (its button is on a tab page out of view), Qt would type the letter into
+// the focused box, and a setting would change by a key meant for a button:
+// such a key does nothing instead, in every window. AltGr (group switch)
+// still types, and keys without text (Alt and an arrow) pass on.
+class AltLetterGuard : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress || !takesText(o))
+            return false;
+        const auto *k = static_cast<const QKeyEvent *>(e);
+        const Qt::KeyboardModifiers mods = k->modifiers();
+        if (!(mods & Qt::AltModifier) || (mods & (Qt::ControlModifier | Qt::MetaModifier | Qt::GroupSwitchModifier))
+            || k->text().isEmpty() || !k->text().front().isPrint())
+            return false;
+        e->accept();
+        return true;
+    }
+
+private:
+    static bool takesText(const QObject *o)
+    {
+        return qobject_cast<const QLineEdit *>(o) || qobject_cast<const QPlainTextEdit *>(o)
+            || qobject_cast<const QTextEdit *>(o) || qobject_cast<const QAbstractSpinBox *>(o)
+            || qobject_cast<const QComboBox *>(o);
+    }
+};
+
+void installAltLetterGuard()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    app->installEventFilter(new AltLetterGuard(app));
+}
+Q_COREAPP_STARTUP_FUNCTION(installAltLetterGuard)
 
 } // namespace
 
@@ -338,31 +518,113 @@ void tellScreenReader(QWidget *window, const QString &text)
         return;
     window = window->window();
     installWindowFactory();
-    auto *notice = window->findChild<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly);
-    if (!notice) {
-        // A pixel in the corner, painting nothing and taking no focus: a
-        // screen reader speaks a notification only while it is showing.
-        notice = new ScreenReaderNotice(window);
-        notice->setObjectName(kNoticeName);
-        notice->setGeometry(0, 0, 1, 1);
-        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
-        notice->show();
+    const QDateTime now = Clock::now();
+    // The notices of the last minute stay, so none is gone before a screen
+    // reader, however busy, has asked for its name; a clock set back lets
+    // them go too.
+    for (ScreenReaderNotice *old : window->findChildren<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly)) {
+        const qint64 age = old->property(kNoticeToldAt).toDateTime().secsTo(now);
+        if (age < 0 || age >= kNoticeLifeSeconds)
+            delete old;
     }
+    // A pixel in the corner, painting nothing and taking no focus, named
+    // before it is shown: a screen reader speaks a notification only while it
+    // is showing.
+    auto *notice = new ScreenReaderNotice(window);
+    notice->setObjectName(kNoticeName);
+    notice->setProperty(kNoticeToldAt, now);
     notice->setAccessibleName(text.simplified());
-    QAccessibleEvent shown(notice, QAccessible::ObjectShow);
-    QAccessible::updateAccessibility(&shown);
+    notice->setGeometry(0, 0, 1, 1);
+    notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice->setFocusPolicy(Qt::NoFocus);
+    // Shown within a shown window, it says so itself; within a hidden one it
+    // is told all the same.
+    notice->show();
+    if (!notice->isVisible()) {
+        QAccessibleEvent shown(notice, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&shown);
+    }
     emit ScreenReaderNotices::instance().told(window, notice->accessibleName());
 }
 
+namespace {
+
+const char *const kIndicatorWaiting = "mirelvaNoticeWaiting";
+const char *const kIndicatorTold = "mirelvaNoticeTold";
+
+class WaitingIndicators : public QObject {
+public:
+    // The indicators with a notice waiting, in the order they changed.
+    QList<QPointer<QWidget>> order;
+    void tellOnceSettled()
+    {
+        if (m_hooked)
+            return;
+        if (QAbstractEventDispatcher *dispatcher = QCoreApplication::eventDispatcher()) {
+            connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &tellIndicatorsNow);
+            m_hooked = true;
+        }
+    }
+
+private:
+    bool m_hooked = false;
+};
+
+WaitingIndicators &waitingIndicators()
+{
+    static WaitingIndicators waiting;
+    return waiting;
+}
+
+} // namespace
+
+void tellIndicator(QWidget *indicator, const QString &text)
+{
+    WaitingIndicators &waiting = waitingIndicators();
+    indicator->setProperty(kIndicatorWaiting, text);
+    if (!waiting.order.contains(indicator))
+        waiting.order.append(indicator);
+    waiting.tellOnceSettled();
+}
+
+void tellIndicatorsNow()
+{
+    const QList<QPointer<QWidget>> order = std::exchange(waitingIndicators().order, {});
+    for (const QPointer<QWidget> &indicator : order) {
+        if (!indicator)
+            continue;
+        const QString text = indicator->property(kIndicatorWaiting).toString();
+        if (text == indicator->property(kIndicatorTold).toString())
+            continue;
+        indicator->setProperty(kIndicatorTold, text);
+        tellScreenReader(indicator, text);
+    }
+}
+
+namespace {
+const QString kReceivingText = QStringLiteral("Receiving Signal");
+const QString kNotReceivingText = QStringLiteral("      ");
+const QString kReceivingValue = QStringLiteral("receiving signal");
+const QString kNotReceivingValue = QStringLiteral("no signal");
+} // namespace
+
 bool showReceiving(QLabel *label, bool receiving)
 {
-    const QString text = receiving ? QStringLiteral("Receiving Signal") : QStringLiteral("      ");
-    const QString name = receiving ? QStringLiteral("Receiver: receiving signal") : QStringLiteral("Receiver: no signal");
-    if (label->text() == text && label->accessibleName() == name)
+    const QString &text = receiving ? kReceivingText : kNotReceivingText;
+    const QString &value = receiving ? kReceivingValue : kNotReceivingValue;
+    auto *shown = qobject_cast<ValueLabel *>(label);
+    if (label->text() == text && (!shown || shown->spokenValue() == value))
         return false;
     label->setText(text);
-    label->setAccessibleName(name);
+    if (shown)
+        shown->setSpokenValue(value);
     return true;
+}
+
+QString receiverNotice(const QLabel *label)
+{
+    return QStringLiteral("Receiver: ")
+           + (label->text() == kReceivingText ? kReceivingValue : kNotReceivingValue);
 }
 
 void giveKeyboardAccess(QWidget *window)
@@ -468,9 +730,36 @@ void giveKeyboardAccess(QWidget *window)
     });
 }
 
+namespace {
+
+// A tab panel's pages stand in a stack of Qt's own, which a screen reader
+// would otherwise read, each time the focus comes back to the window, as a
+// nameless "layered pane": it is named by the page in front.
+void nameTabStacks(QWidget *root)
+{
+    for (QTabWidget *tabs : root->findChildren<QTabWidget *>()) {
+        auto *stack = tabs->findChild<QStackedWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!stack || !stack->accessibleName().isEmpty())
+            continue;
+        const auto name = [tabs, stack] {
+            stack->setAccessibleName(tabs->tabText(tabs->currentIndex()).remove(QLatin1Char('&')).simplified());
+        };
+        name();
+        QObject::connect(tabs, &QTabWidget::currentChanged, stack, name);
+    }
+    // The corner a window is resized by, in a status bar; Qt gives it no
+    // name and a role no screen reader knows.
+    for (QSizeGrip *grip : root->findChildren<QSizeGrip *>())
+        if (grip->accessibleName().isEmpty())
+            grip->setAccessibleName(QStringLiteral("Window size grip"));
+}
+
+} // namespace
+
 void applyAccessibleNames(QWidget *root)
 {
     installWindowFactory();
+    nameTabStacks(root);
     const auto widgets = root->findChildren<QWidget *>();
     for (QWidget *w : widgets)
         if (w->accessibleDescription().isEmpty() && !w->toolTip().isEmpty())
@@ -520,11 +809,39 @@ QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy)
     return l;
 }
 
-ValueLabel::ValueLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
+ValueLabel::ValueLabel(const QString &text, QWidget *parent, Sizing sizing)
+    : QLabel(text, parent), m_sizing(sizing), m_toldValue(text)
 {
+    installWindowFactory();
+    if (m_sizing != Sizing::KeepsWidest)
+        return;
     // Room for six digits from the start, as countdowns need.
     const QSize hint = QLabel::sizeHint();
     setFixedSize(std::max(hint.width(), fontMetrics().horizontalAdvance(QStringLiteral("000000"))), hint.height());
+}
+
+QString ValueLabel::spokenValue() const { return m_spokenValue.isEmpty() ? text() : m_spokenValue; }
+
+void ValueLabel::setSpokenValue(const QString &value)
+{
+    if (m_spokenValue == value)
+        return;
+    m_spokenValue = value;
+    update();
+}
+
+// A screen reader hears of a new value as it is shown, once however often it
+// was set meanwhile. (The label sends nothing itself: a label with a name
+// of its own tells no change of text.)
+void ValueLabel::tellValueIfChanged()
+{
+    const QString value = spokenValue();
+    if (value == m_toldValue)
+        return;
+    m_toldValue = value;
+    QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&changed);
+    emit ScreenReaderNotices::instance().valueShown(this, value);
 }
 
 void ValueLabel::paintEvent(QPaintEvent *e)
@@ -536,17 +853,18 @@ void ValueLabel::paintEvent(QPaintEvent *e)
     else
         QMetaObject::invokeMethod(this, &ValueLabel::takeBackdrop, Qt::QueuedConnection);
     QLabel::paintEvent(e);
+    tellValueIfChanged();
     // A text wider than any before widens the label once, after this paint:
     // a size changed inside a paint would be laid out in the middle of it.
     const QSize hint = QLabel::sizeHint();
-    if (hint.width() > width() || hint.height() > height())
+    if (m_sizing == Sizing::KeepsWidest && (hint.width() > width() || hint.height() > height()))
         QMetaObject::invokeMethod(this, &ValueLabel::fitText, Qt::QueuedConnection);
 }
 
 void ValueLabel::changeEvent(QEvent *e)
 {
     QLabel::changeEvent(e);
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+    if ((e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) && m_sizing == Sizing::KeepsWidest)
         fitText();
     if (e->type() == QEvent::StyleChange || e->type() == QEvent::PaletteChange || e->type() == QEvent::EnabledChange
         || e->type() == QEvent::ParentChange)
@@ -623,11 +941,11 @@ void ValueLabel::fitText()
         setFixedSize(grown);
 }
 
-QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning)
+QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &caption)
 {
     auto *l = new ValueLabel(text, parent);
     l->setObjectName(name);
-    l->setAccessibleDescription(meaning);
+    l->setAccessibleName(caption);
     return l;
 }
 
@@ -705,12 +1023,19 @@ public:
         } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
             m_handle->removeEventFilter(this);
             m_window->removeEventFilter(this);
-            if (m_window->frameGeometry().topLeft() != m_at)
-                m_window->move(m_at);
+            fitFramed();
             deleteLater();
         }
         return false;
     }
+
+private:
+    // The frame as the window manager drew it is known only now: its title
+    // bar and borders, and the size the window came up at. It goes to the
+    // point asked for, and is fitted on the screen once more.
+    void fitFramed();
+
+public:
 
 private:
     QWidget *m_window;
@@ -752,19 +1077,35 @@ QMargins decorationOf(const QWidget *window)
 
 const char *const kPlaced = "mirelvaPlaced";
 
-// Puts the window's frame at `frame`, made smaller first where its frame is.
+// Puts the window's frame at `frame`, at the frame's size.
 void putFrame(QWidget *window, const QRect &frame, const QMargins &decoration)
 {
-    const QSize inside = frame.size().shrunkBy(decoration);
-    if (inside.width() < window->width() || inside.height() < window->height())
-        window->resize(inside.boundedTo(window->size()));
+    if (const QSize inside = frame.size().shrunkBy(decoration); inside != window->size())
+        window->resize(inside);
     moveFrameTo(window, frame.topLeft());
     window->setProperty(kPlaced, true);
 }
 
-QSize leastFrameOf(const QWidget *window, const QMargins &decoration)
+// Size hints before the window is styled are not those it is shown with
+// (its frames' titles and fonts come with the style).
+QSize leastFrameOf(QWidget *window, const QMargins &decoration)
 {
+    window->ensurePolished();
     return window->minimumSizeHint().expandedTo(window->minimumSize()).grownBy(decoration);
+}
+
+// The size a window comes up at: the size it was given (never given one, the
+// size its contents ask for), grown to what its layout needs, as Qt grows
+// it when it is shown.
+QSize shownSize(QWidget *window)
+{
+    window->ensurePolished();
+    QSize size = window->size();
+    if (const QSize hint = window->sizeHint(); !window->testAttribute(Qt::WA_Resized) && hint.isValid())
+        size = hint;
+    return size.expandedTo(window->minimumSizeHint())
+        .expandedTo(window->minimumSize())
+        .boundedTo(window->maximumSize());
 }
 
 // The screen that shows most of a frame, else the one nearest to a point of
@@ -829,7 +1170,7 @@ void moveToTwips(QWidget *window, double left, double top)
     };
     const QMargins decoration = decorationOf(window);
     const QRect frame(QPoint(px(left, window->logicalDpiX()), px(top, window->logicalDpiY())),
-                      window->size().grownBy(decoration));
+                      shownSize(window).grownBy(decoration));
     putFrame(window, fitOnScreen(frame, leastFrameOf(window, decoration), availableScreens()), decoration);
 }
 
@@ -842,12 +1183,23 @@ void placeBeside(QWidget *window, const QWidget *first, int n)
     const QMargins decoration = window->isVisible() ? decorationOf(window) : decorationOf(first);
     const QSize least = leastFrameOf(window, decoration);
     const QList<QRect> screens = availableScreens();
-    const QRect beside = besideFrame(first->frameGeometry(), window->size().grownBy(decoration), least, screens);
+    const QRect beside = besideFrame(first->frameGeometry(), shownSize(window).grownBy(decoration), least, screens);
     const QPoint step(kTitleBarHeight * n, kTitleBarHeight * n);
     putFrame(window, fitOnScreen(beside.translated(step), least, screens), decoration);
 }
 
 bool hasPlace(const QWidget *window) { return window->property(kPlaced).toBool(); }
+
+void FramePlacer::fitFramed()
+{
+    const QMargins decoration = decorationOf(m_window);
+    const QRect framed(m_at, m_window->frameGeometry().size());
+    const QRect fitted = fitOnScreen(framed, leastFrameOf(m_window, decoration), availableScreens());
+    if (fitted.size() != framed.size())
+        m_window->resize(fitted.size().shrunkBy(decoration));
+    if (m_window->frameGeometry().topLeft() != fitted.topLeft())
+        m_window->move(fitted.topLeft());
+}
 
 void moveFrameTo(QWidget *window, const QPoint &at)
 {

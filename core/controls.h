@@ -49,6 +49,7 @@ public:
     OptionButton(const QString &name, const QString &caption, OptionGroup *group, QWidget *parent = nullptr);
     bool value() const { return isChecked(); }
     void setValue(bool on);
+    OptionGroup *group() const { return m_group; }
 
 protected:
     void nextCheckState() override;
@@ -114,10 +115,24 @@ public:
 // far, so a new value repaints the label alone. A label whose size may change
 // sets every layout above it to work again, and the tab page around it is
 // repainted whole: every second, on a station that is otherwise idle.
+//
+// To a screen reader it is its caption (its accessible name), and its value
+// is its text and its description, read when asked, so the name never hides
+// what it shows ("Last Connected Call", "K1ABC Mary"). The change of value is
+// told (a description change) only as it is painted: a label nobody sees (a
+// hidden window, a tab not in front) tells nothing, and a value set back
+// before it was shown (a countdown reloaded at once) tells nothing either.
 class ValueLabel : public QLabel {
     Q_OBJECT
 public:
-    ValueLabel(const QString &text, QWidget *parent);
+    // KeepsWidest: the size described above. ByForm: the form places and
+    // sizes it (a label with a place of its own in a resizable window).
+    enum class Sizing { KeepsWidest, ByForm };
+    ValueLabel(const QString &text, QWidget *parent, Sizing sizing = Sizing::KeepsWidest);
+    // The value a screen reader reads where the text on screen does not say
+    // it (the receiver indicator's blanks); empty: the text itself.
+    void setSpokenValue(const QString &value);
+    QString spokenValue() const;
 
 protected:
     void paintEvent(QPaintEvent *e) override;
@@ -130,6 +145,7 @@ private:
     void fitText();
     void takeBackdrop();
     void dropBackdrop();
+    void tellValueIfChanged();
 
     // What the widgets beneath paint where the label stands, taken once
     // after its first paint: with it the label paints itself whole, and a
@@ -139,6 +155,11 @@ private:
     QPixmap m_backdrop;
     bool m_takingBackdrop = false;
     bool m_watchingBeneath = false;
+    Sizing m_sizing;
+    QString m_spokenValue;
+    // The value a screen reader was last told of (or could have read before
+    // anything was told).
+    QString m_toldValue;
 };
 
 // Countdown and counter labels hold decimal text.
@@ -156,12 +177,27 @@ void applyAccessibleNames(QWidget *root);
 
 // Says a change a screen reader must speak although the focus is elsewhere
 // (the transmitter keyed, a signal received, a chat text, a station
-// connecting): the window's notification object takes the text as its name
-// and is raised as shown, which a screen reader speaks at once (over AT-SPI
+// connecting or leaving). Each notice is an object of its own: a
+// notification, a pixel in the window's corner named by the text, shown as it
+// is made, which a screen reader speaks at once (over AT-SPI
 // "object:state-changed:showing" of a "notification"; Qt's bridge passes no
-// alert event on).
+// alert event on). The event carries the object alone and the reader asks for
+// its name afterwards, so a notice is never renamed: the next one is a new
+// object, and one told in the same step is still read with its own words. A
+// notice is kept for kNoticeLifeSeconds, and goes with the next one told after
+// that.
 void tellScreenReader(QWidget *window, const QString &text);
-// The window's notification object tellScreenReader speaks through.
+constexpr int kNoticeLifeSeconds = 60;
+// The notice of an indicator's change (the transmitter, the receiver): told
+// once the program settles, that is as it next waits for something to
+// happen, or at once by tellIndicatorsNow (before a keyed speech blocks),
+// with what the indicator then shows, and not when that is what a screen
+// reader was last told of it. So a state the indicator passes through within
+// one turn (the node's word of a keying that was already released, handled
+// after the release) is never spoken, as it is never seen.
+void tellIndicator(QWidget *indicator, const QString &text);
+void tellIndicatorsNow();
+// One notice.
 class ScreenReaderNotice : public QWidget {
     Q_OBJECT
 public:
@@ -175,13 +211,18 @@ public:
     static ScreenReaderNotices &instance();
 signals:
     void told(QWidget *window, const QString &text);
+    // A value label told a screen reader of its new value.
+    void valueShown(QWidget *label, const QString &value);
 };
 
-// A receiver indicator (main and DTMF windows): "Receiving Signal" or six
-// blanks on screen, "Receiver: receiving signal" or "Receiver: no signal" to
-// a screen reader. Nothing is set, and no event raised, when it already shows
-// that; true when it changed.
+// A receiver indicator (main and DTMF windows, a value label captioned
+// "Receiver"): "Receiving Signal" or six blanks on screen, "receiving signal"
+// or "no signal" as its value to a screen reader. Nothing is set, and no
+// event raised, when it already shows that; true when it changed. The
+// notice for a change is receiverNotice().
 bool showReceiving(QLabel *label, bool receiving);
+// "Receiver: receiving signal" or "Receiver: no signal", as the label shows.
+QString receiverNotice(const QLabel *label);
 
 // The keyboard of a window, given once its form is built: every push button
 // gets a mnemonic (Alt and a letter of its caption, none twice in the window;
@@ -198,9 +239,9 @@ void giveKeyboardAccess(QWidget *window);
 void tie(QLabel *label, QWidget *box);
 // A caption beside a box (tied to it when given).
 QLabel *captionFor(QWidget *parent, const QString &text, QWidget *buddy = nullptr);
-// A label that shows a value (a countdown, a state); meaning is what a screen
-// reader says about it.
-QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &meaning);
+// A label that shows a value (a countdown, a state), a ValueLabel; caption is
+// what a screen reader calls it, and the value it shows is read as its text.
+QLabel *valueLabel(QWidget *parent, const QString &name, const QString &text, const QString &caption);
 
 struct BoxStyle {
     int limit = 0;      // typing limit in characters; 0: none

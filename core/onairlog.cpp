@@ -15,7 +15,12 @@ OnAirLog &OnAirLog::instance()
 
 QString OnAirLog::escaped(const QString &text)
 {
-    auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029; };
+    // The direction marks and isolates (U+202A-202E, U+2066-2069) count too:
+    // they would turn the rest of a line around where it is shown.
+    auto control = [](char16_t c) {
+        return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x2028 || c == 0x2029 || (c >= 0x202a && c <= 0x202e)
+               || (c >= 0x2066 && c <= 0x2069);
+    };
     if (std::none_of(text.begin(), text.end(), [&](QChar c) { return control(c.unicode()); }))
         return text;
     QString out;

@@ -23,7 +23,7 @@ public:
     // on standard error use it too, so the whole stream reads alike.
     static QString stamped(const QString &text, const QDateTime &when = QDateTime::currentDateTime());
     // The text with every control character (C0, DEL, C1, the Unicode line
-    // and paragraph separators) written as \xHH or \uHHHH: what a remote
+    // and paragraph separators, the direction marks and isolates) written as \xHH or \uHHHH: what a remote
     // station names itself cannot start a line of its own in the log, nor
     // send escape sequences to the operator's terminal. Every line the log
     // writes goes through it, as does the node console's.

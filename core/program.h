@@ -6,6 +6,7 @@
 #include <QString>
 
 class QLabel;
+class QObject;
 class QWidget;
 
 namespace mirelva {
@@ -30,16 +31,37 @@ void paintWhenIdle(bool on);
 constexpr int kLongestPaintHoldMs = 50;
 // Waits quietly: lets the windows be painted and answer the screen reader
 // (whose questions come as posted events from the bus's own thread), and
-// nothing else run: no timer ticks, no socket is read, input waits. The
-// labels that show the time (showsTime) are kept current meanwhile. Returns
-// true once done() holds; false after timeoutMs (negative: no limit) or when
-// the program ended. Whatever makes done() true from another thread calls
-// wakeUp() after it.
+// nothing else run: no timer ticks, no socket is read (its notifier rests
+// and wakes again afterwards, whatever the event dispatcher), no call made
+// through post() runs. Of the input, only what moves the focus (Tab and
+// Shift+Tab, an arrow between buttons) is handled at once; every other key,
+// click or close waits, and it and the calls held are handled once nothing
+// holds them any more (the wait is over, and no OnAir lives), in the order
+// they came. The labels that show the time (showsTime) are kept current
+// meanwhile. Returns true once done() holds; false after timeoutMs
+// (negative: no limit) or when the program ended. Whatever makes done() true
+// from another thread calls wakeUp() after it.
 bool waitQuietly(const std::function<bool()> &done, int timeoutMs = -1);
 void wakeUp();
 // Runs blocking work (a keyed speech) on a thread of its own and waits
 // quietly until it is over; without an event loop it runs here.
 void runQuietly(const std::function<void()> &work);
+// Runs `call` from the event loop after what already waits there, in the
+// order posted; dropped when `context` is gone by then. A press made on the
+// operator's behalf (the web console's) goes this way, so it waits while
+// the thread speaks as the operator's own click does.
+void post(QObject *context, std::function<void()> call);
+// Lives while a keyed announcement holds the air, from keying to unkeying:
+// input and posted calls held by a quiet wait inside it wait on until it is
+// over, so what they start follows the announcement instead of nesting in
+// it. Ticks and node events are not held by it.
+class OnAir {
+public:
+    OnAir();
+    ~OnAir();
+    OnAir(const OnAir &) = delete;
+    OnAir &operator=(const OnAir &) = delete;
+};
 // Lets the window be shown and painted for the first time, and nothing else
 // run (a quiet wait). True once it has been painted; false when it was not
 // within timeoutMs (a window on no screen anyone looks at is never painted),

@@ -713,6 +713,18 @@ QString folder()
     return base + QStringLiteral("/mirelva");
 }
 
+bool makeFolder() { return makeOwnFolder(folder()); }
+
+bool makeOwnFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    // Made with its mode, never made open and narrowed after.
+    const QString parent = QFileInfo(path).absolutePath();
+    return QDir().mkpath(parent)
+           && (QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) || QFileInfo(path).isDir());
+}
+
 QString pathOf(const QString &fileName)
 {
     if (!isBareName(fileName))
@@ -755,6 +767,8 @@ QString read(const QString &fileName, const QString &key, const QString &default
     return cutToCapacity(decode(f, value), capacity);
 }
 
+bool storable(const QString &text) { return limitToCp1252(text) == text; }
+
 SaveResult write(const QString &fileName, const QString &key, const QString &value)
 {
     return writeAll(fileName, {{key, value}});
@@ -780,7 +794,7 @@ SaveResult writeAll(const QString &fileName, const QList<std::pair<QString, QStr
     if (out.size() > kMaxFileBytes)
         return tellSave(fileName, QStringLiteral("the saved file would be larger than %1")
                                       .arg(sizeLimitText()));
-    if (!QDir().mkpath(folder()))
+    if (!makeFolder())
         return tellSave(fileName, QStringLiteral("its folder %1 cannot be made").arg(folder()));
     return tellSave(fileName, replaceWhole(path, old, out));
 }

@@ -43,10 +43,20 @@ struct SaveResult {
 namespace SettingsStore {
 QString folder();
 QString pathOf(const QString &fileName);
+// Makes the settings folder when it is missing, readable by this user only
+// (mode 0700: what lies there includes passwords and the node's token). One
+// that is there already is left as its owner set it. False when it cannot be
+// made.
+bool makeFolder();
+// The same for any folder of this program's own (its parents as the umask has them).
+bool makeOwnFolder(const QString &path);
 // refusal, when given, gets why the file was not read (empty when it was,
 // or is missing).
 QString read(const QString &fileName, const QString &key, const QString &defaultText, int capacity,
              QString *refusal = nullptr);
+// Whether a text reads back from a file as it was written: every character
+// one Windows-1252 can hold.
+bool storable(const QString &text);
 // One key: a save of its own.
 SaveResult write(const QString &fileName, const QString &key, const QString &value);
 // Every key in order, the file replaced once. A key given twice keeps its

@@ -181,6 +181,7 @@ void DtmfWindow::Command6_Click() { disconnectGroup(2); }
 void DtmfWindow::Echolink_connected(const QString &sCallConnected, const QString &, const QString &)
 {
     LastConnected->setText(sCallConnected);
+    netStationConnected(sCallConnected);
 }
 
 // Letters typed into a callsign box appear as capitals.

@@ -84,8 +84,10 @@ void DtmfWindow::netEnded()
 }
 
 // Ticked or unticked during a net (by hand or by a code), a box holds the
-// operator's new wish: that is what comes back when the nets are over.
-void DtmfWindow::stayConChangedDuringNet(int box, int value)
+// operator's new wish: that is what comes back when the nets are over. A
+// code acts even when the box already reads so (the net cleared it), so it
+// is told here whether or not the box changed.
+void DtmfWindow::stayConChosen(int box, int value)
 {
     if (!m_stayConTaken || m_settingStayCon)
         return;
@@ -111,6 +113,9 @@ void DtmfWindow::startNet(int n)
     // Auto-connect would pull the node away from the net; it is suspended
     // until the last net running has ended.
     takeStayCon();
+    // A station already there is the net joined, unless the net is about to
+    // drop it with everyone else: the leave that causes is no end of the net.
+    m_netJoined[n] = x.DisconnectAll->value() != 1 && Echolink->IsConnected(call.trimmed());
     if (x.ShowBusy->value() == 1)
         Echolink->SetBusy(true);
     if (x.DisconnectAll->value() == 1)
@@ -178,16 +183,31 @@ void DtmfWindow::DiscMins_Change(int n)
     setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
 }
 
+bool DtmfWindow::isNetStation(int n, const QString &call) const
+{
+    return net(n).NetCall->text().trimmed().compare(call.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+void DtmfWindow::netStationConnected(const QString &sCall)
+{
+    for (int n = 1; n <= 4; ++n)
+        if (netRunning(n) && isNetStation(n, sCall))
+            m_netJoined[n] = true;
+}
+
 // A net with no timed disconnect ends when its station leaves (the net is
 // over, or the operator disconnected it); otherwise it would hold the busy
-// state and the "Stay Con" boxes until the program ends.
+// state and the "Stay Con" boxes until the program ends. Only a leave after
+// the station joined the net counts: the net's own "Disconnect All" drops
+// the station just before the net calls it back. A window before this one
+// may let events run while it hears of that leave, so the station's return
+// can be told here first: a leave told while the station is back is old.
 void DtmfWindow::Echolink_Disconnected(const QString &sCall)
 {
     for (int n = 1; n <= 4; ++n) {
         const Net x = net(n);
-        if (!netRunning(n) || x.Use->value() != 0)
-            continue;
-        if (x.NetCall->text().trimmed().compare(sCall.trimmed(), Qt::CaseInsensitive) != 0)
+        if (!netRunning(n) || x.Use->value() != 0 || !m_netJoined[n] || !isNetStation(n, sCall)
+            || Echolink->IsConnected(sCall.trimmed()))
             continue;
         x.timer->setEnabled(false);
         netEnded();

@@ -10,6 +10,7 @@
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 #include "core/vbtimer.h"
 
@@ -43,6 +44,8 @@ public:
 
     static constexpr int kIniCapacity = 256;
     static QString iniName() { return QStringLiteral("dtmfctrl.ini"); }
+    // Every setting of dtmfctrl.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
 
     // ---- DTMF codes, acceptance delay, re-enable ------------------------
     void EchoLink_DTMFString(const QString &sDigits);
@@ -97,6 +100,8 @@ public:
     // "Stay Con" 1 or 2 as the operator set it, whether a net runs or not:
     // what the main window saves.
     int operatorStayCon(int box) const;
+    // The operator (by hand or by a code) set "Stay Con" 1 or 2 to value.
+    void stayConChosen(int box, int value);
     void Echolink_Disconnected(const QString &sCall);
 
     Station &station;
@@ -182,11 +187,13 @@ private:
     void netCountdown(int n);   // dtmf_nets.cpp
     void takeStayCon();         // dtmf_nets.cpp
     void netEnded();            // dtmf_nets.cpp
-    void stayConChangedDuringNet(int box, int value);
+    bool isNetStation(int n, const QString &call) const;
+    void netStationConnected(const QString &sCall);
 
     SecondsOwed m_netSeconds;
     bool m_stayConTaken = false;
     bool m_settingStayCon = false;
+    bool m_netJoined[5] = {};   // by net number: its station was reported connected since it started
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;

@@ -107,7 +107,7 @@ void DtmfWindow::buildForm()
         tie(lDOff, Text2222);
         PTT3 = valueLabel(df, QStringLiteral("PTT3"), QStringLiteral("      "), QStringLiteral("Receiver"));
         PTT3->setMinimumWidth(PTT3->fontMetrics().horizontalAdvance(QStringLiteral("Receiving Signal")) + 8);
-        PTT3->setAccessibleName(QStringLiteral("Receiver: no signal"));
+        showReceiving(PTT3, false);
         dg->addWidget(UseDTMFDelay, 0, 0);
         dg->addWidget(PTT3, 0, 1, 1, 2);
         dg->addWidget(lSec, 1, 0);
@@ -187,7 +187,8 @@ void DtmfWindow::buildForm()
         grid->addWidget(sf, 0, 1);
 
         // The two groups of three.
-        auto *groups = new QHBoxLayout;
+        // One above the other, so the page fits a 1024x768 screen.
+        auto *groups = new QVBoxLayout;
         struct Group {
             TextBox **members[3];
             TextBox **connectCode;

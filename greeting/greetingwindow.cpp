@@ -16,31 +16,6 @@
 
 namespace mirelva {
 
-namespace {
-
-// The texts a first start offers, slot 1 to 9.
-const char *const kDefaultTexts[GreetingWindow::kSlots - 1] = {
-    "Welcome. If I don't answer then I might be away or busy. Please leave a short delay between Transmission's !",
-    "Enjoy the system. Please Calls CQ and leave good gaps between over's.",
-    "Welcome",
-    "Has Joined us",
-    "How are you. Thanks for joining us. Please call CQ",
-    "Welcome, The system is active. Please leave good gaps between over's.",
-    "Great having you aboard",
-    "Im not about at the moment. Call back later or call CQ",
-    "Has Joined The Conference",
-};
-
-// Keys of the nine texts: "TEXTTXMESSAGE", then "TEXTTXMESSAGE2" and on.
-QString textKey(int n)
-{
-    return n == 1 ? QStringLiteral("TEXTTXMESSAGE") : QStringLiteral("TEXTTXMESSAGE") + QString::number(n);
-}
-
-QString optionKey(int n) { return QStringLiteral("OPTION") + QString::number(n); }
-
-} // namespace
-
 GreetingWindow::GreetingWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
 {
     random = [] { return QRandomGenerator::global()->generateDouble(); };
@@ -96,33 +71,12 @@ void GreetingWindow::refreshCaption()
                        + QStringLiteral("      Text Box Greeting Message"));
 }
 
-void GreetingWindow::loadSettings()
-{
-    const IniFile &ini = m_ini;
-    for (int n = 1; n < kSlots; ++n)
-        slotText(n)->setText(ini.text(textKey(n), QLatin1String(kDefaultTexts[n - 1])));
-    UseGreeting->setValue(ini.check(QStringLiteral("USEGREETING"), QStringLiteral("1")));
-    TimeStamp->setValue(ini.check(QStringLiteral("TIMESTAMP"), QStringLiteral("1")));
-    BeaconPeriodDelay->setText(ini.text(QStringLiteral("BEACONPERIODDELAY"), QStringLiteral("3")));
-    // Applied in order within one group: of several marked true the last
-    // stays selected; none marked leaves none selected.
-    for (int n = 1; n <= kSlots; ++n)
-        slot(n)->setValue(ini.option(optionKey(n), n == kSlots ? QStringLiteral("1") : QStringLiteral("0")));
-    Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("0")));
-}
+void GreetingWindow::loadSettings() { SettingTables::load(m_ini, this, settingTable()); }
 
 void GreetingWindow::SaveData()
 {
-    const IniFile &ini = m_ini;
-    IniFile::Save save(ini); // every key in one replacement of the file
-    for (int n = 1; n < kSlots; ++n)
-        ini.write(textKey(n), slotText(n)->text());
-    ini.writeCheck(QStringLiteral("USEGREETING"), UseGreeting->value());
-    ini.writeCheck(QStringLiteral("TIMESTAMP"), TimeStamp->value());
-    ini.write(QStringLiteral("BEACONPERIODDELAY"), BeaconPeriodDelay->text());
-    for (int n = 1; n <= kSlots; ++n)
-        ini.writeOption(optionKey(n), slot(n)->value());
-    ini.writeCheck(QStringLiteral("CHECK1"), Check1->value());
+    // Every key in one replacement of the file.
+    SettingTables::save(m_ini, this, settingTable());
 }
 
 bool GreetingWindow::Form_QueryUnload()

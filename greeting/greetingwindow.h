@@ -11,6 +11,7 @@
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 #include "core/vbtimer.h"
 
@@ -45,6 +46,8 @@ public:
 
     static constexpr int kIniCapacity = 500;
     static QString iniName() { return QStringLiteral("brisvel.ini"); }
+    // Every setting of brisvel.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
     static constexpr int kSlots = 10;
     static constexpr int kTextLimit = 160;
 

@@ -14,12 +14,6 @@
 
 namespace mirelva {
 
-namespace {
-
-QString filterKey(int n) { return QStringLiteral("FILTERTEXT") + QString::number(n); }
-
-} // namespace
-
 MessageBoxWindow::MessageBoxWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
 {
     buildForm();
@@ -70,22 +64,33 @@ void MessageBoxWindow::loadSettings()
     if (!left.isEmpty() || !top.isEmpty())
         moveToTwips(this, ini.twips(QStringLiteral("LEFT"), QStringLiteral("300")),
                     ini.twips(QStringLiteral("TOP"), QStringLiteral("300")));
-    Check1->setValue(ini.check(QStringLiteral("CHECK1"), QStringLiteral("1")));
-    Check2->setValue(ini.check(QStringLiteral("CHECK2"), QStringLiteral("1")));
-    for (int n = 1; n <= 8; ++n)
-        filterText(n)->setText(ini.text(filterKey(n), QString()));
+    SettingTables::load(ini, this, settingTable());
 }
 
 void MessageBoxWindow::SaveData()
 {
-    const IniFile &ini = m_ini;
-    IniFile::Save save(ini); // every key in one replacement of the file
-    ini.write(QStringLiteral("LEFT"), Convert::twipsToText(leftInTwips(this)));
-    ini.write(QStringLiteral("TOP"), Convert::twipsToText(topInTwips(this)));
-    ini.writeCheck(QStringLiteral("CHECK1"), Check1->value());
-    ini.writeCheck(QStringLiteral("CHECK2"), Check2->value());
-    for (int n = 1; n <= 8; ++n)
-        ini.write(filterKey(n), filterText(n)->text());
+    // Every key in one replacement of the file.
+    SettingTables::save(m_ini, this, settingTable());
+}
+
+const SettingTable &MessageBoxWindow::settingTable()
+{
+    static const SettingTable table = [] {
+        using K = Setting::Kind;
+        SettingTable t{
+            {QStringLiteral("LEFT"), {}, K::WindowLeft, QStringLiteral("300")},
+            {QStringLiteral("TOP"), {}, K::WindowTop, QStringLiteral("300")},
+            {QStringLiteral("CHECK1"), QStringLiteral("Check1"), K::Check, QStringLiteral("1"),
+             QStringLiteral("Chat texts sent carry the time they were sent.")},
+            {QStringLiteral("CHECK2"), QStringLiteral("Check2"), K::Check, QStringLiteral("1"),
+             QStringLiteral("Chat texts received are logged with the time they came.")},
+        };
+        for (int n = 1; n <= 8; ++n)
+            t << Setting{QStringLiteral("FILTERTEXT%1").arg(n), QStringLiteral("FilterText%1").arg(n), K::Text, {},
+                         QStringLiteral("A received chat text holding this word is not read out (filter %1).").arg(n)};
+        return t;
+    }();
+    return table;
 }
 
 bool MessageBoxWindow::Form_QueryUnload()

@@ -9,6 +9,7 @@
 #include "core/controls.h"
 #include "core/echolink.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 
 namespace mirelva {
@@ -41,6 +42,8 @@ public:
 
     static constexpr int kIniCapacity = 265;
     static QString iniName() { return QStringLiteral("messagebox.ini"); }
+    // Every setting of messagebox.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
 
     // ---- receiving ---------------------------------------------------------
     void EchoLink_ChatTextReceived(const QString &sText);

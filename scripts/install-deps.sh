@@ -6,7 +6,8 @@
 # Debian's EchoLib with its own event loop for the test that compares the
 # node's packets with EchoLib's, Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
-# the AT-SPI tools to look at the windows as a user and a screen reader do.
+# the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
+# the windows as a user and a screen reader do.
 set -euo pipefail
 
 packages=(
@@ -21,9 +22,9 @@ packages=(
   svxlink-server
   libecholib-dev libasynccpp-dev libasynccore-dev libasyncaudio-dev libsigc++-2.0-dev
   libgsm1-dev libspandsp-dev libgpiod-dev
-  qt6-httpserver-dev qt6-websockets-dev
+  qt6-websockets-dev
   chromium chromium-driver python3-selenium
-  openbox python3-pyatspi at-spi2-core dbus-daemon
+  openbox python3-pyatspi at-spi2-core dbus-daemon orca
 )
 
 missing=()

@@ -52,9 +52,9 @@ void AboutWindow::buildForm()
 
     // Shown as text to read or copy; the only address this window opens is
     // the donation page.
-    Label3 = new QLabel(QStringLiteral("Web: ") + WebAddresses::makerWebSite() + QStringLiteral("\nMail: ")
-                            + WebAddresses::makerMail(),
-                        this);
+    Label3 = new ValueLabel(QStringLiteral("Web: ") + WebAddresses::makerWebSite() + QStringLiteral("\nMail: ")
+                                + WebAddresses::makerMail(),
+                            this, ValueLabel::Sizing::ByForm);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     Label3->setAccessibleName(QStringLiteral("Contact"));

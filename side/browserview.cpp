@@ -38,7 +38,7 @@ CreateBrowserEngine moduleFactory(QString &error)
             failures << library.errorString();
         }
         if (!create)
-            lastError = failures.isEmpty() ? QStringLiteral("the browser module %1 is not installed").arg(kModuleName)
+            lastError = failures.isEmpty() ? QStringLiteral("the browser module %1 is not installed (package mirelva-webview)").arg(kModuleName)
                                            : failures.join(QStringLiteral("; "));
     }
     error = lastError;

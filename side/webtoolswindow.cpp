@@ -67,7 +67,7 @@ void WebToolsWindow::buildForm()
 
     Frame3 = frame(this, QStringLiteral("Frame3"), QStringLiteral("Last Connected Node"));
     Frame3->setGeometry(3 * gap + 2 * frameWidth, framesTop, width - 4 * gap - 2 * frameWidth, frameHeight);
-    Label2 = new QLabel(QStringLiteral("None"), Frame3);
+    Label2 = new ValueLabel(QStringLiteral("None"), Frame3, ValueLabel::Sizing::ByForm);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setToolTip(QStringLiteral("Last Connected Call"));
     Label2->setAccessibleName(QStringLiteral("Last Connected Call"));

@@ -115,13 +115,7 @@ void SpeechSettingsWindow::buildForm()
 void SpeechSettingsWindow::Form_Load()
 {
     setWindowTitle(QStringLiteral("Mirelva   v") + versionText() + QStringLiteral("  TTS Setup"));
-    // A value outside a bar's range (a file edited by hand) is brought to the
-    // nearer end, so the voice never gets a rate or volume it cannot take.
-    const auto setBar = [](QScrollBar *bar, int value) {
-        bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
-    };
-    setBar(VolLev, m_ini.integer(QStringLiteral("VOLLEV"), QStringLiteral("50")));
-    setBar(VoiceSpeed, m_ini.integer(QStringLiteral("VOICESPEED"), QStringLiteral("0")));
+    SettingTables::load(m_ini, this, settingTable());
     // The labels show the value even when it equals the bar's start value.
     VoiceSpeed_Change();
     VolLev_Change();
@@ -129,9 +123,19 @@ void SpeechSettingsWindow::Form_Load()
 
 void SpeechSettingsWindow::SaveData()
 {
-    IniFile::Save save(m_ini); // both keys in one replacement of the file
-    m_ini.write(QStringLiteral("VOLLEV"), QString::number(VolLev->value()));
-    m_ini.write(QStringLiteral("VOICESPEED"), QString::number(VoiceSpeed->value()));
+    // Both keys in one replacement of the file.
+    SettingTables::save(m_ini, this, settingTable());
+}
+
+const SettingTable &SpeechSettingsWindow::settingTable()
+{
+    static const SettingTable table{
+        {QStringLiteral("VOLLEV"), QStringLiteral("VolLev"), Setting::Kind::Bar, QStringLiteral("50"),
+         QStringLiteral("Loudness of the voice, 0 to 100.")},
+        {QStringLiteral("VOICESPEED"), QStringLiteral("VoiceSpeed"), Setting::Kind::Bar, QStringLiteral("0"),
+         QStringLiteral("Speed of the voice, -5 (slow) to 5 (fast).")},
+    };
+    return table;
 }
 
 void SpeechSettingsWindow::Command3_Click()

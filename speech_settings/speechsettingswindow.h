@@ -8,6 +8,7 @@
 
 #include "core/controls.h"
 #include "core/settingsstore.h"
+#include "core/settingtable.h"
 #include "core/station.h"
 
 namespace mirelva {
@@ -31,6 +32,8 @@ public:
 
     static constexpr int kIniCapacity = 250;
     static QString iniName() { return QStringLiteral("ttssettings.ini"); }
+    // Every setting of ttssettings.ini: what load, save and the web page read.
+    static const SettingTable &settingTable();
     static QString designTestText() { return QStringLiteral("Testing the voice settings"); }
 
     Station &station;

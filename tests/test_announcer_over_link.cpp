@@ -116,19 +116,6 @@ private slots:
         s.window->ConDisc->setValue(0);
         QString historyDuringSpeech = QStringLiteral("not asked");
         s.voice.speaking = [&] {
-            const auto onUiThread = [&](std::function<void()> call) {
-                std::mutex m;
-                std::condition_variable cv;
-                bool done = false;
-                QMetaObject::invokeMethod(qApp, [&] {
-                    call();
-                    std::lock_guard lock(m);
-                    done = true;
-                    cv.notify_all();
-                });
-                std::unique_lock lock(m);
-                cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; });
-            };
             onUiThread([&] {
                 s.sim.stationConnects("W1AW", "John", "203.0.113.5");
                 s.server.flush(1000);

@@ -1,3 +1,4 @@
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -145,12 +146,12 @@ private slots:
         f.node.setReceivingSignal(false);
         w.Timer1_Timer();
         QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 16)), QStringList());
-        QCOMPARE(f.tickAt(kWednesday, QTime(20, 0, 15)), QStringList{"Connect NET1"});
+        QCOMPARE(f.tickAt(kWednesday.addDays(7), QTime(20, 0, 15)), QStringList{"Connect NET1"});
         // Without the box a reception does not matter.
         f.d.RFBusy->setValue(0);
         f.node.setReceivingSignal(true);
         w.Timer1_Timer();
-        QCOMPARE(f.tickAt(kWednesday.addDays(7), QTime(20, 0, 15)), QStringList{"Connect NET1"});
+        QCOMPARE(f.tickAt(kWednesday.addDays(14), QTime(20, 0, 15)), QStringList{"Connect NET1"});
     }
 
     void theTimedDisconnectGivesAutoConnectBack()
@@ -264,14 +265,20 @@ private slots:
     void theLastNetEndingAnyWayGivesStayConBack_data()
     {
         QTest::addColumn<QString>("end");
-        QTest::newRow("minutes emptied") << "emptied";
-        QTest::newRow("untimed net's station leaves") << "leaves";
-        QTest::newRow("ticked by a code during the net") << "code";
+        QTest::addColumn<int>("stayCon1");
+        QTest::addColumn<int>("stayCon2");
+        QTest::newRow("minutes emptied") << "emptied" << 0 << 1;
+        QTest::newRow("untimed net's station leaves") << "leaves" << 0 << 1;
+        QTest::newRow("ticked by a code during the net") << "code" << 1 << 1;
+        // The net has cleared both boxes: the code changes neither.
+        QTest::newRow("disabled by a code during the net") << "disable" << 0 << 0;
     }
 
     void theLastNetEndingAnyWayGivesStayConBack()
     {
         QFETCH(QString, end);
+        QFETCH(int, stayCon1);
+        QFETCH(int, stayCon2);
         NetFixture f;
         MainWindow &w = f.w();
         w.StayCon1->setValue(0);
@@ -289,14 +296,93 @@ private slots:
             f.node.stationDisconnects(QStringLiteral("NET3"));
             QVERIFY(f.requests().contains("SetBusy off"));
         } else {
-            w.EnableAutoConnect->setText(QStringLiteral("*1*"));
-            f.node.dtmf(QStringLiteral("*1*"));
-            QCOMPARE(w.StayCon1->value(), 1);
+            const QString code = end == "code" ? QStringLiteral("*1*") : QStringLiteral("*0*");
+            f.node.dtmf(code);
+            QTRY_COMPARE(w.SayTheText, end == "code" ? QStringLiteral("Auto Connects Enabled.")
+                                                     : QStringLiteral("Auto Connects Disabled."));
+            QCOMPARE(w.StayCon1->value(), stayCon1);
+            // A save meanwhile writes what the operator chose, not the net's 0.
+            w.SaveData();
+            const QStringList saved = f.settings.readLines(QStringLiteral("mirelva.ini"));
+            QVERIFY(saved.contains(QStringLiteral("STAYCON1=%1").arg(stayCon1)));
+            QVERIFY(saved.contains(QStringLiteral("STAYCON2=%1").arg(stayCon2)));
             f.d.DiscMins3->clear();
         }
         QVERIFY(!f.d.anyNetRunning());
-        QCOMPARE(w.StayCon1->value(), end == "code" ? 1 : 0);
-        QCOMPARE(w.StayCon2->value(), 1);
+        QCOMPARE(w.StayCon1->value(), stayCon1);
+        QCOMPARE(w.StayCon2->value(), stayCon2);
+    }
+
+    // "Disconnect All" drops the net's own station when it is there already;
+    // the node then connects it again. That leave is the net's doing and
+    // does not end it; the station leaving once it is back does. Announced,
+    // the leave is spoken while the station comes back, so this window hears
+    // of the return before the leave.
+    void anUntimedNetOutlivesItsOwnDisconnectAll_data()
+    {
+        QTest::addColumn<int>("announced");
+        QTest::newRow("connects announced") << 1;
+        QTest::newRow("connects not announced") << 0;
+    }
+
+    void anUntimedNetOutlivesItsOwnDisconnectAll()
+    {
+        QFETCH(int, announced);
+        NetFixture f;
+        MainWindow &w = f.w();
+        w.ConDisc->setValue(announced);
+        w.StayCon1->setValue(1);
+        f.plan(2, QStringLiteral("net2"), QStringLiteral("20"), QStringLiteral("10"));
+        f.d.DisconnectAll2->setValue(1);
+        f.d.ShowBusy2->setValue(1);
+        f.node.setAnswerDelayMs(0);
+        QSignalSpy connects(&f.node, &SimulatedNode::connected);
+        f.node.stationConnects(QStringLiteral("NET2"), QString(), QString());
+        QTRY_COMPARE(f.d.LastConnected->text(), QStringLiteral("NET2"));
+        QCOMPARE(f.tickAt(kWednesday, QTime(20, 10, 15)),
+                 QStringList({"SetBusy on", "DisconnectAll", "Connect NET2"}));
+        QTRY_COMPARE(connects.size(), 2);
+        QVERIFY(f.d.netRunning(2));
+        const auto netRequests = [&f] {
+            QStringList l = f.requests();
+            l.removeIf([](const QString &r) {
+                return !r.startsWith("SetBusy") && !r.startsWith("Connect") && !r.startsWith("Disconnect");
+            });
+            return l;
+        };
+        QCOMPARE(netRequests(), QStringList({"SetBusy on", "DisconnectAll", "Connect NET2"}));
+        QCOMPARE(w.StayCon1->value(), 0);
+        f.node.clearRecords();
+        f.node.stationDisconnects(QStringLiteral("NET2"));
+        QTRY_VERIFY(!f.d.netRunning(2));
+        QCOMPARE(netRequests(), QStringList{"SetBusy off"});
+        QCOMPARE(w.StayCon1->value(), 1);
+    }
+
+    // A clock set back repeats nothing already done: the seconds up to the
+    // last one taken are owed nothing. Set back further than a quarter of an
+    // hour, the seconds count afresh, as after a long sleep.
+    void aClockSetBackCallsTheNetOnce_data()
+    {
+        QTest::addColumn<QList<QTime>>("spans");   // pairs: ticked every second from, to
+        QTest::addColumn<int>("connects");
+        QTest::newRow("a second back") << QList<QTime>{{20, 0, 14}, {20, 0, 16}, {20, 0, 15}, {20, 0, 17}} << 1;
+        QTest::newRow("ten minutes back") << QList<QTime>{{20, 0, 15}, {20, 0, 16}, {19, 50, 16}, {20, 0, 20}} << 1;
+        QTest::newRow("sixteen minutes back")
+            << QList<QTime>{{20, 0, 15}, {20, 0, 16}, {19, 44, 16}, {20, 0, 20}} << 2;
+    }
+
+    void aClockSetBackCallsTheNetOnce()
+    {
+        QFETCH(QList<QTime>, spans);
+        QFETCH(int, connects);
+        NetFixture f;
+        f.plan(1, QStringLiteral("NET1"));
+        QStringList requests;
+        for (qsizetype i = 0; i + 1 < spans.size(); i += 2)
+            for (QTime t = spans[i]; t <= spans[i + 1]; t = t.addSecs(1))
+                requests += f.tickAt(kWednesday, t);
+        QCOMPARE(requests, QStringList(connects, QStringLiteral("Connect NET1")));
     }
 };
 

@@ -2,6 +2,7 @@
 // a pseudo-terminal the test holds: every HID report the node writes is read
 // at the other end. Attached as a client over the node link, the test keys
 // the transmitter and ends or breaks the node in the ways a station meets.
+// Then its PTT on a real serial port's RTS, read from the port itself.
 
 #include <QElapsedTimer>
 #include <QLocalSocket>
@@ -12,6 +13,8 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -77,6 +80,66 @@ private:
     QList<QByteArray> m_reports;
 };
 
+// The machine's first serial port, when it is a UART whose modem lines can
+// be set and read (an 8250 at /dev/ttyS0; a pseudo-terminal has none), held
+// open by the test from before the node starts until after it has ended:
+// - every open of a tty raises RTS and DTR, this one too: it comes first, and
+//   the test drops both itself, so whatever is high later is the node's doing;
+//   opened while the node runs, it would key the transmitter it watches;
+// - HUPCL drops the lines at the last close only: with this descriptor open
+//   the node's close drops nothing, so what is read after the node has ended
+//   is the node's own release.
+// Checkouts on one machine share the port; a lock file takes turns.
+class Uart {
+public:
+    static constexpr char kPath[] = "/dev/ttyS0";
+    Uart()
+    {
+        m_lock = ::open("/tmp/mirelva-ttyS0.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (m_lock < 0 || ::flock(m_lock, LOCK_EX) != 0) {
+            m_why = QStringLiteral("cannot take /tmp/mirelva-ttyS0.lock");
+            return;
+        }
+        m_fd = ::open(kPath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        int present = 0;
+        if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &present) != 0) {
+            m_why = QStringLiteral("%1: %2").arg(kPath, QString::fromLocal8Bit(strerror(errno)));
+            return;
+        }
+        set(TIOCM_RTS, true);
+        const bool raised = bits() & TIOCM_RTS;
+        release();
+        if (!raised || (bits() & (TIOCM_RTS | TIOCM_DTR)))
+            m_why = QStringLiteral("%1: its modem lines cannot be set").arg(kPath);
+    }
+    ~Uart()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_lock >= 0)
+            ::close(m_lock);
+    }
+    QString unusable() const { return m_why; }
+    int bits() const
+    {
+        int b = 0;
+        return ::ioctl(m_fd, TIOCMGET, &b) == 0 ? b : -1;
+    }
+    void set(int bit, bool high) { ::ioctl(m_fd, high ? TIOCMBIS : TIOCMBIC, &bit); }
+    void release() { set(TIOCM_RTS | TIOCM_DTR, false); }
+    // "RTS DTR", "RTS", "DTR" or "".
+    QString outputs() const
+    {
+        const int b = bits();
+        return QStringList{b & TIOCM_RTS ? "RTS" : "", b & TIOCM_DTR ? "DTR" : ""}.join(' ').trimmed();
+    }
+
+private:
+    int m_lock = -1;
+    int m_fd = -1;
+    QString m_why;
+};
+
 quint16 freeUdpPortPair()
 {
     for (int i = 0; i < 50; ++i) {
@@ -93,7 +156,8 @@ quint16 freeUdpPortPair()
 // One run of the node, with a client attached as Mirelva would be.
 class NodeRun {
 public:
-    NodeRun(const QString &hidraw)
+    // `lines`: the radio's lines in echolink.ini ("SQL=...\nPTT=...\n").
+    NodeRun(const QString &lines)
     {
         const quint16 base = freeUdpPortPair();
         const quint16 audio = freeUdpPortPair();
@@ -104,12 +168,12 @@ public:
         // would with the internet down.
         ini.write(QStringLiteral("[SETTINGS]\nCALLSIGN=N0CALL-L\nSERVERS=127.0.0.9\nBINDADDR=127.0.0.1\n"
                                  "PORTBASE=%1\nLISTEN=unix:%2\nRXAUDIO=udp:127.0.0.1:%3\nTXAUDIO=udp:127.0.0.1:%4\n"
-                                 "SQL=none\nTXHANG=0\nPTT=hidraw:%5:3\n")
+                                 "TXHANG=0\n%5")
                       .arg(base)
                       .arg(socketPath())
                       .arg(audio)
                       .arg(audio + 1)
-                      .arg(hidraw)
+                      .arg(lines)
                       .toUtf8());
         ini.close();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -187,7 +251,7 @@ private slots:
         QFETCH(QString, how);
         FakeHidraw card;
         QVERIFY(!card.path().isEmpty());
-        NodeRun run(card.path());
+        NodeRun run("SQL=none\nPTT=hidraw:" + card.path() + ":3\n");
         QVERIFY2(run.attach(), qPrintable(run.log()));
         QTRY_VERIFY_WITH_TIMEOUT(!run.lines().filter(R"("event":"state")").isEmpty(), 5000);
         QCOMPARE(card.keyed(), 0);
@@ -228,6 +292,51 @@ private slots:
             ::kill(run.node.processId(), SIGTERM);
             QTRY_VERIFY_WITH_TIMEOUT(run.lines().contains(R"({"event":"closing"})"), 5000);
         }
+    }
+
+    // PTT on RTS, Mirelva's DTR line and the squelch (on RI) all on one real
+    // port, so each of the node's opens raises RTS and DTR again after the
+    // PTT's. Once the node has started, and until after it has ended, RTS is
+    // high only while a client keys it, DTR only while a client raises it.
+    void aRealSerialPortIsNeverKeyedByTheNodesStart()
+    {
+        Uart uart;
+        if (!uart.unusable().isEmpty())
+            QSKIP(qPrintable(uart.unusable()));
+        NodeRun run(QStringLiteral("PTT=serial:%1:RTS\nDTR=serial:%1:DTR\nSQL=serial:%1:RI\n").arg(Uart::kPath));
+        QStringList seen;   // every change of the lines, from the node's start on
+        auto watch = [&](int ms) {
+            QElapsedTimer t;
+            t.start();
+            do {
+                const QString now = uart.outputs();
+                if (seen.isEmpty() || seen.last() != now)
+                    seen << now;
+                QTest::qWait(2);
+            } while (t.elapsed() < ms);
+        };
+        QVERIFY2(run.attach(), qPrintable(run.log()));
+        QTRY_VERIFY_WITH_TIMEOUT(!run.lines().filter(R"("event":"state")").isEmpty(), 5000);
+        // Past the lines' first check each second, which puts back a level found wrong.
+        watch(1500);
+        QCOMPARE(seen, QStringList{""});
+
+        run.send(R"({"op":"SetPTT","on":true})");
+        QTRY_COMPARE_WITH_TIMEOUT(uart.outputs(), QString("RTS"), 5000);
+        run.send(R"({"op":"SetDTR","on":true})");
+        QTRY_COMPARE_WITH_TIMEOUT(uart.outputs(), QString("RTS DTR"), 5000);
+        run.send(R"({"op":"SetPTT","on":false})");
+        run.send(R"({"op":"SetDTR","on":false})");
+        QTRY_COMPARE_WITH_TIMEOUT(uart.outputs(), QString(), 5000);
+        seen.clear();
+        watch(300);
+        QCOMPARE(seen, QStringList{""});
+
+        ::kill(run.node.processId(), SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(run.lines().contains(R"({"event":"closing"})"), 5000);
+        run.link.disconnectFromServer();
+        QVERIFY(run.node.waitForFinished(5000));
+        QCOMPARE(uart.outputs(), QString());
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include "node/echolink/echolinkconfig.h"
 #include "support/fixture.h"
 
@@ -45,6 +47,7 @@ EchoLinkConfig loadWith(const QByteArray &lines)
 {
     test::TempSettings settings;
     settings.writeFile("echolink.ini", "[SETTINGS]\r\nCALLSIGN=N0CALL-L\r\nPASSWORD=Secr3t:pw\r\n" + lines + "\r\n");
+    QFile::setPermissions(settings.path("echolink.ini"), QFile::ReadOwner | QFile::WriteOwner);
     return EchoLinkConfig::load();
 }
 
@@ -168,6 +171,46 @@ private slots:
         QCOMPARE(missing.problems, QStringList{"echolink.ini PASSWORD: missing; the directory will refuse the login"});
         QCOMPARE(withoutSecrets("login N0CALL-L/Secr3t:pw refused; proxy pw", {"Secr3t:pw", "", "pw"}),
                  QStringLiteral("login N0CALL-L/******** refused; proxy ********"));
+    }
+
+    // A password every user of the machine may read is said once, at start
+    // and by --check (the same lines), which still passes.
+    void passwordOthersMayReadIsSaid_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("0600") << QByteArray("PASSWORD=Secr3t:pw") << 0600 << "";
+        QTest::newRow("0640, the node's group") << QByteArray("PASSWORD=Secr3t:pw") << 0640 << "";
+        QTest::newRow("0644") << QByteArray("PASSWORD=Secr3t:pw") << 0644
+                              << "mirelva-echolink: echolink.ini: FOLDER/echolink.ini holds the PASSWORD and every user "
+                                 "of this machine may read it (mode 0644); make it readable by the node's user only: "
+                                 "chmod 0600 FOLDER/echolink.ini";
+        QTest::newRow("0604, a proxy's") << QByteArray("PROXY=proxy.example.org:8100:Secr3t:pw") << 0604
+                                         << "mirelva-echolink: echolink.ini PASSWORD: missing; the directory will refuse the login\n"
+                                            "mirelva-echolink: echolink.ini: FOLDER/echolink.ini holds the PROXY password and "
+                                            "every user of this machine may read it (mode 0604); make it readable by the "
+                                            "node's user only: chmod 0600 FOLDER/echolink.ini";
+        QTest::newRow("0644, no password") << QByteArray() << 0644
+                                           << "mirelva-echolink: echolink.ini PASSWORD: missing; the directory will refuse the login";
+    }
+    void passwordOthersMayReadIsSaid()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(int, mode);
+        QFETCH(QString, said);
+        test::TempSettings settings;
+        settings.writeFile("echolink.ini", "[SETTINGS]\nCALLSIGN=N0CALL-L\nLISTEN=unix:/tmp/n.sock\n" + password + "\n");
+        QVERIFY(::chmod(QFile::encodeName(settings.path("echolink.ini")).constData(), mode_t(mode)) == 0);
+        QProcess check;
+        check.start(qEnvironmentVariable("MIRELVA_BIN_DIR") + "/mirelva-echolink", {"--check"});
+        QVERIFY(check.waitForFinished(10000));
+        QCOMPARE(check.exitCode(), 0);
+        QStringList lines;
+        for (const QString &l : QString::fromUtf8(check.readAllStandardError()).split('\n', Qt::SkipEmptyParts))
+            lines << l.mid(24);   // after the time stamp
+        QCOMPARE(lines.join('\n'), QString(said).replace("FOLDER", settings.folder()));
+        QCOMPARE(EchoLinkConfig::load().problems.join('\n'), QString(said).remove("mirelva-echolink: ").replace("FOLDER", settings.folder()));
     }
 
     void whoMayConnect_data()

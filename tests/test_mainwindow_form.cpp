@@ -237,11 +237,12 @@ private slots:
         QCOMPARE(w.StopClock6->accessibleName(), QStringLiteral("Use TTS Ident"));
         QCOMPARE(w.HourON2b->accessibleName(), QStringLiteral("Announce ON hour (schedule 2)"));
         QCOMPARE(w.KerchunkWait->accessibleDescription(), QStringLiteral("Anti-Kerchunker time in Milliseconds"));
-        // Indicators explain what their number or word is about.
+        // Indicators are named by what their number or word is about.
         for (QLabel *l : {w.Label19, w.Label20, w.Label21, w.PTT, w.PTT2, w.ShowTime, w.BeaconSeconds6,
                           w.BeaconSeconds7, w.BeaconSeconds3, w.IDSeconds, w.OK2Kerchunk, w.FanSeconds, w.FanOnOff,
-                          w.DelaySeconds, w.ShowTime2, w.NodeStatus})
-            QVERIFY2(!l->accessibleDescription().isEmpty(), qPrintable(l->objectName()));
+                          w.DelaySeconds, w.ShowTime2})
+            QVERIFY2(!l->accessibleName().isEmpty() && l->accessibleName() != l->text(), qPrintable(l->objectName()));
+        QVERIFY(!w.NodeStatus->accessibleDescription().isEmpty());
     }
 
     void tabWalksTheFirstPageInReadingOrder()
@@ -416,7 +417,7 @@ private slots:
             {w.OnHour, "On The Hour, say the time", "Say the Time"},
             {w.InfoHourly, "On The Hour, info text", "TX Info Text. See Mirelva to Enter Text."},
             {w.Command6, "Save Changes, Connects and Settings tab", "Save the changes made"},
-            {w.PTT2, "Receiver: no signal", "Receiver"},
+            {w.PTT2, "Receiver", "no signal"},
         };
         for (const auto &[c, name, description] : named) {
             QAccessibleInterface *ai = QAccessible::queryAccessibleInterface(c);

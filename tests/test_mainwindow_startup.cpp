@@ -513,14 +513,16 @@ private slots:
     void positionOffEveryScreenComesBackWithoutTouchingTheFile_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QPoint>("framePx");   // the frame's corner, 96 dpi, 800x800 screen, window 860x620
+        // The frame's corner, 96 dpi, 800x800 screen; the window is 860x624
+        // as shown (its layout's least height), its frame 2 px wider each way.
+        QTest::addColumn<QPoint>("framePx");
         QTest::newRow("title bar above the screen") << QByteArray("LEFT=270\r\nTOP=-300") << QPoint(18, 0);
         QTest::newRow("far up and left") << QByteArray("LEFT=-150000\r\nTOP=-150000") << QPoint(0, 0);
         QTest::newRow("past the right edge") << QByteArray("LEFT=999990\r\nTOP=300") << QPoint(0, 20);
-        QTest::newRow("below the screen") << QByteArray("LEFT=300\r\nTOP=99990") << QPoint(20, 800 - 620);
+        QTest::newRow("below the screen") << QByteArray("LEFT=300\r\nTOP=99990") << QPoint(20, 800 - 628);
         QTest::newRow("partly off to the left, wider than the screen: at its left edge")
             << QByteArray("LEFT=-4500\r\nTOP=1500") << QPoint(0, 100);
-        QTest::newRow("partly below, moved up to fit") << QByteArray("LEFT=1500\r\nTOP=4500") << QPoint(100, 180);
+        QTest::newRow("partly below, moved up to fit") << QByteArray("LEFT=1500\r\nTOP=4500") << QPoint(100, 800 - 628);
     }
 
     void positionOffEveryScreenComesBackWithoutTouchingTheFile()

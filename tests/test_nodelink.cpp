@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include <QDirIterator>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -882,6 +883,9 @@ private slots:
             << "{\"op\":\"hello\",\"protocol\":2}\n" + body << "node: client 1 refused: no token in its hello" << false;
         QTest::newRow("wrong token") << "{\"op\":\"hello\",\"protocol\":3,\"token\":\"" + QByteArray(64, 'a') + "\"}\n" + body
                                      << "node: client 1 refused: wrong token in its hello" << false;
+        QTest::newRow("overlong first line") << QByteArray(kMaxLineBytes + 10, 'x') + "\nTOKEN\n" + body
+                                             << "node: client 1 refused: first line is longer than 65536 bytes, not a hello"
+                                             << false;
         QTest::newRow("right token") << QByteArray("TOKEN\n") + body << "node: client 1 attached" << true;
     }
     void tcpAdmitsOnlyAHelloWithTheToken()
@@ -923,6 +927,54 @@ private slots:
         QCOMPARE(log.matching("node: "), QStringList{logged});
     }
 
+    // A node program under systemd has its settings folder read-only: it
+    // makes its token where its unit lets it write, the state folder before
+    // the runtime one (the first of a list), and run by hand in the settings
+    // folder, where Mirelva looks by default.
+    void theTokenIsMadeWhereTheNodeMayWrite_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("runtime");
+        QTest::addColumn<QString>("made");
+        QTest::newRow("both") << "DIR/state:DIR/other" << "DIR/run" << "DIR/state/nodelink.token";
+        QTest::newRow("runtime only") << "" << "DIR/run" << "DIR/run/nodelink.token";
+        QTest::newRow("by hand") << "" << "" << "DIR/mirelva/nodelink.token";
+        QTest::newRow("not a path") << "state" << "" << "DIR/mirelva/nodelink.token";
+    }
+    void theTokenIsMadeWhereTheNodeMayWrite()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, runtime);
+        QFETCH(QString, made);
+        test::TempSettings settings;
+        const QString dir = QFileInfo(settings.folder()).path();
+        QDir(settings.folder()).removeRecursively();
+        for (const char *sub : {"state", "other", "run"})   // as systemd makes them
+            QDir(dir).mkdir(sub, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("STATE_DIRECTORY", state.replace("DIR", dir).toUtf8());
+        qputenv("RUNTIME_DIRECTORY", runtime.replace("DIR", dir).toUtf8());
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QString why;
+        NodeAddress any;
+        any.kind = NodeAddress::Tcp;
+        any.host = "127.0.0.1";
+        const bool listening = server.listen(any, false, &why);
+        qunsetenv("STATE_DIRECTORY");
+        qunsetenv("RUNTIME_DIRECTORY");
+        QVERIFY2(listening, qPrintable(why));
+        made.replace("DIR", dir);
+        QStringList tokens;
+        QDirIterator it(dir, {"nodelink.token"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            tokens << it.next();
+        QCOMPARE(tokens, QStringList{made});
+        QVERIFY(readToken(made, nullptr));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(QFileInfo(made).path()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0077, 0u);   // a settings folder made for it too
+    }
+
     // What a peer calls itself reaches the log (and standard error, and the
     // console) as one line: control characters are shown, not obeyed.
     void remoteTextsReachTheLogEscaped()
@@ -945,10 +997,52 @@ private slots:
                          "on\\x9b\\x7f\\u2028x"));
         QCOMPARE(OnAirLog::escaped(QString("tab\there\r\x01") + QChar(0x2029) + QChar(0x85) + "ok"),
                  QString("tab\\x09here\\x0d\\x01\\u2029\\x85ok"));
+        // Direction marks and isolates would turn the rest of the line around;
+        // the characters beside them are left alone.
+        QCOMPARE(OnAirLog::escaped(QString("W1AW") + QChar(0x2027) + QChar(0x202a) + QChar(0x202e) + QChar(0x202f)
+                                   + QChar(0x2065) + QChar(0x2066) + QChar(0x2069) + QChar(0x206a) + "x"),
+                 QString("W1AW") + QChar(0x2027) + "\\u202a\\u202e" + QChar(0x202f) + QChar(0x2065)
+                     + "\\u2066\\u2069" + QChar(0x206a) + "x");
+    }
+
+    // The node's token is a secret of its user's: a file that anyone else
+    // may read or write is refused, whoever else it is.
+    void aTokenFileOthersMayReadIsRefused_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("owner only") << 0600 << true;
+        QTest::newRow("owner, read-only") << 0400 << true;
+        QTest::newRow("readable by the group") << 0640 << false;
+        QTest::newRow("writable by the group") << 0620 << false;
+        QTest::newRow("readable by anyone") << 0604 << false;
+    }
+    void aTokenFileOthersMayReadIsRefused()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, accepted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("node.token");
+        const QByteArray token(64, 'a');
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(token + '\n');
+        }
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+        QString why;
+        const std::optional<QByteArray> got = loadOrCreateToken(path, &why);
+        QCOMPARE(got.has_value(), accepted);
+        if (accepted)
+            QCOMPARE(*got, token);
+        else
+            QCOMPARE(why, QString("token file %1: must be a file of this user that nobody else may read (mode 0600)").arg(path));
     }
 
     // A client that never says hello, and one more than the node serves,
-    // hold nothing for long.
+    // hold nothing for long. Connections that say nothing hold no place:
+    // twice as many as may wait, made one after another, leave the rightful
+    // clients (who say hello at once) room; the places go by hello.
     void silentAndSurplusClientsAreTurnedAway()
     {
         QTemporaryDir dir;
@@ -965,16 +1059,51 @@ private slots:
 
         log.lines.clear();
         server.setHelloTimeoutMs(60000);
+        QSignalSpy accepted(&server, &NodeServer::clientAttached);
         std::vector<std::unique_ptr<QLocalSocket>> peers;
-        for (int i = 0; i <= NodeServer::kMaxClients; ++i) {
+        auto connectPeer = [&] {
             peers.push_back(std::make_unique<QLocalSocket>());
             peers.back()->connectToServer(dir.filePath("n.sock"));
-            QVERIFY(peers.back()->waitForConnected(3000));
-            QTRY_COMPARE_WITH_TIMEOUT(server.clientCount() + log.lines.size(), i + 1, 3000);
+            return peers.back().get();
+        };
+        auto sayHello = [&](QLocalSocket *peer) {
+            peer->write(kHello + '\n');
+            peer->flush();
+        };
+        for (int i = 0; i < 2 * NodeServer::kMaxWaiting; ++i) {
+            QVERIFY(connectPeer()->waitForConnected(3000));
+            QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), i + 1, 3000);
         }
-        QCOMPARE(server.clientCount(), NodeServer::kMaxClients);
-        QTRY_COMPARE_WITH_TIMEOUT(peers.back()->state(), QLocalSocket::UnconnectedState, 3000);
-        QCOMPARE(log.lines, QStringList{"node: connection refused: 4 clients are attached already"});
+        for (int i = 1; i < NodeServer::kMaxClients; ++i) {
+            QLocalSocket *rightful = connectPeer();
+            QVERIFY(rightful->waitForConnected(3000));
+            sayHello(rightful);
+            QTRY_COMPARE_WITH_TIMEOUT(server.greetedClientCount(), i, 3000);
+        }
+        // Two more connect while one place is left; the first to say hello takes it.
+        QLocalSocket *a = connectPeer();
+        QLocalSocket *b = connectPeer();
+        QVERIFY(a->waitForConnected(3000) && b->waitForConnected(3000));
+        QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 2 * NodeServer::kMaxWaiting + NodeServer::kMaxClients + 1, 3000);
+        sayHello(a);
+        QTRY_COMPARE_WITH_TIMEOUT(server.greetedClientCount(), NodeServer::kMaxClients, 3000);
+        sayHello(b);
+        QTRY_COMPARE_WITH_TIMEOUT(b->state(), QLocalSocket::UnconnectedState, 3000);
+        QLocalSocket *late = connectPeer();
+        late->waitForConnected(3000);
+        QTRY_COMPARE_WITH_TIMEOUT(late->state(), QLocalSocket::UnconnectedState, 3000);
+
+        auto evicted = [](int id) { return QStringLiteral("node: client %1 refused: no hello before 8 newer connections came").arg(id); };
+        auto attached = [](int id) { return QStringLiteral("node: client %1 attached: mirelva 3.0.3").arg(id); };
+        QStringList expected;
+        for (int id = 2; id <= 9; ++id)
+            expected << evicted(id);
+        // Each admitted client leaves one fewer waiting.
+        expected << evicted(10) << attached(18) << attached(19) << attached(20) << evicted(11) << attached(21)
+                 << "node: client 22 refused: 4 clients are attached already"
+                 << "node: connection refused: 4 clients are attached already";
+        QCOMPARE(log.lines, expected);
+        QCOMPARE(server.greetedClientCount(), NodeServer::kMaxClients);
     }
 
     // The Unix socket serves the node's own user and root; another user only

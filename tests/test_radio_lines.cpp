@@ -34,6 +34,8 @@ public:
     };
     std::map<std::string, Device> devices;
     std::map<int, std::string> serialFds;
+    std::map<int, int> serialOpenNumber;   // fd -> #n, the nth open of a tty
+    QStringList serialCalls;               // "#2 open /dev/ttyFAKE0", "#2 clear DTR", ...
     int tiocmset = 0;
 
     Device &dev(const QString &name) { return devices[name.toStdString()]; }
@@ -48,6 +50,10 @@ public:
         if (QByteArray(path).contains("tty")) {
             const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
             serialFds[fd] = path;
+            serialOpenNumber[fd] = int(serialCalls.filter(" open ").size()) + 1;
+            serialCalls << QStringLiteral("#%1 open %2").arg(serialOpenNumber[fd]).arg(path);
+            // As the kernel does on every open of a tty, not only the first.
+            it->second.bits |= TIOCM_RTS | TIOCM_DTR;
             return fd;
         }
         int pair[2];
@@ -69,6 +75,12 @@ public:
         if (!d.present)
             return errno = EIO, -1;
         int *bits = static_cast<int *>(arg);
+        const QString names = QStringList{*bits & TIOCM_RTS ? "RTS" : "", *bits & TIOCM_DTR ? "DTR" : ""}.join("");
+        serialCalls << QStringLiteral("#%1 ").arg(serialOpenNumber[fd])
+                           + (request == TIOCMGET ? QStringLiteral("get")
+                              : request == TIOCMBIS ? "set " + names
+                              : request == TIOCMBIC ? "clear " + names
+                                                    : QStringLiteral("other"));
         if (request == TIOCMGET)
             *bits = d.bits;
         else if (request == TIOCMBIS)
@@ -207,6 +219,7 @@ private slots:
     void init()
     {
         fake.devices.clear();
+        fake.serialCalls.clear();
         fake.dev("/dev/ttyFAKE0");
         fake.dev("/dev/hidrawFAKE");
         fake.dev("gpiochipF");
@@ -295,6 +308,33 @@ private slots:
         line.reset();
         QCOMPARE(level(), released);
         QCOMPARE(fake.tiocmset, 0);
+    }
+
+    // PTT on RTS, an active-low DTR line held active (DTR low) and the
+    // squelch on CTS, all on one port. Every open of a tty raises RTS and DTR
+    // again, so each open is at once followed by every output line's level:
+    // its own first, then the other lines' in the order they were opened.
+    // Another program's open raises them too; the check each second puts
+    // them back.
+    void serialOpensLeaveEveryOutputAtItsLevel()
+    {
+        auto ptt = OutputLine::create(*LineSpec::parse("serial:/dev/ttyFAKE0:RTS", nullptr));
+        auto dtr = OutputLine::create(*LineSpec::parse("serial:/dev/ttyFAKE0:DTR:active-low", nullptr));
+        dtr->set(true);
+        auto sql = InputLine::create(*LineSpec::parse("serial:/dev/ttyFAKE0:CTS", nullptr));
+        QVERIFY(ptt->available() && dtr->available() && sql->available());
+        QCOMPARE(fake.dev("/dev/ttyFAKE0").bits, 0);
+        QCOMPARE(fake.serialCalls, (QStringList{"#1 open /dev/ttyFAKE0", "#1 clear RTS",
+                                                "#2 open /dev/ttyFAKE0", "#2 set DTR", "#1 clear RTS",
+                                                "#2 clear DTR",
+                                                "#3 open /dev/ttyFAKE0", "#1 clear RTS", "#2 clear DTR", "#3 get"}));
+
+        fake.serialCalls.clear();
+        fake.dev("/dev/ttyFAKE0").bits |= TIOCM_RTS | TIOCM_DTR;   // another program's open
+        ptt->checkDevice();
+        dtr->checkDevice();
+        QCOMPARE(fake.dev("/dev/ttyFAKE0").bits, 0);
+        QCOMPARE(fake.serialCalls, (QStringList{"#1 get", "#1 clear RTS", "#2 get", "#2 clear DTR"}));
     }
 
     // Each kind: reads the level (active-low too), closes the squelch when

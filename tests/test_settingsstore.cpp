@@ -359,9 +359,15 @@ private slots:
     void writeCreatesFileSectionAndKey()
     {
         QDir(m_settings.folder()).removeRecursively();
+        const mode_t umaskWas = ::umask(022);
         SettingsStore::write(kFile, "ONE", "1");
+        ::umask(umaskWas);
         SettingsStore::write(kFile, "TWO", "2");
         QCOMPARE(m_settings.readFile(kFile), QByteArray("[SETTINGS]\nONE=1\nTWO=2\n"));
+        // The folder made for it is the user's alone, whatever the umask.
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(m_settings.folder()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0700u);
 
         // A file without the section, last line unterminated.
         m_settings.writeFile(kFile, "[OTHER]\nX=1");

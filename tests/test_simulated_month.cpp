@@ -6,21 +6,29 @@
 // Deterministic: the clock is the test clock, the timers are ticked by the
 // simulation rather than by the platform, the node answers at once, Morse
 // ends at once, speech lasts a fixed time per character on the test clock.
-// The same seed gives the same run, so a failure names the seed and the step
-// that replay it:
+// The same seed gives the same run, step for step, so a failure names the seed
+// and the step that replay it:
 //
 //   MIRELVA_SIM_SEED=1234 MIRELVA_SIM_DAYS=30 build/tests/test_simulated_month
 //
-// Without them it runs a short stretch on a fixed seed (the test suite's run).
+// (MIRELVA_SIM_DAYS may be a fraction.) Without them it runs a short stretch
+// on a fixed seed (the test suite's run). Nothing in it may follow the order
+// of a hash of addresses: windows, and so their timers and codes, are taken
+// in a fixed order. Each run ends with a digest of every request and event;
+// runs of one seed in separate processes must give the same one.
 //
 // Besides what never may happen (a key-up past the time-out, an event lost, a
-// log or record growing without end, a settings file half written), two
-// promises about time: every second a silence schedule or a net is set for is
-// acted on, even when speech held the thread across it; and "Stay Con" is as
+// log or record growing without end, a settings file half written), promises
+// about time: every second a silence schedule or a net is set for is acted on,
+// even when speech held the thread across it, and only once, even when the
+// clock is set back; an untimed net runs while its station is connected,
+// whatever its own "Disconnect All" did as it started; and "Stay Con" is as
 // the operator (or a code from the air) last set it whenever no net runs.
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
@@ -38,6 +46,9 @@
 #include "core/settingsstore.h"
 #include "core/vbtimer.h"
 #include "dtmf/dtmfwindow.h"
+#include "greeting/greetingwindow.h"
+#include "messagebox/messageboxwindow.h"
+#include "side/aboutwindow.h"
 #include "side/webtoolswindow.h"
 #include "speech_settings/speechsettingswindow.h"
 #include "support/mainfixture.h"
@@ -59,12 +70,21 @@ constexpr qsizetype kMaxWarnings = 20;
 
 const QString kMainFile = QStringLiteral("mirelva.ini");
 
-qint64 envNumber(const char *name, qint64 fallback)
+quint64 envSeed(quint64 fallback)
 {
     bool ok = false;
-    const qint64 v = qEnvironmentVariable(name).toLongLong(&ok);
+    const quint64 v = qEnvironmentVariable("MIRELVA_SIM_SEED").toULongLong(&ok);
     return ok ? v : fallback;
 }
+
+double envNumber(const char *name, double fallback)
+{
+    bool ok = false;
+    const double v = qEnvironmentVariable(name).toDouble(&ok);
+    return ok ? v : fallback;
+}
+
+const QString kDigestTag = QStringLiteral("trace digest ");
 
 // The shapes of station a node reports: plain calls, links and repeaters,
 // conferences, odd letter case, blanks, and names too long for the air.
@@ -112,7 +132,7 @@ bool looksWhole(const QByteArray &bytes)
 
 class Simulation {
 public:
-    Simulation(quint64 seed, int days) : m_seed(seed), m_days(days), m_rng(seed)
+    Simulation(quint64 seed, double days) : m_seed(seed), m_days(days), m_rng(seed)
     {
         VbTimer::setDrivenByTestsForTests(true);
         SpeechPause::setSkippedForTests(true);
@@ -130,7 +150,7 @@ public:
     // Runs to the end; returns the first broken promise, or nothing.
     QString run()
     {
-        const QDateTime end = m_start.addDays(m_days);
+        const QDateTime end = m_start.addSecs(qint64(m_days * 86400));
         for (m_step = 0; Clock::now() < end; ++m_step) {
             stepOnce();
             if (!m_failure.isEmpty())
@@ -149,15 +169,37 @@ public:
     qint64 savesFailedAsMeant = 0;
     qint64 restarts = 0;
     qint64 scheduleSeconds = 0;
+    qint64 stepsBack = 0;
+    QString digest() const { return QString::fromLatin1(m_trace.result().toHex()); }
 
 private:
     MainWindow &w() { return *m_fixture->window; }
+    // The program's windows in a fixed order: the application's list of
+    // windows follows a hash of their addresses, which differ from run to
+    // run, and the order decides which timer ticks first and which code the
+    // seed picks.
+    QList<QWidget *> windows() const
+    {
+        const Station &st = m_fixture->station;
+        QList<QWidget *> known = {st.main, st.dtmf, st.speechSettings, st.webTools,
+                                  st.greeting, st.about, st.messageBox};
+        known.removeAll(nullptr);
+        QList<QWidget *> others;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (!known.contains(window) && !window->parentWidget())
+                others << window;
+        std::stable_sort(others.begin(), others.end(), [](const QWidget *a, const QWidget *b) {
+            return std::make_pair(QString::fromLatin1(a->metaObject()->className()), a->objectName())
+                   < std::make_pair(QString::fromLatin1(b->metaObject()->className()), b->objectName());
+        });
+        return known + others;
+    }
     // Every object of a kind in every window the program has loaded, as
     // windows are added.
     template <typename T> QList<T *> inWindows() const
     {
         QList<T *> all;
-        for (QWidget *window : QApplication::topLevelWidgets())
+        for (QWidget *window : windows())
             all += window->findChildren<T *>();
         return all;
     }
@@ -187,11 +229,17 @@ private:
         // Every event the node raises, counted at the node and at each window's
         // own instance of the node interface.
         m_raised = 0;
-        QObject::connect(&f.node, &SimulatedNode::raising, [this](const QString &) { ++m_raised; });
-        QObject::connect(&f.node, &SimulatedNode::recorded,
-                         [this](const SimulatedNode::Record &r) { m_requestsInTick << r.request.toText(); });
+        QObject::connect(&f.node, &SimulatedNode::raising, [this](const QString &event) {
+            ++m_raised;
+            m_trace.addData(event.toUtf8().append('\n'));
+        });
+        QObject::connect(&f.node, &SimulatedNode::recorded, [this](const SimulatedNode::Record &r) {
+            m_requestsInTick << r.request.toText();
+            m_trace.addData(r.request.toText().toUtf8().append('\n'));
+        });
         // A new program owes nothing for the seconds before it started.
-        m_silenceTaken = m_netsTaken = QDateTime();
+        m_silenceTaken = m_netsTaken = m_marksTaken = QDateTime();
+        m_untimedNets.clear();
     }
 
     // Loaded as the program loads it; the windows are then hidden, since
@@ -209,7 +257,6 @@ private:
         m_delivered.clear();
         for (EchoLink *e : inWindows<EchoLink>()) {
             auto *count = &m_delivered[e];
-            *count = 0;
             const auto bump = [count] { ++*count; };
             QObject::connect(e, &EchoLink::connected, bump);
             QObject::connect(e, &EchoLink::Disconnected, bump);
@@ -273,6 +320,8 @@ private:
         net(2, "NETTWO", "20", "10", 0, "0");
         net(3, "*NETTHREE*", "20", "15", 1, "5");
         d.ShowBusy1->setValue(1);
+        // The untimed net drops everyone first, often its own station too.
+        d.DisconnectAll2->setValue(1);
         rememberStayCon();
         save(false);
         countDeliveries();
@@ -296,9 +345,24 @@ private:
 
     void stepOnce()
     {
-        // The next whole second after wherever speech left the clock.
+        // The next whole second after wherever speech left the clock; or the
+        // clock is set back to the second before the last tick (often just
+        // as a net has started), and the seconds from there come again.
         const QDateTime now = Clock::now();
-        m_tickSecond = now.addMSecs(1000 - now.time().msec());
+        const bool netStarted = m_tickSecond.time() == QTime(20, 0, 15) || m_tickSecond.time() == QTime(20, 10, 15);
+        const QDateTime next = now.addMSecs(1000 - now.time().msec());
+        if (m_tickSecond.isValid() && ((netStarted && m_rng.bounded(2) == 0) || chance(24))) {
+            ++stepsBack;
+            m_tickSecond = m_tickSecond.addSecs(-1);
+            // The platform's timers keep their periods on a clock that is
+            // never set: they come due as they would have.
+            const qint64 back = m_tickSecond.msecsTo(next);
+            for (auto &[timer, due] : m_due)
+                if (due != 0)
+                    due -= back;
+        } else {
+            m_tickSecond = next;
+        }
         Clock::setForTests(m_tickSecond);
 
         happen();
@@ -306,6 +370,7 @@ private:
         tickTimers();
         settle();
         check();
+        m_trace.addData(QStringLiteral("step %1 %2\n").arg(m_step).arg(Clock::now().toMSecsSinceEpoch()).toUtf8());
     }
 
     void settle()
@@ -356,8 +421,9 @@ private:
                             : mark == QLatin1String("15:00") || mark == QLatin1String("45:00") ? m.QuarterHour
                             : mark == QLatin1String("30:00")                                     ? m.HalfHour
                                                                                                  : nullptr;
-        const bool owed = sayTime && sayTime->value() == 1 && m.Check1->value() != 1 && !node().state().linkBusy
-                          && m.InUse != 1 && m.flag2 != 1;
+        const bool markNew = takeSeconds(m_marksTaken, Clock::now()).contains(m_tickSecond);
+        const bool owed = markNew && sayTime && sayTime->value() == 1 && m.Check1->value() != 1
+                          && !node().state().linkBusy && m.InUse != 1 && m.flag2 != 1;
         const qsizetype before = m_fixture->voice.spoken.size();
         m.Timer1->tickForTests();
         if (!owed)
@@ -372,15 +438,19 @@ private:
         fail(QStringLiteral("the %1 mark was owed and not spoken").arg(mark));
     }
 
-    // The seconds a schedule tick stands for: those since the last tick of
-    // this program, up to the time it is ticked (speech before it in the same
-    // second moved the clock on).
-    static QList<QDateTime> secondsSince(const QDateTime &taken, const QDateTime &now)
+    // The seconds a schedule tick stands for: those after the last one this
+    // program took, up to the time it is ticked (speech before it in the
+    // same second moved the clock on). A clock set back owes nothing until
+    // it passes the last second taken.
+    static QList<QDateTime> takeSeconds(QDateTime &taken, const QDateTime &now)
     {
         QList<QDateTime> l;
         const qint64 to = now.toSecsSinceEpoch();
+        if (taken.isValid() && to <= taken.toSecsSinceEpoch())
+            return l;
         for (qint64 s = taken.isValid() ? taken.toSecsSinceEpoch() + 1 : to; s <= to; ++s)
             l << QDateTime::fromSecsSinceEpoch(s);
+        taken = QDateTime::fromSecsSinceEpoch(to);
         return l;
     }
 
@@ -389,8 +459,7 @@ private:
     void tickSilence()
     {
         MainWindow &m = w();
-        const QList<QDateTime> owed = secondsSince(m_silenceTaken, Clock::now());
-        m_silenceTaken = Clock::now();
+        const QList<QDateTime> owed = takeSeconds(m_silenceTaken, Clock::now());
         struct S { CheckBox *const *days; TextBox *hOff, *mOff, *hOn, *mOn; };
         CheckBox *const d1[7] = {m.Sun, m.Mon, m.Tue, m.Wed, m.Thur, m.Fri, m.Sat};
         CheckBox *const d2[7] = {m.Sun2, m.Mon2, m.Tue2, m.Wed2, m.Thur2, m.Fri2, m.Sat2};
@@ -422,25 +491,32 @@ private:
                      .arg(m.Check1->value()));
     }
 
-    // Every net start second is acted on: the net's station is asked for in
-    // the tick that takes the second.
+    // Every net start second is acted on, once: the net's station is asked
+    // for in the tick that takes the second, and in no other.
     void tickNets()
     {
         DtmfWindow &d = *m_fixture->station.dtmf;
-        const QList<QDateTime> owed = secondsSince(m_netsTaken, Clock::now());
-        m_netsTaken = Clock::now();
+        const QList<QDateTime> owed = takeSeconds(m_netsTaken, Clock::now());
         QStringList due;
-        for (const QDateTime &second : owed)
-            for (int n = 4; n >= 1; --n) {
-                const DtmfWindow::Net x = d.net(n);
-                const QString start = x.Hour->text() + ':' + x.Mins->text() + QStringLiteral(":15");
-                if (x.days[second.date().dayOfWeek() % 7]->value() == 1 && second.toString("HH:mm:ss") == start
-                    && !x.NetCall->text().isEmpty())
-                    due << QStringLiteral("Connect ") + x.NetCall->text().toUpper();
-            }
+        QStringList netCalls;
+        std::map<int, QString> untimed;
+        for (int n = 4; n >= 1; --n) {
+            const DtmfWindow::Net x = d.net(n);
+            if (x.NetCall->text().isEmpty())
+                continue;
+            const QString connect = QStringLiteral("Connect ") + x.NetCall->text().toUpper();
+            netCalls << connect;
+            const QString start = x.Hour->text() + ':' + x.Mins->text() + QStringLiteral(":15");
+            for (const QDateTime &second : owed)
+                if (x.days[second.date().dayOfWeek() % 7]->value() == 1 && second.toString("HH:mm:ss") == start) {
+                    due << connect;
+                    if (x.Use->value() == 0)
+                        untimed[n] = x.NetCall->text().trimmed().toUpper();
+                }
+        }
         // A busy channel holds nets back, as meant.
         if (d.RFBusy->value() == 1)
-            due.clear();
+            due.clear(), untimed.clear();
         m_requestsInTick.clear();
         d.Timer2->tickForTests();
         if (Program::ended())
@@ -450,6 +526,10 @@ private:
             if (!m_requestsInTick.contains(connect))
                 fail(QStringLiteral("a net's start second passed without \"%1\"").arg(connect));
         }
+        for (const QString &request : std::as_const(m_requestsInTick))
+            if (netCalls.contains(request) && !due.contains(request))
+                fail(QStringLiteral("\"%1\" with no net's start second owed").arg(request));
+        m_untimedNets.insert(untimed.begin(), untimed.end());
     }
 
     // The operator's "Stay Con" as the station was last told: by the boxes
@@ -472,6 +552,33 @@ private:
 
     // ---- what happens ----------------------------------------------------
 
+    // Most evenings the untimed net's station is on the node before the nets
+    // start (once the first shows the node busy, it would be turned away), and once the nets run someone sends an auto-connect code,
+    // mostly the one that disables it.
+    void evening()
+    {
+        const QTime t = m_tickSecond.time();
+        const QDate today = m_tickSecond.date();
+        const DtmfWindow *d = m_fixture->station.dtmf;
+        if (d && t >= QTime(19, 55) && t < QTime(19, 56) && m_netStationDay != today) {
+            m_netStationDay = today;
+            const QString call = d->net(2).NetCall->text();
+            if (!call.isEmpty() && m_rng.bounded(3) > 0) {
+                ++events;
+                std::erase_if(m_untimedNets, [d](const auto &net) { return !d->netRunning(net.first); });
+                node().stationConnects(call, QString(), QString());
+            }
+        }
+        if (t >= QTime(20, 12) && t < QTime(20, 13) && m_codeDay != today) {
+            m_codeDay = today;
+            const QString digits =
+                m_rng.bounded(3) > 0 ? w().DisableAutoConnect->text() : w().EnableAutoConnect->text();
+            ++events;
+            heardCode(digits);
+            node().dtmf(digits);
+        }
+    }
+
     bool chance(int perDay) { return int(m_rng.bounded(86400)) < perDay; }
 
     void happen()
@@ -491,6 +598,7 @@ private:
         spell(m_carrierUntil, 500, 3, 180, [&n](bool on) { n.localCarrier(on); });
         spell(m_talkingUntil, 500, 3, 180, [&n](bool on) { n.internetTalking(on); });
         spell(m_busyUntil, 60, 10, 600, [&n](bool on) { n.setLinkBusy(on); });
+        evening();
         if (chance(300)) {
             ++events;
             const bool real = !m_codes.isEmpty() && m_rng.bounded(3) > 0;
@@ -667,9 +775,12 @@ private:
         if (m_keyedSince.isValid())
             checkKeyUp(Clock::now());
 
-        for (auto it = m_delivered.cbegin(); it != m_delivered.cend(); ++it)
-            if (it.value() != m_raised && !Program::ended())
-                return fail(QStringLiteral("the node raised %1 events, a window got %2").arg(m_raised).arg(it.value()));
+        for (const auto &[echolink, count] : m_delivered)
+            if (count != m_raised && !Program::ended())
+                return fail(QStringLiteral("the node raised %1 events, %2 got %3")
+                                .arg(m_raised)
+                                .arg(echolink->parent()->objectName())
+                                .arg(count));
 
         if (node().records().size() > kMaxNodeRecords)
             return fail(QStringLiteral("the node keeps %1 request records").arg(node().records().size()));
@@ -678,6 +789,19 @@ private:
             if (t->document()->blockCount() > kMaxTextLines)
                 return fail(QStringLiteral("%1 holds %2 lines").arg(t->objectName()).arg(t->document()->blockCount()));
         const DtmfWindow *d = m_fixture->station.dtmf;
+        // An untimed net runs until its station leaves, whatever it did
+        // itself as it started.
+        for (auto it = m_untimedNets.begin(); d && !Program::ended() && it != m_untimedNets.end();) {
+            if (d->netRunning(it->first)) {
+                ++it;
+            } else if (node().state().connected.contains(it->second)) {
+                return fail(QStringLiteral("net %1 has ended while its station %2 is connected")
+                                .arg(it->first)
+                                .arg(it->second));
+            } else {
+                it = m_untimedNets.erase(it);
+            }
+        }
         if (d && !d->anyNetRunning() && !Program::ended()
             && (w().StayCon1->value() != m_stayCon[0] || w().StayCon2->value() != m_stayCon[1]))
             return fail(QStringLiteral("no net runs and \"Stay Con\" reads %1 %2, the operator set %3 %4")
@@ -719,14 +843,14 @@ private:
     }
 
     quint64 m_seed;
-    int m_days;
+    double m_days;
     QRandomGenerator m_rng;
     QDateTime m_start;
     QDateTime m_tickSecond;
     qint64 m_step = 0;
     std::unique_ptr<MainFixture> m_fixture;
     std::map<VbTimer *, qint64> m_due;
-    QHash<EchoLink *, qint64> m_delivered;
+    std::map<EchoLink *, qint64> m_delivered;
     qint64 m_raised = 0;
     QDateTime m_keyedSince;
     QDateTime m_carrierUntil, m_talkingUntil, m_busyUntil;
@@ -735,7 +859,10 @@ private:
     QStringList m_replaced;
     QString m_failure;
     int m_saves = 0;
-    QDateTime m_silenceTaken, m_netsTaken;
+    QDateTime m_silenceTaken, m_netsTaken, m_marksTaken;
+    std::map<int, QString> m_untimedNets;   // started, by net number: the station they wait for
+    QDate m_netStationDay, m_codeDay;
+    QCryptographicHash m_trace{QCryptographicHash::Sha256};
     QStringList m_requestsInTick;
     int m_stayCon[2] = {0, 0};
 };
@@ -747,8 +874,8 @@ class TestSimulatedMonth : public QObject {
 private slots:
     void aStationLivesThroughDaysOfEventsAndFaults()
     {
-        const quint64 seed = quint64(envNumber("MIRELVA_SIM_SEED", 14));
-        const int days = int(envNumber("MIRELVA_SIM_DAYS", 2));
+        const quint64 seed = envSeed(14);
+        const double days = envNumber("MIRELVA_SIM_DAYS", 2);
         QElapsedTimer wall;
         wall.start();
         Simulation sim(seed, days);
@@ -757,7 +884,7 @@ private slots:
         qInfo().noquote() << QStringLiteral(
                                  "simulated %1 days (seed %2) in %3 s: %4 simulated days per wall-clock minute; "
                                  "%5 invariant checks, %6 events, %7 key-ups, %8 marks spoken, %9 saves failed as "
-                                 "meant, %10 restarts, %11 schedule seconds acted on")
+                                 "meant, %10 restarts, %11 schedule seconds acted on, %12 clocks set back")
                                  .arg(days)
                                  .arg(seed)
                                  .arg(wall.elapsed() / 1000.0, 0, 'f', 1)
@@ -768,8 +895,38 @@ private slots:
                                  .arg(sim.marksSpoken)
                                  .arg(sim.savesFailedAsMeant)
                                  .arg(sim.restarts)
-                                 .arg(sim.scheduleSeconds);
+                                 .arg(sim.scheduleSeconds)
+                                 .arg(sim.stepsBack);
+        qInfo().noquote() << kDigestTag + sim.digest();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+
+    // A seed replays its run step for step: runs in separate processes (other
+    // addresses, another hash seed, another load) leave the same trace.
+    void aSeedReplaysItsRunStepForStep()
+    {
+        if (qEnvironmentVariableIsSet("MIRELVA_SIM_REPLAY"))
+            QSKIP("a replay itself");
+        QStringList digests;
+        for (int run = 0; run < 3; ++run) {
+            QProcess replay;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("MIRELVA_SIM_REPLAY"), QStringLiteral("1"));
+            env.insert(QStringLiteral("MIRELVA_SIM_SEED"), QStringLiteral("14"));
+            env.insert(QStringLiteral("MIRELVA_SIM_DAYS"), QStringLiteral("0.125"));
+            replay.setProcessEnvironment(env);
+            replay.setProcessChannelMode(QProcess::MergedChannels);
+            replay.start(QCoreApplication::applicationFilePath(),
+                         {QStringLiteral("aStationLivesThroughDaysOfEventsAndFaults")});
+            QVERIFY(replay.waitForFinished(600000));
+            const QString out = QString::fromUtf8(replay.readAll());
+            QCOMPARE(replay.exitCode(), 0);
+            const qsizetype at = out.indexOf(kDigestTag);
+            QVERIFY2(at >= 0, qPrintable(out));
+            digests << out.mid(at + kDigestTag.size(), 64);
+        }
+        QCOMPARE(digests.at(1), digests.at(0));
+        QCOMPARE(digests.at(2), digests.at(0));
     }
 };
 

@@ -61,17 +61,6 @@ private slots:
             // The announcement of the station that connects is no part of it.
             if (std::exchange(spoken, true))
                 return;
-            const auto onUiThread = [&](std::function<void()> call) {
-                bool done = false;
-                QMetaObject::invokeMethod(qApp, [&] {
-                    call();
-                    std::lock_guard lock(m);
-                    done = true;
-                    cv.notify_all();
-                });
-                std::unique_lock lock(m);
-                cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; });
-            };
             for (int second = 6; second <= 7; ++second) {
                 const QString shown = QStringLiteral("10:08:0%1").arg(second);
                 onUiThread([&] {
@@ -84,7 +73,7 @@ private slots:
                     cv.wait_for(lock, std::chrono::seconds(5), [&] { return painted.contains(shown); });
                 }
                 onUiThread([&] {
-                    answers << QAccessible::queryAccessibleInterface(w.PTT)->text(QAccessible::Name);
+                    answers << QAccessible::queryAccessibleInterface(w.PTT)->text(QAccessible::Description);
                     ticksWhileSpeaking = ticks;
                     nodeEventsWhileSpeaking = nodeEvents;
                 });
@@ -102,6 +91,63 @@ private slots:
         QCOMPARE(nodeEvents, 1);
         QCOMPARE(f.requests().mid(0, 3), QStringList({"SetPTT on", "Speech keyed: Net tonight", "SetPTT on"}));
         QCOMPARE(w.PTT->text(), QString("PTT OFF"));
+    }
+
+    // Keys while a keyed announcement is spoken: Tab and Shift+Tab move the
+    // focus at once (a screen reader follows it); letters and a click wait
+    // until the transmitter is released, then reach what they were meant
+    // for, in the order they came.
+    void theFocusMovesWhileSpeakingAndTheRestWaits()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.TextInput3->setText("Net tonight");
+        w.InfoText->setText("Info");
+        w.Check3->setValue(0);
+        w.TextInput3->setFocus();
+        QTest::keyClick(w.TextInput3, Qt::Key_Tab);
+        QWidget *next = w.focusWidget();
+        QVERIFY(next != w.TextInput3);
+        w.TextInput3->setFocus();
+
+        struct Seen {
+            QWidget *focus;
+            QString typed;
+            int check3;
+        };
+        QList<Seen> seen;
+        const auto look = [&] { seen << Seen{w.focusWidget(), w.TextInput3->text(), w.Check3->value()}; };
+        f.voice.speaking = [&] {
+            onUiThread([&] {
+                QTest::keyClick(w.TextInput3, Qt::Key_Tab);
+                look();
+                QTest::keyClick(next, Qt::Key_Tab, Qt::ShiftModifier);
+                look();
+                QTest::keyClick(w.TextInput3, Qt::Key_End);
+                QTest::keyClicks(w.TextInput3, " at");
+                QTest::mouseClick(w.Check3, Qt::LeftButton);
+                QTest::keyClicks(w.TextInput3, " eight");
+                look();
+            });
+        };
+        w.Speak3_Click();
+        look();
+        QCoreApplication::processEvents();
+        look();
+
+        QCOMPARE(seen.size(), 5);
+        QCOMPARE(seen[0].focus, next);
+        QCOMPARE(seen[1].focus, w.TextInput3);
+        for (int n = 0; n < 4; ++n) {
+            QCOMPARE(seen[n].typed, QString("Net tonight"));
+            QCOMPARE(seen[n].check3, 0);
+        }
+        QCOMPARE(seen[4].typed, QString("Net tonight at eight"));
+        QCOMPARE(seen[4].check3, 1);
+        QCOMPARE(f.requests(), QStringList({"SetPTT on", "Speech keyed: Net tonight", "SetPTT off", "SetDTR off"}));
     }
 };
 

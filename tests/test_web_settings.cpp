@@ -1,14 +1,57 @@
-// The web console's password hash and its refusals to listen.
+// The web console's password hash and its refusals to listen; the windows'
+// settings as the page shows, changes and saves them.
 
 #include <QtTest>
 
 #include "core/onairlog.h"
 #include "core/station.h"
+#include "messagebox/messageboxwindow.h"
+#include "speech_settings/speechsettingswindow.h"
+#include "support/announcer_fixture.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webpassword.h"
+#include "web/websettingsapi.h"
 
 using namespace mirelva;
+using namespace mirelva::test;
+
+namespace {
+
+QJsonObject change(const QString &window, const QList<std::array<QString, 3>> &changes)
+{
+    QJsonArray list;
+    for (const auto &[key, value, was] : changes)
+        list.append(QJsonObject{{"key", key}, {"value", value}, {"was", was}});
+    return {{"window", window}, {"changes", list}};
+}
+
+QJsonObject settingOnPage(const QJsonObject &page, const QString &window, const QString &key, QString *group = nullptr)
+{
+    for (const QJsonValue &w : page["windows"].toArray())
+        if (w["id"] == window)
+            for (const QJsonValue &g : w["groups"].toArray())
+                for (const QJsonValue &s : g["settings"].toArray())
+                    if (s["key"] == key) {
+                        if (group)
+                            *group = g["name"].toString();
+                        return s.toObject();
+                    }
+    return {};
+}
+
+// The file's lines that differ from another version of it.
+QStringList changedLines(const QByteArray &before, const QByteArray &after)
+{
+    const QStringList a = QString::fromLatin1(before).split('\n'), b = QString::fromLatin1(after).split('\n');
+    QStringList out;
+    for (const QString &l : b)
+        if (!a.contains(l))
+            out << l;
+    return out;
+}
+
+} // namespace
 
 class TestWebSettings : public QObject {
     Q_OBJECT
@@ -26,7 +69,13 @@ private slots:
         QVERIFY(WebPassword::verify(QStringLiteral("abc def ghi"), stored));
         QVERIFY(!WebPassword::verify(QStringLiteral("abc def gh"), stored));
         QVERIFY(WebPassword::hash(QStringLiteral("abc def ghi"), 1000) != stored);   // a salt of its own
+        // Zero rounds would derive what one round derives: an entry that
+        // says 0 is refused even when its hash matches.
+        const QString zeroRounds = QStringLiteral("pbkdf2-sha256$0$c2FsdA==$")
+                                   + QString::fromLatin1(WebPassword::pbkdf2Sha256("abc def ghi", "salt", 1).toBase64());
+        QVERIFY(WebPassword::verify(QStringLiteral("abc def ghi"), QString(zeroRounds).replace("$0$", "$1$")));
         for (const QString &bad : {QString(), QStringLiteral("abc def ghi"), QStringLiteral("pbkdf2-sha256$0$c2FsdA==$AA=="),
+                                   zeroRounds, QString(zeroRounds).replace("$0$", "$-1$"),
                                    stored.section(QLatin1Char('$'), 0, 2) + QStringLiteral("$AAAA")})
             QVERIFY2(!WebPassword::verify(QStringLiteral("abc def ghi"), bad), qPrintable(bad));
     }
@@ -74,6 +123,169 @@ private slots:
         QCOMPARE(why, refusal);
         QCOMPARE(lines, logged.isEmpty() ? QStringList() : QStringList{logged});
         OnAirLog::instance().disconnect(this);
+    }
+
+    // Every setting of every window's table is on the page once, with its
+    // label, its meaning, its limits and the group the window shows it in.
+    void everySettingIsOnThePageAsTheWindowGroupsIt()
+    {
+        MainFixture f;
+        SettingsPage page(f.station);
+        const QJsonObject d = page.describe();
+        const std::pair<QString, const SettingTable *> tables[] = {
+            {"main", &MainWindow::settingTable()},         {"dtmf", &DtmfWindow::settingTable()},
+            {"greeting", &GreetingWindow::settingTable()}, {"messagebox", &MessageBoxWindow::settingTable()},
+            {"voice", &SpeechSettingsWindow::settingTable()},
+        };
+        int shown = 0;
+        for (const QJsonValue &w : d["windows"].toArray())
+            for (const QJsonValue &g : w["groups"].toArray())
+                shown += g["settings"].toArray().size();
+        int declared = 0;
+        for (const auto &[window, table] : tables)
+            for (const Setting &s : *table) {
+                if (!s.onPage())
+                    continue;
+                ++declared;
+                const QJsonObject o = settingOnPage(d, window, s.key);
+                QVERIFY2(!o["label"].toString().isEmpty() && !o["meaning"].toString().isEmpty(), qPrintable(s.key));
+            }
+        QCOMPARE(shown, declared);
+        QCOMPARE(declared, 81 + 95 + 23 + 10 + 2);
+
+        QString group;
+        QCOMPARE(settingOnPage(d, "main", "BEACONPERIOD6", &group),
+                 (QJsonObject{{"key", "BEACONPERIOD6"}, {"label", "Voice ident period, minutes"},
+                              {"meaning", "Minutes between two voice idents."}, {"kind", "text"}, {"value", "10"},
+                              {"limit", 255}, {"digits", true}, {"upper", false}, {"twoDigits", false},
+                              {"least", 1}, {"most", 1440}}));
+        QCOMPARE(group, QStringLiteral("Mirelva / Idents and Beacons"));
+        QCOMPARE(settingOnPage(d, "dtmf", "HOUR3", &group)["label"], QJsonValue("Net 3 start hour"));
+        QCOMPARE(group, QStringLiteral("Net Scheduler / Net Scheduler 3 -- 15 seconds after allotted time to allow for beacons"));
+        QCOMPARE(settingOnPage(d, "main", "USERTS", &group)["group"], QJsonValue("FanLine"));
+        QCOMPARE(group, QStringLiteral("Connects and Settings / DTR / RTS Control ( Fan )"));
+        QCOMPARE(settingOnPage(d, "voice", "VOICESPEED")["least"], QJsonValue(-5));
+        // The main window's tabs in the window's order (the history tab holds no setting).
+        QStringList tabs;
+        for (const QJsonValue &w : d["windows"].toArray())
+            if (w["id"] == "main")
+                for (const QJsonValue &g : w["groups"].toArray())
+                    if (!tabs.contains(g["name"].toString().section(" / ", 0, 0)))
+                        tabs << g["name"].toString().section(" / ", 0, 0);
+        QCOMPARE(tabs, (QStringList{"Mirelva", "Connects and Settings", "Silence Announcements"}));
+    }
+
+    void aValueTheControlWouldNotTakeIsRefusedAndNothingSaved_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("letters in a digits box") << "main" << "BEACONPERIOD6" << "1O"
+                                                 << "Voice ident period, minutes: digits 0 to 9 only.";
+        QTest::newRow("past the typing limit") << "main" << "BEACONPERIOD7" << "1000"
+                                               << "CW ident period, minutes: at most 3 characters.";
+        QTest::newRow("a period of none") << "main" << "BEACONPERIOD6" << "0"
+                                          << "Voice ident period, minutes: a number from 1 to 1440.";
+        QTest::newRow("no such hour") << "main" << "HOUROFF2" << "25"
+                                      << "Announce OFF hour (schedule 2): a number from 0 to 24.";
+        QTest::newRow("an hour the clock never shows") << "dtmf" << "HOUR" << "8"
+            << "Net 1 start hour: two digits, as the clock writes it (08, not 8).";
+        QTest::newRow("a line break") << "dtmf" << "CALL1" << "VK2\nABC"
+            << "Single 1 callsign: a setting holds no control characters or line breaks.";
+        QTest::newRow("a blank the file drops") << "main" << "CALLSIGN" << "VK2ABC "
+            << "Voice Ident Callsign: no blanks at the start or end, and no quotes around the whole text (the "
+               "settings file drops them).";
+        QTest::newRow("longer than the file keeps") << "messagebox" << "FILTERTEXT1" << QString(265, 'x')
+            << "Filter word 1: at most 264 characters (the settings file keeps no more).";
+        QTest::newRow("a letter the file cannot hold") << "greeting" << "TEXTTXMESSAGE3" << "Welcome \u263A"
+            << "Greeting text 3: \"\u263A\" cannot be kept in a settings file (Windows-1252 letters only).";
+        QTest::newRow("a greyed box") << "greeting" << "USEGREETING" << "2" << "Use Greeting: 1 to tick the box, 0 to clear it.";
+        QTest::newRow("an option turned off") << "main" << "OPTION1" << "False"
+            << "12 Hr: an option is chosen by turning it on; choose another to turn it off.";
+        QTest::newRow("beyond the bar") << "voice" << "VOICESPEED" << "6" << "Voice Speed: a whole number from -5 to 5.";
+    }
+
+    void aValueTheControlWouldNotTakeIsRefusedAndNothingSaved()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, refusal);
+        MainFixture f;
+        SettingsPage page(f.station);
+        const QJsonObject before = page.describe();
+        const QString was = settingOnPage(before, window, key)["value"].toString();
+        // A good change beside it is not made either.
+        const QString good = window == "voice" ? "VOLLEV" : "CHECK1";
+        const QString goodWas = settingOnPage(before, window, good)["value"].toString();
+        const auto out = page.save(change(window, {{key, value, was}, {good, goodWas == "1" ? "0" : "1", goodWas}}),
+                                   "192.0.2.1");
+        QCOMPARE(out.status, 400);
+        QCOMPARE(out.body["error"].toString(), "Nothing was saved. " + refusal);
+        QCOMPARE(out.body["fields"].toObject(), (QJsonObject{{key, refusal}}));
+        QCOMPARE(page.describe(), before);
+        QVERIFY(QDir(f.settings.folder()).entryList(QDir::Files).isEmpty());
+    }
+
+    // The voice ident's period and a net's start changed on the page: the
+    // file gets exactly those keys, and each acts at its new time.
+    void changesActAndAreSavedAsTheWindowSavesThem()
+    {
+        AnnouncerFixture f(QDateTime(QDate(2024, 3, 6), QTime(10, 29, 0)));   // a Wednesday
+        MainWindow &w = f.w();
+        w.SaveData();
+        f.station.dtmf->SaveData();
+        const QByteArray mainBefore = f.settings.readFile("mirelva.ini"), dtmfBefore = f.settings.readFile("dtmfctrl.ini");
+        SettingsPage page(f.station);
+        QStringList told;
+        connect(&page, &SettingsPage::saved, this, [&told](const QString &window) { told << window; });
+
+        QCOMPARE(page.save(change("main", {{"CALLSIGN", "Victor Kilo Two", ""}, {"STOPCLOCK6", "1", "0"},
+                                           {"BEACONPERIOD6", "2", "10"}}), "192.0.2.1").status, 200);
+        QCOMPARE(changedLines(mainBefore, f.settings.readFile("mirelva.ini")),
+                 (QStringList{"STOPCLOCK6=1", "BEACONPERIOD6=2", "CALLSIGN=Victor Kilo Two"}));
+        QCOMPARE(w.BeaconSeconds6->text(), QStringLiteral("120"));
+        for (int t = 0; t < 119; ++t)
+            w.Beacon6_Timer();
+        QCOMPARE(w.flag2, 0);
+        w.Beacon6_Timer();
+        QCOMPARE(w.flag2, 1);
+        w.Timer1_Timer();
+        QCOMPARE(f.voice.texts(), QStringList{"Victor Kilo Two"});
+
+        const auto out = page.save(change("dtmf", {{"NETCALL1", "vk3net", ""}, {"WED", "1", "0"},
+                                                   {"HOUR", "10", "24"}, {"MINS", "31", "00"}}), "192.0.2.1");
+        QCOMPARE(out.status, 200);
+        QCOMPARE(out.body["values"]["NETCALL1"], QJsonValue("VK3NET"));   // a capitals box
+        QCOMPARE(changedLines(dtmfBefore, f.settings.readFile("dtmfctrl.ini")),
+                 (QStringList{"NETCALL1=VK3NET", "WED=1", "HOUR=10", "MINS=31"}));
+        QCOMPARE(told, (QStringList{"main", "dtmf"}));
+        f.node.clearRecords();
+        Clock::setForTests(QDateTime(QDate(2024, 3, 6), QTime(10, 31, 14)));
+        f.station.dtmf->Timer2_Timer();
+        QCOMPARE(f.requests(), QStringList());
+        Clock::setForTests(QDateTime(QDate(2024, 3, 6), QTime(10, 31, 15)));
+        f.station.dtmf->Timer2_Timer();
+        QCOMPARE(f.requests(), QStringList{"Connect VK3NET"});
+    }
+
+    // Two pages loaded the period at 10: the second to save is refused and
+    // given the first one's value, which the file keeps.
+    void aValueChangedElsewhereSinceLoadingIsNotOverwritten()
+    {
+        MainFixture f;
+        SettingsPage page(f.station);
+        QCOMPARE(page.save(change("main", {{"BEACONPERIOD6", "20", "10"}}), "192.0.2.1").status, 200);
+        const auto out = page.save(change("main", {{"BEACONPERIOD6", "30", "10"}, {"CHECK2", "1", "0"}}), "192.0.2.2");
+        QCOMPARE(out.status, 409);
+        const QString why = "Voice ident period, minutes was changed elsewhere to \"20\" since this page loaded it; "
+                            "the page now shows it. Make your change again if it still should be.";
+        QCOMPARE(out.body["error"].toString(), "Nothing was saved. " + why);
+        QCOMPARE(out.body["fields"].toObject(), (QJsonObject{{"BEACONPERIOD6", why}}));
+        QCOMPARE(out.body["values"]["BEACONPERIOD6"], QJsonValue("20"));
+        QCOMPARE(f.w().Check2->value(), 0);
+        QVERIFY(f.settings.readLines("mirelva.ini").contains("BEACONPERIOD6=20"));
     }
 };
 

@@ -1,11 +1,8 @@
 #include "web/webconsole.h"
 
-#include <QAbstractHttpServer>
 #include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -13,7 +10,6 @@
 #include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QTcpServer>
 #include <QTextBlock>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -21,47 +17,23 @@
 #include "announcer/mainwindow.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
+#include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
 #include "messagebox/messageboxwindow.h"
+#include "web/weblogin.h"
 #include "web/webpassword.h"
 
 namespace mirelva {
 
-// Qt's server hands every request and every WebSocket to the console.
-class WebHttpServer : public QAbstractHttpServer {
-public:
-    std::function<void(const QHttpServerRequest &, QHttpServerResponder &&)> handler;
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override
-    {
-        // Qt's server (6.4) turns a request it was told is handled into a
-        // WebSocket afterwards: nothing must be written to it here. The
-        // session is checked once it is one.
-        for (const auto &h : request.headers())
-            if (h.first.compare("Upgrade", Qt::CaseInsensitive) == 0 && h.second.compare("websocket", Qt::CaseInsensitive) == 0)
-                return true;
-        handler(request, makeResponder(request, socket));
-        return true;
-    }
-    void missingHandler(const QHttpServerRequest &, QTcpSocket *) override {}
-};
-
 namespace {
 
-using Status = QHttpServerResponder::StatusCode;
-using Headers = QList<QPair<QByteArray, QByteArray>>;
+using Status = HttpStatus;
+using Headers = HttpHeaders;
 
 const QByteArray kCookie = "mirelva_session";
 
-QByteArray header(const QHttpServerRequest &r, const QByteArray &name)
-{
-    for (const auto &h : r.headers())
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return h.second;
-    return {};
-}
+QByteArray header(const HttpRequest &r, const QByteArray &name) { return r.header(name); }
 
 QByteArray resource(const QString &name)
 {
@@ -86,32 +58,15 @@ bool sameToken(const QByteArray &a, const QByteArray &b)
     return diff == 0;
 }
 
-void reply(QHttpServerResponder &r, Status status, const QByteArray &type, const QByteArray &body,
-           const QByteArray &host, const Headers &extra = {})
+// Every answer carries the console's policy headers (WebFront::commonHeaders).
+void reply(HttpReply &r, Status status, const QByteArray &type, const QByteArray &body, const Headers &extra = {})
 {
-    r.writeStatusLine(status);
-    r.writeHeader("Content-Type", type);
-    r.writeHeader("Content-Length", QByteArray::number(body.size()));
-    r.writeHeader("Cache-Control", "no-store");
-    r.writeHeader("X-Content-Type-Options", "nosniff");
-    r.writeHeader("X-Frame-Options", "DENY");
-    // "no-referrer" would make the browser send "Origin: null" with the
-    // page's own form posts.
-    r.writeHeader("Referrer-Policy", "same-origin");
-    // Everything the page needs comes from here; the WebSocket goes back to
-    // the host the page came from.
-    r.writeHeader("Content-Security-Policy",
-                  "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; form-action 'self'; "
-                  "frame-ancestors 'none'; base-uri 'none'; connect-src 'self' ws://"
-                      + host + " wss://" + host);
-    for (const auto &h : extra)
-        r.writeHeader(h.first, h.second);
-    r.writeBody(body);
+    r.send(status, type, body, extra);
 }
 
-void replyJson(QHttpServerResponder &r, Status status, const QJsonObject &o, const QByteArray &host)
+void replyJson(HttpReply &r, Status status, const QJsonObject &o)
 {
-    reply(r, status, "application/json", QJsonDocument(o).toJson(QJsonDocument::Compact), host);
+    reply(r, status, "application/json", QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 QByteArray loginPage(const QString &message)
@@ -131,19 +86,18 @@ QString cleanText(const QString &text, int maxChars)
     return MainWindow::boundedText(out.trimmed(), maxChars);
 }
 
-QJsonArray tail(QPlainTextEdit *box, int lines)
+// The box's newest lines, escaped as the on-air log escapes them: a
+// station's name or chat text cannot turn the page's text around.
+QStringList tail(QPlainTextEdit *box, int lines)
 {
-    QJsonArray out;
-    if (!box)
-        return out;
     QStringList texts;
+    if (!box)
+        return texts;
     for (QTextBlock b = box->document()->lastBlock(); b.isValid() && texts.size() < lines; b = b.previous())
-        texts.prepend(b.text());
+        texts.prepend(OnAirLog::escaped(b.text()));
     while (!texts.isEmpty() && texts.last().isEmpty())
         texts.removeLast();
-    for (const QString &t : texts)
-        out.append(t);
-    return out;
+    return texts;
 }
 
 QString hostOnly(const QByteArray &host)
@@ -166,6 +120,9 @@ WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
     m_tick.setTimerType(Qt::CoarseTimer);
     connect(&m_tick, &QTimer::timeout, this, [this] { sendChanges(); });
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &WebConsole::onAirLine);
+    connect(&m_settingsPage, &SettingsPage::saved, this, [this](const QString &window) {
+        sendToAll({{QStringLiteral("type"), QStringLiteral("settings")}, {QStringLiteral("window"), window}});
+    });
     if (m_station.node)
         connect(m_station.node, &NodeBackend::stateChanged, this, [this] { sendChanges(true); });
     if (m_station.main)
@@ -174,6 +131,19 @@ WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
     if (m_station.messageBox)
         connect(m_station.messageBox->IncomingText, &QPlainTextEdit::textChanged, this,
                 [this] { logChanged(QStringLiteral("chat"), m_station.messageBox->IncomingText); });
+    // A screen reader on the page hears who came and went, and what they said.
+    if (m_station.node) {
+        connect(m_station.node, &NodeBackend::connected, this, [this](const QString &call, const QString &name, const QString &) {
+            announce(name.trimmed().isEmpty() ? call + QStringLiteral(" connected")
+                                              : call + QLatin1Char(' ') + name.trimmed() + QStringLiteral(" connected"));
+        });
+        connect(m_station.node, &NodeBackend::Disconnected, this,
+                [this](const QString &call) { announce(call + QStringLiteral(" disconnected")); });
+        connect(m_station.node, &NodeBackend::ChatTextReceived, this, [this](const QString &text) {
+            if (!m_station.messageBox || !m_station.messageBox->isFiltered(text))
+                announce(QStringLiteral("Chat: ") + text.trimmed());
+        });
+    }
 }
 
 WebConsole::~WebConsole()
@@ -232,7 +202,8 @@ bool WebConsole::start(QString *why)
                                       "the password and the session cross the network readable")
                            .arg(address.toString()));
     }
-    m_server = std::make_unique<WebHttpServer>();
+    m_front = std::make_unique<WebFront>();
+    std::optional<QSslConfiguration> tls;
     if (m_settings.tls()) {
         QFile certFile(m_settings.certificate), keyFile(m_settings.key);
         if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
@@ -248,17 +219,96 @@ bool WebConsole::start(QString *why)
             *why = QStringLiteral("CERTIFICATE or KEY holds no PEM certificate or key");
             return false;
         }
-        m_server->sslSetup(chain.first(), key);
+        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+        c.setLocalCertificateChain(chain);
+        c.setPrivateKey(key);
+        c.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls = c;
     }
-    m_server->handler = [this](const QHttpServerRequest &r, QHttpServerResponder &&resp) { handle(r, std::move(resp)); };
-    connect(m_server.get(), &QAbstractHttpServer::newWebSocketConnection, this, &WebConsole::acceptWebSocket);
-    m_port = m_server->listen(address, quint16(m_settings.port));
-    if (m_port == 0) {
+    // A request without a session may send a login or an action, no more.
+    m_front->bodyLimit = [this](const HttpRequest &head) -> qint64 {
+        return sessionOf(head.header("Cookie")).isEmpty() ? kMaxBodyBytes : kMaxSessionBodyBytes;
+    };
+    m_front->onRequest = [this](const HttpRequest &r, HttpReply answer) { handle(r, std::move(answer)); };
+    m_front->admitWebSocket = [this](const HttpRequest &head) {
+        const bool session = !sessionOf(head.header("Cookie")).isEmpty();
+        const bool ours = originAllowed(head.header("Origin"), head.header("Host"));
+        if (session && ours && head.path() == QLatin1String("/ws") && m_clients.size() < size_t(kMostLiveConnections))
+            return true;
+        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
+                           .arg(!session ? QStringLiteral("without a session")
+                                : !ours  ? QStringLiteral("from another site")
+                                         : QStringLiteral("beyond the console's limit"),
+                                head.peer.toString()));
+        return false;
+    };
+    connect(m_front.get(), &WebFront::webSocket, this, &WebConsole::acceptWebSocket);
+    if (!m_front->listen(address, quint16(m_settings.port), tls)) {
         *why = QStringLiteral("cannot listen on %1 port %2 (in use?)").arg(address.toString()).arg(m_settings.port);
-        m_server.reset();
+        m_front.reset();
         return false;
     }
+    m_port = m_front->port();
+    m_front->commonHeaders = policyHeaders();
+    if (!m_login)
+        m_login = new WebLogin(this);
+    m_front->makeRoom = [this] { return m_login->giveWayOnce(); };
     return true;
+}
+
+HttpHeaders WebConsole::policyHeaders() const
+{
+    // Where the page's WebSocket may go: the console's own address and the
+    // origins web.ini names, never what a request says its host is.
+    QStringList sockets;
+    const QUrl own(url());
+    sockets << QStringLiteral("ws://%1").arg(own.authority()) << QStringLiteral("wss://%1").arg(own.authority());
+    for (const QString &o : m_settings.origins) {
+        const QUrl u(o);
+        if (u.isValid() && !u.host().isEmpty() && (u.scheme() == QLatin1String("http") || u.scheme() == QLatin1String("https")))
+            sockets << (u.scheme() == QLatin1String("https") ? QStringLiteral("wss://") : QStringLiteral("ws://")) + u.authority();
+    }
+    sockets.removeDuplicates();
+    return {
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        // "no-referrer" would make the browser send "Origin: null" with the
+        // page's own form posts.
+        {"Referrer-Policy", "same-origin"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; form-action 'self'; "
+         "frame-ancestors 'none'; base-uri 'none'; connect-src 'self' "
+             + sockets.join(QLatin1Char(' ')).toLatin1()},
+    };
+}
+
+QHostAddress WebConsole::clientOf(const HttpRequest &request) const
+{
+    QHostAddress peer = request.peer;
+    if (peer.protocol() == QAbstractSocket::IPv6Protocol) {
+        bool mapped = false;
+        const QHostAddress v4(peer.toIPv4Address(&mapped));
+        if (mapped)
+            peer = v4;
+    }
+    auto trusted = [this](const QHostAddress &a) {
+        return std::any_of(m_settings.proxies.begin(), m_settings.proxies.end(),
+                           [&a](const QString &p) { return QHostAddress(p).isEqual(a, QHostAddress::TolerantConversion); });
+    };
+    if (!trusted(peer))
+        return peer;
+    // The proxy adds the address it heard from at the end; what comes before
+    // it is whatever the browser sent.
+    const QList<QByteArray> hops = request.header("X-Forwarded-For").split(',');
+    for (qsizetype i = hops.size() - 1; i >= 0; --i) {
+        const QHostAddress hop(QString::fromLatin1(hops[i].trimmed()));
+        if (hop.isNull())
+            return peer;
+        if (!trusted(hop))
+            return hop;
+    }
+    return peer;
 }
 
 // ---- requests ---------------------------------------------------------------
@@ -311,38 +361,39 @@ QByteArray WebConsole::newSession()
     return token;
 }
 
-void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+void WebConsole::handle(const HttpRequest &request, HttpReply responder)
 {
-    const QString path = request.url().path();
-    const bool post = request.method() == QHttpServerRequest::Method::Post;
-    const bool get = request.method() == QHttpServerRequest::Method::Get;
+    const QString path = request.path();
+    const bool post = request.isPost();
+    const bool get = request.isGet();
     const QByteArray host = header(request, "Host");
     const QByteArray session = sessionOf(header(request, "Cookie"));
     if (!session.isEmpty())
         m_sessions[session].lastUse = QDateTime::currentDateTimeUtc();
 
-    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css"))) {
+    if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css")
+                || path == QLatin1String("/settings.js"))) {
         const QByteArray type = path.endsWith(QLatin1String(".js")) ? "text/javascript" : "text/css";
-        reply(responder, Status::Ok, type, resource(path.mid(1)), host);
+        reply(responder, Status::Ok, type, resource(path.mid(1)));
         return;
     }
     if (get && path == QLatin1String("/favicon.ico")) {
-        reply(responder, Status::NoContent, "image/x-icon", {}, host);
+        reply(responder, Status::NoContent, "image/x-icon", {});
         return;
     }
     if (get && path == QLatin1String("/")) {
         if (session.isEmpty())
-            reply(responder, Status::SeeOther, "text/plain", "log in first\n", host, {{"Location", "/login"}});
+            reply(responder, Status::SeeOther, "text/plain", "log in first\n", {{"Location", "/login"}});
         else
-            reply(responder, Status::Ok, "text/html; charset=utf-8", resource(QStringLiteral("index.html")), host);
+            reply(responder, Status::Ok, "text/html; charset=utf-8", resource(QStringLiteral("index.html")));
         return;
     }
     if (get && path == QLatin1String("/login")) {
-        reply(responder, Status::Ok, "text/html; charset=utf-8", loginPage(QString()), host);
+        reply(responder, Status::Ok, "text/html; charset=utf-8", loginPage(QString()));
         return;
     }
     if (!post && !get) {
-        reply(responder, Status::MethodNotAllowed, "text/plain", "not allowed\n", host);
+        reply(responder, Status::MethodNotAllowed, "text/plain", "not allowed\n");
         return;
     }
 
@@ -350,34 +401,38 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
     // page of ours (Origin) and, but for the login itself, a session.
     if (post && !originAllowed(header(request, "Origin"), host)) {
         OnAirLog::note(QStringLiteral("web: refused a %1 request from another site (%2)")
-                           .arg(path.left(40), request.remoteAddress().toString()));
-        reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n",
-              host);
+                           .arg(path.left(40), clientOf(request).toString()));
+        reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n");
         return;
     }
     if (post && path == QLatin1String("/login")) {
-        login(request, responder);
+        login(request, std::move(responder));
         return;
     }
     if (session.isEmpty()) {
-        replyJson(responder, Status::Unauthorized, {{QStringLiteral("error"), QStringLiteral("log in first")}}, host);
+        replyJson(responder, Status::Unauthorized, {{QStringLiteral("error"), QStringLiteral("log in first")}});
         return;
     }
     const Session &s = m_sessions[session];
     if (get && path == QLatin1String("/api/state")) {
         QJsonObject o = snapshot();
         o.insert(QStringLiteral("csrf"), QString::fromLatin1(s.csrf));
-        replyJson(responder, Status::Ok, o, host);
+        replyJson(responder, Status::Ok, o);
         return;
     }
-    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/logout"))) {
+    if (get && path == QLatin1String("/api/settings")) {
+        replyJson(responder, Status::Ok, m_settingsPage.describe());
+        return;
+    }
+    if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
+                 || path == QLatin1String("/logout"))) {
         QByteArray token = header(request, "X-CSRF-Token");
         if (token.isEmpty() && path == QLatin1String("/logout"))
-            token = QUrlQuery(QString::fromUtf8(request.body())).queryItemValue(QStringLiteral("csrf")).toLatin1();
+            token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
         if (!sameToken(token, s.csrf)) {
             OnAirLog::note(QStringLiteral("web: refused a request without the page's token (%1)")
-                               .arg(request.remoteAddress().toString()));
-            replyJson(responder, Status::Forbidden, {{QStringLiteral("error"), QStringLiteral("refused")}}, host);
+                               .arg(clientOf(request).toString()));
+            replyJson(responder, Status::Forbidden, {{QStringLiteral("error"), QStringLiteral("refused")}});
             return;
         }
         if (path == QLatin1String("/logout")) {
@@ -385,102 +440,103 @@ void WebConsole::handle(const QHttpServerRequest &request, QHttpServerResponder 
             for (const Client &c : m_clients)
                 if (c.session == session)
                     c.socket->close(QWebSocketProtocol::CloseCodeNormal, QStringLiteral("logged out"));
-            OnAirLog::note(QStringLiteral("web: logged out (%1)").arg(request.remoteAddress().toString()));
-            reply(responder, Status::SeeOther, "text/plain", "logged out\n", host,
+            OnAirLog::note(QStringLiteral("web: logged out (%1)").arg(clientOf(request).toString()));
+            reply(responder, Status::SeeOther, "text/plain", "logged out\n",
                   {{"Location", "/login"}, {"Set-Cookie", kCookie + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict"}});
             return;
         }
-        if (request.body().size() > kMaxBodyBytes) {
-            replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}}, host);
+        if (request.body.size()
+            > (path == QLatin1String("/api/settings") ? SettingsPage::kMaxBodyBytes : kMaxBodyBytes)) {
+            replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}});
+            return;
+        }
+        if (path == QLatin1String("/api/settings")) {
+            const SettingsPage::Outcome out =
+                m_settingsPage.save(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString());
+            replyJson(responder, Status(out.status), out.body);
+            sendChanges();
             return;
         }
         const QString error =
-            act(QJsonDocument::fromJson(request.body()).object(), request.remoteAddress().toString());
+            act(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString());
         if (error.isEmpty())
-            replyJson(responder, Status::Accepted, {{QStringLiteral("ok"), true}}, host);
+            replyJson(responder, Status::Accepted, {{QStringLiteral("ok"), true}});
         else
-            replyJson(responder, Status::BadRequest, {{QStringLiteral("error"), error}}, host);
+            replyJson(responder, Status::BadRequest, {{QStringLiteral("error"), error}});
         return;
     }
-    reply(responder, Status::NotFound, "text/plain", "not found\n", host);
+    reply(responder, Status::NotFound, "text/plain", "not found\n");
 }
 
-void WebConsole::login(const QHttpServerRequest &request, QHttpServerResponder &responder)
+void WebConsole::login(const HttpRequest &request, HttpReply responder)
 {
-    const QByteArray host = header(request, "Host");
-    const QString from = request.remoteAddress().toString();
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    // Addresses whose wait is long over are forgotten, so many of them
-    // cannot make the list grow without end.
-    if (m_failures.size() > 256)
-        std::erase_if(m_failures, [&now](const auto &e) { return e.second.notBefore.secsTo(now) > 3600; });
-    Failures &f = m_failures[from];
-    if (f.notBefore.isValid() && now < f.notBefore) {
-        const qint64 wait = std::max<qint64>(1, (now.msecsTo(f.notBefore) + 999) / 1000);
-        reply(responder, Status::TooManyRequests, "text/html; charset=utf-8",
-              loginPage(QStringLiteral("Too many wrong passwords. Try again in %1 seconds.").arg(wait)), host,
-              {{"Retry-After", QByteArray::number(wait)}});
-        return;
-    }
-    QByteArray body = request.body().left(kMaxBodyBytes);
+    const QHostAddress client = clientOf(request);
+    const QString from = client.toString();
+    const QString shown = client == request.peer ? from : from + QStringLiteral(" via ") + request.peer.toString();
+    QByteArray body = request.body.left(kMaxBodyBytes);
     body.replace('+', ' ');
     const QString password =
         QUrlQuery(QString::fromUtf8(body)).queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
     // Read at each attempt: a password set anew counts without a restart.
     const QString stored = WebSettings::load().passwordHash;
-    if (password.isEmpty() || !WebPassword::verify(password, stored)) {
-        ++f.count;
-        f.notBefore = now.addSecs(std::min(60, 2 << std::min(f.count - 1, 5)));
-        OnAirLog::note(QStringLiteral("web: wrong password from %1").arg(from));
-        reply(responder, Status::Unauthorized, "text/html; charset=utf-8",
-              loginPage(QStringLiteral("Wrong password.")), host);
-        return;
-    }
-    m_failures.erase(from);
-    const QByteArray token = newSession();
-    OnAirLog::note(QStringLiteral("web: logged in from %1").arg(from));
-    QByteArray cookie = kCookie + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
-    if (m_settings.tls() || header(request, "X-Forwarded-Proto") == "https")
-        cookie += "; Secure";
-    reply(responder, Status::SeeOther, "text/plain", "logged in\n", host, {{"Location", "/"}, {"Set-Cookie", cookie}});
+    const bool secure = m_settings.tls() || header(request, "X-Forwarded-Proto") == "https";
+    QPointer<WebConsole> self(this);
+    m_login->submit(from, shown, password, stored, [self, responder, shown, secure](WebLogin::Outcome outcome) mutable {
+        if (!self)
+            return;
+        if (outcome == WebLogin::Outcome::Busy) {
+            reply(responder, Status::TooManyRequests, "text/html; charset=utf-8",
+                  loginPage(QStringLiteral("Too many attempts at once. Try again in a minute.")), {{"Retry-After", "60"}});
+            return;
+        }
+        if (outcome == WebLogin::Outcome::Wrong) {
+            reply(responder, Status::Unauthorized, "text/html; charset=utf-8", loginPage(QStringLiteral("Wrong password.")));
+            return;
+        }
+        const QByteArray token = self->newSession();
+        OnAirLog::note(QStringLiteral("web: logged in from %1").arg(shown));
+        QByteArray cookie = kCookie + '=' + token + "; Path=/; HttpOnly; SameSite=Strict";
+        if (secure)
+            cookie += "; Secure";
+        reply(responder, Status::SeeOther, "text/plain", "logged in\n", {{"Location", "/"}, {"Set-Cookie", cookie}});
+    });
 }
 
 // ---- the WebSocket ------------------------------------------------------------
 
-void WebConsole::acceptWebSocket()
+void WebConsole::acceptWebSocket(QWebSocket *socket)
 {
-    while (m_server && m_server->hasPendingWebSocketConnections()) {
-        QWebSocket *socket = m_server->nextPendingWebSocketConnection().release();
-        const QNetworkRequest &r = socket->request();
-        const QByteArray session = sessionOf(r.rawHeader("Cookie"));
-        if (session.isEmpty() || !originAllowed(socket->origin().toLatin1(), r.rawHeader("Host"))) {
-            OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                               .arg(session.isEmpty() ? QStringLiteral("without a session")
-                                                      : QStringLiteral("from another site"),
-                                    socket->peerAddress().toString()));
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in first"));
-            socket->deleteLater();
-            continue;
-        }
-        socket->setMaxAllowedIncomingMessageSize(kMaxBodyBytes);
-        socket->setMaxAllowedIncomingFrameSize(kMaxBodyBytes);
-        m_clients.push_back({socket, session});
-        connect(socket, &QWebSocket::textMessageReceived, this,
-                [this, socket](const QString &text) { webSocketMessage(socket, text); });
-        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-            std::erase_if(m_clients, [socket](const Client &c) { return c.socket == socket; });
-            socket->deleteLater();
-            if (m_clients.empty())
-                m_tick.stop();
-        });
-        QJsonObject hello = snapshot();
-        hello.insert(QStringLiteral("type"), QStringLiteral("state"));
-        hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
-        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
-        if (m_clients.size() == 1) {
-            m_sent = liveFields();
-            m_tick.start();
-        }
+    const QNetworkRequest &r = socket->request();
+    const QByteArray session = sessionOf(r.rawHeader("Cookie"));
+    if (session.isEmpty() || !originAllowed(socket->origin().toLatin1(), r.rawHeader("Host"))) {
+        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
+                           .arg(session.isEmpty() ? QStringLiteral("without a session")
+                                                  : QStringLiteral("from another site"),
+                                socket->peerAddress().toString()));
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in first"));
+        socket->deleteLater();
+        return;
+    }
+    socket->setMaxAllowedIncomingMessageSize(kMaxBodyBytes);
+    socket->setMaxAllowedIncomingFrameSize(kMaxBodyBytes);
+    m_clients.push_back({socket, session});
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString &text) { webSocketMessage(socket, text); });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        std::erase_if(m_clients, [socket](const Client &c) { return c.socket == socket; });
+        socket->deleteLater();
+        if (m_clients.empty())
+            m_tick.stop();
+    });
+    QJsonObject hello = snapshot();
+    m_logShown[QStringLiteral("history")] = tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines);
+    m_logShown[QStringLiteral("chat")] = tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines);
+    hello.insert(QStringLiteral("type"), QStringLiteral("state"));
+    hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
+    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+    if (m_clients.size() == 1) {
+        m_sent = liveFields();
+        m_tick.start();
     }
 }
 
@@ -555,10 +611,33 @@ void WebConsole::logChanged(const QString &which, QPlainTextEdit *box)
 {
     if (m_clients.empty())
         return;
-    sendToAll({{QStringLiteral("type"), QStringLiteral("lines")},
-               {QStringLiteral("log"), which},
-               {QStringLiteral("reset"), true},
-               {QStringLiteral("lines"), tail(box, kLogLines)}});
+    // The pages are sent the lines added since, so a screen reader reads the
+    // new line alone; anything but an addition at the end (a cleared box)
+    // replaces the page's lines.
+    const QStringList now = tail(box, kLogLines);
+    QStringList &shown = m_logShown[which];
+    if (now == shown)
+        return;
+    qsizetype kept = -1;
+    for (qsizetype from = 0; from <= shown.size() && kept < 0; ++from) {
+        const qsizetype overlap = shown.size() - from;
+        if (overlap <= now.size() && overlap > 0 && std::equal(shown.begin() + from, shown.end(), now.begin()))
+            kept = overlap;
+    }
+    QJsonObject message{{QStringLiteral("type"), QStringLiteral("lines")}, {QStringLiteral("log"), which}};
+    if (kept > 0 && now.size() > kept) {
+        message.insert(QStringLiteral("lines"), QJsonArray::fromStringList(now.mid(kept)));
+    } else {
+        message.insert(QStringLiteral("reset"), true);
+        message.insert(QStringLiteral("lines"), QJsonArray::fromStringList(now));
+    }
+    shown = now;
+    sendToAll(message);
+}
+
+void WebConsole::announce(const QString &words)
+{
+    sendToAll({{QStringLiteral("type"), QStringLiteral("announce")}, {QStringLiteral("text"), OnAirLog::escaped(words)}});
 }
 
 QJsonObject WebConsole::liveFields() const
@@ -630,8 +709,10 @@ QJsonObject WebConsole::liveFields() const
 QJsonObject WebConsole::snapshot() const
 {
     QJsonObject o = liveFields();
-    o.insert(QStringLiteral("history"), tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines));
-    o.insert(QStringLiteral("chat"), tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines));
+    o.insert(QStringLiteral("history"),
+             QJsonArray::fromStringList(tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines)));
+    o.insert(QStringLiteral("chat"),
+             QJsonArray::fromStringList(tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines)));
     o.insert(QStringLiteral("onair"), QJsonArray::fromStringList(m_onAir));
     return o;
 }
@@ -648,9 +729,13 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
     const int n = request.value(QStringLiteral("n")).toInt();
     auto log = [&from](const QString &what) { OnAirLog::note(QStringLiteral("web: %1 (%2)").arg(what, from)); };
     // A button's handler may key the transmitter and hold the thread: it
-    // runs once this request has been answered.
-    auto press = [this](QAbstractButton *button) {
-        QTimer::singleShot(0, this, [b = QPointer<QAbstractButton>(button)] {
+    // runs once this request has been answered, and waits while the station
+    // speaks, as a click does. A text goes into its box as the press comes,
+    // so a press that waited says its own text, not a later request's.
+    auto press = [this](QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {}) {
+        Program::post(this, [b = QPointer<QAbstractButton>(button), box = QPointer<QLineEdit>(box), text] {
+            if (box)
+                box->setText(text);
             if (b)
                 b->click();
         });
@@ -662,8 +747,7 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
             return QStringLiteral("Type a text to speak first.");
         const bool keyed = action == QLatin1String("speak");
         log(QStringLiteral("speak %1: %2").arg(keyed ? QStringLiteral("with PTT") : QStringLiteral("without PTT"), text));
-        m->TextInput3->setText(text);
-        press(keyed ? m->Speak3 : m->TextNoPTT3);
+        press(keyed ? m->Speak3 : m->TextNoPTT3, m->TextInput3, text);
     } else if (action == QLatin1String("time")) {
         log(QStringLiteral("say the time"));
         press(m->TheTime);
@@ -689,8 +773,7 @@ QString WebConsole::act(const QJsonObject &request, const QString &from)
         if (text.isEmpty())
             return QStringLiteral("Type a chat text first.");
         log(QStringLiteral("chat text: ") + text);
-        box->TextTX->setText(text);
-        press(box->Send);
+        press(box->Send, box->TextTX, text);
     } else if (action == QLatin1String("station")) {
         DtmfWindow *d = m_station.dtmf;
         if (!d)

@@ -12,16 +12,16 @@
 #include <QTimer>
 
 #include "core/station.h"
+#include "web/webfront.h"
 #include "web/websettings.h"
+#include "web/websettingsapi.h"
 
-class QHttpServerRequest;
-class QHttpServerResponder;
 class QWebSocket;
 class QPlainTextEdit;
 
 namespace mirelva {
 
-class WebHttpServer;
+class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
 // station live over a WebSocket and presses the windows' own buttons. Every
@@ -48,6 +48,10 @@ public:
     // Returns an empty text when done, else why not (for the page).
     QString act(const QJsonObject &request, const QString &from);
 
+    // For tests: the front door and the password checks.
+    WebFront *front() const { return m_front.get(); }
+    WebLogin *passwordChecks() const { return m_login; }
+
 private:
     struct Session {
         QByteArray csrf;
@@ -58,25 +62,32 @@ private:
         QByteArray session;
     };
 
-    void handle(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void login(const QHttpServerRequest &request, QHttpServerResponder &responder);
-    void acceptWebSocket();
+    void handle(const HttpRequest &request, HttpReply reply);
+    void login(const HttpRequest &request, HttpReply reply);
+    void acceptWebSocket(QWebSocket *socket);
     void webSocketMessage(QWebSocket *socket, const QString &text);
 
     QByteArray sessionOf(const QByteArray &cookieHeader) const;
     bool originAllowed(const QByteArray &origin, const QByteArray &host) const;
     QByteArray newSession();
+    // The browser's address: the peer's, or, from a proxy web.ini names,
+    // the one its X-Forwarded-For adds.
+    QHostAddress clientOf(const HttpRequest &request) const;
+    HttpHeaders policyHeaders() const;
 
     // Live updates.
     void sendToAll(const QJsonObject &message, bool flush = false);
     void sendChanges(bool flush = false);
     void onAirLine(const QString &line);
     void logChanged(const QString &which, QPlainTextEdit *box);
+    void announce(const QString &words);
     QJsonObject liveFields() const;
 
     Station &m_station;
     WebSettings m_settings;
-    std::unique_ptr<WebHttpServer> m_server;
+    SettingsPage m_settingsPage{m_station};
+    std::unique_ptr<WebFront> m_front;
+    WebLogin *m_login = nullptr;
     quint16 m_port = 0;
 
     std::map<QByteArray, Session> m_sessions;
@@ -85,14 +96,7 @@ private:
     QTimer m_tick;                   // once a second while a page is open
     QStringList m_onAir;             // the newest on-air log lines
     bool m_pttAsked = false;         // what the program last asked of the transmitter
-
-    // Wrong passwords: the next attempt from that address waits 2 s, then
-    // twice as long after each further one, up to a minute.
-    struct Failures {
-        int count = 0;
-        QDateTime notBefore;
-    };
-    std::map<QString, Failures> m_failures;
+    std::map<QString, QStringList> m_logShown;   // the history's and the chat's lines as the pages have them
 
 public:
     static constexpr int kLogLines = 200;
@@ -100,7 +104,9 @@ public:
     static constexpr int kSessionIdleHours = 24;
     static constexpr int kMaxSpeechChars = 250;
     static constexpr int kMaxChatChars = 160;
-    static constexpr int kMaxBodyBytes = 8192;
+    static constexpr int kMaxBodyBytes = 8192;          // an action, a login: all a request without a session may send
+    static constexpr int kMaxSessionBodyBytes = 65536;  // what a request with a session may send
+    static constexpr int kMostLiveConnections = 64;
 };
 
 } // namespace mirelva

@@ -34,6 +34,9 @@ WebSettings WebSettings::load()
     for (const QString &o : ini.text(QStringLiteral("ORIGINS"), QString()).split(QLatin1Char(','), Qt::SkipEmptyParts))
         if (!o.trimmed().isEmpty())
             s.origins << o.trimmed().toLower();
+    for (const QString &p : ini.text(QStringLiteral("PROXIES"), QString()).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (!p.trimmed().isEmpty())
+            s.proxies << p.trimmed();
     s.passwordHash = ini.text(QStringLiteral("PASSWORD"), QString());
     return s;
 }

@@ -14,6 +14,8 @@ namespace mirelva {
 //   ALLOWPLAIN   1: listen beyond this machine without TLS (a warning goes to the log)
 //   ORIGINS      comma-separated origins the browser may come from besides this
 //                machine's own names, e.g. https://shack.example.org behind a proxy
+//   PROXIES      comma-separated addresses of reverse proxies whose
+//                X-Forwarded-For names the browser (for the slowing of wrong passwords)
 //   PASSWORD     written by `mirelva --set-web-password`: a salted PBKDF2 hash
 struct WebSettings {
     bool enabled = false;
@@ -23,6 +25,7 @@ struct WebSettings {
     QString key;
     bool allowPlain = false;
     QStringList origins;
+    QStringList proxies;
     QString passwordHash;
 
     static constexpr int kDefaultPort = 8073;

@@ -1,7 +1,10 @@
 #include "node/echolink/echolinkconfig.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QRegularExpression>
+
+#include <sys/stat.h>
 
 #include "core/settingsstore.h"
 #include "node/echolink/protocol/packets.h"
@@ -139,7 +142,19 @@ QString withoutSecrets(QString text, const QStringList &secrets)
 EchoLinkConfig EchoLinkConfig::load()
 {
     const IniFile ini(QStringLiteral("echolink.ini"), kCapacity);
-    return fromValues([&ini](const QString &key) { return ini.text(key, QString()); });
+    EchoLinkConfig c = fromValues([&ini](const QString &key) { return ini.text(key, QString()); });
+    // Anyone on the machine who can read the password can log in as the
+    // station. Group-readable (0640, the node's group) is a choice; open to
+    // all is not.
+    const QString path = SettingsStore::pathOf(QStringLiteral("echolink.ini"));
+    struct stat st;
+    if ((!c.password.isEmpty() || !c.proxyPassword.isEmpty()) && ::stat(QFile::encodeName(path).constData(), &st) == 0
+        && (st.st_mode & S_IROTH))
+        c.problems << QStringLiteral("echolink.ini: %1 holds the %2 and every user of this machine may read it "
+                                     "(mode %3); make it readable by the node's user only: chmod 0600 %1")
+                          .arg(path, c.password.isEmpty() ? QStringLiteral("PROXY password") : QStringLiteral("PASSWORD"))
+                          .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    return c;
 }
 
 EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QString &)> &value)

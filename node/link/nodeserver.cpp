@@ -169,7 +169,7 @@ bool NodeServer::listen(const NodeAddress &address, bool allowRemote, QString *e
         return fail(QStringLiteral("%1 is not a loopback address; a node listens on this machine only "
                                    "unless told --allow-remote")
                         .arg(address.host));
-    const QString tokenFile = m_tokenFile.isEmpty() ? defaultTokenFile() : m_tokenFile;
+    const QString tokenFile = m_tokenFile.isEmpty() ? nodeTokenFile() : m_tokenFile;
     const std::optional<QByteArray> token = loadOrCreateToken(tokenFile, error);
     if (!token)
         return false;
@@ -242,7 +242,7 @@ void NodeServer::refuse(QIODevice *socket, const QString &why)
 
 void NodeServer::accept(QIODevice *socket)
 {
-    if (clientCount() >= kMaxClients) {
+    if (greetedClientCount() >= kMaxClients) {
         refuse(socket, QStringLiteral("%1 clients are attached already").arg(kMaxClients));
         return;
     }
@@ -252,6 +252,16 @@ void NodeServer::accept(QIODevice *socket)
             return;
         }
     }
+    // A connection holds a place only once its hello has admitted it. Those
+    // still waiting for theirs are limited apart, the oldest giving way, so
+    // silent connections made again as soon as they are dropped never keep
+    // the rightful client out: it says hello at once, as the newest.
+    std::vector<Client *> waiting;
+    for (const auto &o : m_clients)
+        if (!o->dead && !o->greeted)
+            waiting.push_back(o.get());
+    if (int(waiting.size()) >= kMaxWaiting)
+        dropClient(waiting.front(), QStringLiteral("no hello before %1 newer connections came").arg(kMaxWaiting));
     auto client = std::make_unique<Client>();
     Client *c = client.get();
     c->id = m_nextId++;
@@ -385,11 +395,11 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
     auto drop = [c](const QString &why) {
         OnAirLog::note(QStringLiteral("node: dropped a line from client %1: %2").arg(c->id).arg(why));
     };
-    if (item.overlong) {
+    if (item.overlong && c->greeted) {
         drop(QStringLiteral("longer than %1 bytes").arg(kMaxLineBytes));
         return;
     }
-    if (item.line.trimmed().isEmpty())
+    if (!item.overlong && item.line.trimmed().isEmpty())
         return;
     if (!c->greeted) {
         // Nothing from a peer is used before its hello has admitted it.
@@ -414,6 +424,10 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         return;
     }
     if (p.isHello) {
+        if (!c->greeted && greetedClientCount() >= kMaxClients) {
+            dropClient(c, QStringLiteral("%1 clients are attached already").arg(kMaxClients));
+            return;
+        }
         if (p.hello.protocol < kOldestProtocolVersion || p.hello.protocol > kProtocolVersion)
             OnAirLog::note(QStringLiteral("node: client %1 asks for protocol %2; this node speaks up to %3")
                                .arg(c->id)

@@ -24,8 +24,9 @@ namespace mirelva {
 // hello must carry the token of the node's token file; on a Unix socket the
 // kernel tells who the peer is, and only the node's own user, root and the
 // members of the groups named in its settings are served. At most
-// kMaxClients are attached at once, and one that says no hello within the
-// hello time-out is dropped.
+// kMaxClients are admitted at once; a connection that has not said its hello
+// holds no place, and one that says none within the hello time-out, or
+// before kMaxWaiting newer connections come, is dropped.
 //
 // A client is served once it has said hello: it then gets a full state line,
 // and from then on every event the node raises, each preceded by a state
@@ -48,14 +49,15 @@ public:
     bool listen(const nodelink::NodeAddress &address, bool allowRemote, QString *error);
 
     // Before listen(): the token file a TCP node uses (default
-    // nodelink::defaultTokenFile()), and the groups whose members a Unix
+    // nodelink::nodeTokenFile()), and the groups whose members a Unix
     // socket admits beside the node's own user and root. With groups the
     // socket file is open to all users and the peer check alone decides.
     void setTokenFile(const QString &path) { m_tokenFile = path; }
     void setAllowedGroups(const QStringList &groups) { m_groups = groups; }
     // How long a client may take to say hello.
     void setHelloTimeoutMs(int ms) { m_helloTimeoutMs = ms; }
-    static constexpr int kMaxClients = 4;
+    static constexpr int kMaxClients = 4;      // admitted by their hello
+    static constexpr int kMaxWaiting = 8;      // connected, their hello not yet read
     static constexpr int kHelloTimeoutMs = 5000;
     void close();
     bool isListening() const;

@@ -59,6 +59,16 @@ std::optional<QByteArray> readOpen(int fd, const QString &path, QString *error)
 
 QString defaultTokenFile() { return SettingsStore::pathOf(QStringLiteral("nodelink.token")); }
 
+QString nodeTokenFile()
+{
+    for (const char *variable : {"STATE_DIRECTORY", "RUNTIME_DIRECTORY"}) {
+        const QString folder = qEnvironmentVariable(variable).section(QLatin1Char(':'), 0, 0);
+        if (!folder.isEmpty() && QDir::isAbsolutePath(folder))
+            return folder + QStringLiteral("/nodelink.token");
+    }
+    return defaultTokenFile();
+}
+
 std::optional<QByteArray> loadOrCreateToken(const QString &path, QString *error)
 {
     auto fail = [error, &path](const QString &why) -> std::optional<QByteArray> {
@@ -93,9 +103,7 @@ std::optional<QByteArray> loadOrCreateToken(const QString &path, QString *error)
     }
     const QByteArray token = QByteArray(reinterpret_cast<const char *>(raw), kTokenBytes).toHex();
     // The settings folder may not be there yet on a first start.
-    const QString parent = QFileInfo(path).absolutePath();
-    if (!QFileInfo::exists(parent) && QDir().mkpath(parent))
-        QFile::setPermissions(parent, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    SettingsStore::makeOwnFolder(QFileInfo(path).absolutePath());
     fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return fail(QStringLiteral("cannot create it: ") + systemError());

@@ -14,6 +14,13 @@ namespace mirelva::nodelink {
 // told otherwise.
 QString defaultTokenFile();
 
+// Where a node program makes its token unless told: nodelink.token in the
+// folder its service manager lets it write ($STATE_DIRECTORY, kept across
+// restarts, else $RUNTIME_DIRECTORY, as systemd sets them for StateDirectory=
+// and RuntimeDirectory=; the first folder of each), else defaultTokenFile().
+// A unit makes the settings folder read-only (ProtectSystem=strict).
+QString nodeTokenFile();
+
 // The node's side: the token in the file, or a new one in a new file (mode
 // 0600) when there is none. A file that is a symlink, is not ours, may be
 // read by others, or holds no token is refused, with why in *error.

@@ -58,8 +58,9 @@ protected:
     {
         if (!m_gpio.open(lineSpec(), reasonFn(), deviceName(), why))
             return false;
-        // Requested at the inactive level, so the pin never shows a keyed moment.
-        if (SysIo::get().lineRequestOutput(m_gpio.line, kConsumer, lineSpec().activeLow ? 1 : 0) < 0) {
+        // Requested at the level wanted (released, unless keyed before the chip
+        // went away), so the pin never shows another for a moment.
+        if (SysIo::get().lineRequestOutput(m_gpio.line, kConsumer, active() != lineSpec().activeLow ? 1 : 0) < 0) {
             *why = reason(errno);
             m_gpio.close();
             return false;

@@ -111,8 +111,14 @@ protected:
     bool openDevice(QString *why) override
     {
         // Reports coming in are read and dropped: reading is how a pulled-out card shows.
-        if (!m_dev.open(*this, lineSpec().device, reasonFn(), why, [](const uchar *, int) {},
-                        [this](const QString &why) { deviceFailed(why); }))
+        return m_dev.open(*this, lineSpec().device, reasonFn(), why, [](const uchar *, int) {},
+                          [this](const QString &why) { deviceFailed(why); });
+    }
+    // The pins keep what the last program wrote: the level goes first, the
+    // watcher (a fork) after it.
+    bool afterOpen(QString *why) override
+    {
+        if (!OutputLine::afterOpen(why))
             return false;
         const char released = lineSpec().activeLow ? char(m_bit) : 0;
         m_guard.armHidraw(lineSpec().device, QByteArray("\0\0", 2) + released + char(m_bit) + '\0');

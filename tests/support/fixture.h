@@ -1,6 +1,11 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+
+#include <QCoreApplication>
 
 #include <QStringList>
 #include <QTemporaryDir>
@@ -57,6 +62,24 @@ protected:
         spoken.push_back({text, flags, Rate(), Volume(), cut});
     }
 };
+
+// From another thread (a voice's `speaking`): runs a call on the windows'
+// thread as the screen reader's bus does, by a call posted to it, and waits
+// until it has run.
+inline void onUiThread(const std::function<void()> &call)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    QMetaObject::invokeMethod(qApp, [&] {
+        call();
+        std::lock_guard lock(m);
+        done = true;
+        cv.notify_all();
+    });
+    std::unique_lock lock(m);
+    cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; });
+}
 
 // A private settings folder for one test program: XDG_CONFIG_HOME points into
 // a temporary directory that disappears with the test.

@@ -21,15 +21,27 @@ function setIndicator(id, on, onText, offText) {
   $('live').textContent = text;
 }
 
+// A log grows by lines added at its end, each an element of its own, so a
+// screen reader reading the log meets the new line alone; only a log that
+// was cleared or replaced is drawn anew.
 function fillLog(id, lines, reset) {
   const box = $(id);
   const follow = box.scrollTop + box.clientHeight >= box.scrollHeight - 4;
-  const text = lines.join('\n');
-  if (reset) box.textContent = text;
-  else box.textContent = box.textContent ? box.textContent + '\n' + text : text;
-  const all = box.textContent.split('\n');
-  if (all.length > kLogLines) box.textContent = all.slice(-kLogLines).join('\n');
+  const added = lines.map((text) => { const div = document.createElement('div'); div.textContent = text; return div; });
+  if (reset) box.replaceChildren(...added);
+  else box.append(...added);
+  while (box.childElementCount > kLogLines) box.firstElementChild.remove();
   if (follow) box.scrollTop = box.scrollHeight;
+}
+
+// Who connected, who left and what they said, in words, said once by the
+// polite live region; the last few stay so nothing is cut off mid-sentence.
+function announce(text) {
+  const region = $('events');
+  const p = document.createElement('p');
+  p.textContent = text;
+  region.append(p);
+  while (region.childElementCount > 5) region.firstElementChild.remove();
 }
 
 function button(text, action, extra) {
@@ -138,6 +150,10 @@ function connect() {
       draw(o);
     } else if (o.type === 'lines') {
       fillLog(o.log, o.lines, o.reset);
+    } else if (o.type === 'announce') {
+      announce(o.text);
+    } else if (o.type === 'settings' && window.settingsChanged) {
+      window.settingsChanged(o.window);
     }
   };
   socket.onclose = async () => {

@@ -179,6 +179,8 @@ public:
             return;
         m_resting = false;
         m_idleFrames = 0;
+        // Whatever the rest left (silence draining) goes.
+        snd_pcm_drop(m_alsa.pcm());
         snd_pcm_prepare(m_alsa.pcm());
         // A little silence first, so the first frames have room to come in time.
         const qint16 silence[kFrameSamples * 2] = {};
