@@ -217,6 +217,7 @@ private slots:
         EchoLinkStation second(kSecond, kLocal);
         QVERIFY2(second.bind(&why), qPrintable(why));
         second.connectToNode(kSecondCall.toLatin1(), "Bob");
+        second.keepAlive();
         QTRY_VERIFY_WITH_TIMEOUT(!events().filter(R"("event":"connected")").filter(kSecondCall).isEmpty(), 10000);
         QCOMPARE(impostor.sdesReceived, 0);
         // Both stations get the node's info text listing both.

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QString>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
@@ -83,10 +84,22 @@ public:
         char len[2];
         qToBigEndian<quint16>(quint16((body.size() + 4) / 4 - 1), len);
         sdes += QByteArray(len, 2) + body;
-        ctrl.writeDatagram(rr + sdes, m_node, 5199);
+        m_sdes = rr + sdes;
+        ctrl.writeDatagram(m_sdes, m_node, 5199);
+    }
+    // The SDES again every 10 s, as a station keeps its QSO alive (a node
+    // drops a station it has not heard from for 50 s).
+    void keepAlive()
+    {
+        QObject::connect(&m_keepAlive, &QTimer::timeout, [this] { ctrl.writeDatagram(m_sdes, m_node, 5199); });
+        m_keepAlive.start(10000);
     }
     // Leaving: a receiver report and a BYE.
-    void leave() { ctrl.writeDatagram(QByteArray::fromHex("c0c9000100000000c1cb000300000000") + "\x07jan2002", m_node, 5199); }
+    void leave()
+    {
+        m_keepAlive.stop();
+        ctrl.writeDatagram(QByteArray::fromHex("c0c9000100000000c1cb000300000000") + "\x07jan2002", m_node, 5199);
+    }
     void chat(const QByteArray &text) { audio.writeDatagram("oNDATA" + text + "\r\n" + QByteArray(1, '\0'), m_node, 5198); }
     // One RTP audio packet as EchoLink carries it: payload type 3 (GSM),
     // four 33-byte GSM frames (80 ms).
@@ -111,6 +124,8 @@ private:
     QHostAddress m_self, m_node;
     quint16 m_seq = 0;
     quint32 m_time = 0;
+    QByteArray m_sdes;
+    QTimer m_keepAlive;
 };
 
 } // namespace mirelva::test
