@@ -15,10 +15,10 @@
 //     first loud audio out of the transmitter's sound device, and to the
 //     first loud packet another station receives from the node ("none" when
 //     the node passes no station's audio to the others);
-//   - the same with each packet delayed by a random 0..60 ms, and the gaps
-//     inside the over at the transmitter: its datagrams played as a sound
-//     card would, from the first loud one to the last; a datagram more than
-//     20 ms after the card ran dry, or a quiet one in between, is a gap.
+//   - the gaps inside those overs at the transmitter (benchsupport.h's
+//     sound card), those in the over's last 160 ms apart;
+//   - the delays and gaps again with each packet delayed by a random
+//     0..60 ms.
 // Everything waits in Qt's event loop for timers and sockets, never in a
 // polling loop, so the benchmark's own CPU (printed) stays small beside the
 // node's. SvxLink's squelch is its PTY; mirelva-echolink's is its VOX.
@@ -27,6 +27,8 @@
 //   flock /tmp/mirelva-echolink-ports.lock bench_echolink [--quick]
 //       [--counts 1,10,50] [--overs N] [--jitter MS] [--dump]
 //
+// --quick measures 4 s stretches and 3 overs (under 2 minutes, against
+// about 3.5). The figures go out as a table to paste into docs/echolink.md.
 // --dump writes each over's transmitter datagrams (ms from the over's start,
 // length, loud) to standard error.
 
@@ -177,7 +179,7 @@ QHostAddress stationAddress(int i)
     return QHostAddress(i < 200 ? QStringLiteral("127.0.0.%1").arg(20 + i) : QStringLiteral("127.0.1.%1").arg(i - 180));
 }
 
-// A node under test: started, its pid, its radio, its squelch.
+// A node under test: started, its pid, its radio.
 struct Node {
     virtual ~Node() = default;
     virtual bool start(int maxStations, QString *why) = 0;
