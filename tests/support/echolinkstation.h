@@ -7,6 +7,8 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <functional>
+
 namespace mirelva::test {
 
 // An EchoLink station as far as connecting, chatting and being dropped go,
@@ -45,8 +47,11 @@ public:
         QObject::connect(&audio, &QUdpSocket::readyRead, [this] {
             while (audio.hasPendingDatagrams()) {
                 const QNetworkDatagram d = audio.receiveDatagram();
-                if (d.data().size() >= 12 && quint8(d.data()[0]) == 0xC0)
+                if (d.data().size() >= 12 && quint8(d.data()[0]) == 0xC0) {
                     ++audioPackets;
+                    if (onAudio)
+                        onAudio(d.data());
+                }
             }
         });
         return true;
@@ -91,6 +96,7 @@ public:
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
+    std::function<void(const QByteArray &)> onAudio;   // each of them, whole
     bool byeReceived = false;
 
 private:
