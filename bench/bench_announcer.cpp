@@ -43,6 +43,7 @@
 
 using namespace mirelva;
 using bench::median;
+using bench::runEventLoopFor;
 using bench::SilentVoice;
 
 namespace {
@@ -53,13 +54,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &u);
     auto sec = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return sec(u.ru_utime) + sec(u.ru_stime);
-}
-
-void runEventLoopFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 qint64 wallMicroseconds()

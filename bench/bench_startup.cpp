@@ -128,13 +128,7 @@ int webViewProgram(int argc, char **argv)
 
 long peakKb(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
+    return mirelva::bench::procKb(QStringLiteral("/proc/%1/status").arg(pid), "VmHWM");
 }
 
 QString g_platform = QStringLiteral("offscreen");

@@ -32,6 +32,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include "bench/benchsupport.h"
+
 namespace {
 
 QString spelled(const QString &call)
@@ -44,13 +46,7 @@ QString spelled(const QString &call)
 
 qint64 rssKb(qint64 pid)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
+    return mirelva::bench::procKb(QStringLiteral("/proc/%1/status").arg(pid), "VmRSS");
 }
 
 class Storm : public QObject {

@@ -8,6 +8,8 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <functional>
+
 namespace mirelva::test {
 
 // An EchoLink station as far as connecting, chatting and being dropped go,
@@ -50,6 +52,8 @@ public:
                     ++audioPackets;
                     if (d.size() >= 144)
                         gsmReceived << d.mid(12, 132);
+                    if (onAudio)
+                        onAudio(d);
                 } else if (d.size() > 7 && d.mid(1, 5) == "NDATA" && d.contains('\0')) {
                     // Info: CR, text, NUL; chat: CALL>text CR LF NUL. CR reads as LF.
                     const QByteArray text = d.mid(6, d.indexOf('\0') - 6);
@@ -117,6 +121,7 @@ public:
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
     QByteArrayList gsmReceived;   // their four GSM frames, in order of arrival
+    std::function<void(const QByteArray &)> onAudio;   // each of them, whole
     QStringList infos, chats;     // texts from the node, line ends as LF
     bool byeReceived = false;
 

@@ -192,14 +192,16 @@ QString SvxLinkConf::write(const QString &folder) const
         "PASSWORD=%3\n"
         "SYSOPNAME=Test\n"
         "LOCATION=%4\n"
-        "MAX_QSOS=10\n"
-        "MAX_CONNECTIONS=11\n"
+        "MAX_QSOS=%7\n"
+        "MAX_CONNECTIONS=%8\n"
         "LINK_IDLE_TIMEOUT=0\n"
         "BIND_ADDR=%5\n"
         "ALLOW_IP=127.0.0.0/8\n"
         "COMMAND_PTY=%6/echolink\n"
         "DESCRIPTION=\"A test node on loopback\\n\"\n")
                                        .arg(servers, echolinkCallsign, password, location, bindAddr, run)
+                                       .arg(maxQsos)
+                                       .arg(maxQsos + 1)
                                        .toUtf8());
     return ok ? conf : QString();
 }

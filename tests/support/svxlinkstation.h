@@ -41,6 +41,7 @@ struct SvxLinkConf {
     QString servers = QStringLiteral("127.0.0.1");
     QString password = QStringLiteral("none");
     QString location = QStringLiteral("Loopback");
+    int maxQsos = 10;          // MAX_QSOS; MAX_CONNECTIONS is one more
     // Writes svxlink.conf and svxlink.d/ into `folder`; the path of svxlink.conf.
     QString write(const QString &folder) const;
 };
