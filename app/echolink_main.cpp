@@ -3,8 +3,6 @@
 // radio's audio, serving the node link to Mirelva. Its settings are
 // echolink.ini in Mirelva's settings folder; see docs/echolink.md.
 
-#include <AsyncApplication.h>   // sigc++ before Qt
-
 #include <cstdio>
 
 #include <QCommandLineParser>
@@ -13,7 +11,6 @@
 
 #include "core/onairlog.h"
 #include "core/version.h"
-#include "node/echolink/echolibloop.h"
 #include "node/echolink/echolinknode.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
@@ -29,9 +26,6 @@ void complain(const QString &text) { OnAirLog::complain(QStringLiteral("mirelva-
 
 int main(int argc, char *argv[])
 {
-    // EchoLib's Qt 5 loop and this Qt 6 one share GLib's main context; with
-    // GLib switched off, EchoLib's timers and sockets would never be served.
-    qunsetenv("QT_NO_GLIB");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-echolink"));
     QCoreApplication::setApplicationVersion(versionText());
@@ -67,7 +61,6 @@ int main(int argc, char *argv[])
     if (parser.isSet(checkOpt))
         return 0;
 
-    const std::unique_ptr<Async::Application> loop = makeEchoLibLoop(argv[0]);
     int exitCode = 0;
     {
         EchoLinkNode node(config);

@@ -141,8 +141,9 @@ set(CPACK_DEBIAN_NODE_PACKAGE_SUGGESTS "mirelva")
 
 set(CPACK_DEBIAN_ECHOLINK_PACKAGE_NAME mirelva-echolink)
 set(CPACK_DEBIAN_ECHOLINK_DESCRIPTION "EchoLink node for the Mirelva station announcer
-mirelva-echolink is an EchoLink node of its own, built on EchoLib: it logs
-in to the directory, takes QSOs, keys the transmitter on a serial, GPIO or
+mirelva-echolink is an EchoLink node of its own, with its own EchoLink
+protocol and audio: it logs in to the directory, takes QSOs (checked against
+the directory), joins its stations in a conference, keys the transmitter on a serial, GPIO or
 CM108 line and serves Mirelva over a Unix or TCP socket. A system unit runs
 it unattended.")
 # The node speaks Mirelva's texts on its own sound card.

@@ -2,8 +2,9 @@
 # The one list of everything Mirelva needs on Debian 12: build tools, Qt 6
 # (with WebEngine for the web tools window's browser), espeak-ng, ALSA, the X
 # tools used to run it without a screen, SvxLink for mirelva-svxlink and the
-# end-to-end tests, EchoLib and its audio libraries, spandsp and libgpiod for
-# mirelva-echolink (with Qt 5's headers, which libasyncqt is built with), Qt's HTTP server and WebSockets for the web console, and
+# end-to-end tests, libgsm, spandsp and libgpiod for mirelva-echolink,
+# Debian's EchoLib with its own event loop for the test that compares the
+# node's packets with EchoLib's, Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
 # the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
 # the windows as a user and a screen reader do.
@@ -19,9 +20,8 @@ packages=(
   lintian desktop-file-utils appstream man-db
   clang
   svxlink-server
-  libecholib-dev libasynccore-dev libasyncqt-dev libasyncaudio-dev
-  libsigc++-2.0-dev libgsm1-dev libspandsp-dev libgpiod-dev
-  qtbase5-dev
+  libecholib-dev libasynccpp-dev libasynccore-dev libasyncaudio-dev libsigc++-2.0-dev
+  libgsm1-dev libspandsp-dev libgpiod-dev
   qt6-websockets-dev
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon orca

@@ -85,7 +85,10 @@ names mirelva-webview Depends libqt6webenginewidgets6 libqt6webenginecore6-bin m
 names mirelva-node Depends libqt6widgets6 libespeak-ng1
 check "mirelva-node depends on no web engine" bash -c "! grep -q webengine <<<'$(field mirelva-node Depends)'"
 if [ -n "${deb[mirelva-echolink]:-}" ]; then
-  names mirelva-echolink Depends libecholib1.3 libasyncaudio1.6 libasynccore1.6 libespeak-ng1
+  names mirelva-echolink Depends libgsm1 libespeak-ng1
+  # Its own EchoLink protocol: nothing of EchoLib's, and no widgets.
+  check "mirelva-echolink depends on no EchoLib, libasync, Qt 5 nor widgets" \
+    bash -c "! grep -Eq 'echolib|libasync|libqt5|libqt6widgets|libqt6gui' <<<'$(field mirelva-echolink Depends)'"
   check "mirelva-echolink depends on no web engine" bash -c "! grep -q webengine <<<'$(field mirelva-echolink Depends)'"
 fi
 if [ -n "${deb[mirelva-svxlink]:-}" ]; then

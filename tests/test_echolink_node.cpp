@@ -1,7 +1,8 @@
 // mirelva-echolink end to end, with no internet and no sound card: a
 // stand-in EchoLink directory on 127.0.0.1:5200, a real SvxLink as the far
-// station on 127.0.0.2, mirelva-echolink on 127.0.0.1 with UDP audio for its
-// radio, and the real `mirelva` attached to it over a Unix socket.
+// station on 127.0.0.2, a stand-in station on 127.0.0.3 that the directory
+// lists there, mirelva-echolink on 127.0.0.1 with UDP audio for its radio,
+// and the real `mirelva` attached to it over a Unix socket.
 //
 // Mirelva's minute timers and its net scheduler run on the wall clock, so
 // this test waits real time: about two and a half minutes. EchoLink's ports
@@ -14,6 +15,9 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <unistd.h>
+
+#include "node/echolink/audio/gsmcodec.h"
 #include "support/echolinkdirectory.h"
 #include "support/echolinkstation.h"
 #include "support/program.h"
@@ -26,6 +30,9 @@ namespace {
 
 const QHostAddress kLocal(QStringLiteral("127.0.0.1"));
 const QHostAddress kFar(QStringLiteral("127.0.0.2"));
+const QHostAddress kSecond(QStringLiteral("127.0.0.3"));
+const QHostAddress kImpostor(QStringLiteral("127.0.0.4"));
+const QString kSecondCall = QStringLiteral("VK2DEF");
 const QString kNodeCall = QStringLiteral("VK2XYZ-L");
 const QString kFarCall = QStringLiteral("VK2ABC-L");
 // The rate of mirelva-echolink's UDP sound devices.
@@ -33,7 +40,7 @@ constexpr int kNodeRate = 8000;
 
 bool portsFree(QString *why)
 {
-    for (const QHostAddress &a : {kLocal, kFar})
+    for (const QHostAddress &a : {kLocal, kFar, kSecond})
         for (quint16 port : {5198, 5199}) {
             QUdpSocket s;
             if (!s.bind(a, port)) {
@@ -67,6 +74,34 @@ QDateTime netStartAfter(int aheadSeconds)
     return t;
 }
 
+// What a station received from the node, decoded, at 8 kHz.
+std::vector<float> decoded(const QByteArrayList &payloads)
+{
+    mirelva::echolink::GsmCodec codec;
+    std::vector<float> out;
+    qint16 pcm[mirelva::echolink::kPacketSamples];
+    for (const QByteArray &p : payloads) {
+        codec.decodePacket(p, pcm);
+        for (qint16 v : pcm)
+            out.push_back(float(v) / 32768.0f);
+    }
+    return out;
+}
+
+// A station's over: `ms` of a tone in GSM packets, one every 80 ms.
+void talk(EchoLinkStation &station, double hz, int ms)
+{
+    mirelva::echolink::GsmCodec codec;
+    const std::vector<float> t = tone(8000, ms, hz);
+    for (size_t at = 0; at + mirelva::echolink::kPacketSamples <= t.size(); at += mirelva::echolink::kPacketSamples) {
+        qint16 pcm[mirelva::echolink::kPacketSamples];
+        for (int i = 0; i < mirelva::echolink::kPacketSamples; ++i)
+            pcm[i] = qint16(t[at + size_t(i)] * 32767);
+        station.sendGsm(codec.encodePacket(pcm));
+        QTest::qWait(mirelva::echolink::kPacketMs);
+    }
+}
+
 } // namespace
 
 class TestEchoLinkNode : public QObject {
@@ -83,6 +118,7 @@ private slots:
         EchoLinkDirectory directory;
         if (!directory.listen(&why))
             QSKIP(qPrintable(why + ": the stand-in directory needs the port; the test is skipped"));
+        directory.addStation({kSecondCall, QStringLiteral("Stand-in"), QStringLiteral("ON"), 7777, kSecond});
         const QString bin = binDir();
         QVERIFY(QFile::exists(bin + "/mirelva-echolink") && QFile::exists(bin + "/mirelva"));
 
@@ -167,6 +203,59 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"chat","text":"VK2ABC-L>/ver/"})"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(far.chats().contains("VK2XYZ-L>Mirelva  v3.0.3"), 5000);
 
+        // A station claiming the second station's callsign from another
+        // address is refused once the directory has been asked again, and
+        // sent nothing; the real one, from its listed address, joins.
+        EchoLinkStation impostor(kImpostor, kLocal);
+        QVERIFY2(impostor.bind(&why, 0, 0), qPrintable(why));
+        impostor.connectToNode(kSecondCall.toLatin1(), "Mallory");
+        const int listsBefore = directory.listRequests;
+        QTRY_VERIFY_WITH_TIMEOUT(node.log().join('\n').contains("echolink: dropped 1 packet from 127.0.0.4: 1 VK2DEF refused, "
+                                                                 "the directory lists VK2DEF at 127.0.0.3, not at 127.0.0.4"),
+                                 10000);
+        QCOMPARE(directory.listRequests, listsBefore + 1);
+        EchoLinkStation second(kSecond, kLocal);
+        QVERIFY2(second.bind(&why), qPrintable(why));
+        second.connectToNode(kSecondCall.toLatin1(), "Bob");
+        second.keepAlive();
+        QTRY_VERIFY_WITH_TIMEOUT(!events().filter(R"("event":"connected")").filter(kSecondCall).isEmpty(), 10000);
+        QCOMPARE(impostor.sdesReceived, 0);
+        // Both stations get the node's info text listing both.
+        QTRY_VERIFY_WITH_TIMEOUT(!second.infos.isEmpty() && second.infos.last().contains(kFarCall) &&
+                                     second.infos.last().contains(kSecondCall),
+                                 5000);
+        QVERIFY2(second.infos.last().startsWith("Mirelva 3.0.3 EchoLink node VK2XYZ-L (2)\n"), qPrintable(second.infos.last()));
+
+        // EchoLib's crash packet and a few hundred malformed packets from
+        // fifty other addresses: dropped, counted and told in a few lines;
+        // both stations stay connected (they are heard below).
+        const QByteArray crash = QByteArray::fromHex("c0c9000100000000c0caffff00000000");
+        {
+            QUdpSocket first;
+            QVERIFY(first.bind(QHostAddress("127.0.0.10"), 0));
+            first.writeDatagram(crash, kLocal, 5199);
+            QTRY_VERIFY_WITH_TIMEOUT(node.log().join('\n').contains(
+                                         "echolink: dropped 1 packet from 127.0.0.10: 1 control subpacket longer than the packet"),
+                                     5000);
+            const QList<QPair<quint16, QByteArray>> bad = {
+                {5199, crash},
+                {5199, QByteArray::fromHex("c0c9000100000000c1ca00020000000002ff4b31")},
+                {5199, QByteArray("\xc0\xc9\x00", 3)},
+                {5198, QByteArray::fromHex("c0030001") + QByteArray(60, 'x')},
+                {5198, QByteArray("oNDATAno end")},
+            };
+            for (int a = 11; a < 60; ++a) {
+                QUdpSocket from;
+                QVERIFY(from.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(a)), 0));
+                for (int i = 0; i < 10; ++i)
+                    from.writeDatagram(bad[i % bad.size()].second, kLocal, bad[i % bad.size()].first);
+                QTest::qWait(5);
+            }
+        }
+        QTest::qWait(500);
+        QCOMPARE(node.p.state(), QProcess::Running);
+        QVERIFY(events().filter(R"("event":"disconnected")").isEmpty());
+
         // The net starts: the node shows busy in the directory.
         QTRY_VERIFY_WITH_TIMEOUT(requests().contains(R"({"op":"SetBusy","on":true})"),
                                  int(QDateTime::currentDateTime().msecsTo(netStart)) + 5000);
@@ -179,13 +268,36 @@ private slots:
         const size_t beforeTalk = radio.out.size();
         const auto keyings = [&node] { return node.log().filter("echolink: transmitter keyed").size(); };
         const qsizetype keyedBefore = keyings();
+        const qsizetype secondHeardBefore = second.gsmReceived.size();
         far.squelch(true);
         far.radio().say(tone(SvxLinkStation::kSampleRate, 2000, 1000));
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"rx","on":true})"), 5000);
         QTRY_VERIFY2_WITH_TIMEOUT(radio.loudBlocks(beforeTalk, 1000).second >= 25, qPrintable(dominant(radio, beforeTalk)), 8000);
         QVERIFY(keyings() > keyedBefore);
+        // The other station hears it too.
+        const auto secondHeard = [&] { return loudBlocks(decoded(second.gsmReceived.mid(secondHeardBefore)), 0, 8000, 1000); };
+        QTRY_VERIFY2_WITH_TIMEOUT(secondHeard().second >= 25,
+                                  qPrintable(QStringLiteral("%1 packets, %2 loud blocks, %3 at 1 kHz")
+                                                 .arg(second.gsmReceived.size() - secondHeardBefore)
+                                                 .arg(secondHeard().first)
+                                                 .arg(secondHeard().second)),
+                                  8000);
         far.squelch(false);
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"rx","on":false})"), 5000);
+
+        // The second station talks: SvxLink hears it on its transmitter, as
+        // does the node's; its chat reaches SvxLink and Mirelva.
+        QTRY_VERIFY_WITH_TIMEOUT(radio.quietFor(1000), 10000);
+        const size_t farBefore = far.radio().out.size();
+        const size_t radioBefore = radio.out.size();
+        talk(second, 700, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(far.radio().loudBlocks(farBefore, 700).second >= 25, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(radio.loudBlocks(radioBefore, 700).second >= 25, 8000);
+        second.chat("VK2DEF>hello both");
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"chat","text":"VK2DEF>hello both"})"), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(far.chats().contains("VK2XYZ-L>VK2DEF>hello both"), qPrintable(far.chats().join(" | ")), 5000);
+        chatter.chat("VK2ABC-L>hello Bob");
+        QTRY_VERIFY2_WITH_TIMEOUT(second.chats.contains("VK2XYZ-L>VK2ABC-L>hello Bob"), qPrintable(second.chats.join(" | ")), 5000);
 
         // DTMF on the radio, opening the VOX squelch: one string to Mirelva,
         // whose code for the far station disconnects it.
@@ -195,6 +307,30 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(requests().contains(R"({"op":"Disconnect","call":"VK2ABC-L"})"), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(far.events().contains("disconnected " + kNodeCall), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"disconnected","call":"VK2ABC-L"})"), 5000);
+
+        // SvxLink connects in, by the node's number, keyed in on its DTMF.
+        QTest::qWait(3000);
+        const auto listed = directory.stations();
+        const auto self = std::find_if(listed.begin(), listed.end(), [](const auto &st) { return st.callsign == kNodeCall; });
+        QVERIFY(self != listed.end());
+        const int dtmf = openPty(far.conf().run + "/dtmf");
+        QVERIFY(dtmf >= 0);
+        QVERIFY(::write(dtmf, "D9#", 3) == 3);
+        QTest::qWait(1000);
+        const QByteArray number = QByteArray::number(self->node) + '#';
+        QVERIFY(::write(dtmf, number.constData(), size_t(number.size())) == number.size());
+        QTRY_VERIFY2_WITH_TIMEOUT(node.log().join('\n').contains("echolink: VK2ABC-L (Test) calling from 127.0.0.2; accepted"),
+                                  qPrintable(node.log().mid(node.log().size() - 15).join('\n')), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(events().filter(R"("event":"connected")").filter(kFarCall).size() == 2, 10000);
+        ::close(dtmf);
+        // Both leave: the second station with a BYE, SvxLink by Mirelva's
+        // code again.
+        second.leave();
+        QTRY_VERIFY_WITH_TIMEOUT(events().contains(R"({"event":"disconnected","call":"VK2DEF"})"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(radio.quietFor(1500), 30000);
+        radio.say(dtmfTones(kNodeRate, "456"));
+        QTRY_VERIFY_WITH_TIMEOUT(events().filter(R"({"event":"disconnected","call":"VK2ABC-L"})").size() == 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(radio.quietFor(1500), 30000);
 
         // The node stops: Mirelva hears closing, releases the radio and
         // ends; the transmitter is quiet and the node is off the directory.
@@ -207,8 +343,9 @@ private slots:
         QCOMPARE(node.p.exitCode(), 0);
         // Mirelva's last words to the node release the radio.
         QVERIFY(requests().size() >= before + 3);
-        QCOMPARE(requests().mid(requests().size() - 3), (QStringList{R"({"op":"SetPTT","on":false})", R"({"op":"SetDTR","on":false})",
-                                                                      R"({"op":"SetRTS","on":false})"}));
+        QVERIFY2(requests().mid(requests().size() - 3) == (QStringList{R"({"op":"SetPTT","on":false})", R"({"op":"SetDTR","on":false})",
+                                                                      R"({"op":"SetRTS","on":false})"}),
+                 qPrintable(requests().mid(requests().size() - 8).join('\n')));
         QCOMPARE(directory.status(kNodeCall), QStringLiteral("OFF"));
         const QStringList keying = node.log().filter(QRegularExpression("transmitter (keyed|released)"));
         QVERIFY(!keying.isEmpty());

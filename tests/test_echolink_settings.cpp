@@ -21,6 +21,12 @@ QString fieldText(const EchoLinkConfig &c, const QString &key)
         {"MAXQSOS", QString::number(c.maxQsos)},
         {"ACCEPT", c.accept.join(',')},
         {"DENY", c.deny.join(',')},
+        {"ALLOWIP", [&c] {
+             QStringList l;
+             for (const auto &[net, bits] : c.allowIp)
+                 l << QStringLiteral("%1/%2").arg(net.toString()).arg(bits);
+             return l.join(',');
+         }()},
         {"BINDADDR", c.bindAddr},
         {"PORTBASE", QString::number(c.portBase)},
         {"PROXY", c.proxyHost.isEmpty() ? QString() : QStringLiteral("%1 %2").arg(c.proxyHost).arg(c.proxyPort)},
@@ -72,6 +78,12 @@ private slots:
         QTest::newRow("patterns upper-cased") << QByteArray("ACCEPT=w1*, k?abc") << "ACCEPT" << "W1*,K?ABC" << none;
         QTest::newRow("bad pattern left out") << QByteArray("DENY=N0BAD, no way") << "DENY" << "N0BAD"
                                               << "echolink.ini DENY: \"NO WAY\" is not a callsign pattern (letters, digits, - / * ?); left out";
+        QTest::newRow("allowed ranges") << QByteArray("ALLOWIP=127.0.0.0/8, 192.168.1.7") << "ALLOWIP"
+                                        << "127.0.0.0/8,192.168.1.7/32" << none;
+        QTest::newRow("allowed range bad") << QByteArray("ALLOWIP=10.0.0.0/33,lan") << "ALLOWIP" << ""
+                                           << "echolink.ini ALLOWIP: \"10.0.0.0/33\" is not an IPv4 address range such as "
+                                              "192.168.1.0/24; left out\n"
+                                              "echolink.ini ALLOWIP: \"lan\" is not an IPv4 address range such as 192.168.1.0/24; left out";
         QTest::newRow("bind address") << QByteArray("BINDADDR=127.0.0.1") << "BINDADDR" << "127.0.0.1" << none;
         QTest::newRow("bind address IPv6") << QByteArray("BINDADDR=::1") << "BINDADDR" << ""
                                            << "echolink.ini BINDADDR: \"::1\" is not an IPv4 address; using any";
@@ -215,6 +227,11 @@ private slots:
         QTest::newRow("deny whole call only") << "*" << "N0BAD" << "N0BADX" << 0 << "";
         QTest::newRow("full") << "*" << "" << "W1AW" << 4 << "4 stations are already connected, the most MAXQSOS allows";
         QTest::newRow("star matches nothing too") << "W1AW*" << "" << "W1AW" << 3 << "";
+        // The canonical form is matched: a stray character is no way past DENY.
+        QTest::newRow("lower case, denied") << "*" << "*-L" << " k1abc-l" << 0 << "K1ABC-L matches DENY pattern *-L";
+        QTest::newRow("trailing dot") << "*" << "*-L" << "K1ABC-L." << 0 << "\"K1ABC-L.\" is not a callsign";
+        QTest::newRow("binary junk") << "*" << "" << QString::fromLatin1("\x01\xfe") << 0
+                                     << QString::fromLatin1("\"\x01\xfe\" is not a callsign");
     }
     void whoMayConnect()
     {

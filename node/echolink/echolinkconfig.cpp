@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "core/settingsstore.h"
+#include "node/echolink/protocol/packets.h"
 #include "node/link/nodeprotocol.h"
 #include "node/radio/lines.h"
 
@@ -53,9 +54,7 @@ bool isStationName(const QString &call)
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     if (digits.match(call).hasMatch())
         return call.size() <= 7;
-    static const QRegularExpression re(QStringLiteral(
-        "^(\\*[A-Z0-9 ._-]{1,14}\\*|([A-Z0-9]{1,4}/)?[A-Z0-9]{1,3}[0-9][A-Z0-9]{0,4}(/[A-Z0-9]{1,4})?(-[LR])?|[0-9]{1,7})$"));
-    return re.match(call).hasMatch();
+    return !call.isEmpty() && echolink::canonicalCallsign(call) == call;
 }
 
 bool callMatches(const QString &pattern, const QString &call)
@@ -83,8 +82,11 @@ bool callMatches(const QString &pattern, const QString &call)
     return pi == p.size();
 }
 
-QString incomingRefusal(const EchoLinkConfig &config, const QString &call, int connectedNow)
+QString incomingRefusal(const EchoLinkConfig &config, const QString &raw, int connectedNow)
 {
+    const QString call = echolink::canonicalCallsign(raw);
+    if (call.isEmpty())
+        return QStringLiteral("\"%1\" is not a callsign").arg(raw.left(20));
     for (const QString &d : config.deny)
         if (callMatches(d, call))
             return QStringLiteral("%1 matches DENY pattern %2").arg(call, d);
@@ -229,6 +231,18 @@ EchoLinkConfig EchoLinkConfig::fromValues(const std::function<QString(const QStr
     };
     patterns("ACCEPT", c.accept);
     patterns("DENY", c.deny);
+
+    const QString allow = get("ALLOWIP");
+    for (const QString &s : allow.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QString r = s.trimmed();
+        QPair<QHostAddress, int> range = QHostAddress::parseSubnet(r);
+        if (range.first.isNull() && !r.contains(QLatin1Char('/')))
+            range = {QHostAddress(r), 32};
+        if (range.first.protocol() == QHostAddress::IPv4Protocol && range.second >= 0)
+            c.allowIp << range;
+        else
+            bad("ALLOWIP", QStringLiteral("\"%1\" is not an IPv4 address range such as 192.168.1.0/24; left out").arg(r.left(40)));
+    }
 
     c.bindAddr = get("BINDADDR");
     if (!c.bindAddr.isEmpty() && QHostAddress(c.bindAddr).protocol() != QHostAddress::IPv4Protocol) {

@@ -2,6 +2,9 @@
 
 #include <functional>
 
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +22,7 @@ struct EchoLinkConfig {
     int maxQsos = 4;                        // MAXQSOS
     QStringList accept{QStringLiteral("*")};   // ACCEPT
     QStringList deny;                       // DENY
+    QList<QPair<QHostAddress, int>> allowIp;   // ALLOWIP: callers not looked up in the directory
     QString bindAddr;                       // BINDADDR, empty: any
     int portBase = 5198;                    // PORTBASE
     QString proxyHost;                      // PROXY HOST:PORT:PASSWORD
@@ -58,6 +62,8 @@ bool isStationName(const QString &call);
 bool callMatches(const QString &pattern, const QString &call);
 
 // Why a station calling in may not connect, in plain words; empty: it may.
+// ACCEPT and DENY match the callsign's canonical, upper-case form; what is
+// no callsign at all is refused as such.
 QString incomingRefusal(const EchoLinkConfig &config, const QString &call, int connectedNow);
 
 // Why a connect failed, as told to Mirelva and written to the node's log.

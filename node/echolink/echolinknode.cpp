@@ -1,39 +1,29 @@
-// EchoLib and libasync use sigc++, whose headers must come before Qt's: Qt's
-// "slots" and "emit" keywords are macros that break them.
-#include <AsyncAudioFifo.h>
-#include <AsyncAudioIO.h>
-#include <AsyncAudioMixer.h>
-#include <AsyncAudioPacer.h>
-#include <AsyncAudioPassthrough.h>
-#include <AsyncAudioSelector.h>
-#include <AsyncAudioSplitter.h>
-#include <AsyncAudioStreamStateDetector.h>
-#include <AsyncAudioValve.h>
-#include <AsyncIpAddress.h>
-#include <AsyncSigCAudioSink.h>
-#include <EchoLinkDirectory.h>
-#include <EchoLinkDispatcher.h>
-#include <EchoLinkProxy.h>
-#include <EchoLinkQso.h>
-
 #include "node/echolink/echolinknode.h"
 
+#include <array>
 #include <cstring>
-#include <map>
+#include <deque>
 #include <vector>
 
-#include <QDateTime>
+#include <QPointer>
 
 #include "core/espeakvoice.h"
 #include "core/onairlog.h"
 #include "core/version.h"
+#include "node/echolink/audio/conference.h"
+#include "node/echolink/audio/soundio.h"
+#include "node/echolink/protocol/callercheck.h"
+#include "node/echolink/protocol/directory.h"
+#include "node/echolink/protocol/dispatcher.h"
+#include "node/echolink/protocol/proxy.h"
 #include "node/radio/morse.h"
 
 namespace mirelva {
 
 namespace {
 
-constexpr int kSampleRate = 8000;
+constexpr int kRate = echolink::kSampleRate;
+constexpr int kFrame = echolink::kFrameSamples;
 // The directory's station list is asked for again when older than this.
 constexpr qint64 kListFreshMs = 60 * 1000;
 constexpr int kDirectoryAnswerMs = 30 * 1000;
@@ -41,212 +31,279 @@ constexpr int kDirectoryAnswerMs = 30 * 1000;
 constexpr int kOfflineWaitMs = 3000;
 constexpr int kRefusalLingerMs = 700;
 constexpr int kRxWatchMs = 200;
+// The audio step runs while anything sounds, and this many steps after.
+constexpr int kIdleSteps = 50;
+// Frames held for the transmitter at most (PREKEY holds them while the key
+// goes down; the sound card takes them as they come otherwise).
+constexpr size_t kTxFramesMax = 5000 / echolink::kFrameMs + 10;
+constexpr size_t kRxFramesMax = 10;
 
-std::string str(const QString &s) { return s.toStdString(); }
-QString qstr(const std::string &s) { return QString::fromStdString(s); }
+using Frame = std::array<qint16, kFrame>;
 
-// The 16-bit samples of the voice's WAV at 8 kHz, as floats.
-std::vector<float> wavSamples(const QByteArray &wav)
+// The 16-bit samples of the voice's WAV at 8 kHz.
+std::vector<qint16> wavSamples(const QByteArray &wav)
 {
-    std::vector<float> out;
+    std::vector<qint16> out;
     const qsizetype data = wav.indexOf("data", 12);
     if (data < 0 || data + 8 > wav.size())
         return out;
     const qsizetype begin = data + 8;
-    const qsizetype count = (wav.size() - begin) / 2;
-    out.reserve(size_t(count));
-    for (qsizetype i = 0; i < count; ++i) {
-        qint16 v;
-        std::memcpy(&v, wav.constData() + begin + 2 * i, 2);
-        out.push_back(float(v) / 32768.0f);
-    }
+    out.resize(size_t((wav.size() - begin) / 2));
+    std::memcpy(out.data(), wav.constData() + begin, out.size() * 2);
     return out;
 }
 
 } // namespace
 
-// Everything of EchoLib's and libasyncaudio's, kept out of the header so that
-// Qt code including it never sees sigc++.
-struct EchoLinkNode::Engine : public sigc::trackable {
+// The protocol's and the audio's objects, kept out of the header.
+struct EchoLinkNode::Engine {
     struct Station {
-        std::unique_ptr<EchoLink::Qso> qso;
+        QPointer<echolink::Qso> qso;
         QString call;
         QString name;
         QString addr;
         bool outgoing = false;
-        bool connected = false;     // reached CONNECTED
-        bool byeWhileConnecting = false;
+        bool connected = false;
         bool receiving = false;
     };
 
     EchoLinkNode *node;
-    std::unique_ptr<EchoLink::Proxy> proxy;
-    EchoLink::Dispatcher *dispatcher = nullptr;
-    sigc::connection incoming;
-    std::unique_ptr<EchoLink::Directory> directory;
+    echolink::Dispatcher dispatcher;
+    std::unique_ptr<echolink::Proxy> proxy;
+    std::unique_ptr<echolink::SocketTcpLink> directLink;
+    std::unique_ptr<echolink::Directory> directory;
+    std::unique_ptr<echolink::CallerCheck> callers;
+    QHash<QHostAddress, QString> callerNames;   // callers waiting for the directory
+    echolink::Conference conference;
     std::vector<std::unique_ptr<Station>> stations;
-    QElapsedTimer listAge;          // since the station list last came
-    bool listAsked = false;
+    qint64 listAt = -1;             // when the station list last came
+    int listAsked = 0;              // the list request connects wait for, 0: none
     QStringList pendingConnects;    // waiting for the station list
     QTimer directoryAnswer;
     bool talking = false;           // some station is talking (rx)
 
     // The radio side.
-    std::unique_ptr<Async::AudioIO> rxIo;
-    std::unique_ptr<Async::AudioIO> txIo;
-    Async::AudioSplitter rxSplit;
-    Async::SigCAudioSink rxTap;
-    Async::AudioValve rxValve;
-    Async::AudioFifo localFifo{kSampleRate * 120};
-    std::unique_ptr<Async::AudioPacer> localPacer;
-    Async::AudioSplitter localSplit;
-    Async::AudioPassthrough localToTx;
-    Async::AudioValve localToStations;
-    Async::AudioSelector stationMix;   // Mirelva's audio before the receiver's
-    Async::AudioSplitter toStations;
-    Async::AudioSelector talkers;
-    Async::AudioFifo talkFifo{kSampleRate * 10};   // the network does not wait for the mixer
-    Async::AudioMixer txMix;
-    Async::AudioStreamStateDetector txState;
-    Async::AudioValve txValve;
-    Async::SigCAudioSink nowhere;     // stands in for a device that cannot be opened
+    std::unique_ptr<echolink::SoundInput> rx;
+    std::unique_ptr<echolink::SoundOutput> tx;
+    std::deque<Frame> rxFrames;     // the receiver's, while the squelch is open
+    std::deque<qint16> mirelvaAudio;   // Mirelva's speech and Morse
+    std::deque<Frame> txFrames;     // for the transmitter
+    QTimer step;
+    int idleSteps = 0;
 
-    explicit Engine(EchoLinkNode *n) : node(n)
+    explicit Engine(EchoLinkNode *n)
+        : node(n),
+          dispatcher({n->m_config.bindAddr.isEmpty() ? QHostAddress(QHostAddress::AnyIPv4) : QHostAddress(n->m_config.bindAddr),
+                      quint16(n->m_config.portBase)},
+                     [n] { return n->m_clock.elapsed(); }),
+          conference(n->m_config.callsign, localName(n->m_config),
+                     QStringLiteral("Mirelva %1 EchoLink node %2").arg(versionText(), n->m_config.callsign), n->m_config.maxQsos)
     {
         directoryAnswer.setSingleShot(true);
         directoryAnswer.setInterval(kDirectoryAnswerMs);
         QObject::connect(&directoryAnswer, &QTimer::timeout, node, [this] {
             failPending(ConnectFailure::DirectoryUnreachable, QStringLiteral("no station list in %1 seconds").arg(kDirectoryAnswerMs / 1000));
         });
+        QObject::connect(&dispatcher, &echolink::Dispatcher::note, node, [this](const QString &l) { node->say(l); });
+        QObject::connect(&dispatcher, &echolink::Dispatcher::incomingConnection, node,
+                         [this](const QHostAddress &from, const echolink::ControlPacket &sdes) { incoming(from, sdes); });
+        QObject::connect(&conference, &echolink::Conference::rosterChanged, node, [this](const QString &roster) {
+            for (auto &s : stations)
+                if (s->connected && s->qso)
+                    s->qso->sendInfo(roster);
+        });
+        step.setInterval(echolink::kFrameMs);
+        step.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&step, &QTimer::timeout, node, [this] { routeAudio(); });
     }
 
     ~Engine()
     {
-        incoming.disconnect();
         for (auto &s : stations)
-            detachAudio(*s);
-        stations.clear();
-        directory.reset();
-        EchoLink::Dispatcher::deleteInstance();
-        proxy.reset();
+            if (s->qso)
+                QObject::disconnect(s->qso, nullptr, node, nullptr);
     }
 
     const EchoLinkConfig &cfg() const { return node->m_config; }
+    qint64 now() const { return node->m_clock.elapsed(); }
 
     // The name stations see beside the callsign: the location text.
-    QString localName() const { return cfg().location.isEmpty() ? cfg().callsign : cfg().location; }
-
+    static QString localName(const EchoLinkConfig &c) { return c.location.isEmpty() ? c.callsign : c.location; }
+    echolink::LocalStation local() const { return {cfg().callsign, localName(cfg()), QString()}; }
 
     // ---- the radio's audio ------------------------------------------------------
 
     void buildAudio()
     {
-        Async::AudioIO::setSampleRate(kSampleRate);
-        Async::AudioIO::setChannels(1);
-        // Receiver: to the squelch and DTMF taps, and through the valve to the stations.
-        rxValve.setOpen(false);
-        rxValve.setBlockWhenClosed(false);
-        rxSplit.addSink(&rxTap);
-        rxSplit.addSink(&rxValve);
-        rxTap.sigWriteSamples.connect([this](float *samples, int count) {
-            node->receiverAudio(samples, count);
-            return count;
-        });
-        stationMix.addSource(&rxValve);
-        stationMix.enableAutoSelect(&rxValve, 0);
-
-        // Mirelva's speech and Morse: paced out in real time, to the
-        // transmitter and, while any station is connected, to the stations.
-        localPacer = std::make_unique<Async::AudioPacer>(kSampleRate, 256, 100);
-        localFifo.registerSink(localPacer.get());
-        localPacer->registerSink(&localSplit);
-        localSplit.addSink(&localToTx);
-        localSplit.addSink(&localToStations);
-        localToStations.setOpen(false);
-        localToStations.setBlockWhenClosed(false);
-        stationMix.addSource(&localToStations);
-        stationMix.enableAutoSelect(&localToStations, 10);
-        stationMix.registerSink(&toStations);
-
-        // Transmitter: the talking station or Mirelva's audio, keyed by
-        // the stream detector, held back by the valve until PREKEY has
-        // passed and while the time-out holds it off.
-        talkers.registerSink(&talkFifo);
-        txMix.addSource(&talkFifo);
-        txMix.addSource(&localToTx);
-        txMix.registerSink(&txState);
-        txState.registerSink(&txValve);
-        txValve.setOpen(false);
-        txValve.setBlockWhenClosed(true);
-        txState.sigStreamStateChanged.connect([this](bool active, bool idle) { node->audioActivity(active, idle); });
-
-        rxIo = std::make_unique<Async::AudioIO>(str(cfg().rxAudio), 0);
-        if (rxIo->open(Async::AudioIO::MODE_RD)) {
-            rxIo->registerSink(&rxSplit);
+        QString why;
+        rx = echolink::SoundInput::open(cfg().rxAudio, &why, node);
+        if (rx) {
+            QObject::connect(rx.get(), &echolink::SoundInput::frame, node, [this](const qint16 *samples) { receiverFrame(samples); });
+            QObject::connect(rx.get(), &echolink::SoundInput::problem, node, [this](const QString &p) { node->say(p); });
         } else {
-            node->say(QStringLiteral("cannot open the receiver's sound device RXAUDIO=%1; nothing from the radio reaches the stations").arg(cfg().rxAudio));
-            rxIo.reset();
+            node->say(QStringLiteral("cannot open the receiver's sound device RXAUDIO=%1 (%2); nothing from the radio reaches the stations")
+                          .arg(cfg().rxAudio, why));
         }
-        txIo = std::make_unique<Async::AudioIO>(str(cfg().txAudio), 0);
-        if (txIo->open(Async::AudioIO::MODE_WR)) {
-            txValve.registerSink(txIo.get());
-        } else {
-            node->say(QStringLiteral("cannot open the transmitter's sound device TXAUDIO=%1; nothing is heard on the air").arg(cfg().txAudio));
-            txIo.reset();
-            // Audio still goes, at once, so the stream ends and the key lifts.
-            nowhere.sigWriteSamples.connect([](float *, int count) { return count; });
-            nowhere.sigFlushSamples.connect([this] { nowhere.allSamplesFlushed(); });
-            txValve.registerSink(&nowhere);
-        }
+        tx = echolink::SoundOutput::open(cfg().txAudio, [this](qint16 *out) { return transmitterFrame(out); }, &why, node);
+        if (tx)
+            QObject::connect(tx.get(), &echolink::SoundOutput::problem, node, [this](const QString &p) { node->say(p); });
+        else
+            node->say(QStringLiteral("cannot open the transmitter's sound device TXAUDIO=%1 (%2); nothing is heard on the air")
+                          .arg(cfg().txAudio, why));
     }
 
-    void attachAudio(Station &s)
+    void receiverFrame(const qint16 *samples)
     {
-        talkers.addSource(s.qso.get());
-        talkers.enableAutoSelect(s.qso.get(), 0);
-        toStations.addSink(s.qso.get());
-        localToStations.setOpen(true);
-    }
-
-    void detachAudio(Station &s)
-    {
-        if (!s.qso)
+        float f[kFrame];
+        for (int i = 0; i < kFrame; ++i)
+            f[i] = float(samples[i]) / 32768.0f;
+        node->receiverAudio(f, kFrame);
+        if (!node->m_squelchOpen)
             return;
-        toStations.removeSink(s.qso.get());
-        talkers.removeSource(s.qso.get());
+        Frame fr;
+        std::memcpy(fr.data(), samples, sizeof fr);
+        rxFrames.push_back(fr);
+        while (rxFrames.size() > kRxFramesMax)
+            rxFrames.pop_front();
+        wake();
+    }
+
+    // Mirelva's audio, paced out by the audio step.
+    void playLocal(const std::vector<qint16> &samples)
+    {
+        mirelvaAudio.insert(mirelvaAudio.end(), samples.begin(), samples.end());
+        wake();
+    }
+
+    void wake()
+    {
+        idleSteps = 0;
+        if (!step.isActive()) {
+            step.start();
+            routeAudio();
+        }
+    }
+
+    // One 20 ms step of the conference: the receiver (while the squelch is
+    // open), Mirelva's audio, and each station's buffer in; the transmitter
+    // and every station out.
+    void routeAudio()
+    {
+        const qint64 t = now();
+        Frame radioFrame{}, localFrame{};
+        const qint16 *radio = nullptr, *localAudio = nullptr;
+        if (node->m_squelchOpen) {
+            // A frame late from the sound card is silence, not the end of the over.
+            if (!rxFrames.empty()) {
+                radioFrame = rxFrames.front();
+                rxFrames.pop_front();
+            }
+            radio = radioFrame.data();
+        }
+        if (!mirelvaAudio.empty()) {
+            const size_t n = std::min(mirelvaAudio.size(), size_t(kFrame));
+            std::copy(mirelvaAudio.begin(), mirelvaAudio.begin() + qsizetype(n), localFrame.begin());
+            mirelvaAudio.erase(mirelvaAudio.begin(), mirelvaAudio.begin() + qsizetype(n));
+            localAudio = localFrame.data();
+        }
+        conference.route(radio, localAudio, t);
+        const qint16 *out = conference.transmitter();
+        const bool queue = out && tx && !node->m_keyer.timedOut() && !node->m_stopping;
+        if (queue) {
+            Frame f;
+            std::memcpy(f.data(), out, sizeof f);
+            txFrames.push_back(f);
+            while (txFrames.size() > kTxFramesMax)
+                txFrames.pop_front();
+        }
+        // Keyed first, so the sound device finds the frame passing.
+        node->m_keyer.setAudio(out != nullptr || !txFrames.empty(), t);
+        node->applyKeying();
+        if (queue && tx->resting())
+            tx->wake();
+        const QList<echolink::Conference::Outgoing> packets = conference.takePackets();
+        for (const echolink::Conference::Outgoing &p : packets)
+            for (const QString &call : p.stations)
+                if (Station *s = find(call); s && s->qso)
+                    s->qso->sendAudio(p.payload);
+        const bool busy = radio || localAudio || out || !packets.isEmpty() || !txFrames.empty() ||
+                          std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
+                              const echolink::StationAudio *a = conference.audio(s->call);
+                              return a && a->talking();
+                          });
+        if (busy)
+            idleSteps = 0;
+        else if (++idleSteps >= kIdleSteps)
+            step.stop();
+    }
+
+    // The sound card asks for 20 ms; PREKEY holds the audio while the key
+    // goes down.
+    bool transmitterFrame(qint16 *out)
+    {
+        if (txFrames.empty() || !node->m_keyer.audioPasses(now()))
+            return false;
+        std::memcpy(out, txFrames.front().data(), sizeof(Frame));
+        txFrames.pop_front();
+        return true;
     }
 
     // ---- the directory ----------------------------------------------------------
 
     void login()
     {
-        std::vector<std::string> servers;
-        for (const QString &s : cfg().servers)
-            servers.push_back(str(s));
-        const Async::IpAddress bind = cfg().bindAddr.isEmpty() ? Async::IpAddress() : Async::IpAddress(str(cfg().bindAddr));
-        directory = std::make_unique<EchoLink::Directory>(servers, str(cfg().callsign), str(cfg().password),
-                                                          str(cfg().location), bind);
-        directory->statusChanged.connect([this](EchoLink::StationData::Status s) {
-            node->say(QStringLiteral("directory status %1").arg(qstr(EchoLink::StationData::statusStr(s))));
-            if (s == EchoLink::StationData::STAT_OFFLINE && node->m_stopping)
+        echolink::Directory::Settings s;
+        s.servers = cfg().servers;
+        s.callsign = cfg().callsign;
+        s.password = cfg().password;
+        s.description = cfg().location;
+        echolink::TcpLink *link = proxy ? proxy->tcpLink() : nullptr;
+        if (!link) {
+            directLink = std::make_unique<echolink::SocketTcpLink>(
+                cfg().bindAddr.isEmpty() ? QHostAddress() : QHostAddress(cfg().bindAddr));
+            link = directLink.get();
+        }
+        directory = std::make_unique<echolink::Directory>(s, link);
+        callers = std::make_unique<echolink::CallerCheck>(directory.get(), cfg().allowIp, [this] { return now(); });
+        QObject::connect(callers.get(), &echolink::CallerCheck::decided, node,
+                         [this](const QHostAddress &from, const QString &call, bool pass, const QString &why) {
+                             const QString name = callerNames.take(from);
+                             if (pass)
+                                 admit(from, call, name);
+                             else
+                                 refuseUnlisted(from, call, why);
+                         });
+        QObject::connect(directory.get(), &echolink::Directory::statusChanged, node, [this](echolink::DirectoryStatus st) {
+            node->say(QStringLiteral("directory status %1").arg(echolink::statusName(st)));
+            if (st == echolink::DirectoryStatus::Offline && node->m_stopping)
                 QTimer::singleShot(0, node, [n = node] { n->finish(); });
         });
-        directory->error.connect([this](const std::string &msg) {
-            node->say(QStringLiteral("directory: ") + qstr(msg));
-            if (listAsked) {
-                listAsked = false;
-                failPending(ConnectFailure::DirectoryUnreachable, qstr(msg));
+        QObject::connect(directory.get(), &echolink::Directory::error, node, [this](const QString &why) {
+            node->say(QStringLiteral("directory: ") + why);
+        });
+        QObject::connect(directory.get(), &echolink::Directory::listFailed, node, [this](const QString &why) {
+            node->say(QStringLiteral("directory: no station list: ") + why);
+            if (listAsked && directory->listsEnded() >= listAsked) {
+                listAsked = 0;
+                failPending(ConnectFailure::DirectoryUnreachable, why);
             }
         });
-        directory->stationListUpdated.connect([this] {
-            listAsked = false;
-            listAge.start();
+        QObject::connect(directory.get(), &echolink::Directory::listUpdated, node, [this] {
+            listAt = now();
+            if (!listAsked || directory->listsEnded() < listAsked)
+                return;
+            listAsked = 0;
             directoryAnswer.stop();
             const QStringList calls = pendingConnects;
             pendingConnects.clear();
             for (const QString &c : calls)
                 resolve(c);
         });
+        if (proxy)
+            QObject::connect(proxy.get(), &echolink::Proxy::readyChanged, directory.get(), [this](bool ready) {
+                if (ready)
+                    directory->linkUsable();
+            });
         directory->makeOnline();
     }
 
@@ -269,11 +326,6 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         return nullptr;
     }
 
-    int countConnected() const
-    {
-        return int(std::count_if(stations.begin(), stations.end(), [](const auto &s) { return s->connected; }));
-    }
-
     void connectTo(const QString &call)
     {
         if (!isStationName(call)) {
@@ -292,15 +344,14 @@ struct EchoLinkNode::Engine : public sigc::trackable {
             node->tellConnectFailure(ConnectFailure::TooMany, call, QString::number(stations.size()));
             return;
         }
-        if (listAge.isValid() && listAge.elapsed() < kListFreshMs) {
+        if (listAt >= 0 && now() - listAt < kListFreshMs) {
             resolve(call);
             return;
         }
         pendingConnects << call;
         if (!listAsked) {
-            listAsked = true;
+            listAsked = directory->refreshList();
             directoryAnswer.start();
-            directory->getCalls();
         }
     }
 
@@ -308,12 +359,12 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     {
         bool isNumber = false;
         const int id = call.toInt(&isNumber);
-        const EchoLink::StationData *sd = isNumber ? directory->findStation(id) : directory->findCall(str(call));
-        if (!sd) {
+        const echolink::StationEntry *e = isNumber ? directory->findNode(id) : directory->findCall(call);
+        if (!e) {
             node->tellConnectFailure(ConnectFailure::NotInDirectory, call);
             return;
         }
-        if (sd->status() == EchoLink::StationData::STAT_BUSY) {
+        if (e->status == echolink::StationEntry::Busy) {
             node->tellConnectFailure(ConnectFailure::StationBusy, call);
             return;
         }
@@ -321,102 +372,124 @@ struct EchoLinkNode::Engine : public sigc::trackable {
             node->tellConnectFailure(ConnectFailure::TooMany, call, QString::number(stations.size()));
             return;
         }
+        if (find(e->callsign)) {
+            node->tellConnectFailure(ConnectFailure::AlreadyConnected, e->callsign);
+            return;
+        }
+        echolink::Qso *q = dispatcher.createQso(e->address, local());
+        if (!q) {
+            node->tellConnectFailure(ConnectFailure::LocalError, e->callsign,
+                                     QStringLiteral("a station at its address %1 is connected already").arg(e->address.toString()));
+            return;
+        }
         auto s = std::make_unique<Station>();
-        s->call = qstr(sd->callsign());
-        s->name = qstr(sd->description());
-        s->addr = qstr(sd->ipStr());
+        s->call = e->callsign;
+        s->name = e->description;
+        s->addr = e->address.toString();
         s->outgoing = true;
-        if (find(s->call)) {
-            node->tellConnectFailure(ConnectFailure::AlreadyConnected, s->call);
-            return;
-        }
-        if (!makeQso(*s, sd->ip()))
-            return;
+        watch(*s, q);
         node->say(QStringLiteral("connecting to %1 at %2").arg(s->call, s->addr));
-        Station &ref = *s;
         stations.push_back(std::move(s));
-        if (!ref.qso->connect())
-            node->tellConnectFailure(ConnectFailure::LocalError, ref.call, QStringLiteral("EchoLib could not send the connect"));
+        q->connectTo(now());
     }
 
-    bool makeQso(Station &s, const Async::IpAddress &ip)
+    void watch(Station &s, echolink::Qso *q)
     {
-        const QString info = QStringLiteral("Mirelva %1 EchoLink node %2\n%3").arg(versionText(), cfg().callsign, cfg().location);
-        s.qso = std::make_unique<EchoLink::Qso>(ip, str(cfg().callsign), str(localName()), str(info));
-        if (!s.qso->initOk()) {
-            node->tellConnectFailure(ConnectFailure::LocalError, s.call, QStringLiteral("EchoLib could not set up the connection"));
-            s.qso.reset();
-            return false;
-        }
-        s.qso->setRemoteCallsign(str(s.call));
+        s.qso = q;
+        q->setRemoteCallsign(s.call);
         Station *sp = &s;
-        s.qso->stateChange.connect([this, sp](EchoLink::Qso::State st) { stateChanged(sp, st); });
-        s.qso->chatMsgReceived.connect([this, sp](const std::string &msg) { chat(sp, msg); });
-        s.qso->isReceiving.connect([this, sp](bool on) { receiving(sp, on); });
-        s.qso->infoMsgReceived.connect([this, sp](const std::string &msg) {
-            node->say(QStringLiteral("info from %1: %2").arg(sp->call, qstr(msg).simplified().left(200)));
+        QObject::connect(q, &echolink::Qso::stateChanged, node, [this, sp](echolink::Qso::State st) { stateChanged(sp, st); });
+        QObject::connect(q, &echolink::Qso::chatReceived, node, [this, sp](const QString &text) { chat(sp, text); });
+        QObject::connect(q, &echolink::Qso::receivingChanged, node, [this, sp](bool on) { receiving(sp, on); });
+        QObject::connect(q, &echolink::Qso::infoReceived, node, [this, sp](const QString &text) {
+            node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
         });
-        attachAudio(s);
-        return true;
+        QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
+            if (echolink::StationAudio *a = conference.audio(sp->call)) {
+                a->push(seq, gsm, now());
+                wake();
+            }
+        });
     }
 
-    void incomingConnection(const Async::IpAddress &ip, const std::string &callsign, const std::string &name,
-                            const std::string &priv)
+    // A station calling in: its callsign must be one, the directory must
+    // list it where it calls from (ALLOWIP aside), and ACCEPT, DENY and
+    // MAXQSOS must let it in.
+    void incoming(const QHostAddress &from, const echolink::ControlPacket &sdes)
     {
-        const QString call = qstr(callsign).trimmed().toUpper();
-        const QString addr = qstr(ip.toString());
-        // A station we hold already (calling again after going away
-        // unannounced, or calling us while we call it): its packets go to
-        // the QSO we have.
-        if (find(call))
+        const QString call = echolink::canonicalCallsign(sdes.callsign);
+        if (call.isEmpty()) {
+            dispatcher.refuse(from, QStringLiteral("a caller whose callsign is none"));
+            return;
+        }
+        // The same station from another address: the QSO it has stays.
+        if (find(call)) {
+            dispatcher.refuse(from, QStringLiteral("a caller whose callsign is connected from elsewhere"));
+            return;
+        }
+        QString why;
+        switch (callers->check(from, call, &why)) {
+        case echolink::CallerCheck::Verdict::Pass:
+            admit(from, call, sdes.name);
+            break;
+        case echolink::CallerCheck::Verdict::Refuse:
+            refuseUnlisted(from, call, why);
+            break;
+        case echolink::CallerCheck::Verdict::Wait:
+            callerNames.insert(from, sdes.name.left(60));
+            break;
+        }
+    }
+
+    // Not who it says, or not listed: nothing is sent to an address that
+    // may be made up, and the log hears of it as of a dropped packet, so a
+    // flood of made-up callers is told in a few lines.
+    void refuseUnlisted(const QHostAddress &from, const QString &call, const QString &why)
+    {
+        dispatcher.refuse(from, QStringLiteral("%1 refused, %2").arg(call, why));
+    }
+
+    void admit(const QHostAddress &from, const QString &call, const QString &name)
+    {
+        if (dispatcher.qso(from) || find(call))
             return;
         const QString refusal = node->m_stopping ? QStringLiteral("the node is shutting down")
                                                  : incomingRefusal(cfg(), call, int(stations.size()));
-        auto s = std::make_unique<Station>();
-        s->call = call;
-        s->name = qstr(name).trimmed();
-        s->addr = addr;
+        echolink::Qso *q = dispatcher.createQso(from, local());
+        if (!q)
+            return;
         if (!refusal.isEmpty()) {
-            node->say(QStringLiteral("refused %1 (%2) from %3: %4").arg(call, s->name, addr, refusal));
+            node->say(QStringLiteral("refused %1 (%2) from %3: %4").arg(call, name, from.toString(), refusal));
             // Accepted, told why in a chat text, and left a moment later (the
             // chat goes on the audio port, the leaving on the control port:
-            // at once, the leaving could overtake it), so the caller is
-            // told rather than left waiting for an answer.
-            auto q = std::make_shared<EchoLink::Qso>(ip, str(cfg().callsign), str(localName()), "");
-            if (q->initOk()) {
-                q->setRemoteCallsign(callsign);
-                q->accept();
-                q->sendChatData(str(QStringLiteral("Not accepted here: ") + refusal));
-                QTimer::singleShot(kRefusalLingerMs, node, [q] { q->disconnect(); });
-            }
+            // at once, the leaving could overtake it), so the caller is told
+            // rather than left waiting for an answer.
+            q->setRemoteCallsign(call);
+            q->accept(now());
+            q->sendChat(QStringLiteral("Not accepted here: ") + refusal);
+            QTimer::singleShot(kRefusalLingerMs, node, [p = QPointer<echolink::Qso>(q)] {
+                if (p)
+                    p->end();
+            });
             return;
         }
-        if (!makeQso(*s, ip))
-            return;
-        s->qso->setRemoteName(name);
-        s->qso->setRemoteParams(priv);
-        node->say(QStringLiteral("%1 (%2) calling from %3; accepted").arg(call, s->name, addr));
-        Station &ref = *s;
+        auto s = std::make_unique<Station>();
+        s->call = call;
+        s->name = name;
+        s->addr = from.toString();
+        watch(*s, q);
+        q->setRemoteName(name);
+        node->say(QStringLiteral("%1 (%2) calling from %3; accepted").arg(call, s->name, s->addr));
         stations.push_back(std::move(s));
-        ref.qso->accept();
+        q->accept(now());
     }
 
-    void stateChanged(Station *s, EchoLink::Qso::State st)
+    void stateChanged(Station *s, echolink::Qso::State st)
     {
-        switch (st) {
-        case EchoLink::Qso::STATE_CONNECTING:
-            break;
-        case EchoLink::Qso::STATE_BYE_RECEIVED:
-            if (!s->connected)
-                s->byeWhileConnecting = true;
-            break;
-        case EchoLink::Qso::STATE_CONNECTED: {
-            if (s->connected)
-                break;
+        if (st == echolink::Qso::State::Connected && !s->connected) {
             s->connected = true;
-            const QString remoteName = qstr(s->qso->remoteName()).trimmed();
-            if (!remoteName.isEmpty())
-                s->name = remoteName;
+            if (s->qso && !s->qso->remoteName().trimmed().isEmpty())
+                s->name = s->qso->remoteName().trimmed();
             node->say(QStringLiteral("connected %1 (%2) at %3").arg(s->call, s->name, s->addr));
             const QString call = s->call, name = s->name, addr = s->addr;
             node->apply([&](NodeState &ns) {
@@ -425,29 +498,32 @@ struct EchoLinkNode::Engine : public sigc::trackable {
                 ns.linkActive = true;
             });
             node->raise([n = node, call, name, addr] { emit n->connected(call, name, addr); });
-            break;
+            conference.addStation(call, name);
+            return;
         }
-        case EchoLink::Qso::STATE_DISCONNECTED: {
-            const QString call = s->call;
-            if (s->receiving)
-                receiving(s, false);
-            if (s->connected) {
-                node->say(QStringLiteral("disconnected %1").arg(call));
-                node->apply([&](NodeState &ns) {
-                    ns.connected.removeAll(call);
-                    ns.linkActive = !ns.connected.isEmpty();
-                });
-                node->raise([n = node, call] { emit n->Disconnected(call); });
-            } else if (s->outgoing) {
-                node->tellConnectFailure(s->byeWhileConnecting ? ConnectFailure::Refused : ConnectFailure::NoAnswer, call,
-                                         s->byeWhileConnecting ? QString() : s->addr);
-            }
-            // Not from inside the QSO's own signal.
-            detachAudio(*s);
-            QTimer::singleShot(0, node, [this, s] { remove(s); });
-            break;
+        if (st != echolink::Qso::State::Ended)
+            return;
+        const QString call = s->call;
+        const echolink::Qso::End how = s->qso ? s->qso->endedBy() : echolink::Qso::End::ByUs;
+        if (s->receiving)
+            receiving(s, false);
+        if (s->connected) {
+            node->say(QStringLiteral("disconnected %1").arg(call));
+            conference.removeStation(call);
+            node->apply([&](NodeState &ns) {
+                ns.connected.removeAll(call);
+                ns.linkActive = !ns.connected.isEmpty();
+            });
+            node->raise([n = node, call] { emit n->Disconnected(call); });
+        } else if (s->outgoing && how != echolink::Qso::End::ByUs) {
+            const bool refused = how == echolink::Qso::End::ByeReceived;
+            node->tellConnectFailure(refused ? ConnectFailure::Refused : ConnectFailure::NoAnswer, call,
+                                     refused ? QString() : s->addr);
         }
-        }
+        if (s->qso)
+            QObject::disconnect(s->qso, nullptr, node, nullptr);
+        // Not from inside the QSO's own signal.
+        QTimer::singleShot(0, node, [this, s] { remove(s); });
     }
 
     void remove(Station *s)
@@ -456,20 +532,20 @@ struct EchoLinkNode::Engine : public sigc::trackable {
         if (it == stations.end())
             return;
         stations.erase(it);
-        localToStations.setOpen(countConnected() > 0);
         if (node->m_stopping && stations.empty() && directory)
             directory->makeOffline();
     }
 
-    void chat(Station *s, const std::string &msg)
+    void chat(Station *s, const QString &text)
     {
-        QString text = qstr(msg);
-        while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')) || text.endsWith(QLatin1Char('\0')))
-            text.chop(1);
-        if (text.isEmpty())
+        const echolink::Conference::ChatRelay relay = conference.relayChat(s->call, text);
+        if (relay.toMirelva.isEmpty())
             return;
-        node->say(QStringLiteral("chat from %1: %2").arg(s->call, text.left(300)));
-        node->raise([n = node, text] { emit n->ChatTextReceived(text); });
+        node->say(QStringLiteral("chat from %1: %2").arg(s->call, relay.toMirelva.left(300)));
+        node->raise([n = node, t = relay.toMirelva] { emit n->ChatTextReceived(t); });
+        for (const QString &call : relay.to)
+            if (Station *other = find(call); other && other->connected && other->qso)
+                other->qso->sendChat(relay.message);
     }
 
     void receiving(Station *s, bool on)
@@ -487,7 +563,7 @@ struct EchoLinkNode::Engine : public sigc::trackable {
     {
         int sent = 0;
         for (auto &s : stations)
-            if (s->connected && s->qso->sendChatData(str(text)))
+            if (s->connected && s->qso && s->qso->sendChat(text))
                 ++sent;
         if (sent == 0)
             node->say(QStringLiteral("chat not sent, no station is connected: %1").arg(text.left(200)));
@@ -519,7 +595,7 @@ EchoLinkNode::EchoLinkNode(EchoLinkConfig config, QObject *parent)
     m_rxWatch.setInterval(kRxWatchMs);
     connect(&m_rxWatch, &QTimer::timeout, this, [this] {
         if (!m_rxHeard && m_vox) {
-            const std::vector<float> silence(size_t(kSampleRate * kRxWatchMs / 1000), 0.0f);
+            const std::vector<float> silence(size_t(kRate * kRxWatchMs / 1000), 0.0f);
             m_vox->feed(silence.data(), int(silence.size()));
         }
         m_rxHeard = false;
@@ -547,28 +623,17 @@ bool EchoLinkNode::start(QString *error)
 {
     d = std::make_unique<Engine>(this);
     if (!m_config.proxyHost.isEmpty()) {
-        d->proxy = std::make_unique<EchoLink::Proxy>(str(m_config.proxyHost), uint16_t(m_config.proxyPort),
-                                                      str(m_config.callsign), str(m_config.proxyPassword));
-        d->proxy->proxyReady.connect([this](bool ready) {
+        d->proxy = std::make_unique<echolink::Proxy>(m_config.proxyHost, quint16(m_config.proxyPort), m_config.callsign,
+                                                     m_config.proxyPassword);
+        connect(d->proxy.get(), &echolink::Proxy::readyChanged, this, [this](bool ready, const QString &why) {
             say(ready ? QStringLiteral("proxy %1:%2 ready").arg(m_config.proxyHost).arg(m_config.proxyPort)
-                      : QStringLiteral("proxy %1:%2 not ready").arg(m_config.proxyHost).arg(m_config.proxyPort));
+                      : QStringLiteral("proxy %1:%2 not ready: %3").arg(m_config.proxyHost).arg(m_config.proxyPort).arg(why));
         });
-        d->proxy->connect();
-    }
-    if (!m_config.bindAddr.isEmpty())
-        EchoLink::Dispatcher::setBindAddr(Async::IpAddress(str(m_config.bindAddr)));
-    EchoLink::Dispatcher::setPortBase(m_config.portBase);
-    d->dispatcher = EchoLink::Dispatcher::instance();
-    if (!d->dispatcher) {
-        if (error)
-            *error = QStringLiteral("cannot open EchoLink's UDP ports %1 and %2 on %3 (another EchoLink program running?)")
-                         .arg(m_config.portBase)
-                         .arg(m_config.portBase + 1)
-                         .arg(m_config.bindAddr.isEmpty() ? QStringLiteral("any address") : m_config.bindAddr);
+        d->dispatcher.useProxy(d->proxy.get());
+        d->proxy->start();
+    } else if (!d->dispatcher.open(error)) {
         return false;
     }
-    d->incoming = d->dispatcher->incomingConnection.connect(
-        sigc::mem_fun(*d, &Engine::incomingConnection));
     d->buildAudio();
     openLines();
     d->login();
@@ -585,12 +650,14 @@ void EchoLinkNode::stop()
     say(QStringLiteral("ending"));
     d->pendingConnects.clear();
     d->directoryAnswer.stop();
+    const bool none = d->stations.empty();
     for (auto &s : d->stations)
         if (s->qso)
-            s->qso->disconnect();
-    if (d->stations.empty())
+            s->qso->end();
+    if (none)
         d->directory->makeOffline();
     m_keyer.shutDown(m_clock.elapsed());   // nothing more goes on the air
+    d->txFrames.clear();
     applyKeying();
     raise([this] { emit Closing(); });
     QTimer::singleShot(kOfflineWaitMs, this, &EchoLinkNode::finish);
@@ -624,15 +691,22 @@ void EchoLinkNode::request(const NodeRequest &r)
             say(QStringLiteral("connect %1 called off before the directory answered").arg(call.toUpper()));
             return;
         }
-        if (!s) {
+        if (!s || !s->qso) {
             say(QStringLiteral("Disconnect %1: no such station is connected").arg(call));
             return;
         }
-        s->qso->disconnect();
+        s->qso->end();
     } else if (op == QLatin1String("DisconnectAll")) {
         d->pendingConnects.clear();
-        for (auto &s : d->stations)
-            s->qso->disconnect();
+        const std::vector<QPointer<echolink::Qso>> qsos = [this] {
+            std::vector<QPointer<echolink::Qso>> l;
+            for (auto &s : d->stations)
+                l.push_back(s->qso);
+            return l;
+        }();
+        for (const QPointer<echolink::Qso> &q : qsos)
+            if (q)
+                q->end();
     } else if (op == QLatin1String("SendChatText")) {
         d->sendChat(field("text").toString());
     } else if (op == QLatin1String("SetBusy")) {
@@ -658,13 +732,6 @@ void EchoLinkNode::request(const NodeRequest &r)
 
 // ---- the transmitter ------------------------------------------------------------------------
 
-void EchoLinkNode::audioActivity(bool active, bool idle)
-{
-    // Flushing is still going out; the hang time starts once all of it has.
-    m_keyer.setAudio(active || !idle, m_clock.elapsed());
-    applyKeying();
-}
-
 void EchoLinkNode::updatePtt()
 {
     m_keyer.setRequested(pttRequested(), m_clock.elapsed());
@@ -674,12 +741,9 @@ void EchoLinkNode::updatePtt()
 void EchoLinkNode::applyKeying()
 {
     const qint64 now = m_clock.elapsed();
-    if (d) {
-        // Audio waits while the key goes down (PREKEY); timed out, it is
-        // dropped rather than held.
-        d->txValve.setBlockWhenClosed(!m_keyer.timedOut());
-        d->txValve.setOpen(m_keyer.audioPasses(now));
-    }
+    // Timed out, what waits for the transmitter is dropped rather than held.
+    if (d && m_keyer.timedOut())
+        d->txFrames.clear();
     const qint64 next = m_keyer.nextDeadline(now);
     if (next >= 0)
         m_keyerTimer.start(int(next - now));
@@ -697,30 +761,34 @@ void EchoLinkNode::applyKeying()
         m_ptt->set(keyed);
     OnAirLog::note(keyed ? QStringLiteral("echolink: transmitter keyed") : QStringLiteral("echolink: transmitter released"));
     apply([keyed](NodeState &s) { s.transmitterKeyed = keyed; });
+    // Audio held for PREKEY may go now.
+    if (keyed && d && d->tx && !d->txFrames.empty() && d->tx->resting())
+        d->tx->wake();
 }
 
 void EchoLinkNode::playSpeech(const QString &text, int rate, int volume)
 {
     const RenderedSpeech speech = renderSpeech(text, rate, volume);
-    const std::vector<float> samples = speech.rate > 0 ? wavSamples(speechWav(speech, kSampleRate)) : std::vector<float>();
+    const std::vector<qint16> samples = speech.rate > 0 ? wavSamples(speechWav(speech, kRate)) : std::vector<qint16>();
     if (samples.empty()) {
         sayOnce(QStringLiteral("engine"), QStringLiteral("the espeak-ng engine gave no audio; speech is not played"));
         return;
     }
-    d->localFifo.writeSamples(samples.data(), int(samples.size()));
-    d->localFifo.flushSamples();
+    d->playLocal(samples);
 }
 
 void EchoLinkNode::sendCw(const QString &text)
 {
-    const std::vector<float> samples = radio::renderMorse(text, m_config.cwWpm, m_config.cwPitchHz, 0.5f, kSampleRate);
+    const std::vector<float> samples = radio::renderMorse(text, m_config.cwWpm, m_config.cwPitchHz, 0.5f, kRate);
     if (samples.empty()) {
         say(QStringLiteral("nothing in \"%1\" can be sent in Morse").arg(text.left(60)));
         return;
     }
     OnAirLog::transmission(QStringLiteral("cw"), text);
-    d->localFifo.writeSamples(samples.data(), int(samples.size()));
-    d->localFifo.flushSamples();
+    std::vector<qint16> pcm(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i)
+        pcm[i] = qint16(std::clamp(samples[i] * 32767.0f, -32768.0f, 32767.0f));
+    d->playLocal(pcm);
 }
 
 // ---- the radio's lines ------------------------------------------------------------------------
@@ -767,7 +835,7 @@ void EchoLinkNode::openLines()
         v.thresholdDbfs = m_config.voxThresholdDbfs;
         v.attackMs = m_config.voxAttackMs;
         v.hangMs = m_config.voxHangMs;
-        m_vox = std::make_unique<radio::Vox>(v, kSampleRate);
+        m_vox = std::make_unique<radio::Vox>(v, kRate);
         connect(m_vox.get(), &radio::Vox::changed, this, &EchoLinkNode::squelch);
         connect(m_vox.get(), &radio::Vox::meter, this, &EchoLinkNode::voxMeter);
     } else if (m_config.sql != QLatin1String("none")) {
@@ -811,8 +879,10 @@ void EchoLinkNode::squelch(bool open)
         else
             m_rxWatch.stop();
     }
-    if (d)
-        d->rxValve.setOpen(open);
+    if (d && open)
+        d->wake();
+    else if (d)
+        d->rxFrames.clear();
     apply([open](NodeState &s) { s.receivingSignal = open; });
     raise([this, open] { emit CarrierDetect(open); });
     if (!open)

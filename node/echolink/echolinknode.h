@@ -15,15 +15,14 @@
 
 namespace mirelva {
 
-// Mirelva's own EchoLink node on Debian's EchoLib: the directory login and
-// status, connects by callsign through the directory, stations calling in,
-// chat, and the radio: the receiver's audio to the stations while the
-// squelch is open, the stations' audio (one talker at a time), Mirelva's
-// speech and Morse to the transmitter, keyed for as long as anything goes
-// out and TXHANG after it, never past TXTIMEOUT.
-//
-// EchoLib runs on the event loop EchoLibLoop gives it; that loop must exist
-// before start().
+// Mirelva's own EchoLink node, on its own protocol (node/echolink/protocol)
+// and audio (node/echolink/audio): the directory login and status, connects
+// by callsign through the directory, stations calling in (checked against
+// the directory), chat, and the radio as a conference: the receiver's audio
+// to the stations while the squelch is open, one talker at a time heard by
+// the transmitter and every other station, Mirelva's speech and Morse to
+// the transmitter and the stations, keyed for as long as anything goes out
+// and TXHANG after it, never past TXTIMEOUT.
 class EchoLinkNode : public NodeBackend {
     Q_OBJECT
 public:
@@ -61,7 +60,6 @@ private:
     void updatePtt();
     void applyKeying();
     void finish();
-    void audioActivity(bool active, bool idle);
     void playSpeech(const QString &text, int rate, int volume);
     void sendCw(const QString &text);
     void openLines();

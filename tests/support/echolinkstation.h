@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QString>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
@@ -46,11 +47,20 @@ public:
         });
         QObject::connect(&audio, &QUdpSocket::readyRead, [this] {
             while (audio.hasPendingDatagrams()) {
-                const QNetworkDatagram d = audio.receiveDatagram();
-                if (d.data().size() >= 12 && quint8(d.data()[0]) == 0xC0) {
+                const QByteArray d = audio.receiveDatagram().data();
+                if (d.size() >= 12 && quint8(d[0]) == 0xC0) {
                     ++audioPackets;
+                    if (d.size() >= 144)
+                        gsmReceived << d.mid(12, 132);
                     if (onAudio)
-                        onAudio(d.data());
+                        onAudio(d);
+                } else if (d.size() > 7 && d.mid(1, 5) == "NDATA" && d.contains('\0')) {
+                    // Info: CR, text, NUL; chat: CALL>text CR LF NUL. CR reads as LF.
+                    const QByteArray text = d.mid(6, d.indexOf('\0') - 6);
+                    if (text.startsWith('\r'))
+                        infos << QString::fromUtf8(text.mid(1)).replace('\r', '\n');
+                    else
+                        chats << QString::fromUtf8(text).trimmed();
                 }
             }
         });
@@ -78,7 +88,21 @@ public:
         char len[2];
         qToBigEndian<quint16>(quint16((body.size() + 4) / 4 - 1), len);
         sdes += QByteArray(len, 2) + body;
-        ctrl.writeDatagram(rr + sdes, m_node, 5199);
+        m_sdes = rr + sdes;
+        ctrl.writeDatagram(m_sdes, m_node, 5199);
+    }
+    // The SDES again every 10 s, as a station keeps its QSO alive (a node
+    // drops a station it has not heard from for 50 s).
+    void keepAlive()
+    {
+        QObject::connect(&m_keepAlive, &QTimer::timeout, [this] { ctrl.writeDatagram(m_sdes, m_node, 5199); });
+        m_keepAlive.start(10000);
+    }
+    // Leaving: a receiver report and a BYE.
+    void leave()
+    {
+        m_keepAlive.stop();
+        ctrl.writeDatagram(QByteArray::fromHex("c0c9000100000000c1cb000300000000") + "\x07jan2002", m_node, 5199);
     }
     void chat(const QByteArray &text) { audio.writeDatagram("oNDATA" + text + "\r\n" + QByteArray(1, '\0'), m_node, 5198); }
     // One RTP audio packet as EchoLink carries it: payload type 3 (GSM),
@@ -96,13 +120,17 @@ public:
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
+    QByteArrayList gsmReceived;   // their four GSM frames, in order of arrival
     std::function<void(const QByteArray &)> onAudio;   // each of them, whole
+    QStringList infos, chats;     // texts from the node, line ends as LF
     bool byeReceived = false;
 
 private:
     QHostAddress m_self, m_node;
     quint16 m_seq = 0;
     quint32 m_time = 0;
+    QByteArray m_sdes;
+    QTimer m_keepAlive;
 };
 
 } // namespace mirelva::test

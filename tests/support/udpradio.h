@@ -15,7 +15,30 @@
 
 namespace mirelva::test {
 
-// A node's radio on libasyncaudio's UDP sound devices (16-bit little-endian,
+// Of the 20 ms blocks of `samples` (at `rate`) from `from` on, those louder
+// than -40 dBFS, and of these the ones mostly at `hz`.
+inline std::pair<int, int> loudBlocks(const std::vector<float> &samples, size_t from, int rate, double hz)
+{
+    const size_t n = size_t(rate) / 50;
+    int loud = 0, atHz = 0;
+    for (size_t b = from; b + n <= samples.size(); b += n) {
+        double power = 0, re = 0, im = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const double s = samples[b + i];
+            power += s * s;
+            re += s * std::cos(2 * M_PI * hz * double(i) / rate);
+            im += s * std::sin(2 * M_PI * hz * double(i) / rate);
+        }
+        if (power / double(n) < 1e-4)
+            continue;
+        ++loud;
+        if ((re * re + im * im) * 2 / double(n) > 0.5 * power)
+            ++atHz;
+    }
+    return {loud, atHz};
+}
+
+// A node's radio on UDP sound devices in libasyncaudio's form (16-bit little-endian,
 // `channels` interleaved; the radio is on the first): the receiver is fed
 // 20 ms of samples every 20 ms, silence unless something is queued (a node's
 // audio path stalls without samples), and what the transmitter sends on the
@@ -85,26 +108,7 @@ public:
 
     // Of the 20 ms blocks the transmitter sent from sample `from` on, those
     // louder than -40 dBFS, and of these the ones mostly at `hz`.
-    std::pair<int, int> loudBlocks(size_t from, double hz) const
-    {
-        const size_t n = size_t(rate) / 50;
-        int loud = 0, atHz = 0;
-        for (size_t b = from; b + n <= out.size(); b += n) {
-            double power = 0, re = 0, im = 0;
-            for (size_t i = 0; i < n; ++i) {
-                const double s = out[b + i];
-                power += s * s;
-                re += s * std::cos(2 * M_PI * hz * double(i) / rate);
-                im += s * std::sin(2 * M_PI * hz * double(i) / rate);
-            }
-            if (power / double(n) < 1e-4)
-                continue;
-            ++loud;
-            if ((re * re + im * im) * 2 / double(n) > 0.5 * power)
-                ++atHz;
-        }
-        return {loud, atHz};
-    }
+    std::pair<int, int> loudBlocks(size_t from, double hz) const { return mirelva::test::loudBlocks(out, from, rate, hz); }
 
     const int rate;
     const int channels;
