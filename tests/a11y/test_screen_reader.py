@@ -40,6 +40,12 @@ def outside():
                    HOME=d, QT_QPA_PLATFORM='xcb', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1', NO_AT_BRIDGE='0',
                    MIRELVA_A11Y_DIR=d)
         env[INSIDE] = '1'
+        # Under the sanitizers: libxkbcommon-x11 hands strndup a keymap name
+        # that is bounded by its length, not ended by a NUL, which ASan's
+        # strict string checks report as an overflow in the X connection's
+        # set-up. Only this test runs the program on a real X server.
+        if 'ASAN_OPTIONS' in env:
+            env['ASAN_OPTIONS'] = env['ASAN_OPTIONS'].replace('strict_string_checks=1', 'strict_string_checks=0')
         env.pop('DBUS_SESSION_BUS_ADDRESS', None)
         env.pop('AT_SPI_BUS_ADDRESS', None)
         try:

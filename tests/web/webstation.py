@@ -45,7 +45,7 @@ class Process:
                     return at, line
             time.sleep(0.02)
         raise AssertionError('no line matching %r in %.0f s; last lines:\n%s'
-                             % (pattern, timeout, '\n'.join(l for _, l in self.lines[-15:])))
+                             % (pattern, timeout, '\n'.join(l for _, l in self.lines[-40:])))
 
     def send(self, line):
         self.p.stdin.write(line + '\n')
