@@ -265,6 +265,66 @@ private slots:
         QCOMPARE(outs.join(' '), heard);
     }
 
+    // A talker alone is passed to the others packet by packet as it comes,
+    // unchanged; should Mirelva speak during the over, the rest goes mixed
+    // and re-encoded, the span already passed on not sent twice. What
+    // K2BBB is sent: the talker's packets passed on (by sequence number),
+    // then how many re-encoded frames carry the talker's tone (of the over's
+    // 40, those not passed on, and the 4 fading stand-ins after its end).
+    void conferencePassesOn_data()
+    {
+        QTest::addColumn<int>("mirelvaFrom");   // ms, -1 silent
+        QTest::addColumn<int>("duplicateAt");   // ms: packet 1 again, -1 never
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("a talker alone") << -1 << -1 << "0 1 2 3 4 5 6 7 8 9 / 0";
+        QTest::newRow("a duplicate") << -1 << 100 << "0 1 2 3 4 5 6 7 8 9 / 0";
+        QTest::newRow("Mirelva in the middle") << 200 << -1 << "0 1 2 / 32";
+        QTest::newRow("Mirelva with the first packet") << 0 << -1 << "0 / 40";
+    }
+    void conferencePassesOn()
+    {
+        QFETCH(int, mirelvaFrom);
+        QFETCH(int, duplicateAt);
+        QFETCH(QString, sent);
+        Conference conf("W1AW-L", "Newington", "Mirelva", 4);
+        for (const QString c : {"K1AAA", "K2BBB", "K3CCC"})
+            QVERIFY(conf.addStation(c, c.toLower()));
+        GsmCodec enc, dec;
+        QList<QByteArray> payloads;
+        QStringList passed;
+        int talkerFrames = 0, mirelvaFrames = 0;
+        const auto local = tone(2500, 160);
+        for (qint64 now = 0; now <= 1500; now += 20) {
+            if (now % 80 == 0 && now < 800) {
+                payloads << enc.encodePacket(tone(1000, 640, int(now) * 8).data());
+                conf.receive("K1AAA", quint16(payloads.size() - 1), payloads.last(), now);
+            }
+            if (now == duplicateAt)
+                QVERIFY(!conf.receive("K1AAA", 1, payloads[1], now));
+            const bool speaks = mirelvaFrom >= 0 && now >= mirelvaFrom && now < mirelvaFrom + 200;
+            conf.route(nullptr, speaks ? local.data() : nullptr, now);
+            for (const Conference::Outgoing &o : conf.takePackets()) {
+                if (o.stations.contains("K1AAA")) {
+                    QCOMPARE(o.stations, QStringList{"K1AAA"});
+                    continue;
+                }
+                QCOMPARE(o.stations, QStringList({"K2BBB", "K3CCC"}));
+                if (const qsizetype seq = payloads.indexOf(o.payload); seq >= 0) {
+                    passed << QString::number(seq);
+                    continue;
+                }
+                for (int f = 0; f < kFramesPerPacket; ++f) {
+                    qint16 pcm[kFrameSamples];
+                    QVERIFY(dec.decodeFrame(o.payload.constData() + f * kGsmFrameBytes, kGsmFrameBytes, pcm));
+                    talkerFrames += share(pcm, 1000) > 0.15;
+                    mirelvaFrames += share(pcm, 2500) > 0.15;
+                }
+            }
+        }
+        QCOMPARE(passed.join(' ') + QString(" / %1").arg(talkerFrames), sent);
+        QCOMPARE(mirelvaFrames > 0, mirelvaFrom >= 0);
+    }
+
     // The roster follows every change; chat goes to the others, named by
     // its sender's own callsign; MAXQSOS bounds the conference; an over
     // sent to the stations goes as GSM packets, one encoding for all.

@@ -221,12 +221,8 @@ struct EchoLinkNode::Engine {
         node->applyKeying();
         if (queue && tx->resting())
             tx->wake();
-        const QList<echolink::Conference::Outgoing> packets = conference.takePackets();
-        for (const echolink::Conference::Outgoing &p : packets)
-            for (const QString &call : p.stations)
-                if (Station *s = find(call); s && s->qso)
-                    s->qso->sendAudio(p.payload);
-        const bool busy = radio || localAudio || out || !packets.isEmpty() || !txFrames.empty() ||
+        const bool sent = sendPackets();
+        const bool busy = radio || localAudio || out || sent || !txFrames.empty() ||
                           std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
                               const echolink::StationAudio *a = conference.audio(s->call);
                               return a && a->talking();
@@ -235,6 +231,18 @@ struct EchoLinkNode::Engine {
             idleSteps = 0;
         else if (++idleSteps >= kIdleSteps)
             step.stop();
+    }
+
+    // What the conference has for the stations, each sent with the
+    // station's own sequence number. False when there was nothing.
+    bool sendPackets()
+    {
+        const QList<echolink::Conference::Outgoing> packets = conference.takePackets();
+        for (const echolink::Conference::Outgoing &p : packets)
+            for (const QString &call : p.stations)
+                if (Station *s = find(call); s && s->qso)
+                    s->qso->sendAudio(p.payload);
+        return !packets.isEmpty();
     }
 
     // The sound card asks for 20 ms; PREKEY holds the audio while the key
@@ -405,8 +413,10 @@ struct EchoLinkNode::Engine {
             node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
         });
         QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
-            if (echolink::StationAudio *a = conference.audio(sp->call)) {
-                a->push(seq, gsm, now());
+            if (conference.audio(sp->call)) {
+                // A talker's packet passed on goes now, not at the next step.
+                conference.receive(sp->call, seq, gsm, now());
+                sendPackets();
                 wake();
             }
         });

@@ -98,6 +98,43 @@ StationAudio *Conference::audio(const QString &call)
     return m ? m->audio.get() : nullptr;
 }
 
+bool Conference::receive(const QString &call, quint16 seq, const QByteArray &payload, qint64 nowMs)
+{
+    Member *m = find(call);
+    if (!m)
+        return false;
+    const bool began = !m->audio->talking();
+    const int late = m->audio->buffer().stats().late;
+    const bool kept = m->audio->push(seq, payload, nowMs);
+    // Too late for the node's own play-out is not too late for the others'.
+    const bool fresh = kept || m->audio->buffer().stats().late > late;
+    if (!fresh)
+        return false;
+    if (began) {
+        m->relay = Member::Relay::Off;
+        const bool floorFree = !m_radioTalks && m_radioSince < 0 &&
+                               (!m_talkerStation || m_talkerStation == m) &&
+                               std::none_of(m_members.begin(), m_members.end(), [m](const auto &o) {
+                                   return o.get() != m && o->audio->talking();
+                               });
+        if (floorFree && !m_localOn) {
+            // Taken now, so the radio opening before the next step cannot
+            // take what is already on its way to the others.
+            setTalker(false, m);
+            m->relay = Member::Relay::On;
+        }
+    }
+    if (m->relay == Member::Relay::On && m == m_talkerStation) {
+        if (qint16(quint16(seq - m->relayedTo)) > 0 || began)
+            m->relayedTo = seq;
+        QStringList to = stations();
+        to.removeOne(m->call);
+        if (!to.isEmpty())
+            m_out << Outgoing{payload.left(kGsmPayloadBytes), to};
+    }
+    return kept;
+}
+
 QString Conference::talker() const
 {
     if (m_radioTalks)
@@ -128,8 +165,10 @@ void Conference::route(const qint16 *radio, const qint16 *local, qint64 nowMs)
     ++m_step;
     for (auto &m : m_members) {
         m->hasAudio = m->audio->pull(nowMs, m->heard);
-        if (!m->audio->talking())
+        if (!m->audio->talking()) {
             m->talkingSince = -1;
+            m->relay = Member::Relay::Off;
+        }
         else if (m->talkingSince < 0)
             m->talkingSince = m_step;
     }
@@ -152,6 +191,14 @@ void Conference::route(const qint16 *radio, const qint16 *local, qint64 nowMs)
     setTalker(radioTalks, station);
 
     const qint16 *talkerAudio = station && station->hasAudio ? station->heard : nullptr;
+    m_localOn = local != nullptr;
+    // Mirelva now to be mixed in: what was passed on stays passed on, the
+    // rest of the over is mixed.
+    if (station && local && station->relay == Member::Relay::On)
+        station->relay = Member::Relay::Stopped;
+    const bool relayed = station && (station->relay == Member::Relay::On ||
+                                     (station->relay == Member::Relay::Stopped &&
+                                      qint16(quint16(station->audio->lastSeq() - station->relayedTo)) <= 0));
     std::memset(m_tx, 0, sizeof m_tx);
     std::memset(m_all, 0, sizeof m_all);
     std::memset(m_own, 0, sizeof m_own);
@@ -165,14 +212,20 @@ void Conference::route(const qint16 *radio, const qint16 *local, qint64 nowMs)
         mixInto(m_all, radio);
         m_allOn = true;
     }
+    std::memcpy(m_allSent, m_all, sizeof m_all);
+    m_allSentOn = m_allOn;
     if (talkerAudio) {
         mixInto(m_tx, talkerAudio);
         mixInto(m_all, talkerAudio);
         m_txOn = m_allOn = true;
+        if (!relayed) {
+            mixInto(m_allSent, talkerAudio);
+            m_allSentOn = true;
+        }
     }
 
     const bool anyone = !m_members.empty();
-    const QByteArray all = m_allPackets.add(anyone && m_allOn ? m_all : nullptr);
+    const QByteArray all = m_allPackets.add(anyone && m_allSentOn ? m_allSent : nullptr);
     const QByteArray own = m_ownPackets.add(station && m_ownOn ? m_own : nullptr);
     if (!all.isEmpty()) {
         QStringList to = stations();

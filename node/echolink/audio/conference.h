@@ -37,6 +37,11 @@ QString rosterText(const QString &heading, const QString &nodeCall, const QStrin
 // - each station gets the talker (never itself) and Mirelva's audio; while
 //   Mirelva's audio plays, the radio is not passed on (the node is then
 //   transmitting, and its receiver hears nothing worth passing);
+// - a station's over that begins with nothing else to mix in (it takes the
+//   floor, Mirelva silent) is passed to the others packet by packet as it
+//   comes, unchanged, not re-encoded after the node's jitter buffer: each
+//   has its own. Should Mirelva speak during it, the rest of that over goes
+//   the mixed, re-encoded way, the span already passed on left out of it;
 // - the roster is rebuilt at every change of stations or talker
 //   (rosterChanged).
 // Stations are keyed by callsign (upper case, as connected).
@@ -54,6 +59,10 @@ public:
     // The station's jitter buffer and decoder: received audio packets go to
     // its push(). Null for a callsign not in the conference.
     StationAudio *audio(const QString &call);
+    // A station's received audio packet (sequence number, payload): into
+    // its buffer and, while its over is passed on unchanged, queued for the
+    // others at once (takePackets()). False when the buffer drops it.
+    bool receive(const QString &call, quint16 seq, const QByteArray &payload, qint64 nowMs);
 
     // One 20 ms step at `nowMs`: `radio` is the receiver's 160 samples while
     // the squelch is open (null when closed), `local` Mirelva's (null when
@@ -65,7 +74,7 @@ public:
     // Stations given the same pointer hear the same.
     const qint16 *forStation(const QString &call) const;
 
-    // GSM payloads completed by the last route(), each with the stations it
+    // GSM payloads completed by route() or passed on by receive(), each with the stations it
     // goes to (the protocol adds each station's own sequence number). The
     // stations hearing the same share one encoding.
     struct Outgoing {
@@ -103,6 +112,10 @@ private:
         qint16 heard[kFrameSamples] = {};
         bool hasAudio = false;
         qint64 talkingSince = -1;   // route() steps
+        // This over to the others: not passed on, passed on unchanged, or
+        // passed on up to `relayedTo` and mixed from there.
+        enum class Relay { Off, On, Stopped } relay = Relay::Off;
+        quint16 relayedTo = 0;
     };
     Member *find(const QString &call);
     const Member *find(const QString &call) const;
@@ -118,7 +131,9 @@ private:
     qint16 m_tx[kFrameSamples] = {};
     qint16 m_all[kFrameSamples] = {};      // every station but the talker
     qint16 m_own[kFrameSamples] = {};      // the talking station
-    bool m_txOn = false, m_allOn = false, m_ownOn = false;
+    qint16 m_allSent[kFrameSamples] = {};  // m_all less what was passed on unchanged
+    bool m_txOn = false, m_allOn = false, m_ownOn = false, m_allSentOn = false;
+    bool m_localOn = false;
     GsmPacketizer m_allPackets, m_ownPackets;
     QList<Outgoing> m_out;
 };

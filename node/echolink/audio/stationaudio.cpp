@@ -7,6 +7,7 @@ namespace mirelva::echolink {
 bool StationAudio::pull(qint64 nowMs, qint16 *out)
 {
     const JitterBuffer::Frame f = m_buffer.pull(nowMs);
+    m_lastSeq = f.seq;
     const bool standIn = f.kind == JitterBuffer::Kind::Lost || f.kind == JitterBuffer::Kind::Stall;
     if (f.kind == JitterBuffer::Kind::Idle || (standIn && (f.standIn > kStandIns || f.gsm.isEmpty()))) {
         std::memset(out, 0, kFrameSamples * sizeof(qint16));

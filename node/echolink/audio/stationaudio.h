@@ -22,12 +22,16 @@ public:
     // whether or not this moment is heard: what the one-talker rule goes by.
     bool talking() const { return m_buffer.overActive(); }
     const JitterBuffer &buffer() const { return m_buffer; }
+    // The sequence number of the packet the last pull() played from (or
+    // stood in for).
+    quint16 lastSeq() const { return m_lastSeq; }
 
     static constexpr int kStandIns = 4;
 
 private:
     JitterBuffer m_buffer;
     GsmCodec m_decoder;
+    quint16 m_lastSeq = 0;
 };
 
 // Cuts a stream of 20 ms frames into EchoLink packets: every fourth frame
