@@ -33,7 +33,6 @@ using Headers = HttpHeaders;
 
 const QByteArray kCookie = "mirelva_session";
 
-QByteArray header(const HttpRequest &r, const QByteArray &name) { return r.header(name); }
 
 QByteArray resource(const QString &name)
 {
@@ -366,8 +365,8 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     const QString path = request.path();
     const bool post = request.isPost();
     const bool get = request.isGet();
-    const QByteArray host = header(request, "Host");
-    const QByteArray session = sessionOf(header(request, "Cookie"));
+    const QByteArray host = request.header("Host");
+    const QByteArray session = sessionOf(request.header("Cookie"));
     if (!session.isEmpty())
         m_sessions[session].lastUse = QDateTime::currentDateTimeUtc();
 
@@ -399,7 +398,7 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
 
     // Everything below changes something or shows the station: it needs a
     // page of ours (Origin) and, but for the login itself, a session.
-    if (post && !originAllowed(header(request, "Origin"), host)) {
+    if (post && !originAllowed(request.header("Origin"), host)) {
         OnAirLog::note(QStringLiteral("web: refused a %1 request from another site (%2)")
                            .arg(path.left(40), clientOf(request).toString()));
         reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n");
@@ -426,7 +425,7 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     }
     if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
                  || path == QLatin1String("/logout"))) {
-        QByteArray token = header(request, "X-CSRF-Token");
+        QByteArray token = request.header("X-CSRF-Token");
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
         if (!sameToken(token, s.csrf)) {
@@ -479,7 +478,7 @@ void WebConsole::login(const HttpRequest &request, HttpReply responder)
         QUrlQuery(QString::fromUtf8(body)).queryItemValue(QStringLiteral("password"), QUrl::FullyDecoded);
     // Read at each attempt: a password set anew counts without a restart.
     const QString stored = WebSettings::load().passwordHash;
-    const bool secure = m_settings.tls() || header(request, "X-Forwarded-Proto") == "https";
+    const bool secure = m_settings.tls() || request.header("X-Forwarded-Proto") == "https";
     QPointer<WebConsole> self(this);
     m_login->submit(from, shown, password, stored, [self, responder, shown, secure](WebLogin::Outcome outcome) mutable {
         if (!self)
