@@ -5,8 +5,8 @@
 #include <QCloseEvent>
 
 #include "announcer/mainwindow.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 
 namespace mirelva {

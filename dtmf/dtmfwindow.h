@@ -7,12 +7,12 @@
 #include <QWidget>
 
 #include "core/catchup.h"
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 

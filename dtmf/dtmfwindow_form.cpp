@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 
 namespace mirelva {

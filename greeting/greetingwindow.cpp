@@ -10,8 +10,8 @@
 #include <QRandomGenerator>
 
 #include "core/clock.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "messagebox/messageboxwindow.h"
 
 namespace mirelva {

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "greeting/greetingwindow.h"
 
 namespace mirelva {

@@ -7,8 +7,8 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 #include "greeting/greetingwindow.h"
 

@@ -10,7 +10,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "core/program.h"
+#include "ui/program.h"
 #include "messagebox/messageboxwindow.h"
 
 namespace mirelva {

@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "core/controls.h"
-#include "core/program.h"
+#include "ui/controls.h"
+#include "ui/program.h"
 #include "core/version.h"
 #include "side/webaddresses.h"
 #include "side/website.h"

@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "core/echolink.h"
-#include "core/station.h"
+#include "ui/echolink.h"
+#include "ui/station.h"
 
 namespace mirelva {
 

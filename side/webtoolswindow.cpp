@@ -6,8 +6,8 @@
 
 #include <QCloseEvent>
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 #include "side/webaddresses.h"
 

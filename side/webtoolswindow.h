@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "side/browserview.h"
 #include "side/clsresize.h"
 

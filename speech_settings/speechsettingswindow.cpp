@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "announcer/mainwindow.h"
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 #include "core/version.h"
 
 namespace mirelva {

@@ -6,10 +6,10 @@
 #include <QScrollBar>
 #include <QWidget>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
 
 namespace mirelva {
 

@@ -13,7 +13,7 @@
 #include <QtTest>
 
 #include "core/onairlog.h"
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 
 using namespace mirelva;

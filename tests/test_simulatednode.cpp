@@ -2,9 +2,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "node/simulated/nodecommands.h"
 #include "node/simulated/simulatednode.h"
 

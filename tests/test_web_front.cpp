@@ -13,8 +13,8 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/station.h"
+#include "ui/vbtimer.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"

@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "core/onairlog.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "messagebox/messageboxwindow.h"
 #include "speech_settings/speechsettingswindow.h"
 #include "support/announcer_fixture.h"

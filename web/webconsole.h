@@ -11,7 +11,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "core/station.h"
+#include "ui/station.h"
 #include "web/webfront.h"
 #include "web/websettings.h"
 #include "web/websettingsapi.h"

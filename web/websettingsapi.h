@@ -5,8 +5,8 @@
 #include <QObject>
 #include <QString>
 
-#include "core/settingtable.h"
-#include "core/station.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
 
 class QAbstractButton;
 

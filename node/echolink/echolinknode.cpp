@@ -7,7 +7,7 @@
 
 #include <QPointer>
 
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 #include "core/onairlog.h"
 #include "core/version.h"
 #include "node/echolink/audio/conference.h"

@@ -18,7 +18,7 @@
 #include <QSaveFile>
 
 #include "core/clock.h"
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
 #include "mirelva_hook.h"

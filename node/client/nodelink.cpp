@@ -1,4 +1,4 @@
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -7,7 +7,7 @@
 #include <QTcpSocket>
 
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/version.h"
 #include "node/link/nodetoken.h"
 

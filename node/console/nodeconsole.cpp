@@ -1,4 +1,4 @@
-#include "node/simulated/nodeconsole.h"
+#include "node/console/nodeconsole.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,7 +13,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 #include "core/onairlog.h"
 #include "node/simulated/nodecommands.h"
 

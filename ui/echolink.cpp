@@ -1,7 +1,7 @@
-#include "core/echolink.h"
+#include "ui/echolink.h"
 
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 
 namespace mirelva {
 
