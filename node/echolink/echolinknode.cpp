@@ -30,6 +30,9 @@ constexpr int kDirectoryAnswerMs = 30 * 1000;
 // Going offline at the end waits at most this for the directory.
 constexpr int kOfflineWaitMs = 3000;
 constexpr int kRefusalLingerMs = 700;
+// Callers waiting for the directory are told at most this many a minute.
+constexpr int kAskingLines = 10;
+constexpr qint64 kAskingLinesMs = 60 * 1000;
 constexpr int kRxWatchMs = 200;
 // The audio step runs while anything sounds, and this many steps after.
 constexpr int kIdleSteps = 50;
@@ -74,6 +77,9 @@ struct EchoLinkNode::Engine {
     std::unique_ptr<echolink::Directory> directory;
     std::unique_ptr<echolink::CallerCheck> callers;
     QHash<QHostAddress, QString> callerNames;   // callers waiting for the directory
+    qint64 askingLinesFrom = -kAskingLinesMs;   // the "asking the directory" lines' minute
+    int askingLines = 0;
+    quint64 askingUntold = 0;
     echolink::Conference conference;
     std::vector<std::unique_ptr<Station>> stations;
     qint64 listAt = -1;             // when the station list last came
@@ -281,6 +287,31 @@ struct EchoLinkNode::Engine {
                              else
                                  refuseUnlisted(from, call, why);
                          });
+        QObject::connect(callers.get(), &echolink::CallerCheck::asking, node, [this](const QHostAddress &, const QString &call) {
+            // Once a caller; a flood of made-up ones in a few lines.
+            const qint64 t = now();
+            if (t - askingLinesFrom >= kAskingLinesMs) {
+                if (askingUntold > 0)
+                    node->say(QStringLiteral("%1 more caller%2 not in the station list asked the directory about")
+                                  .arg(askingUntold)
+                                  .arg(askingUntold == 1 ? "" : "s"));
+                askingLinesFrom = t;
+                askingLines = 0;
+                askingUntold = 0;
+            }
+            if (askingLines < kAskingLines) {
+                ++askingLines;
+                node->say(QStringLiteral("%1 not in the station list yet; asking the directory").arg(call));
+            } else {
+                ++askingUntold;
+            }
+        });
+        QObject::connect(&dispatcher, &echolink::Dispatcher::callerLeft, node, [this](const QHostAddress &from) {
+            if (callers->waiting(from)) {
+                callerNames.remove(from);
+                callers->forget(from);
+            }
+        });
         QObject::connect(directory.get(), &echolink::Directory::statusChanged, node, [this](echolink::DirectoryStatus st) {
             node->say(QStringLiteral("directory status %1").arg(echolink::statusName(st)));
             if (st == echolink::DirectoryStatus::Offline && node->m_stopping)

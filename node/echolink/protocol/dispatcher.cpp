@@ -187,6 +187,8 @@ void Dispatcher::datagram(bool control, const QHostAddress &from, const char *da
         } else if (p->kind == ControlPacket::Sdes && !p->callsign.isEmpty()) {
             emit incomingConnection(from, *p);
         } else {
+            if (p->kind == ControlPacket::Bye)
+                emit callerLeft(from);
             drop(from, src, kUnknown, m_counters.unknownSource);
             return;
         }

@@ -78,6 +78,8 @@ public:
 
 signals:
     void incomingConnection(const QHostAddress &from, const mirelva::echolink::ControlPacket &sdes);
+    // A BYE from an address with no QSO: a caller leaving before it was let in.
+    void callerLeft(const QHostAddress &from);
     // A line for the node's log (drops, rate-limited).
     void note(const QString &line);
 
