@@ -417,9 +417,9 @@ private slots:
         r.controlIn({ControlPacket::Sdes, "K1ABC", "Jo", {}}, 3000);
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text Mirelva node"}));
         QCOMPARE(r.remoteName(), "Jo");
-        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});   // repeated: not raised again
+        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);   // repeated: not raised again
         r.audioIn({1, QByteArray(kGsmPayloadBytes, 'a')}, 4000);
         r.audioIn({2, QByteArray(kGsmPayloadBytes, 'a')}, 4080);
         r.tick(4080 + Qso::kMinReceiveHoldMs - 1);
