@@ -12,6 +12,7 @@
 #include "node/echolink/protocol/dispatcher.h"
 #include "node/echolink/protocol/packets.h"
 #include "node/echolink/protocol/proxy.h"
+#include "node/echolink/protocol/transport.h"
 #include "node/echolink/protocol/qso.h"
 
 using namespace mirelva::echolink;
@@ -334,7 +335,9 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost));
         QTcpSocket *peer = nullptr;
         QByteArray fromNode;
+        int connections = 0;
         connect(&server, &QTcpServer::newConnection, this, [&] {
+            ++connections;
             peer = server.nextPendingConnection();
             connect(peer, &QTcpSocket::readyRead, this, [&] { fromNode += peer->readAll(); });
             peer->write("n0Nc3x7Z");
@@ -373,6 +376,36 @@ private slots:
         // A wrong password: the proxy says so and the client starts over.
         peer->write(buildProxyFrame(ProxyFrame::System, 0, QByteArray(1, '\1')));
         QTRY_COMPARE(ready.last(), QStringLiteral("the proxy refused the password (trying again in 10 s)"));
+        // And it waits as it says: a proxy refusing is not asked again at once.
+        QTest::qWait(200);
+        QCOMPARE(connections, 1);
+    }
+
+    // The directory's connection leaves from BINDADDR when one is set, as
+    // the node's datagrams do; from an address not this machine's it fails.
+    void directoryConnectionLeavesFromBindAddr_data()
+    {
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("no address") << "" << "from 127.0.0.1";
+        QTest::newRow("a second loopback address") << "127.0.0.2" << "from 127.0.0.2";
+        QTest::newRow("not this machine's") << "192.0.2.77" << "";
+    }
+    void directoryConnectionLeavesFromBindAddr()
+    {
+        QFETCH(QString, bind);
+        QFETCH(QString, seen);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::AnyIPv4));
+        SocketTcpLink link(bind.isEmpty() ? QHostAddress() : QHostAddress(bind));
+        QString got;
+        connect(&server, &QTcpServer::newConnection, this,
+                [&] { got = "from " + server.nextPendingConnection()->peerAddress().toString(); });
+        connect(&link, &TcpLink::closed, this, [&got](const QString &why) { got = why; });
+        link.open(QHostAddress::LocalHost, server.serverPort());
+        QTRY_VERIFY(!got.isEmpty());
+        // Refused, the link says why and nothing reaches the server.
+        QVERIFY2(seen.isEmpty() ? !got.startsWith("from") : got == seen, qPrintable(got));
     }
 
     // A connect out: SDES at 0, 10, ..., 40 s, given up at 50 s; answered,
@@ -426,7 +459,14 @@ private slots:
         QVERIFY(r.isReceiving());
         r.tick(4400);
         QVERIFY(!r.isReceiving());
-        QCOMPARE(events, (QStringList{"1", "2", "chat K1ABC>hello", "info K1ABC Jo", "rx", "rx off"}));
+        // A burst of packets at once holds "receiving" no longer than the bound.
+        for (quint16 seq = 3; seq < 40; ++seq)
+            r.audioIn({seq, QByteArray(kGsmPayloadBytes, 'a')}, 4500);
+        r.tick(4500 + Qso::kMaxReceiveHoldMs - 1);
+        QVERIFY(r.isReceiving());
+        r.tick(4500 + Qso::kMaxReceiveHoldMs);
+        QVERIFY(!r.isReceiving());
+        QCOMPARE(events, (QStringList{"1", "2", "chat K1ABC>hello", "info K1ABC Jo", "rx", "rx off", "rx", "rx off"}));
         // Keep-alives every 10 s from the answer (13, 23, 33, 43 s); the
         // station's last SDES came at 3 s, so the link is dead at 53 s.
         wire.clear();
