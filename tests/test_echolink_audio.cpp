@@ -535,8 +535,8 @@ private slots:
     }
 
     // UDP devices: datagrams of any size make 20 ms frames; the output sends
-    // what its source gives, one frame a datagram, and rests when it gives
-    // nothing. An ALSA device that is not there is said, not waited for.
+    // what its source gives, one frame a datagram at each pump, and rests
+    // after half a second of pumps with nothing. An ALSA device that is not there is said, not waited for.
     void udpSoundDevices()
     {
         QString error;
@@ -581,8 +581,20 @@ private slots:
                 sent << qFromLittleEndian<qint16>(d.constData() + 318);
             }
         });
+        // The owner's tick paces it: a frame a pump, none of its own.
+        out->pump();
+        out->pump();
+        QTRY_COMPARE(sent, (QList<qint16>{100, 101}));
+        // The third, then half a second of nothing.
+        for (int i = 0; i <= SoundOutput::kRestAfterMs / kFrameMs; ++i) {
+            QVERIFY(!out->resting());
+            out->pump();
+        }
         QTRY_COMPARE(sent, (QList<qint16>{100, 101, 102}));
-        QTRY_VERIFY(out->resting());
+        QVERIFY(out->resting());
+        out->pump();
+        out->wake();
+        QVERIFY(!out->resting());
 
         QVERIFY(!SoundOutput::open("alsa:mirelva_no_such_device", {}, &error));
         QVERIFY2(error.startsWith("alsa:mirelva_no_such_device: "), qPrintable(error));
