@@ -17,6 +17,7 @@
 #include "core/settingsstore.h"
 #include "ui/settingtable.h"
 #include "ui/station.h"
+#include "ui/stationwindow.h"
 #include "ui/vbtimer.h"
 
 namespace mirelva {
@@ -30,7 +31,7 @@ namespace mirelva {
 // The sources are split by subject: mainwindow_form.cpp builds the form,
 // mainwindow.cpp holds start-up, saving and ending, and the announcer_*.cpp
 // files the handlers of each subject.
-class MainWindow : public QMainWindow {
+class MainWindow : public StationWindowOf<QMainWindow> {
     Q_OBJECT
 public:
     explicit MainWindow(Station &station, QWidget *parent = nullptr);
@@ -49,9 +50,6 @@ public:
     void loadOtherWindows();
     bool otherWindowsLoaded() const { return m_otherWindowsLoaded; }
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     // Fills in the captions once the node's own callsign is known.
     void refreshCaption();
     void showNodeStatus();
@@ -204,9 +202,6 @@ public:
     QString TempCall;
     QString TempHold;
 
-    Station &station;
-    EchoLink *Echolink = nullptr;
-
     // ---- the form ----------------------------------------------------------
     QTabWidget *SSTab1 = nullptr;
     QLabel *NodeStatus = nullptr;
@@ -334,15 +329,11 @@ public:
     VbTimer *Timer2 = nullptr;
     VbTimer *Timer3 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // mainwindow_form.cpp
     void wireHandlers();        // mainwindow_form.cpp
     void loadSettings();        // mainwindow.cpp
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
     SecondsOwed m_markSeconds;      // the clock tick's hour, quarter and half
     SecondsOwed m_silenceSeconds;   // the silence schedules

@@ -12,6 +12,7 @@
 #include "core/settingsstore.h"
 #include "ui/settingtable.h"
 #include "ui/station.h"
+#include "ui/stationwindow.h"
 #include "ui/vbtimer.h"
 
 namespace mirelva {
@@ -26,18 +27,14 @@ namespace mirelva {
 // The sources are split by subject: dtmfwindow_form.cpp builds the form,
 // dtmfwindow.cpp holds start-up, saving and ending, dtmf_commands.cpp the
 // codes, buttons and acceptance delay, dtmf_nets.cpp the net scheduler.
-class DtmfWindow : public QWidget {
+class DtmfWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit DtmfWindow(Station &station, QWidget *parent = nullptr);
-    ~DtmfWindow() override;
 
     // ---- start-up, settings and ending --------------------------------
     void Form_Load();
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     void refreshCaption();
     void Command16_Click();     // "Hide"
     void Command1_Click();      // "Hide"
@@ -103,9 +100,6 @@ public:
     // The operator (by hand or by a code) set "Stay Con" 1 or 2 to value.
     void stayConChosen(int box, int value);
     void Echolink_Disconnected(const QString &sCall);
-
-    Station &station;
-    EchoLink *Echolink = nullptr;
 
     // ---- the form ----------------------------------------------------------
     QTabWidget *SSTab1 = nullptr;
@@ -174,9 +168,6 @@ public:
     VbTimer *Timer5 = nullptr;
     VbTimer *Timer6 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // dtmfwindow_form.cpp
     void wireHandlers();        // dtmfwindow_form.cpp
@@ -196,7 +187,6 @@ private:
     bool m_settingStayCon = false;
     bool m_netJoined[5] = {};   // by net number: its station was reported connected since it started
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
 };
 

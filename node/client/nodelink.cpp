@@ -308,33 +308,15 @@ void NodeLinkClient::handle(const Pending &pending)
         }
         break;
     }
-    case NodeEvent::Connected:
-        emit connected(e.call, e.name, e.addr);
-        break;
-    case NodeEvent::Disconnected:
-        emit Disconnected(e.call);
-        break;
-    case NodeEvent::RX:
-        emit RX(e.on);
-        break;
-    case NodeEvent::CarrierDetect:
-        emit CarrierDetect(e.on);
-        break;
-    case NodeEvent::DTMF:
-        emit DTMFString(e.text);
-        break;
-    case NodeEvent::Chat:
-        emit ChatTextReceived(e.text);
-        break;
-    case NodeEvent::Closing:
-        emit Closing();
+    default:
+        emitNodeEvent(this, e);
         break;
     }
 }
 
 void NodeLinkClient::request(const NodeRequest &r)
 {
-    if (r.op == QLatin1String("SetPTT") || r.op == QLatin1String("SetDTR") || r.op == QLatin1String("SetRTS"))
+    if (r.op == NodeOp::SetPTT || r.op == NodeOp::SetDTR || r.op == NodeOp::SetRTS)
         m_lastLineRequests[r.op] = r;
     if (!m_online) {
         OnAirLog::note(QStringLiteral("node offline, dropped: ") + r.toText());
@@ -350,8 +332,8 @@ void NodeLinkClient::request(const NodeRequest &r)
 // never repeated: a late key-up would go out with nothing to say.
 void NodeLinkClient::repeatReleases()
 {
-    for (const char *op : {"SetPTT", "SetDTR", "SetRTS"}) {
-        const auto it = m_lastLineRequests.constFind(QLatin1String(op));
+    for (const NodeOp op : {NodeOp::SetPTT, NodeOp::SetDTR, NodeOp::SetRTS}) {
+        const auto it = m_lastLineRequests.constFind(op);
         if (it == m_lastLineRequests.cend() || it->fields.value(QLatin1String("on")).toBool())
             continue;
         OnAirLog::note(QStringLiteral("node online, again: ") + it->toText());

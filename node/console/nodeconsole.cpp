@@ -69,7 +69,7 @@ QString onOff(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"
 // same a second time.
 bool toldByOnAirLog(const NodeRequest &r)
 {
-    return r.op == QLatin1String("Speech") && r.fields.value(QStringLiteral("keyed")).toBool();
+    return r.op == NodeOp::Speech && r.fields.value(QStringLiteral("keyed")).toBool();
 }
 
 } // namespace
