@@ -110,6 +110,9 @@ private slots:
         QTest::newRow("SDES of no source") << rr + hex("c0ca000100000000") << "control packet with neither SDES nor BYE";
         QTest::newRow("item past its subpacket") << rr + hex("c1ca00020000000002ff4b31") << "SDES item longer than its subpacket";
         QTest::newRow("cut off") << buildSdes("K1ABC", "x").left(30) << "control subpacket longer than the packet";
+        // Fits the datagram from its start, not from where it begins.
+        QTest::newRow("second subpacket past the end") << rr + hex("c1ca00030000000002024b31")
+                                                       << "control subpacket longer than the packet";
         // A name is one line of the roster: cut at a line break, control
         // characters and direction marks made "?".
         const QByteArray sdes = rr + hex("c1ca000700000000") + QByteArray("\x02\x14K1ABC Jo\rFAKE LOG: W\0\0", 24);
@@ -170,6 +173,12 @@ private slots:
             if (p.text->kind == TextPacket::Info)
                 sent.remove(0, 1);
             QCOMPARE(toEightBit(p.text->octets), sent);
+            // Its first bytes alone, the rest still there behind them: no text.
+            for (qsizetype cut = 0; cut < 6; ++cut) {
+                const char *short_ = nullptr;
+                QVERIFY(!parseText(packet.constData(), cut, &short_));
+                QCOMPARE(QByteArray(short_), "neither audio nor a text");
+            }
         }
         QCOMPARE(got, read);
     }
@@ -550,6 +559,41 @@ private slots:
         QVERIFY(!s.sendChat("gone"));
         s.controlIn({ControlPacket::Sdes, "K1ABC", "", {}}, 2000);
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text N0CALL-L>hi there", "10.0.0.9 audio", "10.0.0.9 BYE"}));
+    }
+
+    // A QSO this node ended lingers kLingerMs, answering the station's
+    // late packets; then the station calling again is a new caller. One the
+    // station ended goes at once.
+    void endedQsoLingers_data()
+    {
+        QTest::addColumn<bool>("endedByUs");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("newCaller");
+        QTest::newRow("ours, lingering") << true << int(Dispatcher::kLingerMs - 1) << false;
+        QTest::newRow("ours, gone") << true << int(Dispatcher::kLingerMs) << true;
+        QTest::newRow("theirs") << false << 0 << true;
+    }
+    void endedQsoLingers()
+    {
+        QFETCH(bool, endedByUs);
+        QFETCH(int, after);
+        QFETCH(bool, newCaller);
+        qint64 now = 50000;
+        Dispatcher d({QHostAddress::LocalHost, 5198}, [&now] { return now; });
+        const QHostAddress far("127.0.0.9");
+        int callers = 0;
+        connect(&d, &Dispatcher::incomingConnection, this, [&callers] { ++callers; });
+        Qso *q = d.createQso(far, {"N0CALL-L", "Home", ""});
+        q->accept(now);
+        if (endedByUs)
+            q->end();
+        else
+            q->controlIn({ControlPacket::Bye, {}, {}, {}}, now);
+        now += after;
+        d.tick();
+        const QByteArray sdes = buildSdes("K1ABC", "Jo");
+        d.datagram(true, far, sdes.constData(), sdes.size());
+        QCOMPARE(callers, newCaller ? 1 : 0);
     }
 
     // A caller passes when the directory lists its callsign at its address;
