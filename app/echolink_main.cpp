@@ -3,13 +3,11 @@
 // radio's audio, serving the node link to Mirelva. Its settings are
 // echolink.ini in Mirelva's settings folder; see docs/echolink.md.
 
-#include <cstdio>
-
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
 
 #include "core/onairlog.h"
+#include "core/programoptions.h"
 #include "core/version.h"
 #include "node/echolink/echolinknode.h"
 #include "node/link/nodeprotocol.h"
@@ -26,24 +24,22 @@ void complain(const QString &text) { OnAirLog::complain(QStringLiteral("mirelva-
 
 int main(int argc, char *argv[])
 {
+    ProgramOptions options(QStringLiteral("mirelva-echolink"),
+                           QStringLiteral("Mirelva's EchoLink node: serves Mirelva's node link. "
+                                          "Settings: echolink.ini in Mirelva's settings folder."));
+    const QCommandLineOption checkOpt = options.flag(
+        QStringLiteral("check"), QStringLiteral("Read echolink.ini, say what is wrong in it, and end "
+                                                "(exit status 0 when the node could start)."));
+    const QCommandLineOption traceOpt = options.traceOption(
+        QStringLiteral("Print every line a client sends (\"request ...\"), every line sent to the clients "
+                       "(\"event ...\") and the VOX's level of the receiver's audio (\"vox -42.0 dBFS\") on "
+                       "standard output."));
+    if (const std::optional<int> end = options.read(argc, argv))
+        return *end;
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-echolink"));
     QCoreApplication::setApplicationVersion(versionText());
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Mirelva's EchoLink node: serves Mirelva's node link. "
-                                                    "Settings: echolink.ini in Mirelva's settings folder."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption checkOpt(QStringLiteral("check"),
-                                      QStringLiteral("Read echolink.ini, say what is wrong in it, and end "
-                                                     "(exit status 0 when the node could start)."));
-    const QCommandLineOption traceOpt(QStringLiteral("trace"),
-                                      QStringLiteral("Print every line a client sends (\"request ...\"), every line "
-                                                     "sent to the clients (\"event ...\") and the VOX's level of the "
-                                                     "receiver's audio (\"vox -42.0 dBFS\") on standard output."));
-    parser.addOptions({checkOpt, traceOpt});
-    parser.process(app);
 
     const EchoLinkConfig config = EchoLinkConfig::load();
     for (const QString &p : config.problems)
@@ -58,7 +54,7 @@ int main(int argc, char *argv[])
         complain(QStringLiteral("echolink.ini LISTEN: ") + why);
         return 2;
     }
-    if (parser.isSet(checkOpt))
+    if (options.isSet(checkOpt))
         return 0;
 
     int exitCode = 0;
@@ -73,19 +69,11 @@ int main(int argc, char *argv[])
             complain(why);
             return 1;
         }
-        if (parser.isSet(traceOpt)) {
-            auto print = [](const char *what, QByteArray line) {
-                if (line.endsWith('\n'))
-                    line.chop(1);
-                const QByteArray out = what + line + '\n';
-                std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-                std::fflush(stdout);
-            };
-            QObject::connect(&server, &NodeServer::received, &server, [print](const QByteArray &l) { print("request ", l); });
-            QObject::connect(&server, &NodeServer::sent, &server, [print](const QByteArray &l) { print("event ", l); });
+        if (options.isSet(traceOpt)) {
+            printTraffic(&server);
             // For setting VOXTHRESHOLD: the receiver's level as the VOX hears it.
-            QObject::connect(&node, &EchoLinkNode::voxMeter, &server, [print](double dbfs) {
-                print("vox ", QByteArray::number(dbfs, 'f', 1) + " dBFS");
+            QObject::connect(&node, &EchoLinkNode::voxMeter, &server, [](double dbfs) {
+                printTraceLine("vox ", QByteArray::number(dbfs, 'f', 1) + " dBFS");
             });
         }
         OnAirLog::note(QStringLiteral("echolink: node link on %1").arg(server.address().toString()));

@@ -1,4 +1,3 @@
-#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -13,6 +12,7 @@
 #include "core/nodelinkconfig.h"
 #include "core/onairlog.h"
 #include "core/program.h"
+#include "core/programoptions.h"
 #include "core/station.h"
 #include "core/version.h"
 #include "node/simulated/nodeconsole.h"
@@ -67,31 +67,42 @@ constexpr int kFirstStateWaitMs = 3000;
 // station.
 constexpr int kFirstPaintWaitMs = 2000;
 
-bool hasArgument(int argc, char *argv[], const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return true;
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    ProgramOptions options(QStringLiteral("mirelva"),
+                           QStringLiteral("Mirelva, the station announcer for an EchoLink node. Settings: the INI "
+                                          "files in Mirelva's settings folder; Qt's own options (-platform, "
+                                          "-display, ...) are understood too."));
+    const QCommandLineOption headlessOpt = options.flag(
+        QStringLiteral("headless"), QStringLiteral("Run with no display: the same windows, drawn where nobody sees "
+                                                   "them; the web console (web.ini) is how the station is watched."));
+    const QCommandLineOption passwordOpt = options.flag(
+        QStringLiteral("set-web-password"), QStringLiteral("Read the web console's password from the terminal or "
+                                                           "standard input, store its hash in web.ini, and end."));
+    if (const std::optional<int> end = options.read(argc, argv, ProgramOptions::Unknown::LeaveToQt))
+        return *end;
+
     // Sets the web console's password and ends: no window, no node.
-    if (hasArgument(argc, argv, "--set-web-password")) {
+    if (options.isSet(passwordOpt)) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Mirelva"));
+        if (const std::optional<int> end = options.refuseLeftovers(QCoreApplication::arguments()))
+            return *end;
         return WebPassword::setFromStandardInput();
     }
     // A station with no screen: the same windows, drawn where nobody sees
     // them; the web console is how it is watched.
-    if (hasArgument(argc, argv, "--headless"))
+    if (options.isSet(headlessOpt))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirelva"));
+    // Qt has taken its own options out; anything else is a mistake, told
+    // before the station starts rather than ignored.
+    if (const std::optional<int> end = options.refuseLeftovers(QCoreApplication::arguments()))
+        return *end;
 
     // One copy per user: a second one ends at once, silently and successfully,
     // before it touches a settings file or the node.

@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include "core/onairlog.h"
+#include "core/programoptions.h"
 #include "core/version.h"
 #include "node/simulated/nodecommands.h"
 #include "node/simulated/nodeconsole.h"
@@ -89,84 +89,68 @@ private:
 
 int main(int argc, char *argv[])
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("A simulated EchoLink node that Mirelva drives over a socket."));
-    const QCommandLineOption helpOpt = parser.addHelpOption();
-    const QCommandLineOption versionOpt = parser.addVersionOption();
-    const QCommandLineOption listenOpt(QStringLiteral("listen"),
-                                       QStringLiteral("Where to listen: unix:PATH or tcp:HOST:PORT."),
-                                       QStringLiteral("address"));
-    const QCommandLineOption callOpt(QStringLiteral("callsign"), QStringLiteral("The node's own callsign."),
-                                     QStringLiteral("call"));
-    const QCommandLineOption headlessOpt(QStringLiteral("headless"),
-                                         QStringLiteral("No window: read console commands from standard input and "
-                                                        "print every request received and event sent."));
-    const QCommandLineOption exitOpt(QStringLiteral("exit-on-closing"),
-                                     QStringLiteral("After the closing event, end once every client has gone "
-                                                    "(at most 3 seconds)."));
-    const QCommandLineOption remoteOpt(QStringLiteral("allow-remote"),
-                                       QStringLiteral("Allow a TCP address other than loopback."));
-    const QCommandLineOption delayOpt(QStringLiteral("answer-delay"),
-                                      QStringLiteral("Milliseconds before a connect or disconnect is answered."),
-                                      QStringLiteral("ms"));
-    const QCommandLineOption tokenOpt(QStringLiteral("token-file"),
-                                      QStringLiteral("TCP: the file with the token every client must send (made when "
-                                                     "missing; default nodelink.token in the folder a systemd unit's StateDirectory= or "
-                                                     "RuntimeDirectory= gives, else in Mirelva's settings folder)."),
-                                      QStringLiteral("path"));
-    const QCommandLineOption groupOpt(QStringLiteral("allow-group"),
-                                      QStringLiteral("Unix socket: members of this group may attach too (repeatable)."),
-                                      QStringLiteral("group"));
-    parser.addOptions({listenOpt, callOpt, headlessOpt, exitOpt, remoteOpt, delayOpt, tokenOpt, groupOpt});
+    ProgramOptions options(QStringLiteral("mirelva-node"),
+                           QStringLiteral("A simulated EchoLink node that Mirelva drives over a socket."));
+    const QCommandLineOption listenOpt = options.value(
+        QStringLiteral("listen"), QStringLiteral("Where to listen: unix:PATH or tcp:HOST:PORT."), QStringLiteral("address"));
+    const QCommandLineOption callOpt =
+        options.value(QStringLiteral("callsign"), QStringLiteral("The node's own callsign."), QStringLiteral("call"));
+    const QCommandLineOption headlessOpt = options.flag(
+        QStringLiteral("headless"), QStringLiteral("No window: read console commands from standard input and "
+                                                   "print every request received and event sent."));
+    const QCommandLineOption exitOpt = options.flag(
+        QStringLiteral("exit-on-closing"), QStringLiteral("After the closing event, end once every client has gone "
+                                                          "(at most 3 seconds)."));
+    const QCommandLineOption remoteOpt =
+        options.flag(QStringLiteral("allow-remote"), QStringLiteral("Allow a TCP address other than loopback."));
+    const QCommandLineOption delayOpt = options.value(
+        QStringLiteral("answer-delay"), QStringLiteral("Milliseconds before a connect or disconnect is answered."),
+        QStringLiteral("ms"));
+    const QCommandLineOption tokenOpt = options.value(
+        QStringLiteral("token-file"),
+        QStringLiteral("TCP: the file with the token every client must send (made when "
+                       "missing; default nodelink.token in the folder a systemd unit's StateDirectory= or "
+                       "RuntimeDirectory= gives, else in Mirelva's settings folder)."),
+        QStringLiteral("path"));
+    const QCommandLineOption groupOpt = options.value(
+        QStringLiteral("allow-group"), QStringLiteral("Unix socket: members of this group may attach too (repeatable)."),
+        QStringLiteral("group"));
     // Read before any application exists, so that a mistyped command line is
     // reported as such even where no window could be opened.
-    QStringList args;
-    for (int i = 0; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    if (!parser.parse(args)) {
-        complain(parser.errorText());
-        return 2;
-    }
-    const bool headless = parser.isSet(headlessOpt);
-    const bool justAsking = parser.isSet(helpOpt) || parser.isSet(versionOpt);
+    if (const std::optional<int> end = options.read(argc, argv))
+        return *end;
+    const bool headless = options.isSet(headlessOpt);
 
     QString why;
     std::optional<nodelink::NodeAddress> address;
     QString call;
     int delayMs = -1;
-    if (!justAsking) {
-        if (!parser.isSet(listenOpt)) {
-            complain(QStringLiteral("--listen unix:PATH or --listen tcp:HOST:PORT is needed"));
+    if (!options.isSet(listenOpt)) {
+        complain(QStringLiteral("--listen unix:PATH or --listen tcp:HOST:PORT is needed"));
+        return 2;
+    }
+    address = nodelink::NodeAddress::parse(options.valueOf(listenOpt), &why);
+    if (!address) {
+        complain(QStringLiteral("--listen: ") + why);
+        return 2;
+    }
+    call = options.valueOf(callOpt).trimmed();
+    if (options.isSet(callOpt) && !NodeCommands::isCall(call.toUpper())) {
+        complain(QStringLiteral("--callsign: \"%1\" is not a callsign").arg(call));
+        return 2;
+    }
+    if (options.isSet(delayOpt)) {
+        bool ok = false;
+        delayMs = options.valueOf(delayOpt).toInt(&ok);
+        if (!ok || delayMs < 0) {
+            complain(QStringLiteral("--answer-delay: want milliseconds, 0 or more"));
             return 2;
-        }
-        address = nodelink::NodeAddress::parse(parser.value(listenOpt), &why);
-        if (!address) {
-            complain(QStringLiteral("--listen: ") + why);
-            return 2;
-        }
-        call = parser.value(callOpt).trimmed();
-        if (parser.isSet(callOpt) && !NodeCommands::isCall(call.toUpper())) {
-            complain(QStringLiteral("--callsign: \"%1\" is not a callsign").arg(call));
-            return 2;
-        }
-        if (parser.isSet(delayOpt)) {
-            bool ok = false;
-            delayMs = parser.value(delayOpt).toInt(&ok);
-            if (!ok || delayMs < 0) {
-                complain(QStringLiteral("--answer-delay: want milliseconds, 0 or more"));
-                return 2;
-            }
         }
     }
 
-    std::unique_ptr<QCoreApplication> app(headless || justAsking ? new QCoreApplication(argc, argv)
-                                                                 : new QApplication(argc, argv));
+    std::unique_ptr<QCoreApplication> app(headless ? new QCoreApplication(argc, argv) : new QApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-node"));
     QCoreApplication::setApplicationVersion(versionText());
-    if (parser.isSet(helpOpt))
-        parser.showHelp(0);
-    if (parser.isSet(versionOpt))
-        parser.showVersion();
 
     SimulatedNode node;
     if (!call.isEmpty())
@@ -175,24 +159,20 @@ int main(int argc, char *argv[])
         node.setAnswerDelayMs(delayMs);
 
     NodeServer server(&node);
-    server.setTokenFile(parser.value(tokenOpt));
-    server.setAllowedGroups(parser.values(groupOpt));
-    if (!server.listen(*address, parser.isSet(remoteOpt), &why)) {
+    server.setTokenFile(options.valueOf(tokenOpt));
+    server.setAllowedGroups(options.valuesOf(groupOpt));
+    if (!server.listen(*address, options.isSet(remoteOpt), &why)) {
         complain(why);
         return 1;
     }
     OnAirLog::note(QStringLiteral("node: %1 listening on %2").arg(node.state().localStation, server.address().toString()));
 
     if (headless) {
-        QObject::connect(&server, &NodeServer::received, &server,
-                         [](const QByteArray &line) { say(stdout, QStringLiteral("request ") + QString::fromUtf8(line)); });
-        QObject::connect(&server, &NodeServer::sent, &server, [](const QByteArray &line) {
-            say(stdout, QStringLiteral("event ") + QString::fromUtf8(line.endsWith('\n') ? line.chopped(1) : line));
-        });
+        printTraffic(&server);
         new StdinCommands(&node, app.get());
     }
 
-    if (parser.isSet(exitOpt)) {
+    if (options.isSet(exitOpt)) {
         // The releases that answer closing are received and logged, as a
         // node that waits for its event handlers to return would. The server
         // heard Closing first (it was connected first) and has sent the line.

@@ -2,13 +2,11 @@
 // started as its child or already running. Its settings are svxlink.ini in
 // Mirelva's settings folder; see docs/svxlink.md.
 
-#include <cstdio>
-
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
 
 #include "core/onairlog.h"
+#include "core/programoptions.h"
 #include "core/version.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
@@ -25,23 +23,21 @@ void say(const QString &text) { OnAirLog::complain(QStringLiteral("mirelva-svxli
 
 int main(int argc, char *argv[])
 {
+    ProgramOptions options(QStringLiteral("mirelva-svxlink"),
+                           QStringLiteral("Serves Mirelva's node link and drives SvxLink. "
+                                          "Settings: svxlink.ini in Mirelva's settings folder."));
+    const QCommandLineOption prepareOpt = options.flag(
+        QStringLiteral("prepare"), QStringLiteral("Lay out the bridge's folder (event handler and hook) and end; "
+                                                  "for a SvxLink that is started on its own."));
+    const QCommandLineOption traceOpt = options.traceOption(
+        QStringLiteral("Print every line a client sends (\"request ...\") and every line sent to the clients "
+                       "(\"event ...\") on standard output."));
+    if (const std::optional<int> end = options.read(argc, argv))
+        return *end;
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mirelva-svxlink"));
     QCoreApplication::setApplicationVersion(versionText());
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Serves Mirelva's node link and drives SvxLink. "
-                                                    "Settings: svxlink.ini in Mirelva's settings folder."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption prepareOpt(QStringLiteral("prepare"),
-                                        QStringLiteral("Lay out the bridge's folder (event handler and hook) and end; "
-                                                       "for a SvxLink that is started on its own."));
-    const QCommandLineOption traceOpt(QStringLiteral("trace"),
-                                      QStringLiteral("Print every line a client sends (\"request ...\") and every line "
-                                                     "sent to the clients (\"event ...\") on standard output."));
-    parser.addOptions({prepareOpt, traceOpt});
-    parser.process(app);
 
     const SvxLinkConfig config = SvxLinkConfig::load();
     QString why;
@@ -56,7 +52,7 @@ int main(int argc, char *argv[])
         say(why);
         return 1;
     }
-    if (parser.isSet(prepareOpt)) {
+    if (options.isSet(prepareOpt)) {
         say(QStringLiteral("ready; svxlink.conf wants EVENT_HANDLER=%1").arg(node.eventHandlerPath()));
         return 0;
     }
@@ -68,17 +64,8 @@ int main(int argc, char *argv[])
         say(why);
         return 1;
     }
-    if (parser.isSet(traceOpt)) {
-        auto print = [](const char *what, QByteArray line) {
-            if (line.endsWith('\n'))
-                line.chop(1);
-            const QByteArray out = what + line + '\n';
-            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-            std::fflush(stdout);
-        };
-        QObject::connect(&server, &NodeServer::received, &server, [print](const QByteArray &l) { print("request ", l); });
-        QObject::connect(&server, &NodeServer::sent, &server, [print](const QByteArray &l) { print("event ", l); });
-    }
+    if (options.isSet(traceOpt))
+        printTraffic(&server);
     OnAirLog::note(QStringLiteral("svxlink: %1 listening on %2").arg(config.callsign, server.address().toString()));
 
     // SvxLink ended: closing has gone to every client. A client answers it by

@@ -88,6 +88,19 @@ void DtmfWindow::netEnded()
     station.main->StayCon2->setValue(SavedStayCon2);
 }
 
+// The node has one busy flag for all nets: a net that showed it, once ended,
+// clears it only when no net still running shows it, or a net that runs on
+// would take callers for the rest of its time.
+void DtmfWindow::netBusyEnded(int n)
+{
+    if (net(n).ShowBusy->value() != 1)
+        return;
+    for (int m = 1; m <= 4; ++m)
+        if (netRunning(m) && net(m).ShowBusy->value() == 1)
+            return;
+    Echolink->SetBusy(false);
+}
+
 // Ticked or unticked during a net (by hand or by a code), a box holds the
 // operator's new wish: that is what comes back when the nets are over. A
 // code acts even when the box already reads so (the net cleared it), so it
@@ -164,8 +177,7 @@ void DtmfWindow::netCountdown(int n)
     setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
     x.timer->setEnabled(false);
     netEnded();
-    if (x.ShowBusy->value() == 1)
-        Echolink->SetBusy(false);
+    netBusyEnded(n);
     const QString call = x.NetCall->text().toUpper();
     if (!call.isEmpty() && Echolink->IsConnected(call))
         Echolink->Disconnect(call.trimmed());
@@ -216,8 +228,7 @@ void DtmfWindow::Echolink_Disconnected(const QString &sCall)
             continue;
         x.timer->setEnabled(false);
         netEnded();
-        if (x.ShowBusy->value() == 1)
-            Echolink->SetBusy(false);
+        netBusyEnded(n);
     }
 }
 

@@ -276,16 +276,21 @@ private slots:
         QTest::addColumn<int>("mirelvaFrom");   // ms, -1 silent
         QTest::addColumn<int>("duplicateAt");   // ms: packet 1 again, -1 never
         QTest::addColumn<QString>("sent");
-        QTest::newRow("a talker alone") << -1 << -1 << "0 1 2 3 4 5 6 7 8 9 / 0";
-        QTest::newRow("a duplicate") << -1 << 100 << "0 1 2 3 4 5 6 7 8 9 / 0";
-        QTest::newRow("Mirelva in the middle") << 200 << -1 << "0 1 2 / 32";
-        QTest::newRow("Mirelva with the first packet") << 0 << -1 << "0 / 40";
+        QTest::addColumn<int>("firstSeq");
+        QTest::newRow("a talker alone") << -1 << -1 << "0 1 2 3 4 5 6 7 8 9 / 0" << 0;
+        QTest::newRow("a duplicate") << -1 << 100 << "0 1 2 3 4 5 6 7 8 9 / 0" << 0;
+        QTest::newRow("Mirelva in the middle") << 200 << -1 << "0 1 2 / 32" << 0;
+        QTest::newRow("Mirelva with the first packet") << 0 << -1 << "0 / 40" << 0;
+        // The sequence numbers run over 65535 back to 0 within the over.
+        QTest::newRow("a talker across the wrap") << -1 << 100 << "0 1 2 3 4 5 6 7 8 9 / 0" << 65533;
+        QTest::newRow("Mirelva in the middle, across the wrap") << 200 << -1 << "0 1 2 / 32" << 65534;
     }
     void conferencePassesOn()
     {
         QFETCH(int, mirelvaFrom);
         QFETCH(int, duplicateAt);
         QFETCH(QString, sent);
+        QFETCH(int, firstSeq);
         Conference conf("W1AW-L", "Newington", "Mirelva", 4);
         for (const QString c : {"K1AAA", "K2BBB", "K3CCC"})
             QVERIFY(conf.addStation(c, c.toLower()));
@@ -297,10 +302,10 @@ private slots:
         for (qint64 now = 0; now <= 1500; now += 20) {
             if (now % 80 == 0 && now < 800) {
                 payloads << enc.encodePacket(tone(1000, 640, int(now) * 8).data());
-                conf.receive("K1AAA", quint16(payloads.size() - 1), payloads.last(), now);
+                conf.receive("K1AAA", quint16(firstSeq + payloads.size() - 1), payloads.last(), now);
             }
             if (now == duplicateAt)
-                QVERIFY(!conf.receive("K1AAA", 1, payloads[1], now));
+                QVERIFY(!conf.receive("K1AAA", quint16(firstSeq + 1), payloads[1], now));
             const bool speaks = mirelvaFrom >= 0 && now >= mirelvaFrom && now < mirelvaFrom + 200;
             conf.route(nullptr, speaks ? local.data() : nullptr, now);
             for (const Conference::Outgoing &o : conf.takePackets()) {
@@ -372,6 +377,8 @@ private slots:
         QCOMPARE(conf.relayChat("N0CALL-L", "W1AW>I am\x01 the node").message, QString("N0CALL-L>W1AW>I am  the node"));
         QVERIFY(conf.relayChat("K1AAA", "K1AAA>\n").to.isEmpty());
         QVERIFY(conf.relayChat("K9ZZZ", "K9ZZZ>hi").to.isEmpty());
+        // A text of any length goes on as its first 500 characters.
+        QCOMPARE(conf.relayChat("K1AAA", QString(100000, 'a')).message, "K1AAA>" + QString(500, 'a'));
     }
 
     void soundDeviceNames_data()

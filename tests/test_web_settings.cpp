@@ -91,8 +91,19 @@ private slots:
         const QString zeroRounds = QStringLiteral("pbkdf2-sha256$0$c2FsdA==$")
                                    + QString::fromLatin1(WebPassword::pbkdf2Sha256("abc def ghi", "salt", 1).toBase64());
         QVERIFY(WebPassword::verify(QStringLiteral("abc def ghi"), QString(zeroRounds).replace("$0$", "$1$")));
+        // A hash one byte off, first or in the middle, as a compare that
+        // looked at the last byte alone would let through.
+        const auto oneByteOff = [](int at) {
+            QByteArray derived = WebPassword::pbkdf2Sha256("abc def ghi", "salt", 1);
+            derived[at] = char(derived[at] ^ 0x01);
+            return QStringLiteral("pbkdf2-sha256$1$c2FsdA==$") + QString::fromLatin1(derived.toBase64());
+        };
+        // An iteration count past the bound is refused before any work (it
+        // would take the worker for hours); a salt of nothing is no salt.
+        const QString tooMany = QString(zeroRounds).replace("$0$", "$2147483647$");
         for (const QString &bad : {QString(), QStringLiteral("abc def ghi"), QStringLiteral("pbkdf2-sha256$0$c2FsdA==$AA=="),
-                                   zeroRounds, QString(zeroRounds).replace("$0$", "$-1$"),
+                                   zeroRounds, QString(zeroRounds).replace("$0$", "$-1$"), oneByteOff(0), oneByteOff(15),
+                                   tooMany, QStringLiteral("pbkdf2-sha256$1$$") + QString::fromLatin1(WebPassword::pbkdf2Sha256("abc def ghi", "", 1).toBase64()),
                                    stored.section(QLatin1Char('$'), 0, 2) + QStringLiteral("$AAAA")})
             QVERIFY2(!WebPassword::verify(QStringLiteral("abc def ghi"), bad), qPrintable(bad));
     }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include <QMap>
 #include <QPointer>
 
 #include "core/espeakvoice.h"
@@ -30,6 +31,15 @@ constexpr int kDirectoryAnswerMs = 30 * 1000;
 // Going offline at the end waits at most this for the directory.
 constexpr int kOfflineWaitMs = 3000;
 constexpr int kRefusalLingerMs = 700;
+// Texts from all stations together reach Mirelva (and the other stations)
+// at most this fast; each station is held to less by its QSO. What is held
+// back is told in one line at most every kHeldTellMs.
+constexpr double kTextsPerSecond = 5;
+constexpr double kTextBurst = 10;
+constexpr int kHeldTellMs = 10 * 1000;
+// Callers waiting for the directory are told at most this many a minute.
+constexpr int kAskingLines = 10;
+constexpr qint64 kAskingLinesMs = 60 * 1000;
 constexpr int kRxWatchMs = 200;
 // The audio step runs while anything sounds, and this many steps after.
 constexpr int kIdleSteps = 50;
@@ -74,6 +84,13 @@ struct EchoLinkNode::Engine {
     std::unique_ptr<echolink::Directory> directory;
     std::unique_ptr<echolink::CallerCheck> callers;
     QHash<QHostAddress, QString> callerNames;   // callers waiting for the directory
+    double textTokens = kTextBurst;     // all stations' texts, together
+    qint64 textRefilled = -1;
+    QMap<QString, quint64> textsHeld;   // by callsign, not yet told
+    QTimer tellHeld;
+    qint64 askingLinesFrom = -kAskingLinesMs;   // the "asking the directory" lines' minute
+    int askingLines = 0;
+    quint64 askingUntold = 0;
     echolink::Conference conference;
     std::vector<std::unique_ptr<Station>> stations;
     qint64 listAt = -1;             // when the station list last came
@@ -112,6 +129,9 @@ struct EchoLinkNode::Engine {
                 if (s->connected && s->qso)
                     s->qso->sendInfo(roster);
         });
+        tellHeld.setSingleShot(true);
+        tellHeld.setInterval(kHeldTellMs);
+        QObject::connect(&tellHeld, &QTimer::timeout, node, [this] { tellTextsHeld(); });
         step.setInterval(echolink::kFrameMs);
         step.setTimerType(Qt::PreciseTimer);
         QObject::connect(&step, &QTimer::timeout, node, [this] { routeAudio(); });
@@ -281,6 +301,31 @@ struct EchoLinkNode::Engine {
                              else
                                  refuseUnlisted(from, call, why);
                          });
+        QObject::connect(callers.get(), &echolink::CallerCheck::asking, node, [this](const QHostAddress &, const QString &call) {
+            // Once a caller; a flood of made-up ones in a few lines.
+            const qint64 t = now();
+            if (t - askingLinesFrom >= kAskingLinesMs) {
+                if (askingUntold > 0)
+                    node->say(QStringLiteral("%1 more caller%2 not in the station list asked the directory about")
+                                  .arg(askingUntold)
+                                  .arg(askingUntold == 1 ? "" : "s"));
+                askingLinesFrom = t;
+                askingLines = 0;
+                askingUntold = 0;
+            }
+            if (askingLines < kAskingLines) {
+                ++askingLines;
+                node->say(QStringLiteral("%1 not in the station list yet; asking the directory").arg(call));
+            } else {
+                ++askingUntold;
+            }
+        });
+        QObject::connect(&dispatcher, &echolink::Dispatcher::callerLeft, node, [this](const QHostAddress &from) {
+            if (callers->waiting(from)) {
+                callerNames.remove(from);
+                callers->forget(from);
+            }
+        });
         QObject::connect(directory.get(), &echolink::Directory::statusChanged, node, [this](echolink::DirectoryStatus st) {
             node->say(QStringLiteral("directory status %1").arg(echolink::statusName(st)));
             if (st == echolink::DirectoryStatus::Offline && node->m_stopping)
@@ -410,8 +455,10 @@ struct EchoLinkNode::Engine {
         QObject::connect(q, &echolink::Qso::chatReceived, node, [this, sp](const QString &text) { chat(sp, text); });
         QObject::connect(q, &echolink::Qso::receivingChanged, node, [this, sp](bool on) { receiving(sp, on); });
         QObject::connect(q, &echolink::Qso::infoReceived, node, [this, sp](const QString &text) {
-            node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
+            if (takeText(sp->call))
+                node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
         });
+        QObject::connect(q, &echolink::Qso::textsHeld, node, [this, sp](int count) { holdTexts(sp->call, quint64(count)); });
         QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
             if (conference.audio(sp->call)) {
                 // A talker's packet passed on goes now, not at the next step.
@@ -546,8 +593,55 @@ struct EchoLinkNode::Engine {
             directory->makeOffline();
     }
 
+    // Whether a station's text may go on now, all stations' together
+    // counted; one held back is counted for the next tell.
+    bool takeText(const QString &call)
+    {
+        const qint64 t = now();
+        if (textRefilled >= 0)
+            textTokens = std::min(kTextBurst, textTokens + double(t - textRefilled) / 1000.0 * kTextsPerSecond);
+        textRefilled = t;
+        if (textTokens >= 1.0) {
+            textTokens -= 1.0;
+            return true;
+        }
+        holdTexts(call, 1);
+        return false;
+    }
+
+    void holdTexts(const QString &call, quint64 count)
+    {
+        textsHeld[call] += count;
+        if (!tellHeld.isActive())
+            tellHeld.start();
+    }
+
+    void tellTextsHeld()
+    {
+        if (textsHeld.isEmpty())
+            return;
+        quint64 total = 0;
+        QStringList from;
+        for (auto it = textsHeld.cbegin(); it != textsHeld.cend(); ++it) {
+            total += it.value();
+            if (from.size() < 5)
+                from << QStringLiteral("%1 from %2").arg(it.value()).arg(it.key());
+        }
+        if (textsHeld.size() > from.size())
+            from << QStringLiteral("the rest from %1 more").arg(textsHeld.size() - from.size());
+        textsHeld.clear();
+        const QString text = QStringLiteral("%1 chat and info text%2 held back, more than a few a second: %3")
+                                 .arg(total)
+                                 .arg(total == 1 ? "" : "s")
+                                 .arg(from.join(QStringLiteral(", ")));
+        node->say(text);
+        node->raise([n = node, line = cfg().callsign + QLatin1Char('>') + text] { emit n->ChatTextReceived(line); });
+    }
+
     void chat(Station *s, const QString &text)
     {
+        if (!takeText(s->call))
+            return;
         const echolink::Conference::ChatRelay relay = conference.relayChat(s->call, text);
         if (relay.toMirelva.isEmpty())
             return;

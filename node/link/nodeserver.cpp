@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
@@ -530,6 +531,21 @@ bool NodeServer::flush(int timeoutMs)
         if (!c->dead && pendingBytes(c->socket) > 0)
             return false;
     return true;
+}
+
+void printTraceLine(const char *what, QByteArray line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    const QByteArray out = what + line + '\n';
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+}
+
+void printTraffic(NodeServer *server)
+{
+    QObject::connect(server, &NodeServer::received, server, [](const QByteArray &l) { printTraceLine("request ", l); });
+    QObject::connect(server, &NodeServer::sent, server, [](const QByteArray &l) { printTraceLine("event ", l); });
 }
 
 } // namespace mirelva

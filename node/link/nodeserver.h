@@ -121,4 +121,11 @@ private:
     bool m_purgeQueued = false;
 };
 
+// The node programs' traffic printer (--trace, and mirelva-node without a
+// window): every line a client sends as "request LINE" and every line sent
+// to the clients as "event LINE", on standard output as it happens.
+void printTraffic(NodeServer *server);
+// One line of it, for what else a node program prints there ("vox -42.0 dBFS").
+void printTraceLine(const char *what, QByteArray line);
+
 } // namespace mirelva
