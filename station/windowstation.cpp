@@ -87,11 +87,11 @@ WindowStation::WindowStation(Station &station, QObject *parent) : StationPort(pa
         });
         connect(node, &NodeBackend::Disconnected, this,
                 [this](const QString &call) { emit tell(call + QStringLiteral(" disconnected")); });
-        connect(node, &NodeBackend::ChatTextReceived, this, [this](const QString &text) {
-            if (!m_station.messageBox || !m_station.messageBox->isFiltered(text))
-                emit tell(QStringLiteral("Chat: ") + text.trimmed());
-        });
     }
+    // Chat as the station's own screen reader hears it: a burst told as one.
+    if (m_station.messageBox)
+        connect(m_station.messageBox, &MessageBoxWindow::chatTold, this,
+                [this](const QString &words) { emit tell(words.trimmed()); });
     if (m_station.main)
         connect(m_station.main->CallHistory, &QPlainTextEdit::textChanged, this,
                 [this] { emit logChanged(QStringLiteral("history")); });

@@ -43,6 +43,9 @@ constexpr qint64 kAskingLinesMs = 60 * 1000;
 constexpr int kRxWatchMs = 200;
 // The audio step runs while anything sounds, and this many steps after.
 constexpr int kIdleSteps = 50;
+// Steps made up at once after the thread was held (a keyed speech); beyond,
+// the time is let go.
+constexpr int kCatchUpSteps = 10;
 // Frames held for the transmitter at most (PREKEY holds them while the key
 // goes down; the sound card takes them as they come otherwise).
 constexpr size_t kTxFramesMax = 5000 / echolink::kFrameMs + 10;
@@ -105,7 +108,9 @@ struct EchoLinkNode::Engine {
     std::deque<Frame> rxFrames;     // the receiver's, while the squelch is open
     std::deque<qint16> mirelvaAudio;   // Mirelva's speech and Morse
     std::deque<Frame> txFrames;     // for the transmitter
-    QTimer step;
+    QTimer step;                    // single shot, to the next step's time
+    qint64 nextStep = -1;           // when the next step is due; -1: not stepping
+    qint64 lastStep = -1;
     int idleSteps = 0;
 
     explicit Engine(EchoLinkNode *n)
@@ -132,9 +137,9 @@ struct EchoLinkNode::Engine {
         tellHeld.setSingleShot(true);
         tellHeld.setInterval(kHeldTellMs);
         QObject::connect(&tellHeld, &QTimer::timeout, node, [this] { tellTextsHeld(); });
-        step.setInterval(echolink::kFrameMs);
+        step.setSingleShot(true);
         step.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&step, &QTimer::timeout, node, [this] { routeAudio(); });
+        QObject::connect(&step, &QTimer::timeout, node, [this] { runSteps(); });
     }
 
     ~Engine()
@@ -198,16 +203,49 @@ struct EchoLinkNode::Engine {
     void wake()
     {
         idleSteps = 0;
-        if (!step.isActive()) {
-            step.start();
-            routeAudio();
+        if (nextStep < 0) {
+            nextStep = now();
+            runSteps();
         }
+    }
+
+    // The one 20 ms tick of the node's audio: the conference's step and the
+    // transmitter's sound device, every step due by the clock (so a late
+    // timer does not slow the stream), then the timer set for the next.
+    // Nothing wakes while nothing sounds.
+    void runSteps()
+    {
+        const qint64 t = now();
+        for (int n = 0; nextStep >= 0 && nextStep <= t; ++n) {
+            if (n == kCatchUpSteps) {
+                nextStep = t + echolink::kFrameMs;
+                break;
+            }
+            lastStep = nextStep;
+            nextStep += echolink::kFrameMs;
+            if (!routeAudio()) {
+                nextStep = -1;
+                step.stop();
+                return;
+            }
+        }
+        step.start(int(std::max<qint64>(nextStep - now(), 0)));
+    }
+
+    // A talker's over about to begin plays from its first step: the step
+    // is brought forward to that moment rather than up to 20 ms after it.
+    void stepAt(qint64 at)
+    {
+        if (nextStep < 0 || at <= lastStep || at >= nextStep)
+            return;
+        nextStep = at;
+        step.start(int(std::max<qint64>(at - now(), 0)));
     }
 
     // One 20 ms step of the conference: the receiver (while the squelch is
     // open), Mirelva's audio, and each station's buffer in; the transmitter
-    // and every station out.
-    void routeAudio()
+    // and every station out. False once nothing has sounded for kIdleSteps.
+    bool routeAudio()
     {
         const qint64 t = now();
         Frame radioFrame{}, localFrame{};
@@ -241,6 +279,8 @@ struct EchoLinkNode::Engine {
         node->applyKeying();
         if (queue && tx->resting())
             tx->wake();
+        if (tx)
+            tx->pump();
         const bool sent = sendPackets();
         const bool busy = radio || localAudio || out || sent || !txFrames.empty() ||
                           std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
@@ -249,8 +289,7 @@ struct EchoLinkNode::Engine {
                           });
         if (busy)
             idleSteps = 0;
-        else if (++idleSteps >= kIdleSteps)
-            step.stop();
+        return busy || ++idleSteps < kIdleSteps;
     }
 
     // What the conference has for the stations, each sent with the
@@ -462,9 +501,11 @@ struct EchoLinkNode::Engine {
         QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
             if (conference.audio(sp->call)) {
                 // A talker's packet passed on goes now, not at the next step.
-                conference.receive(sp->call, seq, gsm, now());
+                conference.receive(sp->call, seq, gsm, dispatcher.receivedAt());
                 sendPackets();
                 wake();
+                if (conference.talker() == sp->call)
+                    stepAt(conference.audio(sp->call)->buffer().startsAtMs());
             }
         });
     }
