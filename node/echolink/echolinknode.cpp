@@ -205,6 +205,8 @@ struct EchoLinkNode::Engine {
         idleSteps = 0;
         if (nextStep < 0) {
             nextStep = now();
+            if (rx)
+                rx->setPaced(true);
             runSteps();
         }
     }
@@ -226,6 +228,8 @@ struct EchoLinkNode::Engine {
             if (!routeAudio()) {
                 nextStep = -1;
                 step.stop();
+                if (rx)
+                    rx->setPaced(false);
                 return;
             }
         }
@@ -247,6 +251,9 @@ struct EchoLinkNode::Engine {
     // and every station out. False once nothing has sounded for kIdleSteps.
     bool routeAudio()
     {
+        // The receiver's audio is read here while the step runs (paced).
+        if (rx)
+            rx->pump();
         const qint64 t = now();
         Frame radioFrame{}, localFrame{};
         const qint16 *radio = nullptr, *localAudio = nullptr;

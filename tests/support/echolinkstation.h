@@ -119,6 +119,15 @@ public:
         audio.writeDatagram(p + frames, m_node, 5198);
     }
 
+    // The same with a sequence number of the caller's (packets sent out of
+    // order, or some never sent).
+    void sendGsm(const QByteArray &frames, quint16 seq)
+    {
+        m_time += quint32(qint16(quint16(seq - m_seq))) * 640;
+        m_seq = seq;
+        sendGsm(frames);
+    }
+
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
