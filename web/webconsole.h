@@ -21,6 +21,7 @@ class QPlainTextEdit;
 
 namespace mirelva {
 
+class MinuteLog;
 class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
@@ -88,6 +89,9 @@ private:
     SettingsPage m_settingsPage{m_station};
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
+    // Refusals anyone can cause (another site, no token, a refused live
+    // connection): a few lines a minute, then their count.
+    MinuteLog *m_refusals;
     quint16 m_port = 0;
 
     std::map<QByteArray, Session> m_sessions;
