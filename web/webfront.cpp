@@ -424,7 +424,8 @@ void WebFront::written(quint64 id)
     if (it == m_connections.end() || it->second.phase != Phase::Sending)
         return;
     Connection &c = it->second;
-    if (c.socket->bytesToWrite() > kMostUnsentBytes) {
+    // Read again once half is taken, not at every packet the client takes.
+    if (c.socket->bytesToWrite() > kMostUnsentBytes / 2) {
         c.deadline = nowMs() + kBodySeconds * 1000;
         return;
     }
@@ -432,6 +433,12 @@ void WebFront::written(quint64 id)
     c.deadline = nowMs() + kHeadSeconds * 1000;
     if (c.socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, [this, id] { readable(id); }, Qt::QueuedConnection);
+}
+
+int WebFront::waitingForClients() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
+                             [](const auto &e) { return e.second.phase == Phase::Sending; }));
 }
 
 qint64 WebFront::unsentBytes() const

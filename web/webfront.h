@@ -116,8 +116,10 @@ public:
     bool listen(const QHostAddress &address, quint16 port, const std::optional<QSslConfiguration> &tls);
     quint16 port() const;
     int connectionCount() const { return int(m_connections.size()); }
-    // The bytes answered but not yet taken by the clients, all connections.
+    // The bytes answered but not yet taken by the clients, all connections,
+    // and the connections waiting for their clients to read.
     qint64 unsentBytes() const;
+    int waitingForClients() const;
 
     // Once a second (and from tests, with Clock set): closes every
     // connection past its time.
