@@ -7,6 +7,7 @@
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "core/vbtimer.h"
+#include "station/windowstation.h"
 #include "support/chat_fixture.h"
 #include "web/minutelog.h"
 #include "web/webconsole.h"
@@ -38,7 +39,8 @@ public:
         WebSettings s;
         s.port = 0;
         s.passwordHash = WebPassword::hash(QStringLiteral("correct horse battery"), 10);
-        console = std::make_unique<WebConsole>(station, s);
+        stationPort = std::make_unique<WindowStation>(station);
+        console = std::make_unique<WebConsole>(*stationPort, s);
         QString why;
         if (!console->start(&why))
             qFatal("%s", qPrintable(why));
@@ -72,6 +74,7 @@ public:
         return most;
     }
 
+    std::unique_ptr<WindowStation> stationPort;
     std::unique_ptr<WebConsole> console;
     QByteArray own;       // the Host header of the console's own page
     int onAirLines = 0;   // the flood's own and the mark's

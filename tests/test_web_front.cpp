@@ -13,8 +13,8 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/station.h"
 #include "core/vbtimer.h"
+#include "support/fakestation.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
@@ -98,7 +98,7 @@ class TestWebFront : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TempSettings> m_settings;
-    std::unique_ptr<Station> m_station;
+    std::unique_ptr<test::FakeStation> m_station;
     std::unique_ptr<WebConsole> m_console;
     QStringList m_log;
     quint16 m_port = 0;
@@ -120,7 +120,8 @@ class TestWebFront : public QObject {
         s.proxies = proxies;
         s.origins = origins;
         m_settings->writeFile(WebSettings::fileName(), "[SETTINGS]\r\nPASSWORD=" + s.passwordHash.toLatin1() + "\r\n");
-        m_station = std::make_unique<Station>();
+        m_station = std::make_unique<test::FakeStation>();
+        m_station->loaded = false;   // a station whose windows are still loading
         m_console = std::make_unique<WebConsole>(*m_station, s);
         QString why;
         QVERIFY2(m_console->start(&why), qPrintable(why));

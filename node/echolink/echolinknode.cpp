@@ -43,6 +43,9 @@ constexpr qint64 kAskingLinesMs = 60 * 1000;
 constexpr int kRxWatchMs = 200;
 // The audio step runs while anything sounds, and this many steps after.
 constexpr int kIdleSteps = 50;
+// Steps made up at once after the thread was held (a keyed speech); beyond,
+// the time is let go.
+constexpr int kCatchUpSteps = 10;
 // Frames held for the transmitter at most (PREKEY holds them while the key
 // goes down; the sound card takes them as they come otherwise).
 constexpr size_t kTxFramesMax = 5000 / echolink::kFrameMs + 10;
@@ -105,7 +108,9 @@ struct EchoLinkNode::Engine {
     std::deque<Frame> rxFrames;     // the receiver's, while the squelch is open
     std::deque<qint16> mirelvaAudio;   // Mirelva's speech and Morse
     std::deque<Frame> txFrames;     // for the transmitter
-    QTimer step;
+    QTimer step;                    // single shot, to the next step's time
+    qint64 nextStep = -1;           // when the next step is due; -1: not stepping
+    qint64 lastStep = -1;
     int idleSteps = 0;
 
     explicit Engine(EchoLinkNode *n)
@@ -132,9 +137,9 @@ struct EchoLinkNode::Engine {
         tellHeld.setSingleShot(true);
         tellHeld.setInterval(kHeldTellMs);
         QObject::connect(&tellHeld, &QTimer::timeout, node, [this] { tellTextsHeld(); });
-        step.setInterval(echolink::kFrameMs);
+        step.setSingleShot(true);
         step.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&step, &QTimer::timeout, node, [this] { routeAudio(); });
+        QObject::connect(&step, &QTimer::timeout, node, [this] { runSteps(); });
     }
 
     ~Engine()
@@ -198,17 +203,57 @@ struct EchoLinkNode::Engine {
     void wake()
     {
         idleSteps = 0;
-        if (!step.isActive()) {
-            step.start();
-            routeAudio();
+        if (nextStep < 0) {
+            nextStep = now();
+            if (rx)
+                rx->setPaced(true);
+            runSteps();
         }
+    }
+
+    // The one 20 ms tick of the node's audio: the conference's step and the
+    // transmitter's sound device, every step due by the clock (so a late
+    // timer does not slow the stream), then the timer set for the next.
+    // Nothing wakes while nothing sounds.
+    void runSteps()
+    {
+        const qint64 t = now();
+        for (int n = 0; nextStep >= 0 && nextStep <= t; ++n) {
+            if (n == kCatchUpSteps) {
+                nextStep = t + echolink::kFrameMs;
+                break;
+            }
+            lastStep = nextStep;
+            nextStep += echolink::kFrameMs;
+            if (!routeAudio()) {
+                nextStep = -1;
+                step.stop();
+                if (rx)
+                    rx->setPaced(false);
+                return;
+            }
+        }
+        step.start(int(std::max<qint64>(nextStep - now(), 0)));
+    }
+
+    // A talker's over about to begin plays from its first step: the step
+    // is brought forward to that moment rather than up to 20 ms after it.
+    void stepAt(qint64 at)
+    {
+        if (nextStep < 0 || at <= lastStep || at >= nextStep)
+            return;
+        nextStep = at;
+        step.start(int(std::max<qint64>(at - now(), 0)));
     }
 
     // One 20 ms step of the conference: the receiver (while the squelch is
     // open), Mirelva's audio, and each station's buffer in; the transmitter
-    // and every station out.
-    void routeAudio()
+    // and every station out. False once nothing has sounded for kIdleSteps.
+    bool routeAudio()
     {
+        // The receiver's audio is read here while the step runs (paced).
+        if (rx)
+            rx->pump();
         const qint64 t = now();
         Frame radioFrame{}, localFrame{};
         const qint16 *radio = nullptr, *localAudio = nullptr;
@@ -241,6 +286,8 @@ struct EchoLinkNode::Engine {
         node->applyKeying();
         if (queue && tx->resting())
             tx->wake();
+        if (tx)
+            tx->pump();
         const bool sent = sendPackets();
         const bool busy = radio || localAudio || out || sent || !txFrames.empty() ||
                           std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
@@ -249,8 +296,7 @@ struct EchoLinkNode::Engine {
                           });
         if (busy)
             idleSteps = 0;
-        else if (++idleSteps >= kIdleSteps)
-            step.stop();
+        return busy || ++idleSteps < kIdleSteps;
     }
 
     // What the conference has for the stations, each sent with the
@@ -452,7 +498,8 @@ struct EchoLinkNode::Engine {
         q->setRemoteCallsign(s.call);
         Station *sp = &s;
         QObject::connect(q, &echolink::Qso::stateChanged, node, [this, sp](echolink::Qso::State st) { stateChanged(sp, st); });
-        QObject::connect(q, &echolink::Qso::chatReceived, node, [this, sp](const QString &text) { chat(sp, text); });
+        QObject::connect(q, &echolink::Qso::chatReceived, node,
+                         [this, sp](const QString &text, const QString &octets) { chat(sp, text, octets); });
         QObject::connect(q, &echolink::Qso::receivingChanged, node, [this, sp](bool on) { receiving(sp, on); });
         QObject::connect(q, &echolink::Qso::infoReceived, node, [this, sp](const QString &text) {
             if (takeText(sp->call))
@@ -462,9 +509,11 @@ struct EchoLinkNode::Engine {
         QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
             if (conference.audio(sp->call)) {
                 // A talker's packet passed on goes now, not at the next step.
-                conference.receive(sp->call, seq, gsm, now());
+                conference.receive(sp->call, seq, gsm, dispatcher.receivedAt());
                 sendPackets();
                 wake();
+                if (conference.talker() == sp->call)
+                    stepAt(conference.audio(sp->call)->buffer().startsAtMs());
             }
         });
     }
@@ -638,7 +687,9 @@ struct EchoLinkNode::Engine {
         node->raise([n = node, line = cfg().callsign + QLatin1Char('>') + text] { emit n->ChatTextReceived(line); });
     }
 
-    void chat(Station *s, const QString &text)
+    // Mirelva gets the text decoded; the other stations get the bytes the
+    // station sent (read one character a byte, written back the same).
+    void chat(Station *s, const QString &text, const QString &octets)
     {
         if (!takeText(s->call))
             return;
@@ -647,9 +698,10 @@ struct EchoLinkNode::Engine {
             return;
         node->say(QStringLiteral("chat from %1: %2").arg(s->call, relay.toMirelva.left(300)));
         node->raise([n = node, t = relay.toMirelva] { emit n->ChatTextReceived(t); });
-        for (const QString &call : relay.to)
+        const echolink::Conference::ChatRelay bytes = conference.relayChat(s->call, octets);
+        for (const QString &call : bytes.to)
             if (Station *other = find(call); other && other->connected && other->qso)
-                other->qso->sendChat(relay.message);
+                other->qso->sendChat(bytes.message);
     }
 
     void receiving(Station *s, bool on)

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 
+#include "node/echolink/protocol/arrival.h"
 #include "node/echolink/protocol/proxy.h"
 
 namespace mirelva::echolink {
@@ -121,7 +122,10 @@ void Dispatcher::readSocket(QUdpSocket &s, bool control)
         // Mapped IPv4 and plain IPv4 are one station.
         bool ok = false;
         const quint32 v4 = from.toIPv4Address(&ok);
+        // Only audio is timed by its arrival.
+        m_ageNs = control ? -1 : receiveAgeNs(s.socketDescriptor());
         datagram(control, ok ? QHostAddress(v4) : from, m_buffer.constData(), qsizetype(n));
+        m_ageNs = -1;
     }
 }
 
@@ -183,6 +187,7 @@ bool Dispatcher::admit(Bucket &b, double rate, double burst, qint64 now)
 void Dispatcher::datagram(bool control, const QHostAddress &from, const char *data, qsizetype size)
 {
     const qint64 t = now();
+    m_receivedAt = arrivalMs(t, m_ageNs);
     ++m_counters.received;
     Source &src = source(from, t);
     src.lastSeen = t;

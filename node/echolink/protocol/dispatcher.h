@@ -86,6 +86,9 @@ public:
     void refuse(const QHostAddress &from, const QString &why);
     void tick();
     qint64 now() const { return m_clock(); }
+    // When the datagram being handled came: the kernel's receive stamp on
+    // this clock where the socket gave one (arrival.h), else now().
+    qint64 receivedAt() const { return m_receivedAt; }
     const Counters &counters() const { return m_counters; }
     int sources() const { return int(m_sources.size()); }
 
@@ -145,6 +148,8 @@ private:
     int m_linesInWindow = 0;
     QTimer m_timer;
     QByteArray m_buffer;
+    qint64 m_ageNs = -1;              // of the datagram just read from a socket
+    qint64 m_receivedAt = 0;
     QHash<Qso *, qint64> m_endedAt;
 };
 
