@@ -14,6 +14,7 @@
 #include <QWebSocket>
 
 #include "core/onairlog.h"
+#include "web/minutelog.h"
 #include "web/weblogin.h"
 #include "web/webpassword.h"
 
@@ -81,7 +82,8 @@ QString hostOnly(const QByteArray &host)
 } // namespace
 
 WebConsole::WebConsole(StationPort &station, WebSettings settings, QObject *parent)
-    : QObject(parent), m_station(station), m_settings(std::move(settings))
+    : QObject(parent), m_station(station), m_settings(std::move(settings)),
+      m_refusals(new MinuteLog(QStringLiteral("refused requests"), this))
 {
     m_tick.setInterval(1000);
     m_tick.setTimerType(Qt::CoarseTimer);
@@ -185,11 +187,12 @@ bool WebConsole::start(QString *why)
         const bool ours = originAllowed(head.header("Origin"), head.header("Host"));
         if (session && ours && head.path() == QLatin1String("/ws") && m_clients.size() < size_t(kMostLiveConnections))
             return true;
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(!session ? QStringLiteral("without a session")
-                                : !ours  ? QStringLiteral("from another site")
-                                         : QStringLiteral("beyond the console's limit"),
-                                head.peer.toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(!session ? QStringLiteral("without a session")
+                                  : !ours  ? QStringLiteral("from another site")
+                                           : QStringLiteral("beyond the console's limit"),
+                                  head.peer.toString()),
+                         head.peer.toString());
         return false;
     };
     connect(m_front.get(), &WebFront::webSocket, this, &WebConsole::acceptWebSocket);
@@ -350,8 +353,9 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     // Everything below changes something or shows the station: it needs a
     // page of ours (Origin) and, but for the login itself, a session.
     if (post && !originAllowed(request.header("Origin"), host)) {
-        OnAirLog::note(QStringLiteral("web: refused a %1 request from another site (%2)")
-                           .arg(path.left(40), clientOf(request).toString()));
+        const QString from = clientOf(request).toString();
+        m_refusals->note(QStringLiteral("web: refused a %1 request from another site (%2)").arg(path.left(40), from),
+                         from);
         reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n");
         return;
     }
@@ -380,8 +384,8 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
         if (!sameToken(token, s.csrf)) {
-            OnAirLog::note(QStringLiteral("web: refused a request without the page's token (%1)")
-                               .arg(clientOf(request).toString()));
+            const QString from = clientOf(request).toString();
+            m_refusals->note(QStringLiteral("web: refused a request without the page's token (%1)").arg(from), from);
             replyJson(responder, Status::Forbidden, {{QStringLiteral("error"), QStringLiteral("refused")}});
             return;
         }
@@ -464,10 +468,11 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
     const QNetworkRequest &r = socket->request();
     const QByteArray session = sessionOf(r.rawHeader("Cookie"));
     if (session.isEmpty() || !originAllowed(socket->origin().toLatin1(), r.rawHeader("Host"))) {
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(session.isEmpty() ? QStringLiteral("without a session")
-                                                  : QStringLiteral("from another site"),
-                                socket->peerAddress().toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(session.isEmpty() ? QStringLiteral("without a session")
+                                                    : QStringLiteral("from another site"),
+                                  socket->peerAddress().toString()),
+                         socket->peerAddress().toString());
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in first"));
         socket->deleteLater();
         return;

@@ -19,6 +19,7 @@ class QWebSocket;
 
 namespace mirelva {
 
+class MinuteLog;
 class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
@@ -90,6 +91,9 @@ private:
     WebSettings m_settings;
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
+    // Refusals anyone can cause (another site, no token, a refused live
+    // connection): a few lines a minute, then their count.
+    MinuteLog *m_refusals;
     quint16 m_port = 0;
 
     std::map<QByteArray, Session> m_sessions;
