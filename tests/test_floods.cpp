@@ -2,7 +2,9 @@
 #include <QTest>
 
 #include <QFile>
+#include <QNetworkRequest>
 #include <QTcpSocket>
+#include <QWebSocket>
 
 #include "core/onairlog.h"
 #include "core/program.h"
@@ -39,6 +41,7 @@ public:
         WebSettings s;
         s.port = 0;
         s.passwordHash = WebPassword::hash(QStringLiteral("correct horse battery"), 10);
+        settings.writeFile(WebSettings::fileName(), "[SETTINGS]\r\nPASSWORD=" + s.passwordHash.toLatin1() + "\r\n");
         stationPort = std::make_unique<WindowStation>(station);
         console = std::make_unique<WebConsole>(*stationPort, s);
         QString why;
@@ -115,6 +118,11 @@ private slots:
         // Logged: the minute's first few, then one line with the rest.
         QTest::newRow("POSTs from another site") << "http foreign" << 3000 << 0 << MinuteLog::kLinesAMinute + 1;
         QTest::newRow("live connections without a session") << "http upgrade" << 200 << 0 << MinuteLog::kLinesAMinute + 1;
+        // Kept: the messages answered, at most the page's share a second;
+        // logged: the closing.
+        QTest::newRow("messages from a logged-in page") << "websocket" << 4000
+                                                        << WebConsole::kMostMessagesASecond * (WebConsole::kMostFloodSeconds + 1)
+                                                        << 2;
     }
 
     void floodIsBounded()
@@ -233,6 +241,52 @@ private slots:
                 f.tickRefusals();
                 QCOMPARE(f.onAirLines - f.markLines, MinuteLog::kLinesAMinute + 1);
             }
+        }
+        if (source == QLatin1String("websocket")) {
+            f.startConsole();
+            const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(f.port());
+            QTcpSocket login;
+            QByteArray got;
+            QObject::connect(&login, &QTcpSocket::readyRead, &login, [&] { got += login.readAll(); });
+            login.connectToHost(QHostAddress::LocalHost, f.port());
+            login.write("POST /login HTTP/1.1\r\n" + f.own + "Origin: " + origin
+                        + "\r\nContent-Length: 30\r\n\r\npassword=correct+horse+battery");
+            QTRY_VERIFY_WITH_TIMEOUT(got.contains("\r\n\r\n"), 10000);
+            const qsizetype at = got.indexOf("mirelva_session=");
+            QVERIFY2(at > 0, got.constData());
+            const QByteArray cookie = got.mid(at, got.indexOf(';', at) - at);
+            QWebSocket page(QString::fromLatin1(origin));
+            int results = 0;
+            QObject::connect(&page, &QWebSocket::textMessageReceived, &page, [&](const QString &m) {
+                results += m.contains(QLatin1String("\"result\""));
+            });
+            QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(f.port())));
+            request.setRawHeader("Cookie", cookie);
+            page.open(request);
+            QTRY_COMPARE_WITH_TIMEOUT(page.state(), QAbstractSocket::ConnectedState, 10000);
+            const int before = f.onAirLines;
+            // A second at a time, each with a quarter of the flood: the first
+            // few a second answered, the rest dropped, until it is closed.
+            for (int second = 0; second <= WebConsole::kMostFloodSeconds; ++second) {
+                if (second == 1)
+                    f.markDue();
+                for (int i = 0; i < count / 4; ++i)
+                    page.sendTextMessage(QStringLiteral("{\"action\":\"none\",\"id\":%1}").arg(i));
+                page.flush();
+                if (second < WebConsole::kMostFloodSeconds) {
+                    QTRY_COMPARE_WITH_TIMEOUT(results, (second + 1) * WebConsole::kMostMessagesASecond, 10000);
+                    // Let the rest of the second's flood come in and be dropped.
+                    for (int turn = 0; turn < 50 && page.bytesToWrite() > 0; ++turn)
+                        QTest::qWait(10);
+                    QTest::qWait(50);
+                    QCOMPARE(page.state(), QAbstractSocket::ConnectedState);
+                    Clock::advanceForTests(1);
+                }
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(page.state(), QAbstractSocket::UnconnectedState, 10000);
+            QCOMPARE(page.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+            kept = results;
+            QVERIFY(f.onAirLines - f.markLines - before >= 1);
         }
         QVERIFY2(kept <= mostKept, qPrintable(QStringLiteral("kept %1").arg(kept)));
         const int floodLines = f.onAirLines - f.markLines;

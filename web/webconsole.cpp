@@ -13,6 +13,7 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/clock.h"
 #include "core/onairlog.h"
 #include "web/minutelog.h"
 #include "web/weblogin.h"
@@ -493,7 +494,7 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
     m_logShown[QStringLiteral("chat")] = m_station.logLines(QStringLiteral("chat"), kLogLines);
     hello.insert(QStringLiteral("type"), QStringLiteral("state"));
     hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
     if (m_clients.size() == 1) {
         m_sent = liveFields();
         m_tick.start();
@@ -505,6 +506,32 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     const auto it = std::find_if(m_clients.begin(), m_clients.end(), [socket](const Client &c) { return c.socket == socket; });
     if (it == m_clients.end() || text.size() > kMaxBodyBytes)
         return;
+    Client &c = *it;
+    const qint64 second = Clock::nowMs() / 1000;
+    if (second != c.second) {
+        const bool overLast = c.inSecond > kMostMessagesASecond;
+        c.floodSeconds = overLast ? (second == c.second + 1 ? c.floodSeconds + 1 : 1) : 0;
+        c.second = second;
+        c.inSecond = 0;
+    }
+    if (++c.inSecond > kMostMessagesASecond) {
+        ++c.dropped;
+        if (c.floodSeconds >= kMostFloodSeconds) {
+            const QString from = socket->peerAddress().toString();
+            m_refusals->note(QStringLiteral("web: closed a live connection sending too many messages, %1 dropped (%2)")
+                                 .arg(c.dropped)
+                                 .arg(from),
+                             from);
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many messages"));
+            // Nothing more of it is read; its closing ends it.
+            socket->disconnect(this, nullptr);
+            std::erase_if(m_clients, [socket](const Client &k) { return k.socket == socket; });
+            socket->deleteLater();
+            if (m_clients.empty())
+                m_tick.stop();
+        }
+        return;
+    }
     const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
     const auto session = m_sessions.find(it->session);
     QString error;
@@ -517,7 +544,21 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     QJsonObject result{{QStringLiteral("type"), QStringLiteral("result")}, {QStringLiteral("id"), o.value(QStringLiteral("id"))}};
     if (!error.isEmpty())
         result.insert(QStringLiteral("error"), error);
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+}
+
+void WebConsole::sendTo(QWebSocket *socket, const QString &text, bool flush)
+{
+    socket->sendTextMessage(text);
+    // A keyed speech is about to hold the thread: the page hears of the
+    // transmitter before, not after it.
+    if (flush)
+        socket->flush();
+    if (socket->bytesToWrite() <= kMostUnsentBytes)
+        return;
+    // A page that reads nothing (or a client that pings and never takes
+    // the answers) would have its messages pile up here without end.
+    socket->abort();
 }
 
 // ---- live updates ---------------------------------------------------------------
@@ -527,13 +568,13 @@ void WebConsole::sendToAll(const QJsonObject &message, bool flush)
     if (m_clients.empty())
         return;
     const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
-    for (const Client &c : m_clients) {
-        c.socket->sendTextMessage(text);
-        // A keyed speech is about to hold the thread: the page hears of
-        // the transmitter before, not after it.
-        if (flush)
-            c.socket->flush();
-    }
+    // A client closed on the way leaves the list as it goes.
+    std::vector<QPointer<QWebSocket>> sockets;
+    for (const Client &c : m_clients)
+        sockets.emplace_back(c.socket);
+    for (const QPointer<QWebSocket> &socket : sockets)
+        if (socket)
+            sendTo(socket, text, flush);
 }
 
 void WebConsole::sendChanges(bool flush)
