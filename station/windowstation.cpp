@@ -107,7 +107,9 @@ QList<WindowStation::Window> WindowStation::windows() const
     QList<Window> l;
     if (MainWindow *w = m_station.main)
         l.append({QStringLiteral("main"), QStringLiteral("Main window"), w, &MainWindow::settingTable(),
-                  w->SaveDataNow, MainWindow::iniName(), MainWindow::kIniCapacity});
+                  w->SaveDataNow, MainWindow::iniName(), MainWindow::kIniCapacity,
+                  [w](const Setting &s) { return w->keptText(s); },
+                  [w](const Setting &s, const QString &v) { return w->setKept(s, v); }});
     if (DtmfWindow *w = m_station.dtmf)
         l.append({QStringLiteral("dtmf"), QStringLiteral("DTMF window: codes, stations, groups and nets"), w,
                   &DtmfWindow::settingTable(), w->Command2, DtmfWindow::iniName(), DtmfWindow::kIniCapacity});
@@ -123,12 +125,20 @@ QList<WindowStation::Window> WindowStation::windows() const
     return l;
 }
 
+QString WindowStation::shown(const Window &w, const Setting &s)
+{
+    if (w.kept)
+        if (const std::optional<QString> kept = w.kept(s))
+            return *kept;
+    return SettingTables::storedText(w.widget, s);
+}
+
 QJsonObject WindowStation::values(const Window &w)
 {
     QJsonObject o;
     for (const Setting &s : *w.table)
         if (s.onPage())
-            o.insert(s.key, SettingTables::storedText(w.widget, s));
+            o.insert(s.key, shown(w, s));
     return o;
 }
 
@@ -163,7 +173,9 @@ QJsonObject WindowStation::describeSettings() const
                 group = w.title;
             if (!groups.count(group))
                 groupNames << group;
-            groups[group].append(SettingTables::describe(w.widget, *s, w.capacity));
+            QJsonObject o = SettingTables::describe(w.widget, *s, w.capacity);
+            o.insert(QStringLiteral("value"), shown(w, *s));
+            groups[group].append(o);
         }
         QJsonArray g;
         for (const QString &name : groupNames)
@@ -218,7 +230,7 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
         if (!s)
             return refuse(400, QStringLiteral("No such setting: %1.").arg(c.key.left(40)));
         const QString label = SettingTables::labelOf(w->widget, *s);
-        const QString now = SettingTables::storedText(w->widget, *s);
+        const QString now = shown(*w, *s);
         if (now != c.was) {
             const QString text = QStringLiteral("%1 was changed elsewhere to \"%2\" since this page loaded it; the page "
                                                 "now shows it. Make your change again if it still should be.")
@@ -250,7 +262,8 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
     });
     for (const Accepted &c : changes) {
         OnAirLog::note(QStringLiteral("web: set %1 %2 to \"%3\" (%4)").arg(w->file, c.setting->key, c.value, from));
-        SettingTables::apply(w->widget, *c.setting, c.value);
+        if (!w->setKept || !w->setKept(*c.setting, c.value))
+            SettingTables::apply(w->widget, *c.setting, c.value);
     }
     // The window's save button, as a hand presses it: one replacement of
     // the file. A failure is told through the settings reports.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
 #include <QList>
 
 #include "core/settingtable.h"
@@ -46,7 +49,13 @@ private:
         QAbstractButton *saveButton;
         QString file;
         int capacity;
+        // A value the save takes from elsewhere for now, and how the
+        // operator changes it then (the main window's "Stay Con").
+        std::function<std::optional<QString>(const Setting &)> kept = {};
+        std::function<bool(const Setting &, const QString &)> setKept = {};
     };
+    // The value as the window's save would write it.
+    static QString shown(const Window &w, const Setting &s);
     QList<Window> windows() const;
     static QJsonObject values(const Window &w);
     void press(QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {});

@@ -438,6 +438,34 @@ private slots:
         QCOMPARE(w.Callsign->text(), QStringLiteral("VK2ABC"));
     }
 
+    // While a net holds the "Stay Con" boxes cleared, the page shows and
+    // changes what the operator set, which the save writes and the end of
+    // the nets gives back.
+    void duringANetThePageHoldsTheOperatorsStayCon()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        DtmfWindow &d = *f.station.dtmf;
+        WindowStation page(f.station);
+        w.StayCon1->setValue(1);
+        d.NetCall1->setText(QStringLiteral("VK3NET"));
+        d.Hour->setText(QStringLiteral("08"));
+        d.Wed->setValue(1);
+        Clock::setForTests(QDateTime(QDate(2024, 3, 6), QTime(8, 0, 15)));   // a Wednesday
+        d.Timer2_Timer();
+        QCOMPARE(w.StayCon1->value(), 0);
+        QCOMPARE(settingOnPage(page.describeSettings(), "main", "STAYCON1")["value"].toString(), QStringLiteral("1"));
+        const auto out = save(page, change("main", {{"STAYCON1", "0", "1"}, {"STAYCON2", "1", "0"}}), "192.0.2.1");
+        QCOMPARE(out.status, 200);
+        QCOMPARE(out.body["values"]["STAYCON1"], QJsonValue("0"));
+        QCOMPARE(out.body["values"]["STAYCON2"], QJsonValue("1"));
+        const QStringList lines = f.settings.readLines("mirelva.ini");
+        QVERIFY(lines.contains("STAYCON1=0") && lines.contains("STAYCON2=1"));
+        QCOMPARE(w.StayCon1->value(), 0);
+        QCOMPARE(d.operatorStayCon(1), 0);
+        QCOMPARE(d.operatorStayCon(2), 1);
+    }
+
     // A net's start typed with one digit starts at the clock's two.
     void aOneDigitStartStartsTheNet_data()
     {
