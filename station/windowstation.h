@@ -37,6 +37,14 @@ public:
     // What changeSettings does once its turn has come.
     Outcome changeNow(const QString &window, const QList<Change> &changes, const QString &from);
 
+    // nodelink.ini on the page, beside the windows: which node, which sound
+    // device, the transmit time-out, the record folder. Read at start, so a
+    // change counts from the next start.
+    static constexpr const char *kNodeWindow = "node";
+    static QJsonObject describeNode();
+    static QJsonObject nodeValues();
+    static Outcome changeNode(const QList<Change> &changes, const QString &from);
+
     static constexpr int kMaxSpeechChars = 250;
     static constexpr int kMaxChatChars = 160;
 
