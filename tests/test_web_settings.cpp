@@ -525,6 +525,22 @@ private slots:
             QCOMPARE(NodeLinkConfig::load().transmitTimeoutSeconds, value.toInt());
     }
 
+    // Every countdown the page shows carries the caption a screen reader
+    // gives it, one of its own.
+    void everyCountdownCarriesItsCaption()
+    {
+        MainFixture f;
+        WindowStation page(f.station);
+        QStringList captions;
+        for (const QJsonValue &c : page.liveValues()["countdowns"].toArray()) {
+            const QString caption = c["label"].toString();
+            QVERIFY2(!caption.isEmpty() && !captions.contains(caption), qPrintable(c["id"].toString()));
+            captions << caption;
+        }
+        QCOMPARE(captions.size(), 13);
+        QCOMPARE(captions.first(), QStringLiteral("Seconds to the voice ident"));
+    }
+
     // A net's start typed with one digit starts at the clock's two.
     void aOneDigitStartStartsTheNet_data()
     {
