@@ -67,7 +67,7 @@ fi
 # Every package is for the machine the build was for (a cross build's too).
 arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 for p in "${!deb[@]}"; do
-  check "$p is for ${arch:-the build's architecture}" test "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "${arch:-none}"
+  check "$p is for ${arch:-no architecture}" test "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "${arch:-none}"
 done
 check "no file is in two packages" bash -c "cat '$work'/files.* | grep -v '/\$' | sort | uniq -d | (! grep .)"
 check "no test or benchmark program is packaged" bash -c "! cat '$work'/files.* | grep -E '/(test|bench)_'"
