@@ -26,11 +26,16 @@ void DtmfWindow::Timer2_Timer()
     ShowTime->setText(Clock::clockFace(now));
     // 3.
     Echolink->setAutomationTimeouts();
-    // 5. The hour and minute boxes are compared as typed, so "8" never
-    //    matches the "08" of the clock.
+    // 5. The hour and minute boxes are compared with the clock's two
+    //    digits; a box holding one digit ("8") means what the clock writes
+    //    "08", or a net typed that way would never start.
+    const auto clockDigits = [](const TextBox *box) {
+        const QString t = box->text();
+        return t.size() == 1 ? QLatin1Char('0') + t : t;
+    };
     QString startText[5];
     for (int n = 4; n >= 1; --n)
-        startText[n] = net(n).Hour->text() + ':' + net(n).Mins->text() + QStringLiteral(":15");
+        startText[n] = clockDigits(net(n).Hour) + ':' + clockDigits(net(n).Mins) + QStringLiteral(":15");
     // 6. A second lost to a busy channel is not made up: the net waits a week.
     if (RFBusy->value() == 1 && station.main && station.main->PTT2->text() == QLatin1String("Receiving Signal"))
         return;
@@ -81,6 +86,19 @@ void DtmfWindow::netEnded()
     const QScopedValueRollback<bool> ours(m_settingStayCon, true);
     station.main->StayCon1->setValue(SavedStayCon1);
     station.main->StayCon2->setValue(SavedStayCon2);
+}
+
+// The node has one busy flag for all nets: a net that showed it, once ended,
+// clears it only when no net still running shows it, or a net that runs on
+// would take callers for the rest of its time.
+void DtmfWindow::netBusyEnded(int n)
+{
+    if (net(n).ShowBusy->value() != 1)
+        return;
+    for (int m = 1; m <= 4; ++m)
+        if (netRunning(m) && net(m).ShowBusy->value() == 1)
+            return;
+    Echolink->SetBusy(false);
 }
 
 // Ticked or unticked during a net (by hand or by a code), a box holds the
@@ -159,8 +177,7 @@ void DtmfWindow::netCountdown(int n)
     setLabelNumber(x.DiscPeriod, countdowns::minutesAsSeconds(x.DiscMins));
     x.timer->setEnabled(false);
     netEnded();
-    if (x.ShowBusy->value() == 1)
-        Echolink->SetBusy(false);
+    netBusyEnded(n);
     const QString call = x.NetCall->text().toUpper();
     if (!call.isEmpty() && Echolink->IsConnected(call))
         Echolink->Disconnect(call.trimmed());
@@ -211,8 +228,7 @@ void DtmfWindow::Echolink_Disconnected(const QString &sCall)
             continue;
         x.timer->setEnabled(false);
         netEnded();
-        if (x.ShowBusy->value() == 1)
-            Echolink->SetBusy(false);
+        netBusyEnded(n);
     }
 }
 

@@ -187,6 +187,7 @@ private:
     void netCountdown(int n);   // dtmf_nets.cpp
     void takeStayCon();         // dtmf_nets.cpp
     void netEnded();            // dtmf_nets.cpp
+    void netBusyEnded(int n);   // dtmf_nets.cpp
     bool isNetStation(int n, const QString &call) const;
     void netStationConnected(const QString &sCall);
 

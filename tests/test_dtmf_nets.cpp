@@ -73,7 +73,8 @@ private slots:
         QTest::newRow("20:00:16") << "20" << kWednesday << QTime(20, 0, 16) << false;
         QTest::newRow("Thursday") << "20" << kThursday << QTime(20, 0, 15) << false;
         QTest::newRow("hour 08") << "08" << kWednesday << QTime(8, 0, 15) << true;
-        QTest::newRow("hour 8 never") << "8" << kWednesday << QTime(8, 0, 15) << false;
+        QTest::newRow("hour 8 as 08") << "8" << kWednesday << QTime(8, 0, 15) << true;
+        QTest::newRow("hour 8 not 18") << "8" << kWednesday << QTime(18, 0, 15) << false;
         QTest::newRow("hour 24 never") << "24" << kWednesday << QTime(0, 0, 15) << false;
     }
 
@@ -357,6 +358,65 @@ private slots:
         QTRY_VERIFY(!f.d.netRunning(2));
         QCOMPARE(netRequests(), QStringList{"SetBusy off"});
         QCOMPARE(w.StayCon1->value(), 1);
+    }
+
+    // The node has one busy flag: a net ending clears it only when no net
+    // still running shows it, however the first net ended.
+    void theBusyFlagStaysWhileARunningNetShowsIt_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<int>("busy2");
+        QTest::addColumn<QStringList>("atFirstEnd");
+        QTest::addColumn<QStringList>("atSecondEnd");
+        const QStringList off{"SetBusy off"}, none;
+        QTest::newRow("dropped by the next net's Disconnect All, next busy") << "dropped" << 1 << none << off;
+        QTest::newRow("dropped by the next net's Disconnect All, next not busy") << "dropped" << 0 << off << none;
+        QTest::newRow("timed out first, other busy") << "timed" << 1 << none << off;
+        QTest::newRow("timed out first, other not busy") << "timed" << 0 << off << none;
+    }
+
+    void theBusyFlagStaysWhileARunningNetShowsIt()
+    {
+        QFETCH(QString, end);
+        QFETCH(int, busy2);
+        QFETCH(QStringList, atFirstEnd);
+        QFETCH(QStringList, atSecondEnd);
+        NetFixture f;
+        f.node.setAnswerDelayMs(0);
+        const auto busyRequests = [&f] {
+            QStringList l = f.requests();
+            l.removeIf([](const QString &r) { return !r.startsWith("SetBusy"); });
+            return l;
+        };
+        f.plan(1, QStringLiteral("NET1"));
+        f.d.ShowBusy1->setValue(1);
+        f.plan(2, QStringLiteral("NET2"), QStringLiteral("20"), end == "dropped" ? QStringLiteral("01") : QStringLiteral("00"));
+        f.d.ShowBusy2->setValue(busy2);
+        f.d.Check2->setValue(1);
+        f.d.DiscMins2->setText(QStringLiteral("5"));
+        if (end == "dropped") {
+            // Net 1 untimed and joined; net 2 drops everyone as it starts.
+            f.d.DisconnectAll2->setValue(1);
+            f.tickAt(kWednesday, QTime(20, 0, 15));
+            QTRY_VERIFY(f.node.state().connected.contains(QStringLiteral("NET1")));
+            f.tickAt(kWednesday, QTime(20, 1, 15));
+            QTRY_VERIFY(!f.d.netRunning(1));
+            const QStringList started = busy2 ? QStringList({"SetBusy on", "DisconnectAll", "Connect NET2"})
+                                              : QStringList({"DisconnectAll", "Connect NET2"});
+            QCOMPARE(f.requests().mid(0, started.size()), started);
+            QCOMPARE(busyRequests(), (busy2 ? QStringList{"SetBusy on"} : QStringList()) + atFirstEnd);
+        } else {
+            f.d.Check3->setValue(1);
+            f.d.DiscMins1->setText(QStringLiteral("1"));
+            f.tickAt(kWednesday, QTime(20, 0, 15));
+            f.node.clearRecords();
+            QCOMPARE(f.ticksToDisconnect(1), 60);
+            QCOMPARE(busyRequests(), atFirstEnd);
+        }
+        QVERIFY(f.d.netRunning(2));
+        f.node.clearRecords();
+        QVERIFY(f.ticksToDisconnect(2) > 0);
+        QCOMPARE(busyRequests(), atSecondEnd);
     }
 
     // A clock set back repeats nothing already done: the seconds up to the

@@ -12,6 +12,7 @@
 #include "node/echolink/protocol/dispatcher.h"
 #include "node/echolink/protocol/packets.h"
 #include "node/echolink/protocol/proxy.h"
+#include "node/echolink/protocol/transport.h"
 #include "node/echolink/protocol/qso.h"
 
 using namespace mirelva::echolink;
@@ -79,6 +80,10 @@ private slots:
         QCOMPARE(buildBye(), hex("c0c9000100000000c1cb000300000000") + "\x07jan2002");
         QCOMPARE(buildInfo("W1AW-L\nNewington"), QByteArray("oNDATA\rW1AW-L\rNewington\0", 24));
         QCOMPARE(buildChat("W1AW-L", "Hello"), QByteArray("oNDATAW1AW-L>Hello\r\n\0", 21));
+        // The node's own texts in Windows-1252, what it cannot write as "?".
+        QCOMPARE(buildChat("W1AW-L", QString::fromUtf8("Grüße “hi” € 日本")),
+                 QByteArray("oNDATAW1AW-L>Gr\xfc\xdf" "e \x93hi\x94 \x80 ??\r\n\0", 31));
+        QCOMPARE(buildInfo(QString::fromUtf8("Zoë\nŠ")), QByteArray("oNDATA\rZo\xeb\r\x8a\0", 13));
         const QByteArray gsm(kGsmPayloadBytes, 'g');
         QCOMPARE(buildAudio(0x1234, gsm), hex("c0031234") + QByteArray(8, '\0') + gsm);
         QVERIFY(buildAudio(1, gsm.left(100)).isEmpty());
@@ -105,6 +110,15 @@ private slots:
         QTest::newRow("SDES of no source") << rr + hex("c0ca000100000000") << "control packet with neither SDES nor BYE";
         QTest::newRow("item past its subpacket") << rr + hex("c1ca00020000000002ff4b31") << "SDES item longer than its subpacket";
         QTest::newRow("cut off") << buildSdes("K1ABC", "x").left(30) << "control subpacket longer than the packet";
+        // Fits the datagram from its start, not from where it begins.
+        QTest::newRow("second subpacket past the end") << rr + hex("c1ca00030000000002024b31")
+                                                       << "control subpacket longer than the packet";
+        // A name is one line of the roster: cut at a line break, control
+        // characters and direction marks made "?".
+        const QByteArray sdes = rr + hex("c1ca000700000000") + QByteArray("\x02\x14K1ABC Jo\rFAKE LOG: W\0\0", 24);
+        QTest::newRow("name with a line break") << sdes << "SDES K1ABC|Jo|";
+        QTest::newRow("name with an escape and a mark") << rr + hex("c1ca000600000000") + QByteArray("\x02\x0fK1ABC J\x1b[1m\xe2\x80\xaeo\0\0\0", 20)
+                                                        << "SDES K1ABC|J?[1m?o|";
     }
     void controlPackets()
     {
@@ -133,6 +147,11 @@ private slots:
         QTest::newRow("chat") << buildChat("K1ABC", "hi") << "chat K1ABC>hi\n\n";
         QTest::newRow("chat, bytes after the NUL") << QByteArray("xNDATAK1ABC>yo\r\n\0\1\2\3\4", 21) << "chat K1ABC>yo\n\n";
         QTest::newRow("Latin-1 chat") << QByteArray("oNDATAK1ABC>caf\xe9\r\n\0", 19) << QString("chat K1ABC>caf\u00e9\n\n");
+        QTest::newRow("Windows-1252 chat") << QByteArray("oNDATAK1ABC>\x93" "5\x80\x94\r\n\0", 19)
+                                           << QString::fromUtf8("chat K1ABC>“5€”\n\n");
+        QTest::newRow("UTF-8 chat") << QByteArray("oNDATAK1ABC>Gr\xc3\xbc\xc3\x9f" "e\r\n\0", 23) << QString::fromUtf8("chat K1ABC>Grüße\n\n");
+        // A byte Windows-1252 leaves undefined is kept too.
+        QTest::newRow("undefined byte") << QByteArray("oNDATAK1ABC>a\x81\xff\r\n\0", 18) << QString("chat K1ABC>a\uf781\u00ff\n\n");
         QTest::newRow("text without NUL") << QByteArray("oNDATA\rno end") << "a text without its terminating NUL";
         QTest::newRow("junk") << QByteArray("\x01\x02\x03") << "neither audio nor a text";
         QTest::newRow("empty") << QByteArray() << "neither audio nor a text";
@@ -149,6 +168,17 @@ private slots:
             QCOMPARE(p.audio->gsm, QByteArray(kGsmPayloadBytes, 'g'));
         } else if (p.text) {
             got = (p.text->kind == TextPacket::Info ? "info " : "chat ") + p.text->text;
+            // Passed on, a text is the bytes it came as.
+            QByteArray sent = packet.mid(6, packet.indexOf('\0', 6) - 6).replace('\r', '\n');
+            if (p.text->kind == TextPacket::Info)
+                sent.remove(0, 1);
+            QCOMPARE(toEightBit(p.text->octets), sent);
+            // Its first bytes alone, the rest still there behind them: no text.
+            for (qsizetype cut = 0; cut < 6; ++cut) {
+                const char *short_ = nullptr;
+                QVERIFY(!parseText(packet.constData(), cut, &short_));
+                QCOMPARE(QByteArray(short_), "neither audio nor a text");
+            }
         }
         QCOMPARE(got, read);
     }
@@ -199,6 +229,8 @@ private slots:
         QTest::newRow("cut inside an entry") << QByteArray("@@@\n1\nW1AW-L\nNewington") << "station list ended inside an entry";
         QTest::newRow("no header") << QByteArray("INCORRECT PASSWORD") << "station list without its @@@ header";
         QTest::newRow("huge count") << QByteArray("@@@\n99999999\n+++") << "station list without a count";
+        QTest::newRow("count at the bound") << QByteArray("@@@\n100000\n+++") << " skipped 0; ";
+        QTest::newRow("count past the bound") << QByteArray("@@@\n100001\n+++") << "station list without a count";
     }
     void stationList()
     {
@@ -287,6 +319,46 @@ private slots:
         QCOMPARE(link.log.size(), before);
     }
 
+    // A reply in pieces: its end mark looked for in the new bytes only, so
+    // the work is the reply's length however it is cut; a reply past the
+    // limit is refused whatever its pieces.
+    void directoryReplyInPieces_data()
+    {
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<int>("piece");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("one piece") << 20000 << 0 << "list 20000";
+        QTest::newRow("dripped") << 20000 << 1400 << "list 20000";
+        QTest::newRow("a byte at a time") << 300 << 1 << "list 300";
+        QTest::newRow("too long, in pieces") << -1 << 1024 * 1024
+                                             << "directory server 127.0.0.1: an answer longer than 8388608 bytes";
+    }
+    void directoryReplyInPieces()
+    {
+        QFETCH(int, stations);
+        QFETCH(int, piece);
+        QFETCH(QString, result);
+        FakeLink link;
+        Directory dir({{"127.0.0.1"}, "N0CALL-L", "pw", ""}, &link);
+        QString got;
+        connect(&dir, &Directory::listUpdated, this, [&] { got = QStringLiteral("list %1").arg(dir.stations().stations.size()); });
+        connect(&dir, &Directory::listFailed, this, [&got](const QString &why) { got = why; });
+        dir.refreshList();
+        QTRY_COMPARE(link.log.size(), 2);
+        QList<QStringList> entries;
+        for (int i = 0; i < stations; ++i)
+            entries << QStringList{QStringLiteral("K%1AB").arg(i), "x [ON 00:00]", QString::number(i + 1), "10.1.1.1"};
+        const QByteArray reply = stations < 0 ? "@@@\n1\n" + QByteArray(kMaxDirectoryReply, 'x') : listReply(entries);
+        const qsizetype step = piece > 0 ? piece : reply.size();
+        for (qsizetype at = 0; at < reply.size() && got.isEmpty(); at += step)
+            emit link.received(reply.mid(at, step));
+        QCOMPARE(got, result);
+        if (stations >= 0)
+            QVERIFY2(dir.replyBytesSearched() <= reply.size() + 3 * (reply.size() / step + 1), qPrintable(QString::number(dir.replyBytesSearched())));
+        if (stations > 0)
+            QCOMPARE(dir.findCall(QStringLiteral("K%1AB").arg(stations - 1))->node, stations);
+    }
+
     void proxyStream()
     {
         // MD5 of the upper-case password and the nonce.
@@ -334,7 +406,9 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost));
         QTcpSocket *peer = nullptr;
         QByteArray fromNode;
+        int connections = 0;
         connect(&server, &QTcpServer::newConnection, this, [&] {
+            ++connections;
             peer = server.nextPendingConnection();
             connect(peer, &QTcpSocket::readyRead, this, [&] { fromNode += peer->readAll(); });
             peer->write("n0Nc3x7Z");
@@ -373,6 +447,36 @@ private slots:
         // A wrong password: the proxy says so and the client starts over.
         peer->write(buildProxyFrame(ProxyFrame::System, 0, QByteArray(1, '\1')));
         QTRY_COMPARE(ready.last(), QStringLiteral("the proxy refused the password (trying again in 10 s)"));
+        // And it waits as it says: a proxy refusing is not asked again at once.
+        QTest::qWait(200);
+        QCOMPARE(connections, 1);
+    }
+
+    // The directory's connection leaves from BINDADDR when one is set, as
+    // the node's datagrams do; from an address not this machine's it fails.
+    void directoryConnectionLeavesFromBindAddr_data()
+    {
+        QTest::addColumn<QString>("bind");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("no address") << "" << "from 127.0.0.1";
+        QTest::newRow("a second loopback address") << "127.0.0.2" << "from 127.0.0.2";
+        QTest::newRow("not this machine's") << "192.0.2.77" << "";
+    }
+    void directoryConnectionLeavesFromBindAddr()
+    {
+        QFETCH(QString, bind);
+        QFETCH(QString, seen);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::AnyIPv4));
+        SocketTcpLink link(bind.isEmpty() ? QHostAddress() : QHostAddress(bind));
+        QString got;
+        connect(&server, &QTcpServer::newConnection, this,
+                [&] { got = "from " + server.nextPendingConnection()->peerAddress().toString(); });
+        connect(&link, &TcpLink::closed, this, [&got](const QString &why) { got = why; });
+        link.open(QHostAddress::LocalHost, server.serverPort());
+        QTRY_VERIFY(!got.isEmpty());
+        // Refused, the link says why and nothing reaches the server.
+        QVERIFY2(seen.isEmpty() ? !got.startsWith("from") : got == seen, qPrintable(got));
     }
 
     // A connect out: SDES at 0, 10, ..., 40 s, given up at 50 s; answered,
@@ -417,16 +521,23 @@ private slots:
         r.controlIn({ControlPacket::Sdes, "K1ABC", "Jo", {}}, 3000);
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text Mirelva node"}));
         QCOMPARE(r.remoteName(), "Jo");
-        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});   // repeated: not raised again
+        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);   // repeated: not raised again
         r.audioIn({1, QByteArray(kGsmPayloadBytes, 'a')}, 4000);
         r.audioIn({2, QByteArray(kGsmPayloadBytes, 'a')}, 4080);
         r.tick(4080 + Qso::kMinReceiveHoldMs - 1);
         QVERIFY(r.isReceiving());
         r.tick(4400);
         QVERIFY(!r.isReceiving());
-        QCOMPARE(events, (QStringList{"1", "2", "chat K1ABC>hello", "info K1ABC Jo", "rx", "rx off"}));
+        // A burst of packets at once holds "receiving" no longer than the bound.
+        for (quint16 seq = 3; seq < 40; ++seq)
+            r.audioIn({seq, QByteArray(kGsmPayloadBytes, 'a')}, 4500);
+        r.tick(4500 + Qso::kMaxReceiveHoldMs - 1);
+        QVERIFY(r.isReceiving());
+        r.tick(4500 + Qso::kMaxReceiveHoldMs);
+        QVERIFY(!r.isReceiving());
+        QCOMPARE(events, (QStringList{"1", "2", "chat K1ABC>hello", "info K1ABC Jo", "rx", "rx off", "rx", "rx off"}));
         // Keep-alives every 10 s from the answer (13, 23, 33, 43 s); the
         // station's last SDES came at 3 s, so the link is dead at 53 s.
         wire.clear();
@@ -450,6 +561,41 @@ private slots:
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text N0CALL-L>hi there", "10.0.0.9 audio", "10.0.0.9 BYE"}));
     }
 
+    // A QSO this node ended lingers kLingerMs, answering the station's
+    // late packets; then the station calling again is a new caller. One the
+    // station ended goes at once.
+    void endedQsoLingers_data()
+    {
+        QTest::addColumn<bool>("endedByUs");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("newCaller");
+        QTest::newRow("ours, lingering") << true << int(Dispatcher::kLingerMs - 1) << false;
+        QTest::newRow("ours, gone") << true << int(Dispatcher::kLingerMs) << true;
+        QTest::newRow("theirs") << false << 0 << true;
+    }
+    void endedQsoLingers()
+    {
+        QFETCH(bool, endedByUs);
+        QFETCH(int, after);
+        QFETCH(bool, newCaller);
+        qint64 now = 50000;
+        Dispatcher d({QHostAddress::LocalHost, 5198}, [&now] { return now; });
+        const QHostAddress far("127.0.0.9");
+        int callers = 0;
+        connect(&d, &Dispatcher::incomingConnection, this, [&callers] { ++callers; });
+        Qso *q = d.createQso(far, {"N0CALL-L", "Home", ""});
+        q->accept(now);
+        if (endedByUs)
+            q->end();
+        else
+            q->controlIn({ControlPacket::Bye, {}, {}, {}}, now);
+        now += after;
+        d.tick();
+        const QByteArray sdes = buildSdes("K1ABC", "Jo");
+        d.datagram(true, far, sdes.constData(), sdes.size());
+        QCOMPARE(callers, newCaller ? 1 : 0);
+    }
+
     // A caller passes when the directory lists its callsign at its address;
     // otherwise it waits for a list asked for after it called, and is let
     // in or refused by that list. ALLOWIP's ranges are not looked up.
@@ -466,6 +612,9 @@ private slots:
         QTest::newRow("not listed") << "10.2.2.2" << "K1NEW" << "W1AW-L@10.1.1.1" << "refused: K1NEW is not in the EchoLink directory";
         QTest::newRow("just logged in") << "10.2.2.2" << "K1NEW" << "K1NEW@10.2.2.2" << "pass";
         QTest::newRow("moved") << "10.3.3.3" << "W1AW-L" << "W1AW-L@10.3.3.3" << "pass";
+        // No list to be had: refused, never let in unseen.
+        QTest::newRow("directory unreachable") << "10.2.2.2" << "K1NEW" << "fail"
+                                               << "refused: the directory could not be asked about K1NEW (directory server 127.0.0.1: Connection refused)";
     }
     void callersAreCheckedAgainstTheDirectory()
     {
@@ -497,9 +646,90 @@ private slots:
         QCOMPARE(int(check.check(QHostAddress(from), call, &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(link.log, (QStringList{"open 127.0.0.1:5200", "send 73"}));
         const QStringList entry = newList.split('@');
-        link.answer(listReply({{entry[0], "x [ON 00:00]", "2", entry[1]}}));
+        if (newList == "fail")
+            link.fail("Connection refused");
+        else
+            link.answer(listReply({{entry[0], "x [ON 00:00]", "2", entry[1]}}));
         QCOMPARE(decided, QStringList{verdict});
         QVERIFY(!check.waiting(QHostAddress(from)));
+    }
+
+    // Callers are decided in the order they called, each by the first list
+    // that shows it or by one asked for after it called; one list serves
+    // every caller waiting when it comes. A caller that left, or stopped
+    // calling, is not let in later. Steps: "call IP CALL", "at MS", "list
+    // CALL@IP ..." (the list asked for comes), "fail", "bye IP", "gap" (the
+    // gap's end). The trace: verdicts, decisions and each list asked for.
+    void callersWaitInTurn_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("trace");
+        QTest::newRow("listed, nobody waiting") << "call 10.1.1.1 W1AW-L" << "W1AW-L pass";
+        QTest::newRow("one list for two callers")
+            << "call 10.2.2.2 K1NEW; at 500; call 10.3.3.3 K2NEW; list K1NEW@10.2.2.2 K2NEW@10.3.3.3"
+            << "K1NEW wait; asked; K2NEW wait; K1NEW pass; K2NEW pass";
+        QTest::newRow("listed caller keeps its turn")
+            << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; list K1NEW@10.2.2.2 W1AW-L@10.1.1.1"
+            << "K1NEW wait; asked; W1AW-L wait; K1NEW pass; W1AW-L pass";
+        QTest::newRow("refused one first") << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; list W1AW-L@10.1.1.1"
+                                           << "K1NEW wait; asked; W1AW-L wait; K1NEW refused: K1NEW is not in the EchoLink "
+                                              "directory; W1AW-L pass";
+        QTest::newRow("left before the list: no phantom")
+            << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; bye 10.2.2.2; list K1NEW@10.2.2.2"
+            << "K1NEW wait; asked; W1AW-L wait; W1AW-L pass";
+        QTest::newRow("stopped calling") << "call 10.2.2.2 K1NEW; at 25001; list K1NEW@10.2.2.2"
+                                         << "K1NEW wait; asked; K1NEW refused: K1NEW stopped calling before the directory answered";
+        QTest::newRow("still calling") << "call 10.2.2.2 K1NEW; at 20000; call 10.2.2.2 K1NEW; at 45000; list K1NEW@10.2.2.2"
+                                       << "K1NEW wait; asked; K1NEW wait; K1NEW pass";
+        // Called while a list asked before it was on its way: shown by it,
+        // in; not shown, it waits for one asked after the gap, and holds
+        // back those that called after it.
+        QTest::newRow("came during a list") << "call 10.2.2.2 K1NEW; at 1000; call 10.4.4.4 K3NEW; at 1500; call 10.5.5.5 "
+                                               "K4NEW; list K1NEW@10.2.2.2 K4NEW@10.5.5.5; gap; list K3NEW@10.4.4.4 K4NEW@10.5.5.5"
+                                            << "K1NEW wait; asked; K3NEW wait; K4NEW wait; K1NEW pass; asked; K3NEW pass; "
+                                               "K4NEW pass";
+        QTest::newRow("gap holds the next list") << "call 10.2.2.2 K1NEW; list; at 2999; call 10.4.4.4 K3NEW; at 3000; gap"
+                                                 << "K1NEW wait; asked; K1NEW refused: K1NEW is not in the EchoLink directory; "
+                                                    "K3NEW wait; asked";
+    }
+    void callersWaitInTurn()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, trace);
+        FakeLink link;
+        Directory dir({{"127.0.0.1"}, "N0CALL-L", "pw", ""}, &link);
+        dir.refreshList();
+        QTRY_COMPARE(link.log.size(), 2);
+        link.answer(listReply({{"W1AW-L", "x [ON 00:00]", "1", "10.1.1.1"}}));
+        qint64 now = 100000;
+        CallerCheck check(&dir, {}, [&now] { return now; });
+        QStringList got;
+        connect(&check, &CallerCheck::decided, this, [&got](const QHostAddress &, const QString &call, bool pass, const QString &why) {
+            got << call + (pass ? QStringLiteral(" pass") : " refused: " + why);
+        });
+        qsizetype asked = link.log.filter("send 73").size();
+        for (const QString &step : steps.split("; ")) {
+            const QStringList w = step.split(' ');
+            if (w[0] == "call") {
+                QString why;
+                const CallerCheck::Verdict v = check.check(QHostAddress(w[1]), w[2], &why);
+                got << w[2] + (v == CallerCheck::Verdict::Pass ? " pass" : v == CallerCheck::Verdict::Wait ? " wait" : " refused: " + why);
+            } else if (w[0] == "at") {
+                now = 100000 + w[1].toLongLong();
+            } else if (w[0] == "list") {
+                QList<QStringList> entries;
+                for (const QString &e : w.mid(1))
+                    entries << QStringList{e.section('@', 0, 0), "x [ON 00:00]", "2", e.section('@', 1)};
+                link.answer(listReply(entries));
+            } else if (w[0] == "bye") {
+                check.forget(QHostAddress(w[1]));
+            } else if (w[0] == "gap") {
+                check.refreshNow();
+            }
+            for (; asked < link.log.filter("send 73").size(); ++asked)
+                got << "asked";
+        }
+        QCOMPARE(got.join("; "), trace);
     }
 
     // Made-up callers cannot keep the directory busy: one list a gap, and
@@ -514,12 +744,12 @@ private slots:
         for (int i = 0; i < CallerCheck::kMaxWaiting; ++i)
             QCOMPARE(int(check.check(QHostAddress(QStringLiteral("10.9.0.%1").arg(i)), "K1ABC", &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(int(check.check(QHostAddress("10.9.1.1"), "K1ABC", &why)), int(CallerCheck::Verdict::Refuse));
-        QCOMPARE(why, "16 callers are already waiting for the directory");
+        QCOMPARE(why, QStringLiteral("%1 callers are already waiting for the directory").arg(CallerCheck::kMaxWaiting));
         QTRY_COMPARE(link.log.filter("send 73").size(), 1);
         link.answer(listReply({}));
-        // All sixteen refused by that one list; the next caller within the
+        // All of them refused by that one list; the next caller within the
         // gap waits for the gap's end.
-        now = 5000;
+        now = CallerCheck::kRefreshGapMs - 1;
         QCOMPARE(int(check.check(QHostAddress("10.9.2.2"), "K2ABC", &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(link.log.filter("send 73").size(), 1);
         check.refreshNow();

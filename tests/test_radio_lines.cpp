@@ -3,8 +3,10 @@
 #include <QTest>
 
 #include <gpiod.h>
+#include <linux/gpio.h>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/ioctl.h>
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "node/radio/lines.h"
+#include "node/radio/releaseguard.h"
 #include "node/radio/sysio.h"
 
 using namespace mirelva::radio;
@@ -48,6 +51,13 @@ public:
             return -1;
         }
         if (QByteArray(path).contains("tty")) {
+            // Without O_NONBLOCK, the open of a port without CLOCAL waits for
+            // DCD, with RTS and DTR already raised: keyed, and the node hung.
+            if (!(flags & O_NONBLOCK) && !(it->second.bits & TIOCM_CAR)) {
+                it->second.bits |= TIOCM_RTS | TIOCM_DTR;
+                errno = EINTR;
+                return -1;
+            }
             const int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
             serialFds[fd] = path;
             serialOpenNumber[fd] = int(serialCalls.filter(" open ").size()) + 1;
@@ -119,7 +129,8 @@ public:
             ::close(fd);
         d->eventWrite.clear();
     }
-    QByteArray chipPath(gpiod_chip *) override { return "/nonexistent/gpiochipF"; }
+    QByteArray chipFile = "/nonexistent/gpiochipF";
+    QByteArray chipPath(gpiod_chip *) override { return chipFile; }
     gpiod_line *chipGetLine(gpiod_chip *chip, unsigned offset) override
     {
         if (offset >= 54)
@@ -422,29 +433,54 @@ private slots:
         QCOMPARE(fake.lastReport("/dev/hidrawFAKE"), QByteArray("00 00 08 0c 00"));
     }
 
-    // A node killed while keyed cannot let go itself, and a CM108 keeps its
-    // pins as they were: the line's watcher writes the released report.
+    // A node killed while keyed cannot let go itself, and a CM108 or a GPIO
+    // chip keeps its pins as they were: the line's watcher writes the
+    // released report, or requests the line at its released level.
+    void releasedWhenKilled_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("released");
+        QTest::newRow("hidraw") << "hidraw:DEV:3" << QByteArray("00 00 00 04 00");
+        QTest::newRow("gpio") << "gpio:gpiochipF:17" << QByteArray("line 17 output at 0 for mirelva-release");
+        QTest::newRow("gpio low") << "gpio:gpiochipF:17:active-low" << QByteArray("line 17 output at 1 for mirelva-release");
+    }
     void releasedWhenKilled()
     {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, released);
         QTemporaryDir dir;
-        const QString path = dir.filePath("hidraw0");
+        const QString path = dir.filePath("device");
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         fake.dev(path);
+        fake.chipFile = path.toLocal8Bit();
+        ReleaseGuard::recordGpioRequestsForTests(true);
         const pid_t node = fork();
         if (node == 0) {
-            auto ptt = OutputLine::create(*LineSpec::parse("hidraw:" + path + ":3", nullptr));
+            auto ptt = OutputLine::create(*LineSpec::parse(QString(text).replace("DEV", path), nullptr));
             ptt->set(true);
             raise(SIGKILL);
         }
+        ReleaseGuard::recordGpioRequestsForTests(false);
         QVERIFY(node > 0);
         waitpid(node, nullptr, 0);
-        auto written = [&] {
+        auto written = [&]() -> QByteArray {
             QFile f(path);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().toHex(' ') : QByteArray();
+            const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            if (!text.startsWith("gpio") || bytes.size() != sizeof(gpiohandle_request))
+                return bytes.toHex(' ');
+            gpiohandle_request req;
+            std::memcpy(&req, bytes.constData(), sizeof req);
+            if (req.lines != 1 || req.flags != GPIOHANDLE_REQUEST_OUTPUT)
+                return "not one output line";
+            return QStringLiteral("line %1 output at %2 for %3")
+                .arg(req.lineoffsets[0])
+                .arg(req.default_values[0])
+                .arg(QLatin1String(reinterpret_cast<const char *>(req.consumer_label)))
+                .toLatin1();
         };
-        QTRY_COMPARE(written(), QByteArray("00 00 00 04 00"));
+        QTRY_COMPARE(written(), released);
     }
 };
 

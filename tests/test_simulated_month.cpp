@@ -34,11 +34,13 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
 
 #include "announcer/speechpause.h"
+#include "core/catchup.h"
 #include "core/clock.h"
 #include "core/controls.h"
 #include "core/echolink.h"
@@ -57,6 +59,14 @@ using namespace mirelva;
 using namespace mirelva::test;
 
 namespace {
+
+// The station's own time zone, with its change from summer time, for every
+// local time the program and the run compute.
+const bool kInSydney = [] {
+    qputenv("TZ", "Australia/Sydney");
+    tzset();
+    return true;
+}();
 
 constexpr qint64 kTransmitTimeoutMs = 30000;
 // A tick of Timer1 releases a key-up left standing; one second of grace for it.
@@ -136,7 +146,9 @@ public:
     {
         VbTimer::setDrivenByTestsForTests(true);
         SpeechPause::setSkippedForTests(true);
-        m_start = QDateTime(QDate(2026, 3, 1), QTime(0, 0, 0));
+        // A Saturday in Sydney: the week turns at the first midnight and
+        // the clocks go back an hour at 03:00 on the Sunday.
+        m_start = QDateTime(QDate(2026, 4, 4), QTime(0, 0, 0));
         Clock::setForTests(m_start.addSecs(-1));
         m_fixture = std::make_unique<MainFixture>(MainFixture::Built);
         wire();
@@ -170,7 +182,15 @@ public:
     qint64 restarts = 0;
     qint64 scheduleSeconds = 0;
     qint64 stepsBack = 0;
+    qint64 jumpsForward = 0;
+    qint64 setUpsAgain = 0;
+    struct Day {
+        qint64 lived = 0;             // simulated seconds on that date
+        qint64 scheduleSeconds = 0;   // silence and net seconds checked
+    };
+    std::map<QDate, Day> m_perDay;
     QString digest() const { return QString::fromLatin1(m_trace.result().toHex()); }
+    const auto &days() const { return m_perDay; }
 
 private:
     MainWindow &w() { return *m_fixture->window; }
@@ -273,59 +293,92 @@ private:
     // a night's silence, and the codes of both windows.
     void configure()
     {
-        MainWindow &m = w();
-        m.Callsign->setText(QStringLiteral("VK2RAA"));
-        m.OnHour->setValue(1);
-        m.QuarterHour->setValue(1);
-        m.HalfHour->setValue(1);
-        m.InfoHourly->setValue(1);
-        // Long enough that the hour's information holds the thread past
-        // second 15, where the lunch silence and the evening's first net are.
-        m.InfoText->setText(QStringLiteral("Net tonight at eight on this repeater, all stations welcome: "
-                                           "call in with your callsign and your location"));
-        m.TextInput3->setText(QStringLiteral("This is VK2RAA, the Mirelva test repeater"));
-        m.IDCheck->setValue(1);
-        m.VoicePeriod->setText(QStringLiteral("10"));
-        m.ConDisc->setValue(1);
-        for (CheckBox *day : {m.Sun, m.Mon, m.Tue, m.Wed, m.Thur, m.Fri, m.Sat})
-            day->setValue(1);
-        m.HourOFF1->setText(QStringLiteral("23"));
-        m.MinsOFF1->setText(QStringLiteral("30"));
-        m.HourON1b->setText(QStringLiteral("6"));
-        m.MinsON1b->setText(QStringLiteral("0"));
-        // A lunch-hour silence on weekdays.
-        for (CheckBox *day : {m.Mon2, m.Tue2, m.Wed2, m.Thur2, m.Fri2})
-            day->setValue(1);
-        m.HourOFF2->setText(QStringLiteral("12"));
-        m.MinsOFF2->setText(QStringLiteral("0"));
-        m.HourON2b->setText(QStringLiteral("13"));
-        m.MinsON2b->setText(QStringLiteral("0"));
-        // Auto-connect to a station, and three nets every evening that
-        // overlap: timed, untimed (it ends when its station leaves), timed.
-        m.ConnectStation1->setText(QStringLiteral("VK2XYZ"));
-        m.StayCon1->setValue(1);
-        m.StayCon2->setValue(0);
-        DtmfWindow &d = *m_fixture->station.dtmf;
-        const auto net = [&d](int n, const char *call, const char *hour, const char *mins, int use, const char *minutes) {
-            const DtmfWindow::Net x = d.net(n);
-            x.NetCall->setText(QLatin1String(call));
-            x.Hour->setText(QLatin1String(hour));
-            x.Mins->setText(QLatin1String(mins));
-            for (CheckBox *day : x.days)
-                day->setValue(1);
-            x.Use->setValue(use);
-            x.DiscMins->setText(QLatin1String(minutes));
-        };
-        net(1, "NETONE", "20", "00", 1, "30");
-        net(2, "NETTWO", "20", "10", 0, "0");
-        net(3, "*NETTHREE*", "20", "15", 1, "5");
-        d.ShowBusy1->setValue(1);
-        // The untimed net drops everyone first, often its own station too.
-        d.DisconnectAll2->setValue(1);
+        setUp(true);
         rememberStayCon();
         save(false);
         countDeliveries();
         collectCodes();
+    }
+
+    // The operator's set-up, put into the windows (apply) or compared with
+    // what they hold: after a restart on a damaged file the operator finds
+    // the station changed and sets it up again, so every day checks marks,
+    // nets, silence and idents.
+    bool setUp(bool apply)
+    {
+        MainWindow &m = w();
+        DtmfWindow &d = *m_fixture->station.dtmf;
+        bool same = true;
+        const auto text = [apply, &same](TextBox *box, const QString &value) {
+            if (apply)
+                box->setText(value);
+            same = same && box->text() == value;
+        };
+        const auto tick = [apply, &same](CheckBox *box, int value) {
+            if (apply)
+                box->setValue(value);
+            same = same && box->value() == value;
+        };
+        text(m.Callsign, QStringLiteral("VK2RAA"));
+        tick(m.OnHour, 1);
+        tick(m.QuarterHour, 1);
+        tick(m.HalfHour, 1);
+        tick(m.InfoHourly, 1);
+        // Long enough that the hour's information holds the thread past
+        // second 15, where the lunch silence and the evening's first net are.
+        text(m.InfoText, QStringLiteral("Net tonight at eight on this repeater, all stations welcome: "
+                                        "call in with your callsign and your location"));
+        tick(m.IDCheck, 1);
+        text(m.VoicePeriod, QStringLiteral("10"));
+        tick(m.ConDisc, 1);
+        for (CheckBox *day : {m.Sun, m.Mon, m.Tue, m.Wed, m.Thur, m.Fri, m.Sat})
+            tick(day, 1);
+        text(m.HourOFF1, QStringLiteral("23"));
+        text(m.MinsOFF1, QStringLiteral("30"));
+        text(m.HourON1b, QStringLiteral("6"));
+        text(m.MinsON1b, QStringLiteral("0"));
+        // A lunch-hour silence on weekdays.
+        for (CheckBox *day : {m.Mon2, m.Tue2, m.Wed2, m.Thur2, m.Fri2})
+            tick(day, 1);
+        text(m.HourOFF2, QStringLiteral("12"));
+        text(m.MinsOFF2, QStringLiteral("0"));
+        text(m.HourON2b, QStringLiteral("13"));
+        text(m.MinsON2b, QStringLiteral("0"));
+        // Sunday's small hours silent, from just after the week turns until
+        // after the hour the clocks go back.
+        tick(m.Sun3, 1);
+        text(m.HourOFF3, QStringLiteral("0"));
+        text(m.MinsOFF3, QStringLiteral("2"));
+        text(m.HourON3b, QStringLiteral("2"));
+        text(m.MinsON3b, QStringLiteral("30"));
+        // Auto-connect to a station, and four nets every evening that
+        // overlap: timed, untimed (it ends when its station leaves), timed,
+        // and a timed one starting as the first ends, three of them shown
+        // busy.
+        text(m.ConnectStation1, QStringLiteral("VK2XYZ"));
+        if (apply) {
+            m.StayCon1->setValue(1);
+            m.StayCon2->setValue(0);
+        }
+        const auto net = [&d, &text, &tick](int n, const char *call, const char *hour, const char *mins, int use,
+                                            const char *minutes, int busy) {
+            const DtmfWindow::Net x = d.net(n);
+            text(x.NetCall, QLatin1String(call));
+            text(x.Hour, QLatin1String(hour));
+            text(x.Mins, QLatin1String(mins));
+            for (CheckBox *day : x.days)
+                tick(day, 1);
+            tick(x.Use, use);
+            text(x.DiscMins, QLatin1String(minutes));
+            tick(x.ShowBusy, busy);
+        };
+        net(1, "NETONE", "20", "00", 1, "30", 1);
+        net(2, "NETTWO", "20", "10", 0, "0", 1);
+        net(3, "*NETTHREE*", "20", "15", 1, "5", 0);
+        net(4, "*NETFOUR*", "20", "30", 1, "10", 1);
+        // The untimed net drops everyone first, often its own station too.
+        tick(d.DisconnectAll2, 1);
+        return same;
     }
 
     // The DTMF codes the station answers to, as its boxes hold them, plus
@@ -351,6 +404,7 @@ private:
         const QDateTime now = Clock::now();
         const bool netStarted = m_tickSecond.time() == QTime(20, 0, 15) || m_tickSecond.time() == QTime(20, 10, 15);
         const QDateTime next = now.addMSecs(1000 - now.time().msec());
+        qint64 forwardJump = 0;
         if (m_tickSecond.isValid() && ((netStarted && m_rng.bounded(2) == 0) || chance(24))) {
             ++stepsBack;
             m_tickSecond = m_tickSecond.addSecs(-1);
@@ -360,10 +414,21 @@ private:
             for (auto &[timer, due] : m_due)
                 if (due != 0)
                     due -= back;
+        } else if (m_tickSecond.isValid() && (forwardJump = jumpForward(next)) > 0) {
+            // The wall clock set forward (a correction, a machine that
+            // slept): the platform's timers and a key-up in progress go by
+            // the monotonic clock, which did not move.
+            m_tickSecond = next.addSecs(forwardJump);
+            for (auto &[timer, due] : m_due)
+                if (due != 0)
+                    due += forwardJump * 1000;
+            if (m_keyedSince.isValid())
+                m_keyedSince = m_keyedSince.addSecs(forwardJump);
         } else {
             m_tickSecond = next;
         }
         Clock::setForTests(m_tickSecond);
+        ++m_perDay[m_tickSecond.date()].lived;
 
         happen();
         settle();
@@ -371,6 +436,33 @@ private:
         settle();
         check();
         m_trace.addData(QStringLiteral("step %1 %2\n").arg(m_step).arg(Clock::now().toMSecsSinceEpoch()).toUtf8());
+    }
+
+    // Seconds to set the clock forward by, if at all: now and then by
+    // minutes (within what the schedules still owe, or beyond), seldom by a
+    // day, and once from the last minutes of a Saturday into the new week.
+    qint64 jumpForward(const QDateTime &next)
+    {
+        if (next.date().dayOfWeek() == Qt::Saturday && next.time() >= QTime(23, 58) && m_weekJumped != next.date()) {
+            m_weekJumped = next.date();
+            ++jumpsForward;
+            return 8 * 60;
+        }
+        if (chance(12)) {
+            ++jumpsForward;
+            return 60 * (1 + m_rng.bounded(14));
+        }
+        if (chance(2)) {
+            ++jumpsForward;
+            return 60 * (16 + m_rng.bounded(45));
+        }
+        // A whole day, about once a week, after the first days (which the
+        // suite's short run lives through whole, summer time's end with them).
+        if (m_start.daysTo(next) >= 3 && m_rng.bounded(7 * 86400) == 0) {
+            ++jumpsForward;
+            return 86400;
+        }
+        return 0;
     }
 
     void settle()
@@ -442,13 +534,16 @@ private:
     // program took, up to the time it is ticked (speech before it in the
     // same second moved the clock on). A clock set back owes nothing until
     // it passes the last second taken.
+    // A gap longer than a quarter of an hour (the clock set forward) owes
+    // only the second ticked.
     static QList<QDateTime> takeSeconds(QDateTime &taken, const QDateTime &now)
     {
         QList<QDateTime> l;
         const qint64 to = now.toSecsSinceEpoch();
         if (taken.isValid() && to <= taken.toSecsSinceEpoch())
             return l;
-        for (qint64 s = taken.isValid() ? taken.toSecsSinceEpoch() + 1 : to; s <= to; ++s)
+        const bool owing = taken.isValid() && to - taken.toSecsSinceEpoch() <= SecondsOwed::kMostSeconds;
+        for (qint64 s = owing ? taken.toSecsSinceEpoch() + 1 : to; s <= to; ++s)
             l << QDateTime::fromSecsSinceEpoch(s);
         taken = QDateTime::fromSecsSinceEpoch(to);
         return l;
@@ -486,6 +581,7 @@ private:
         if (Program::ended() || expected < 0)
             return;
         ++scheduleSeconds;
+        ++m_perDay[m_tickSecond.date()].scheduleSeconds;
         if (m.Check1->value() != expected)
             fail(QStringLiteral("a silence schedule second passed and \"Disable Announcements\" reads %1")
                      .arg(m.Check1->value()));
@@ -523,6 +619,7 @@ private:
             return;
         for (const QString &connect : due) {
             ++scheduleSeconds;
+            ++m_perDay[m_tickSecond.date()].scheduleSeconds;
             if (!m_requestsInTick.contains(connect))
                 fail(QStringLiteral("a net's start second passed without \"%1\"").arg(connect));
         }
@@ -741,6 +838,12 @@ private:
         m_fixture = m_fixture->restart(MainFixture::Built);
         wire();
         load();
+        if (!setUp(false)) {
+            ++setUpsAgain;
+            setUp(true);
+            rememberStayCon();
+            save(false);
+        }
         rememberStayCon();
         countDeliveries();
         collectCodes();
@@ -802,6 +905,10 @@ private:
                 it = m_untimedNets.erase(it);
             }
         }
+        // The node shows busy while any running net is set to show it.
+        for (int n = 1; d && !Program::ended() && n <= 4; ++n)
+            if (d->netRunning(n) && d->net(n).ShowBusy->value() == 1 && !node().busy())
+                return fail(QStringLiteral("net %1 runs, set to show the node busy, and the node is not busy").arg(n));
         if (d && !d->anyNetRunning() && !Program::ended()
             && (w().StayCon1->value() != m_stayCon[0] || w().StayCon2->value() != m_stayCon[1]))
             return fail(QStringLiteral("no net runs and \"Stay Con\" reads %1 %2, the operator set %3 %4")
@@ -861,7 +968,7 @@ private:
     int m_saves = 0;
     QDateTime m_silenceTaken, m_netsTaken, m_marksTaken;
     std::map<int, QString> m_untimedNets;   // started, by net number: the station they wait for
-    QDate m_netStationDay, m_codeDay;
+    QDate m_netStationDay, m_codeDay, m_weekJumped;
     QCryptographicHash m_trace{QCryptographicHash::Sha256};
     QStringList m_requestsInTick;
     int m_stayCon[2] = {0, 0};
@@ -897,8 +1004,19 @@ private slots:
                                  .arg(sim.restarts)
                                  .arg(sim.scheduleSeconds)
                                  .arg(sim.stepsBack);
+        qInfo().noquote() << QStringLiteral("%1 clocks set forward, %2 set-ups again after a damaged file")
+                                 .arg(sim.jumpsForward)
+                                 .arg(sim.setUpsAgain);
         qInfo().noquote() << kDigestTag + sim.digest();
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        // Every day lived for the most part checks some schedule seconds.
+        for (const auto &[date, day] : sim.days()) {
+            qInfo().noquote() << QStringLiteral("%1: %2 schedule seconds checked in %3 s lived")
+                                     .arg(date.toString(Qt::ISODate))
+                                     .arg(day.scheduleSeconds)
+                                     .arg(day.lived);
+            QVERIFY2(day.lived < 12 * 3600 || day.scheduleSeconds > 0, qPrintable(date.toString(Qt::ISODate)));
+        }
     }
 
     // A seed replays its run step for step: runs in separate processes (other

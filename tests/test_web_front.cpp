@@ -13,8 +13,8 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/station.h"
 #include "core/vbtimer.h"
+#include "support/fakestation.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
@@ -98,7 +98,7 @@ class TestWebFront : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TempSettings> m_settings;
-    std::unique_ptr<Station> m_station;
+    std::unique_ptr<test::FakeStation> m_station;
     std::unique_ptr<WebConsole> m_console;
     QStringList m_log;
     quint16 m_port = 0;
@@ -120,7 +120,8 @@ class TestWebFront : public QObject {
         s.proxies = proxies;
         s.origins = origins;
         m_settings->writeFile(WebSettings::fileName(), "[SETTINGS]\r\nPASSWORD=" + s.passwordHash.toLatin1() + "\r\n");
-        m_station = std::make_unique<Station>();
+        m_station = std::make_unique<test::FakeStation>();
+        m_station->loaded = false;   // a station whose windows are still loading
         m_console = std::make_unique<WebConsole>(*m_station, s);
         QString why;
         QVERIFY2(m_console->start(&why), qPrintable(why));
@@ -177,6 +178,16 @@ private slots:
         QTest::newRow("a head that never ends")
             << "GET / HTTP/1.1\r\nX-Pad: " + QByteArray(WebFront::kMaxHeadBytes, 'a')
             << QByteArray("HTTP/1.1 431 Request Header Fields Too Large") << QStringList();
+        // A length no body could have, and one signed: neither is a length.
+        QTest::newRow("a length of 19 digits")
+            << QByteArray("POST /login HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nContent-Length: 1000000000000000000\r\n\r\n")
+            << QByteArray("HTTP/1.1 400 Bad Request") << QStringList();
+        QTest::newRow("a signed length")
+            << QByteArray("POST /login HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nContent-Length: +5\r\n\r\nabcde")
+            << QByteArray("HTTP/1.1 400 Bad Request") << QStringList();
+        QTest::newRow("a DEL in a header")
+            << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nX-Pad: a\x7f\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
+            << QStringList();
         QTest::newRow("a line ending in a lone CR")
             << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
             << QStringList();
@@ -243,6 +254,33 @@ private slots:
         QCOMPARE(front->connectionCount(), 0);
     }
 
+    // A body has its own 10 s from the end of its head, however late the
+    // head came: trickled a byte a second, it is let go on the tenth.
+    void aTrickledBodyIsClosedTenSecondsAfterItsHead()
+    {
+        startConsole();
+        WebFront *front = m_console->front();
+        QTcpSocket slow;
+        slow.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_VERIFY_WITH_TIMEOUT(front->connectionCount() == 1, 5000);
+        const auto second = [front] {
+            QTest::qWait(5);
+            Clock::advanceForTests(1);
+            front->sweep();
+        };
+        for (int quiet = 0; quiet < WebFront::kHeadSeconds / 2; ++quiet)
+            second();
+        slow.write("POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\n");
+        slow.flush();
+        for (int s = 1; s <= WebFront::kBodySeconds; ++s) {
+            slow.write("x");
+            slow.flush();
+            second();
+            QCOMPARE(front->connectionCount() > 0, s < WebFront::kBodySeconds);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 5000);
+    }
+
     // The checks run on workers, two at a time: while they run, the page
     // and the program's timers go on.
     void passwordChecksLeaveTheThreadFree()
@@ -283,18 +321,21 @@ private slots:
         QTest::addColumn<bool>("viaProxy");
         QTest::addColumn<bool>("proxyNamed");
         QTest::addColumn<bool>("operatorAtOnce");
-        QTest::newRow("twenty addresses") << false << false << true;
-        QTest::newRow("through a named proxy") << true << true << true;
-        QTest::newRow("through a proxy not named") << true << false << false;
+        QTest::addColumn<QByteArray>("innerProxy");   // a second named proxy between, added last by ours
+        QTest::newRow("twenty addresses") << false << false << true << QByteArray();
+        QTest::newRow("through a named proxy") << true << true << true << QByteArray();
+        QTest::newRow("through two named proxies") << true << true << true << QByteArray(", 192.0.2.9");
+        QTest::newRow("through a proxy not named") << true << false << false << QByteArray();
     }
     void theRightPasswordGetsInDuringGuessing()
     {
         QFETCH(bool, viaProxy);
         QFETCH(bool, proxyNamed);
         QFETCH(bool, operatorAtOnce);
-        startConsole(proxyNamed ? QStringList{QStringLiteral("127.0.0.1")} : QStringList());
+        QFETCH(QByteArray, innerProxy);
+        startConsole(proxyNamed ? QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.9")} : QStringList());
         auto guesser = [&](int n) {
-            return viaProxy ? std::pair{QStringLiteral("127.0.0.1"), "X-Forwarded-For: 203.0.113." + QByteArray::number(n) + "\r\n"}
+            return viaProxy ? std::pair{QStringLiteral("127.0.0.1"), "X-Forwarded-For: 203.0.113." + QByteArray::number(n) + innerProxy + "\r\n"}
                             : std::pair{QStringLiteral("127.0.0.%1").arg(10 + n), QByteArray()};
         };
         std::vector<std::unique_ptr<Client>> guesses;
@@ -310,7 +351,7 @@ private slots:
                                   qsizetype(viaProxy && !proxyNamed ? 36 : 20), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(checks->running(), 0, 5000);
         const int waitingBefore = checks->waiting();
-        const auto [from, forwarded] = viaProxy ? std::pair{QStringLiteral("127.0.0.1"), QByteArray("X-Forwarded-For: 198.51.100.7\r\n")}
+        const auto [from, forwarded] = viaProxy ? std::pair{QStringLiteral("127.0.0.1"), "X-Forwarded-For: 198.51.100.7" + innerProxy + "\r\n"}
                                                 : std::pair{QStringLiteral("127.0.0.99"), QByteArray()};
         Client op(m_port, post("/login", loginForm(kPassword), m_own + forwarded), from);
         if (operatorAtOnce) {

@@ -6,21 +6,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QPlainTextEdit>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QTextBlock>
 #include <QUrlQuery>
 #include <QWebSocket>
 
-#include "announcer/mainwindow.h"
-#include "core/nodebackend.h"
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "dtmf/dtmfwindow.h"
-#include "greeting/greetingwindow.h"
-#include "messagebox/messageboxwindow.h"
 #include "web/weblogin.h"
 #include "web/webpassword.h"
 
@@ -74,31 +67,6 @@ QByteArray loginPage(const QString &message)
     return page.replace("{{MESSAGE}}", message.toHtmlEscaped().toUtf8());
 }
 
-// A text typed on the page, as a box on the window would hold it: no
-// control characters, trimmed, bounded.
-QString cleanText(const QString &text, int maxChars)
-{
-    QString out;
-    for (QChar c : text)
-        if (c.category() != QChar::Other_Control)
-            out.append(c);
-    return MainWindow::boundedText(out.trimmed(), maxChars);
-}
-
-// The box's newest lines, escaped as the on-air log escapes them: a
-// station's name or chat text cannot turn the page's text around.
-QStringList tail(QPlainTextEdit *box, int lines)
-{
-    QStringList texts;
-    if (!box)
-        return texts;
-    for (QTextBlock b = box->document()->lastBlock(); b.isValid() && texts.size() < lines; b = b.previous())
-        texts.prepend(OnAirLog::escaped(b.text()));
-    while (!texts.isEmpty() && texts.last().isEmpty())
-        texts.removeLast();
-    return texts;
-}
-
 QString hostOnly(const QByteArray &host)
 {
     QString h = QString::fromLatin1(host).toLower();
@@ -112,37 +80,20 @@ QString hostOnly(const QByteArray &host)
 
 } // namespace
 
-WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
+WebConsole::WebConsole(StationPort &station, WebSettings settings, QObject *parent)
     : QObject(parent), m_station(station), m_settings(std::move(settings))
 {
     m_tick.setInterval(1000);
     m_tick.setTimerType(Qt::CoarseTimer);
     connect(&m_tick, &QTimer::timeout, this, [this] { sendChanges(); });
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &WebConsole::onAirLine);
-    connect(&m_settingsPage, &SettingsPage::saved, this, [this](const QString &window) {
+    connect(&m_station, &StationPort::settingsSaved, this, [this](const QString &window) {
         sendToAll({{QStringLiteral("type"), QStringLiteral("settings")}, {QStringLiteral("window"), window}});
     });
-    if (m_station.node)
-        connect(m_station.node, &NodeBackend::stateChanged, this, [this] { sendChanges(true); });
-    if (m_station.main)
-        connect(m_station.main->CallHistory, &QPlainTextEdit::textChanged, this,
-                [this] { logChanged(QStringLiteral("history"), m_station.main->CallHistory); });
-    if (m_station.messageBox)
-        connect(m_station.messageBox->IncomingText, &QPlainTextEdit::textChanged, this,
-                [this] { logChanged(QStringLiteral("chat"), m_station.messageBox->IncomingText); });
+    connect(&m_station, &StationPort::liveChanged, this, [this](bool urgent) { sendChanges(urgent); });
+    connect(&m_station, &StationPort::logChanged, this, &WebConsole::logChanged);
     // A screen reader on the page hears who came and went, and what they said.
-    if (m_station.node) {
-        connect(m_station.node, &NodeBackend::connected, this, [this](const QString &call, const QString &name, const QString &) {
-            announce(name.trimmed().isEmpty() ? call + QStringLiteral(" connected")
-                                              : call + QLatin1Char(' ') + name.trimmed() + QStringLiteral(" connected"));
-        });
-        connect(m_station.node, &NodeBackend::Disconnected, this,
-                [this](const QString &call) { announce(call + QStringLiteral(" disconnected")); });
-        connect(m_station.node, &NodeBackend::ChatTextReceived, this, [this](const QString &text) {
-            if (!m_station.messageBox || !m_station.messageBox->isFiltered(text))
-                announce(QStringLiteral("Chat: ") + text.trimmed());
-        });
-    }
+    connect(&m_station, &StationPort::tell, this, &WebConsole::announce);
 }
 
 WebConsole::~WebConsole()
@@ -154,7 +105,7 @@ WebConsole::~WebConsole()
     }
 }
 
-std::unique_ptr<WebConsole> WebConsole::startLaterIfEnabled(Station &station)
+std::unique_ptr<WebConsole> WebConsole::startLaterIfEnabled(StationPort &station)
 {
     WebSettings settings = WebSettings::load();
     if (!settings.enabled)
@@ -420,7 +371,7 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         return;
     }
     if (get && path == QLatin1String("/api/settings")) {
-        replyJson(responder, Status::Ok, m_settingsPage.describe());
+        replyJson(responder, Status::Ok, m_station.describeSettings());
         return;
     }
     if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
@@ -445,15 +396,20 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
             return;
         }
         if (request.body.size()
-            > (path == QLatin1String("/api/settings") ? SettingsPage::kMaxBodyBytes : kMaxBodyBytes)) {
+            > (path == QLatin1String("/api/settings") ? kMaxSessionBodyBytes : kMaxBodyBytes)) {
             replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}});
             return;
         }
         if (path == QLatin1String("/api/settings")) {
-            const SettingsPage::Outcome out =
-                m_settingsPage.save(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString());
-            replyJson(responder, Status(out.status), out.body);
-            sendChanges();
+            // Answered once the change has had its turn, after any
+            // announcement on air now.
+            QPointer<WebConsole> self(this);
+            saveSettings(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString(),
+                         [self, responder](const StationPort::Outcome &out) mutable {
+                             replyJson(responder, Status(out.status), out.body);
+                             if (self)
+                                 self->sendChanges();
+                         });
             return;
         }
         const QString error =
@@ -528,8 +484,8 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
             m_tick.stop();
     });
     QJsonObject hello = snapshot();
-    m_logShown[QStringLiteral("history")] = tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines);
-    m_logShown[QStringLiteral("chat")] = tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines);
+    m_logShown[QStringLiteral("history")] = m_station.logLines(QStringLiteral("history"), kLogLines);
+    m_logShown[QStringLiteral("chat")] = m_station.logLines(QStringLiteral("chat"), kLogLines);
     hello.insert(QStringLiteral("type"), QStringLiteral("state"));
     hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
     socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
@@ -606,14 +562,14 @@ void WebConsole::onAirLine(const QString &line)
     sendChanges(true);
 }
 
-void WebConsole::logChanged(const QString &which, QPlainTextEdit *box)
+void WebConsole::logChanged(const QString &which)
 {
     if (m_clients.empty())
         return;
     // The pages are sent the lines added since, so a screen reader reads the
     // new line alone; anything but an addition at the end (a cleared box)
     // replaces the page's lines.
-    const QStringList now = tail(box, kLogLines);
+    const QStringList now = m_station.logLines(which, kLogLines);
     QStringList &shown = m_logShown[which];
     if (now == shown)
         return;
@@ -641,77 +597,18 @@ void WebConsole::announce(const QString &words)
 
 QJsonObject WebConsole::liveFields() const
 {
-    QJsonObject o;
-    const NodeBackend *node = m_station.node;
-    const MainWindow *m = m_station.main;
-    o.insert(QStringLiteral("ptt"), m_pttAsked || (node && node->state().transmitterKeyed));
-    o.insert(QStringLiteral("rx"), node && node->state().receivingSignal);
-    o.insert(QStringLiteral("node"), node ? (node->online() ? node->describe() : node->describe() + QStringLiteral(" (offline)"))
-                                          : QString());
-    o.insert(QStringLiteral("callsign"), node ? node->state().localStation : QString());
-    QJsonArray connected;
-    if (node)
-        for (const QString &c : node->state().connected)
-            connected.append(c);
-    o.insert(QStringLiteral("connected"), connected);
-    if (!m)
-        return o;
-    o.insert(QStringLiteral("clock"), m->ShowTime->text());
-    o.insert(QStringLiteral("silence"), m->Check1->value() == 1);
-    if (m_station.greeting)
-        o.insert(QStringLiteral("greeting"), m_station.greeting->UseGreeting->value() == 1);
-
-    QJsonArray countdowns;
-    auto add = [&countdowns](const QLabel *l) {
-        if (l)
-            countdowns.append(QJsonObject{{QStringLiteral("id"), l->objectName()},
-                                          {QStringLiteral("label"), l->accessibleDescription()},
-                                          {QStringLiteral("value"), l->text().trimmed()}});
-    };
-    for (const QLabel *l : {m->BeaconSeconds6, m->BeaconSeconds7, m->BeaconSeconds3, m->IDSeconds, m->FanSeconds,
-                            m->DelaySeconds})
-        add(l);
-    if (const DtmfWindow *d = m_station.dtmf) {
-        for (const QLabel *l : {d->BeaconSeconds, d->DTMFDelayPeriod, d->DiscPeriod1, d->DiscPeriod2, d->DiscPeriod3,
-                                d->DiscPeriod4})
-            add(l);
-    }
-    if (m_station.greeting)
-        add(m_station.greeting->BeaconSecondsDelay);
-    o.insert(QStringLiteral("countdowns"), countdowns);
-
-    if (const DtmfWindow *d = m_station.dtmf) {
-        const QStringList now = node ? node->state().connected : QStringList();
-        auto entry = [&now](const TextBox *box) {
-            const QString call = box->text().trimmed().toUpper();
-            return QJsonObject{{QStringLiteral("call"), call},
-                               {QStringLiteral("connected"), !call.isEmpty() && now.contains(call, Qt::CaseInsensitive)}};
-        };
-        QJsonArray stations;
-        for (const TextBox *b : {d->Call1, d->Call2, d->Call3, d->Call4, d->Call5, d->Call6, d->Call7, d->Call8})
-            stations.append(entry(b));
-        o.insert(QStringLiteral("stations"), stations);
-        QJsonArray groups;
-        for (const auto &g : {std::array{d->GroupCall1, d->GroupCall2, d->GroupCall3},
-                              std::array{d->GroupCall4, d->GroupCall5, d->GroupCall6}}) {
-            QJsonArray calls;
-            for (const TextBox *b : g)
-                if (!b->text().trimmed().isEmpty())
-                    calls.append(entry(b));
-            groups.append(calls);
-        }
-        o.insert(QStringLiteral("groups"), groups);
-    }
+    QJsonObject o = m_station.liveValues();
+    // What the program asked of the transmitter shows before the node's word.
+    if (m_pttAsked)
+        o.insert(QStringLiteral("ptt"), true);
     return o;
 }
 
 QJsonObject WebConsole::snapshot() const
 {
     QJsonObject o = liveFields();
-    o.insert(QStringLiteral("history"),
-             QJsonArray::fromStringList(tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines)));
-    o.insert(QStringLiteral("chat"),
-             QJsonArray::fromStringList(tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines)));
+    o.insert(QStringLiteral("history"), QJsonArray::fromStringList(m_station.logLines(QStringLiteral("history"), kLogLines)));
+    o.insert(QStringLiteral("chat"), QJsonArray::fromStringList(m_station.logLines(QStringLiteral("chat"), kLogLines)));
     o.insert(QStringLiteral("onair"), QJsonArray::fromStringList(m_onAir));
     return o;
 }
@@ -720,83 +617,32 @@ QJsonObject WebConsole::snapshot() const
 
 QString WebConsole::act(const QJsonObject &request, const QString &from)
 {
-    MainWindow *m = m_station.main;
-    if (!m || !m->otherWindowsLoaded())
+    if (!m_station.ready())
         return QStringLiteral("The station is still loading.");
-    const QString action = request.value(QStringLiteral("action")).toString();
-    const bool on = request.value(QStringLiteral("on")).toBool();
-    const int n = request.value(QStringLiteral("n")).toInt();
-    auto log = [&from](const QString &what) { OnAirLog::note(QStringLiteral("web: %1 (%2)").arg(what, from)); };
-    // A button's handler may key the transmitter and hold the thread: it
-    // runs once this request has been answered, and waits while the station
-    // speaks, as a click does. A text goes into its box as the press comes,
-    // so a press that waited says its own text, not a later request's.
-    auto press = [this](QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {}) {
-        Program::post(this, [b = QPointer<QAbstractButton>(button), box = QPointer<QLineEdit>(box), text] {
-            if (box)
-                box->setText(text);
-            if (b)
-                b->click();
-        });
-    };
+    const QString error = m_station.run(request.value(QStringLiteral("action")).toString(), request, from);
+    if (error.isEmpty())
+        sendChanges();
+    return error;
+}
 
-    if (action == QLatin1String("speak") || action == QLatin1String("speakNoPtt")) {
-        const QString text = cleanText(request.value(QStringLiteral("text")).toString(), kMaxSpeechChars);
-        if (text.isEmpty())
-            return QStringLiteral("Type a text to speak first.");
-        const bool keyed = action == QLatin1String("speak");
-        log(QStringLiteral("speak %1: %2").arg(keyed ? QStringLiteral("with PTT") : QStringLiteral("without PTT"), text));
-        press(keyed ? m->Speak3 : m->TextNoPTT3, m->TextInput3, text);
-    } else if (action == QLatin1String("time")) {
-        log(QStringLiteral("say the time"));
-        press(m->TheTime);
-    } else if (action == QLatin1String("ident")) {
-        log(QStringLiteral("voice ident now"));
-        press(m->SayCall);
-    } else if (action == QLatin1String("cw")) {
-        log(QStringLiteral("Morse ident now"));
-        press(m->SendCW);
-    } else if (action == QLatin1String("silence")) {
-        log(on ? QStringLiteral("silence on") : QStringLiteral("silence off"));
-        m->Check1->setValue(on ? 1 : 0);
-    } else if (action == QLatin1String("greeting")) {
-        if (!m_station.greeting)
-            return QStringLiteral("The greeting window is not loaded.");
-        log(on ? QStringLiteral("greeting on") : QStringLiteral("greeting off"));
-        m_station.greeting->UseGreeting->setValue(on ? 1 : 0);
-    } else if (action == QLatin1String("chat")) {
-        MessageBoxWindow *box = m_station.messageBox;
-        if (!box)
-            return QStringLiteral("The message box is not loaded.");
-        const QString text = cleanText(request.value(QStringLiteral("text")).toString(), kMaxChatChars);
-        if (text.isEmpty())
-            return QStringLiteral("Type a chat text first.");
-        log(QStringLiteral("chat text: ") + text);
-        press(box->Send, box->TextTX, text);
-    } else if (action == QLatin1String("station")) {
-        DtmfWindow *d = m_station.dtmf;
-        if (!d)
-            return QStringLiteral("The DTMF window is not loaded.");
-        const TextBox *calls[8] = {d->Call1, d->Call2, d->Call3, d->Call4, d->Call5, d->Call6, d->Call7, d->Call8};
-        QPushButton *buttons[8] = {d->Command7, d->Command8, d->Command9, d->Command10,
-                                   d->Command11, d->Command12, d->Command13, d->Command15};
-        if (n < 1 || n > 8 || calls[n - 1]->text().trimmed().isEmpty())
-            return QStringLiteral("No such station.");
-        log(QStringLiteral("connect/disconnect station %1 (%2)").arg(n).arg(calls[n - 1]->text().trimmed().toUpper()));
-        press(buttons[n - 1]);
-    } else if (action == QLatin1String("group")) {
-        DtmfWindow *d = m_station.dtmf;
-        if (!d)
-            return QStringLiteral("The DTMF window is not loaded.");
-        if (n != 1 && n != 2)
-            return QStringLiteral("No such group.");
-        log(QStringLiteral("%1 group %2").arg(on ? QStringLiteral("connect") : QStringLiteral("disconnect")).arg(n));
-        press(n == 1 ? (on ? d->Command3 : d->Command4) : (on ? d->Command5 : d->Command6));
-    } else {
-        return QStringLiteral("Unknown action.");
+void WebConsole::saveSettings(const QJsonObject &request, const QString &from,
+                              std::function<void(const StationPort::Outcome &)> done)
+{
+    const auto refuse = [&done](int status, const QString &error) {
+        done({status, {{QStringLiteral("error"), error}}});
+    };
+    if (!m_station.ready())
+        return refuse(503, QStringLiteral("The station is still loading."));
+    QList<StationPort::Change> changes;
+    for (const QJsonValue &v : request.value(QStringLiteral("changes")).toArray()) {
+        const QJsonObject c = v.toObject();
+        if (!c.value(QStringLiteral("key")).isString() || !c.value(QStringLiteral("value")).isString()
+            || !c.value(QStringLiteral("was")).isString())
+            return refuse(400, QStringLiteral("No such setting: %1.").arg(c.value(QStringLiteral("key")).toString().left(40)));
+        changes.append({c.value(QStringLiteral("key")).toString(), c.value(QStringLiteral("value")).toString(),
+                        c.value(QStringLiteral("was")).toString()});
     }
-    sendChanges();
-    return {};
+    m_station.changeSettings(request.value(QStringLiteral("window")).toString(), changes, from, std::move(done));
 }
 
 } // namespace mirelva

@@ -11,26 +11,25 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "core/station.h"
+#include "core/stationport.h"
 #include "web/webfront.h"
 #include "web/websettings.h"
-#include "web/websettingsapi.h"
 
 class QWebSocket;
-class QPlainTextEdit;
 
 namespace mirelva {
 
 class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
-// station live over a WebSocket and presses the windows' own buttons. Every
-// action goes to the on-air log with "web" as its source. See
-// docs/web-console.md for the settings and the security rules.
+// station live over a WebSocket and drives it through the station's port
+// (core/stationport.h), never its widgets. Every action goes to the on-air
+// log with "web" as its source. See docs/web-console.md for the settings and
+// the security rules.
 class WebConsole : public QObject {
     Q_OBJECT
 public:
-    WebConsole(Station &station, WebSettings settings, QObject *parent = nullptr);
+    WebConsole(StationPort &station, WebSettings settings, QObject *parent = nullptr);
     ~WebConsole() override;
 
     // Listens as the settings say; false, with the reason, when it will not
@@ -40,13 +39,17 @@ public:
 
     // The program's own start: the console when web.ini enables it, started
     // once the event loop runs so that it never delays the first paint.
-    static std::unique_ptr<WebConsole> startLaterIfEnabled(Station &station);
+    static std::unique_ptr<WebConsole> startLaterIfEnabled(StationPort &station);
 
     // The state the page shows, whole; and the action the page asks for,
     // as the windows' buttons do it. Both used by the server and the tests.
     QJsonObject snapshot() const;
     // Returns an empty text when done, else why not (for the page).
     QString act(const QJsonObject &request, const QString &from);
+    // A settings save as the page posts it: {"window", "changes": [{"key", "value", "was"}]}.
+    // `done` gets the outcome once the change had its turn.
+    void saveSettings(const QJsonObject &request, const QString &from,
+                      std::function<void(const StationPort::Outcome &)> done);
 
     // For tests: the front door and the password checks.
     WebFront *front() const { return m_front.get(); }
@@ -79,13 +82,12 @@ private:
     void sendToAll(const QJsonObject &message, bool flush = false);
     void sendChanges(bool flush = false);
     void onAirLine(const QString &line);
-    void logChanged(const QString &which, QPlainTextEdit *box);
+    void logChanged(const QString &which);
     void announce(const QString &words);
     QJsonObject liveFields() const;
 
-    Station &m_station;
+    StationPort &m_station;
     WebSettings m_settings;
-    SettingsPage m_settingsPage{m_station};
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
     quint16 m_port = 0;
@@ -102,10 +104,10 @@ public:
     static constexpr int kLogLines = 200;
     static constexpr int kMostSessions = 32;
     static constexpr int kSessionIdleHours = 24;
-    static constexpr int kMaxSpeechChars = 250;
-    static constexpr int kMaxChatChars = 160;
     static constexpr int kMaxBodyBytes = 8192;          // an action, a login: all a request without a session may send
-    static constexpr int kMaxSessionBodyBytes = 65536;  // what a request with a session may send
+    // What a request with a session may send: a window's changes all at
+    // once (a first set-up of the DTMF window sends a hundred fields).
+    static constexpr int kMaxSessionBodyBytes = 65536;
     static constexpr int kMostLiveConnections = 64;
 };
 

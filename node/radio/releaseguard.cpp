@@ -17,6 +17,8 @@ namespace {
 
 enum { Hidraw, Gpio };
 
+bool gpioRequestRecorded = false;
+
 // All it needs, laid out before the fork: the watcher touches no heap.
 struct Action {
     int kind;
@@ -64,17 +66,23 @@ struct Action {
             close(dev);
         _exit(0);
     }
+    gpiohandle_request req;
+    std::memset(&req, 0, sizeof req);
+    req.lineoffsets[0] = __u32(a.offset);
+    req.flags = GPIOHANDLE_REQUEST_OUTPUT;
+    req.default_values[0] = __u8(a.value);
+    req.lines = 1;
+    std::memcpy(req.consumer_label, "mirelva-release", 16);
+    if (gpioRequestRecorded) {
+        const int file = open(a.path, O_WRONLY | O_TRUNC);
+        if (file >= 0 && write(file, &req, sizeof req) == ssize_t(sizeof req))
+            close(file);
+        _exit(0);
+    }
     for (int attempt = 0; attempt < 20; ++attempt) {
         const int chip = open(a.path, O_RDWR);
         if (chip < 0)
             _exit(1);
-        gpiohandle_request req;
-        std::memset(&req, 0, sizeof req);
-        req.lineoffsets[0] = __u32(a.offset);
-        req.flags = GPIOHANDLE_REQUEST_OUTPUT;
-        req.default_values[0] = __u8(a.value);
-        req.lines = 1;
-        std::memcpy(req.consumer_label, "mirelva-release", 16);
         const int r = ioctl(chip, GPIO_GET_LINEHANDLE_IOCTL, &req);
         const int err = errno;
         close(chip);
@@ -91,6 +99,8 @@ struct Action {
 }
 
 } // namespace
+
+void ReleaseGuard::recordGpioRequestsForTests(bool on) { gpioRequestRecorded = on; }
 
 void ReleaseGuard::armHidraw(const QString &path, const QByteArray &report)
 {

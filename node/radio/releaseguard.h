@@ -34,6 +34,10 @@ public:
     // The line was let go of the ordinary way: the watcher ends, doing nothing.
     void disarm();
     bool armed() const { return m_fd >= 0; }
+    // No machine running the tests has a GPIO chip: with this on, a watcher
+    // armed afterwards writes the line request it would make to the chip's
+    // path, a plain file, instead of asking the kernel.
+    static void recordGpioRequestsForTests(bool on);
 
 private:
     void arm(int kind, const QByteArray &path, const QByteArray &bytes, int offset, int value);

@@ -1,6 +1,13 @@
 #include "node/echolink/audio/soundio.h"
 
 #include <alsa/asoundlib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstring>
 #include <vector>
@@ -114,15 +121,19 @@ public:
 
     bool start(QString *error)
     {
-        if (!m_alsa.open(m_name, SND_PCM_STREAM_CAPTURE, this, [this] { read(); }, error))
+        if (!m_alsa.open(m_name, SND_PCM_STREAM_CAPTURE, this, [this] { readNow(); }, error))
             return false;
+        m_alsa.listen(!m_paced);
         snd_pcm_start(m_alsa.pcm());
         return true;
     }
 
-private:
-    void read()
+protected:
+    void listen(bool on) override { m_alsa.listen(on); }
+    void readNow() override
     {
+        if (!m_alsa.pcm())
+            return;
         qint16 buf[kFrameSamples * 4];
         // Bounded, so a device that never runs dry (ALSA's null) cannot hold
         // the thread.
@@ -185,14 +196,17 @@ public:
         // A little silence first, so the first frames have room to come in time.
         const qint16 silence[kFrameSamples * 2] = {};
         snd_pcm_writei(m_alsa.pcm(), silence, kFrameSamples * 2);
-        m_alsa.listen(true);
-        write();
+        snd_pcm_uframes_t period = 0;
+        m_bufferFrames = 0;
+        snd_pcm_get_params(m_alsa.pcm(), &m_bufferFrames, &period);
     }
+
+    void pump() override { write(); }
 
 private:
     void write()
     {
-        if (m_resting)
+        if (m_resting || !m_alsa.pcm())
             return;
         qint16 frame[kFrameSamples];
         for (int round = 0; round < kRoundsPerWakeUp; ++round) {
@@ -208,7 +222,12 @@ private:
             }
             if (room < kFrameSamples)
                 return;
-            pullFrame(frame);
+            const bool audio = pullFrame(frame);
+            // Silence only where the card would otherwise run dry: a frame
+            // of it between two of audio is a gap on the air.
+            if (!audio && m_bufferFrames > 0 && snd_pcm_sframes_t(m_bufferFrames) - room >= 2 * kFrameSamples &&
+                m_idleFrames < kRestFrames)
+                return;
             if (m_idleFrames >= kRestFrames) {
                 // Let what is queued play out, then stop waking up.
                 snd_pcm_drain(m_alsa.pcm());
@@ -239,37 +258,68 @@ private:
     QString m_name;
     AlsaPcm m_alsa;
     QTimer m_reopen;
+    snd_pcm_uframes_t m_bufferFrames = 0;
 };
 
 class UdpInput : public SoundInput {
 public:
-    UdpInput(QObject *parent) : SoundInput(parent)
+    using SoundInput::SoundInput;
+    ~UdpInput() override
     {
-        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
-            std::vector<qint16> samples;
-            while (m_socket.hasPendingDatagrams()) {
-                const QByteArray d = m_socket.receiveDatagram().data();
-                if (d.size() % 2)
-                    ++m_overruns;
-                samples.resize(size_t(d.size() / 2));
-                for (size_t i = 0; i < samples.size(); ++i)
-                    samples[i] = qFromLittleEndian<qint16>(d.constData() + 2 * i);
-                deliver(samples.data(), int(samples.size()));
-            }
-        });
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
 
     bool start(const SoundDevice &d, QString *error)
     {
         const QHostAddress at = d.host.isLoopback() ? d.host : QHostAddress(QHostAddress::AnyIPv4);
-        if (m_socket.bind(at, d.port))
-            return true;
-        *error = QStringLiteral("udp:%1:%2: %3").arg(d.host.toString()).arg(d.port).arg(m_socket.errorString());
-        return false;
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(d.port);
+        addr.sin_addr.s_addr = htonl(at.toIPv4Address());
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
+            *error = QStringLiteral("udp:%1:%2: %3").arg(d.host.toString()).arg(d.port).arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] { readNow(); });
+        m_notifier->setEnabled(!m_paced);
+        return true;
+    }
+
+protected:
+    void listen(bool on) override
+    {
+        if (m_notifier)
+            m_notifier->setEnabled(on);
+    }
+    // Bounded, so a flood on the port cannot hold the thread.
+    void readNow() override
+    {
+        if (m_bytes.empty()) {
+            m_bytes.resize(kMaxDatagram);
+            m_samples.resize(kMaxDatagram / 2);
+        }
+        for (int round = 0; m_fd >= 0 && round < 4 * kRoundsPerWakeUp; ++round) {
+            const ssize_t n = ::recv(m_fd, m_bytes.data(), m_bytes.size(), 0);
+            if (n < 0)
+                return;
+            if (n % 2)
+                ++m_overruns;
+            const int count = int(n / 2);
+            for (int i = 0; i < count; ++i)
+                m_samples[size_t(i)] = qFromLittleEndian<qint16>(m_bytes.data() + 2 * i);
+            deliver(m_samples.data(), count);
+        }
     }
 
 private:
-    QUdpSocket m_socket;
+    static constexpr size_t kMaxDatagram = 65536;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    std::vector<char> m_bytes;
+    std::vector<qint16> m_samples;
 };
 
 class UdpOutput : public SoundOutput {
@@ -277,53 +327,35 @@ public:
     UdpOutput(const SoundDevice &d, Source source, QObject *parent)
         : SoundOutput(std::move(source), parent), m_to(d.host), m_port(d.port)
     {
-        m_tick.setTimerType(Qt::PreciseTimer);
-        m_tick.setInterval(kFrameMs);
-        connect(&m_tick, &QTimer::timeout, this, &UdpOutput::send);
         m_resting = true;
     }
 
     void wake() override
     {
-        if (!m_resting)
-            return;
         m_resting = false;
         m_idleFrames = 0;
-        m_sent = 0;
-        m_clock.start();
-        m_tick.start();
-        send();
+    }
+
+    // One frame a tick: the owner's clock paces the stream.
+    void pump() override
+    {
+        if (m_resting)
+            return;
+        qint16 frame[kFrameSamples];
+        if (!pullFrame(frame)) {
+            m_resting = m_idleFrames >= kRestFrames;
+            return;
+        }
+        char bytes[kFrameSamples * 2];
+        for (int i = 0; i < kFrameSamples; ++i)
+            qToLittleEndian<qint16>(frame[i], bytes + 2 * i);
+        m_socket.writeDatagram(bytes, sizeof bytes, m_to, m_port);
     }
 
 private:
-    // As many frames as are due by the clock, so a late timer does not
-    // slow the stream.
-    void send()
-    {
-        const qint64 due = m_clock.elapsed() / kFrameMs + 1;
-        qint16 frame[kFrameSamples];
-        char bytes[kFrameSamples * 2];
-        for (; m_sent < due; ++m_sent) {
-            if (!pullFrame(frame)) {
-                if (m_idleFrames >= kRestFrames) {
-                    m_tick.stop();
-                    m_resting = true;
-                    return;
-                }
-                continue;
-            }
-            for (int i = 0; i < kFrameSamples; ++i)
-                qToLittleEndian<qint16>(frame[i], bytes + 2 * i);
-            m_socket.writeDatagram(bytes, sizeof bytes, m_to, m_port);
-        }
-    }
-
     QUdpSocket m_socket;
     QHostAddress m_to;
     quint16 m_port;
-    QTimer m_tick;
-    QElapsedTimer m_clock;
-    qint64 m_sent = 0;
 };
 
 } // namespace
@@ -349,6 +381,17 @@ std::optional<SoundDevice> SoundDevice::parse(const QString &text)
         return std::nullopt;
     d.port = quint16(port);
     return d;
+}
+
+void SoundInput::setPaced(bool paced)
+{
+    if (paced == m_paced)
+        return;
+    m_paced = paced;
+    listen(!paced);
+    // What came meanwhile is not left waiting for the next datagram.
+    if (!paced)
+        readNow();
 }
 
 void SoundInput::deliver(const qint16 *samples, int count)

@@ -26,6 +26,8 @@ struct SoundDevice {
 };
 
 // The receiver's audio: frame() with 160 samples for every 20 ms captured.
+// (A raw socket for udp:, so its notifier can rest while the owner's tick
+// reads it.)
 // A device that fails (unplugged) is opened again every second; problem()
 // says so, once per cause. Never blocks the thread.
 class SoundInput : public QObject {
@@ -37,6 +39,12 @@ public:
     // Samples lost because the thread came too late to read them (ALSA
     // overruns), in 20 ms frames; malformed datagrams for UDP.
     int overruns() const { return m_overruns; }
+    // While the owner's 20 ms tick runs it reads the device at each tick
+    // (pump()) and the device does not wake the thread by itself: one
+    // wake-up a tick for the receiver and the transmitter together. Not
+    // paced, it reads whenever audio comes.
+    void setPaced(bool paced);
+    void pump() { readNow(); }
 
 signals:
     void frame(const qint16 *samples);
@@ -45,18 +53,26 @@ signals:
 protected:
     using QObject::QObject;
     void deliver(const qint16 *samples, int count);
+    // What has come, all of it (bounded a call); the notifiers on or off.
+    virtual void readNow() = 0;
+    virtual void listen(bool on) = 0;
     int m_overruns = 0;
+    bool m_paced = false;
 
 private:
     qint16 m_frame[kFrameSamples] = {};
     int m_fill = 0;
 };
 
-// The transmitter's audio, pulled: the device asks `source` for 160 samples
-// whenever it has room for 20 ms more (the source returns false for
-// nothing). After half a second of nothing the device rests (no wake-ups);
-// wake() when there may be audio again. ALSA plays silence while it has
-// nothing and is not yet resting; UDP sends nothing. Never blocks.
+// The transmitter's audio, pulled at the owner's tick: each pump() (every
+// 20 ms, right after the owner has made its frame) the device asks `source`
+// for 160 samples (false: nothing) as far as it has room: UDP sends the one
+// frame, ALSA fills the card to its 60 ms. The device never wakes up by
+// itself: one timer, the owner's, paces the node's audio. After half a
+// second of nothing it rests (pump() does nothing); wake() when there may be
+// audio again. ALSA plays silence while it has nothing and is not yet
+// resting, only as much as keeps the card from running dry; UDP sends
+// nothing. Never blocks.
 class SoundOutput : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +80,7 @@ public:
     static std::unique_ptr<SoundOutput> open(const QString &device, Source source, QString *error,
                                              QObject *parent = nullptr);
     virtual void wake() = 0;
+    virtual void pump() = 0;
     bool resting() const { return m_resting; }
     // Times the device ran out of samples while playing (ALSA underruns).
     int underruns() const { return m_underruns; }
