@@ -13,7 +13,9 @@
 #include <QUrlQuery>
 #include <QWebSocket>
 
+#include "core/clock.h"
 #include "core/onairlog.h"
+#include "web/minutelog.h"
 #include "web/weblogin.h"
 #include "web/webpassword.h"
 
@@ -81,7 +83,8 @@ QString hostOnly(const QByteArray &host)
 } // namespace
 
 WebConsole::WebConsole(StationPort &station, WebSettings settings, QObject *parent)
-    : QObject(parent), m_station(station), m_settings(std::move(settings))
+    : QObject(parent), m_station(station), m_settings(std::move(settings)),
+      m_refusals(new MinuteLog(QStringLiteral("refused requests"), this))
 {
     m_tick.setInterval(1000);
     m_tick.setTimerType(Qt::CoarseTimer);
@@ -185,11 +188,12 @@ bool WebConsole::start(QString *why)
         const bool ours = originAllowed(head.header("Origin"), head.header("Host"));
         if (session && ours && head.path() == QLatin1String("/ws") && m_clients.size() < size_t(kMostLiveConnections))
             return true;
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(!session ? QStringLiteral("without a session")
-                                : !ours  ? QStringLiteral("from another site")
-                                         : QStringLiteral("beyond the console's limit"),
-                                head.peer.toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(!session ? QStringLiteral("without a session")
+                                  : !ours  ? QStringLiteral("from another site")
+                                           : QStringLiteral("beyond the console's limit"),
+                                  head.peer.toString()),
+                         head.peer.toString());
         return false;
     };
     connect(m_front.get(), &WebFront::webSocket, this, &WebConsole::acceptWebSocket);
@@ -350,8 +354,9 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     // Everything below changes something or shows the station: it needs a
     // page of ours (Origin) and, but for the login itself, a session.
     if (post && !originAllowed(request.header("Origin"), host)) {
-        OnAirLog::note(QStringLiteral("web: refused a %1 request from another site (%2)")
-                           .arg(path.left(40), clientOf(request).toString()));
+        const QString from = clientOf(request).toString();
+        m_refusals->note(QStringLiteral("web: refused a %1 request from another site (%2)").arg(path.left(40), from),
+                         from);
         reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n");
         return;
     }
@@ -380,8 +385,8 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
         if (!sameToken(token, s.csrf)) {
-            OnAirLog::note(QStringLiteral("web: refused a request without the page's token (%1)")
-                               .arg(clientOf(request).toString()));
+            const QString from = clientOf(request).toString();
+            m_refusals->note(QStringLiteral("web: refused a request without the page's token (%1)").arg(from), from);
             replyJson(responder, Status::Forbidden, {{QStringLiteral("error"), QStringLiteral("refused")}});
             return;
         }
@@ -464,10 +469,11 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
     const QNetworkRequest &r = socket->request();
     const QByteArray session = sessionOf(r.rawHeader("Cookie"));
     if (session.isEmpty() || !originAllowed(socket->origin().toLatin1(), r.rawHeader("Host"))) {
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(session.isEmpty() ? QStringLiteral("without a session")
-                                                  : QStringLiteral("from another site"),
-                                socket->peerAddress().toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(session.isEmpty() ? QStringLiteral("without a session")
+                                                    : QStringLiteral("from another site"),
+                                  socket->peerAddress().toString()),
+                         socket->peerAddress().toString());
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in first"));
         socket->deleteLater();
         return;
@@ -488,7 +494,7 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
     m_logShown[QStringLiteral("chat")] = m_station.logLines(QStringLiteral("chat"), kLogLines);
     hello.insert(QStringLiteral("type"), QStringLiteral("state"));
     hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
     if (m_clients.size() == 1) {
         m_sent = liveFields();
         m_tick.start();
@@ -500,6 +506,32 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     const auto it = std::find_if(m_clients.begin(), m_clients.end(), [socket](const Client &c) { return c.socket == socket; });
     if (it == m_clients.end() || text.size() > kMaxBodyBytes)
         return;
+    Client &c = *it;
+    const qint64 second = Clock::nowMs() / 1000;
+    if (second != c.second) {
+        const bool overLast = c.inSecond > kMostMessagesASecond;
+        c.floodSeconds = overLast ? (second == c.second + 1 ? c.floodSeconds + 1 : 1) : 0;
+        c.second = second;
+        c.inSecond = 0;
+    }
+    if (++c.inSecond > kMostMessagesASecond) {
+        ++c.dropped;
+        if (c.floodSeconds >= kMostFloodSeconds) {
+            const QString from = socket->peerAddress().toString();
+            m_refusals->note(QStringLiteral("web: closed a live connection sending too many messages, %1 dropped (%2)")
+                                 .arg(c.dropped)
+                                 .arg(from),
+                             from);
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many messages"));
+            // Nothing more of it is read; its closing ends it.
+            socket->disconnect(this, nullptr);
+            std::erase_if(m_clients, [socket](const Client &k) { return k.socket == socket; });
+            socket->deleteLater();
+            if (m_clients.empty())
+                m_tick.stop();
+        }
+        return;
+    }
     const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
     const auto session = m_sessions.find(it->session);
     QString error;
@@ -512,7 +544,21 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     QJsonObject result{{QStringLiteral("type"), QStringLiteral("result")}, {QStringLiteral("id"), o.value(QStringLiteral("id"))}};
     if (!error.isEmpty())
         result.insert(QStringLiteral("error"), error);
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+}
+
+void WebConsole::sendTo(QWebSocket *socket, const QString &text, bool flush)
+{
+    socket->sendTextMessage(text);
+    // A keyed speech is about to hold the thread: the page hears of the
+    // transmitter before, not after it.
+    if (flush)
+        socket->flush();
+    if (socket->bytesToWrite() <= kMostUnsentBytes)
+        return;
+    // A page that reads nothing (or a client that pings and never takes
+    // the answers) would have its messages pile up here without end.
+    socket->abort();
 }
 
 // ---- live updates ---------------------------------------------------------------
@@ -522,13 +568,13 @@ void WebConsole::sendToAll(const QJsonObject &message, bool flush)
     if (m_clients.empty())
         return;
     const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
-    for (const Client &c : m_clients) {
-        c.socket->sendTextMessage(text);
-        // A keyed speech is about to hold the thread: the page hears of
-        // the transmitter before, not after it.
-        if (flush)
-            c.socket->flush();
-    }
+    // A client closed on the way leaves the list as it goes.
+    std::vector<QPointer<QWebSocket>> sockets;
+    for (const Client &c : m_clients)
+        sockets.emplace_back(c.socket);
+    for (const QPointer<QWebSocket> &socket : sockets)
+        if (socket)
+            sendTo(socket, text, flush);
 }
 
 void WebConsole::sendChanges(bool flush)

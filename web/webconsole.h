@@ -19,6 +19,7 @@ class QWebSocket;
 
 namespace mirelva {
 
+class MinuteLog;
 class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
@@ -63,12 +64,20 @@ private:
     struct Client {
         QWebSocket *socket;
         QByteArray session;
+        // Its messages in the current second of the clock, and the seconds
+        // in a row it sent more than it may.
+        qint64 second = 0;
+        int inSecond = 0;
+        int floodSeconds = 0;
+        qint64 dropped = 0;
     };
 
     void handle(const HttpRequest &request, HttpReply reply);
     void login(const HttpRequest &request, HttpReply reply);
     void acceptWebSocket(QWebSocket *socket);
     void webSocketMessage(QWebSocket *socket, const QString &text);
+    // Sends, and closes a client that does not read what it is sent.
+    void sendTo(QWebSocket *socket, const QString &text, bool flush = false);
 
     QByteArray sessionOf(const QByteArray &cookieHeader) const;
     bool originAllowed(const QByteArray &origin, const QByteArray &host) const;
@@ -90,6 +99,9 @@ private:
     WebSettings m_settings;
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
+    // Refusals anyone can cause (another site, no token, a refused live
+    // connection): a few lines a minute, then their count.
+    MinuteLog *m_refusals;
     quint16 m_port = 0;
 
     std::map<QByteArray, Session> m_sessions;
@@ -109,6 +121,13 @@ public:
     // once (a first set-up of the DTMF window sends a hundred fields).
     static constexpr int kMaxSessionBodyBytes = 65536;
     static constexpr int kMostLiveConnections = 64;
+    // A page sends a message a press: more in a second are dropped and
+    // counted, and a page that goes on for kMostFloodSeconds in a row is
+    // closed. One whose messages from us wait unread past kMostUnsentBytes
+    // is closed too.
+    static constexpr int kMostMessagesASecond = 20;
+    static constexpr int kMostFloodSeconds = 3;
+    static constexpr qint64 kMostUnsentBytes = 256 * 1024;
 };
 
 } // namespace mirelva
