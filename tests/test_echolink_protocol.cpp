@@ -223,6 +223,8 @@ private slots:
                                           << "K1ABC|" + QString(60, 'd') + "|1|00:00|5|1.2.3.4; skipped 0; ";
         QTest::newRow("line too long") << "@@@\n2\nK1ABC\n" + QByteArray(300, 'd') + " [ON 00:00]\n5\n1.2.3.4\n" + conf + "+++"
                                        << "*ECHOTEST*|Conference|2|01:02|9999|10.0.0.2; skipped 1; ";
+        QTest::newRow("escape in a description") << QByteArray("@@@\n1\nK1ABC\nd\x1b[2J [ON 00:00]\n5\n1.2.3.4\n+++")
+                                                 << "K1ABC|d?[2J|1|00:00|5|1.2.3.4; skipped 0; ";
         QTest::newRow("bad address and number") << "@@@\n3\nA1A\nd [ON 00:00]\n5\n1.2.3\nB1B\nd\nx5\n1.2.3.4\n" + conf + "+++"
                                                 << "*ECHOTEST*|Conference|2|01:02|9999|10.0.0.2; skipped 2; ";
         QTest::newRow("no end mark") << "@@@\n1\n" + w1aw << "station list ended before +++";

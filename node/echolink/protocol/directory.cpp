@@ -77,7 +77,8 @@ QHostAddress dottedIpv4(QByteArrayView v)
 
 void readDescription(QByteArrayView line, StationEntry &e)
 {
-    const QString text = decodeText(line.data(), line.size());
+    // Shown in the roster stations get and in the log: one clean line.
+    const QString text = cleanName(decodeText(line.data(), line.size()));
     const qsizetype bracket = text.lastIndexOf(QLatin1Char('['));
     if (bracket < 0) {
         e.description = text.trimmed();
