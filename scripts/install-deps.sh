@@ -7,7 +7,8 @@
 # node's packets with EchoLib's, Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
 # the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
-# the windows as a user and a screen reader do.
+# the windows as a user and a screen reader do; tzdata for the simulated
+# month, which lives through a station's change from summer time.
 set -euo pipefail
 
 packages=(
@@ -25,6 +26,7 @@ packages=(
   qt6-websockets-dev
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon orca
+  tzdata
 )
 
 missing=()
