@@ -125,7 +125,7 @@ bool Conference::receive(const QString &call, quint16 seq, const QByteArray &pay
         }
     }
     if (m->relay == Member::Relay::On && m == m_talkerStation) {
-        if (seq > m->relayedTo || began)
+        if (qint16(quint16(seq - m->relayedTo)) > 0 || began)
             m->relayedTo = seq;
         QStringList to = stations();
         to.removeOne(m->call);
