@@ -11,7 +11,12 @@
 // (SvxLink: its FIFO short; ours: a wait, or a stand-in for a packet that
 // did come but too late), with the ms they cost. Stand-ins for packets the
 // network lost are counted apart (SvxLink simply has nothing for them).
-// delay: from a packet's sending to the output playing its first sample.
+// delay: from a packet's sending to the output playing its first sample;
+// start: from an over's first packet's sending to the output playing its
+// first audio (what a listener waits for at each over).
+// A fresh buffer starts cold (the node has heard no one) or, as a new
+// station on a node that has learnt the network, with the node's history of
+// another station's minute at the same jitter.
 
 #include <algorithm>
 #include <cstdio>
@@ -46,8 +51,10 @@ struct Tally {
     double silenceMs = 0;
     int concealedMs = 0;
     std::vector<double> delays;
+    std::vector<double> starts;
     void add(const Tally &o)
     {
+        starts.insert(starts.end(), o.starts.begin(), o.starts.end());
         overs += o.overs;
         underruns += o.underruns;
         silenceMs += o.silenceMs;
@@ -96,11 +103,13 @@ struct GapCounter {
     }
 };
 
-// Ours: one buffer across all overs given (its jitter history carries over).
-Tally runOurs(const std::vector<std::vector<Packet>> &overs, int phase)
+// Ours: one buffer across all overs given (its jitter history carries over),
+// pulled every 20 ms, the pulls' phase moved to each over's start as the
+// node's step does.
+Tally runOurs(const std::vector<std::vector<Packet>> &overs, int phase, LatenessHistory *network = nullptr)
 {
     Tally t;
-    JitterBuffer jb;
+    JitterBuffer jb(network);
     // Loud speech all through: the buffer finds no pause to shrink in.
     GsmCodec codec;
     std::vector<qint16> loud(kPacketSamples);
@@ -115,10 +124,14 @@ Tally runOurs(const std::vector<std::vector<Packet>> &overs, int phase)
         const qint64 from = over.front().sent;
         const qint64 until = over.back().sent + 2000;
         const quint16 firstSeq = over.front().seq;
+        bool started = false;
         for (qint64 now = from; now < until; ++now) {
             for (; next < order.size() && order[next].arrives <= now; ++next)
                 if (!order[next].lost)
                     jb.push(order[next].seq, payload, now);
+            // The node moves its 20 ms step to when an over may begin.
+            if (jb.startsAtMs() >= 0 && now >= jb.startsAtMs() && now - jb.startsAtMs() < kFrameMs)
+                phase = int(now % kFrameMs);
             if ((now - phase) % kFrameMs != 0)
                 continue;
             const JitterBuffer::Frame f = jb.pull(now);
@@ -127,6 +140,9 @@ Tally runOurs(const std::vector<std::vector<Packet>> &overs, int phase)
             case JitterBuffer::Kind::Audio:
                 if (f.part == 0)
                     t.delays.push_back(double(now - over[size_t(index)].sent));
+                if (!started)
+                    t.starts.push_back(double(now - from));
+                started = true;
                 gaps.pull(0, true);
                 break;
             case JitterBuffer::Kind::Lost:
@@ -173,6 +189,7 @@ Tally runSvxLink(const std::vector<std::vector<Packet>> &overs, int phase)
         qint64 lastArrival = 0;
         GapCounter gaps;
         size_t next = 0;
+        bool started = false;
         const qint64 from = over.front().sent;
         const qint64 until = over.back().sent + 2000;
         for (qint64 now = from; now < until; ++now) {
@@ -205,6 +222,9 @@ Tally runSvxLink(const std::vector<std::vector<Packet>> &overs, int phase)
                 const int take = std::min(kFrameSamples - taken, r.count);
                 if (r.from == 0)
                     t.delays.push_back(double(now - over[size_t(r.packet)].sent) + taken / 8.0);
+                if (!started)
+                    t.starts.push_back(double(now - from) + taken / 8.0);
+                started = true;
                 r.from += take;
                 r.count -= take;
                 taken += take;
@@ -225,8 +245,9 @@ Tally runSvxLink(const std::vector<std::vector<Packet>> &overs, int phase)
 void print(const char *scenario, int jitter, const char *scheme, const Tally &t)
 {
     const double worst = t.delays.empty() ? 0 : *std::max_element(t.delays.begin(), t.delays.end());
-    std::printf("%-34s %4d ms  %-8s %5d %9d %11.0f %12d %10.0f %10.0f\n", scenario, jitter, scheme, t.overs, t.underruns,
-                t.silenceMs, t.concealedMs, mirelva::bench::median(t.delays), worst);
+    std::printf("%-40s %4d ms  %-8s %5d %9d %11.0f %12d %10.0f %10.0f %10.0f\n", scenario, jitter, scheme, t.overs,
+                t.underruns, t.silenceMs, t.concealedMs, mirelva::bench::median(t.delays), worst,
+                mirelva::bench::median(t.starts));
 }
 
 } // namespace
@@ -239,16 +260,18 @@ int main(int argc, char **argv)
             seed = unsigned(std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--loss") == 0)
             g_loss = std::atof(argv[i + 1]) / 100;
-    std::printf("%-34s %7s  %-8s %5s %9s %11s %12s %10s %10s\n", "scenario", "jitter", "scheme", "overs", "underruns",
-                "silence ms", "concealed ms", "median ms", "worst ms");
+    std::printf("%-40s %7s  %-8s %5s %9s %11s %12s %10s %10s %10s\n", "scenario", "jitter", "scheme", "overs",
+                "underruns", "silence ms", "concealed ms", "median ms", "worst ms", "start ms");
     struct Scenario {
         const char *name;
         int trials;          // fresh buffer each
         int oversPerTrial;   // on one buffer, 2 s apart
         int packetsPerOver;
+        bool learnt;         // the node has heard another station's minute
     };
     const Scenario scenarios[] = {
-        {"one 6 s over, fresh buffer (x100)", 100, 1, 75},
+        {"one 6 s over, cold node (x100)", 100, 1, 75},
+        {"one 6 s over, new station (x100)", 100, 1, 75, true},
         {"60 overs of 6 s on one buffer", 1, 60, 75},
         {"10 overs of 60 s on one buffer", 1, 10, 750},
     };
@@ -266,7 +289,10 @@ int main(int argc, char **argv)
                     start += qint64(sc.packetsPerOver) * kPacketMs + 4000;
                 }
                 const int phase = int(rng() % kFrameMs);
-                ours.add(runOurs(overs, phase));
+                LatenessHistory network;
+                if (sc.learnt)
+                    runOurs({makeOver(750, quint16(rng()), 1000, jitter, rng)}, phase, &network);
+                ours.add(runOurs(overs, phase, sc.learnt ? &network : nullptr));
                 svx.add(runSvxLink(overs, phase));
             }
             print(sc.name, jitter, "ours", ours);

@@ -1,5 +1,6 @@
 #include "core/clock.h"
 
+#include <limits>
 #include <optional>
 
 #include <QLocale>
@@ -30,7 +31,27 @@ void shiftForTests(qint64 seconds)
     g_fixed.reset();
     g_shift = seconds;
 }
-QString chatTime() { return now().toString(QStringLiteral("HH:mm")); }
+qint64 nowMs()
+{
+    if (g_fixed)
+        return g_fixed->toMSecsSinceEpoch();
+    return QDateTime::currentMSecsSinceEpoch() + g_shift * 1000;
+}
+
+QString chatTime()
+{
+    if (g_fixed)
+        return g_fixed->toString(QStringLiteral("HH:mm"));
+    static qint64 shownMinute = std::numeric_limits<qint64>::min();
+    static QString shown;
+    const qint64 ms = nowMs();
+    const qint64 minute = ms / 60000;
+    if (minute != shownMinute) {
+        shown = QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm"));
+        shownMinute = minute;
+    }
+    return shown;
+}
 
 QString clockFace(const QDateTime &when)
 {

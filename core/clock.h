@@ -15,7 +15,12 @@ void useSystemClock();
 // The system clock, running, moved by whole seconds: a rehearsal of a time of
 // day that keeps the real second boundaries.
 void shiftForTests(qint64 seconds);
-// The time as chat texts carry it: "HH:MM", 24-hour, two digits each.
+// The same clock as milliseconds since the epoch, without the local time
+// zone: what a cost per line (a notice, a rate) is measured with.
+qint64 nowMs();
+// The time as chat texts carry it: "HH:MM", 24-hour, two digits each. On the
+// system clock it is worked out once a minute, not per text: a zone changes
+// its offset only on a whole minute.
 QString chatTime();
 // The time as the windows' clocks show it, to the second, in the desktop's
 // own form: a 12-hour clock where the locale writes the time with AM and PM

@@ -1,6 +1,7 @@
 #include "core/controls.h"
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <limits>
 
@@ -116,7 +117,29 @@ QAccessibleInterface *optionButtonFactory(const QString &className, QObject *obj
 }
 
 const QString kNoticeName = QStringLiteral("ScreenReaderNotice");
-const char *const kNoticeToldAt = "mirelvaToldAt";
+
+// The live notices of one window, oldest first. A notice is told, kept a
+// while for a busy screen reader, and let go from the front, so telling one
+// costs the same however many came before it.
+class NoticeShelf : public QObject {
+public:
+    explicit NoticeShelf(QWidget *window) : QObject(window), m_window(window) { shelves().insert(window, this); }
+    ~NoticeShelf() override { shelves().remove(m_window); }
+    static NoticeShelf &of(QWidget *window)
+    {
+        NoticeShelf *shelf = shelves().value(window);
+        return shelf ? *shelf : *new NoticeShelf(window);
+    }
+    std::deque<QPointer<ScreenReaderNotice>> live;
+
+private:
+    static QHash<const QObject *, NoticeShelf *> &shelves()
+    {
+        static QHash<const QObject *, NoticeShelf *> all;
+        return all;
+    }
+    const QObject *m_window;
+};
 
 // A value label to a screen reader: its caption as its name, its value as its
 // description and as its text (which a screen reader's review of the screen
@@ -518,25 +541,35 @@ void tellScreenReader(QWidget *window, const QString &text)
         return;
     window = window->window();
     installWindowFactory();
-    const QDateTime now = Clock::now();
+    // The zone-free clock: a notice a line must not cost a look at the
+    // local time zone.
+    const qint64 now = Clock::nowMs();
     // The notices of the last minute stay, so none is gone before a screen
-    // reader, however busy, has asked for its name; a clock set back lets
-    // them go too.
-    for (ScreenReaderNotice *old : window->findChildren<ScreenReaderNotice *>(kNoticeName, Qt::FindDirectChildrenOnly)) {
-        const qint64 age = old->property(kNoticeToldAt).toDateTime().secsTo(now);
-        if (age < 0 || age >= kNoticeLifeSeconds)
-            delete old;
+    // reader, however busy, has asked for its name, unless a flood of them
+    // has come meanwhile; a clock set back lets them go too. The oldest are
+    // at the front, so only they are looked at.
+    std::deque<QPointer<ScreenReaderNotice>> &live = NoticeShelf::of(window).live;
+    auto spent = [&](const ScreenReaderNotice *old) {
+        if (!old)
+            return true;
+        const qint64 age = now - old->toldAtMs;
+        return age < 0 || age >= kNoticeLifeSeconds * 1000LL || live.size() >= size_t(kMostNotices);
+    };
+    while (!live.empty() && spent(live.front())) {
+        delete live.front();
+        live.pop_front();
     }
     // A pixel in the corner, painting nothing and taking no focus, named
     // before it is shown: a screen reader speaks a notification only while it
     // is showing.
     auto *notice = new ScreenReaderNotice(window);
     notice->setObjectName(kNoticeName);
-    notice->setProperty(kNoticeToldAt, now);
+    notice->toldAtMs = now;
     notice->setAccessibleName(text.simplified());
     notice->setGeometry(0, 0, 1, 1);
     notice->setAttribute(Qt::WA_TransparentForMouseEvents);
     notice->setFocusPolicy(Qt::NoFocus);
+    live.push_back(notice);
     // Shown within a shown window, it says so itself; within a hidden one it
     // is told all the same.
     notice->show();

@@ -185,9 +185,11 @@ void applyAccessibleNames(QWidget *root);
 // its name afterwards, so a notice is never renamed: the next one is a new
 // object, and one told in the same step is still read with its own words. A
 // notice is kept for kNoticeLifeSeconds, and goes with the next one told after
-// that.
+// that; a window keeps at most kMostNotices, the oldest giving way, so a
+// notice costs the same however many came before it.
 void tellScreenReader(QWidget *window, const QString &text);
 constexpr int kNoticeLifeSeconds = 60;
+constexpr int kMostNotices = 16;
 // The notice of an indicator's change (the transmitter, the receiver): told
 // once the program settles, that is as it next waits for something to
 // happen, or at once by tellIndicatorsNow (before a keyed speech blocks),
@@ -202,6 +204,7 @@ class ScreenReaderNotice : public QWidget {
     Q_OBJECT
 public:
     using QWidget::QWidget;
+    qint64 toldAtMs = 0;   // Clock::nowMs() as it was told
 };
 // Every such notice, as it goes out (a test listens here: without a screen
 // reader's bridge, as offscreen, Qt drops accessibility events unseen).

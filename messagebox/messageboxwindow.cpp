@@ -18,6 +18,8 @@ MessageBoxWindow::MessageBoxWindow(Station &st, QWidget *parent) : QWidget(paren
 {
     buildForm();
     wireHandlers();
+    ChatNotice = new VbTimer(this, QStringLiteral("ChatNotice"), kChatNoticeGapMs, false);
+    connect(ChatNotice, &VbTimer::Timer, this, &MessageBoxWindow::ChatNotice_Timer);
     station.messageBox = this;
 }
 
@@ -171,10 +173,7 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
         const QString tail = p > 0 ? text.mid(p - 1) : text;
         ReceivedStamped = head + QStringLiteral(" (") + Clock::chatTime() + QLatin1Char(')') + tail;
         IncomingText->appendLine(Check2->value() == 0 ? text : ReceivedStamped);
-        // Heard wherever the focus is; from the main window while this one
-        // is hidden.
-        QWidget *teller = isVisible() || !station.main ? static_cast<QWidget *>(this) : station.main;
-        tellScreenReader(teller, QStringLiteral("Chat: ") + text);
+        tellChat(text);
     }
 
     if (!unsentAnswer.isEmpty())
@@ -183,6 +182,47 @@ void MessageBoxWindow::EchoLink_ChatTextReceived(const QString &sText)
     // 6. The caret goes to the end, however long the log has grown, so the
     //    newest line is in view.
     IncomingText->placeCaretAtEnd();
+}
+
+void MessageBoxWindow::tellChat(const QString &text)
+{
+    // A pasted page or a looping script must not keep a screen reader busy
+    // for minutes, nor make a notice per line: after one told, the rest of
+    // the burst waits for the timer.
+    const qint64 now = Clock::nowMs();
+    // A clock set back counts as quiet, else the burst would wait for it.
+    const bool quiet = !m_chatToldAt || now - *m_chatToldAt >= kChatNoticeGapMs || now < *m_chatToldAt;
+    if (m_chatsHeld == 0 && quiet) {
+        m_chatToldAt = now;
+        sayChat(QStringLiteral("Chat: ") + text);
+        return;
+    }
+    ++m_chatsHeld;
+    m_lastHeld = text;
+    ChatNotice->setEnabled(true);
+}
+
+void MessageBoxWindow::ChatNotice_Timer()
+{
+    ChatNotice->setEnabled(false);
+    if (m_chatsHeld == 0)
+        return;
+    const QString words = m_chatsHeld == 1
+                              ? QStringLiteral("Chat: ") + m_lastHeld
+                              : QStringLiteral("Chat: %1 more texts, the last: %2").arg(m_chatsHeld).arg(m_lastHeld);
+    m_chatsHeld = 0;
+    m_lastHeld.clear();
+    m_chatToldAt = Clock::nowMs();
+    sayChat(words);
+}
+
+void MessageBoxWindow::sayChat(const QString &words)
+{
+    // Heard wherever the focus is; from the main window while this one is
+    // hidden.
+    QWidget *teller = isVisible() || !station.main ? static_cast<QWidget *>(this) : station.main;
+    tellScreenReader(teller, words);
+    emit chatTold(words);
 }
 
 // ---- sending -----------------------------------------------------------------------

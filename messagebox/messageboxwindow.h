@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include <QPushButton>
 #include <QString>
@@ -11,6 +12,7 @@
 #include "core/settingsstore.h"
 #include "core/settingtable.h"
 #include "core/station.h"
+#include "core/vbtimer.h"
 
 namespace mirelva {
 
@@ -50,6 +52,12 @@ public:
     // True when a filter word or ".list" stands in the text after its first
     // character.
     bool isFiltered(const QString &sText) const;
+    // A screen reader hears a shown text at once when none was told in the
+    // last kChatNoticeGapMs; the texts of a burst after it are held and told
+    // as one when this timer ticks, with their number and the last of them.
+    void ChatNotice_Timer();
+    VbTimer *ChatNotice = nullptr;
+    static constexpr int kChatNoticeGapMs = 1000;
 
     // ---- sending -------------------------------------------------------------
     // Sends the typed text; "Send" and Enter in the box both run it.
@@ -77,6 +85,11 @@ public:
     QPushButton *SaveIt = nullptr;
     QPushButton *Exit = nullptr;
 
+signals:
+    // What a screen reader was told of received texts ("Chat: ..."), for the
+    // web page's live region too.
+    void chatTold(const QString &words);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -85,9 +98,14 @@ private:
     void wireHandlers();        // messageboxwindow_form.cpp
     void wireEchoLink();        // messageboxwindow_form.cpp
     void loadSettings();
+    void tellChat(const QString &text);
+    void sayChat(const QString &words);
 
     std::array<TextBox *, 8> m_filters{};
     bool m_lastSent = true;     // whether the node took the last typed text
+    std::optional<qint64> m_chatToldAt;   // Clock::nowMs() of the last chat notice
+    int m_chatsHeld = 0;        // texts shown since, not yet told
+    QString m_lastHeld;
 
     IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;

@@ -10,6 +10,7 @@
 #include "node/echolink/audio/gsmcodec.h"
 #include "node/echolink/audio/jitterbuffer.h"
 #include "node/echolink/audio/soundio.h"
+#include "node/echolink/audio/stationaudio.h"
 
 using namespace mirelva::echolink;
 
@@ -114,25 +115,28 @@ private slots:
         QTest::addColumn<QString>("arrivals");
         QTest::addColumn<QString>("played");
         QTest::addColumn<QString>("stats");
-        QTest::newRow("in order") << "0@0 1@80 2@160 3@240" << "-4 0 1 2 3 L5"
+        QTest::newRow("in order") << "0@0 1@80 2@160 3@240" << "-3 0 1 2 3 L5"
                                   << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
-        QTest::newRow("duplicates") << "0@0 1@80 1@85 0@100 2@160" << "-4 0 1 2 L5"
+        QTest::newRow("duplicates") << "0@0 1@80 1@85 0@100 2@160" << "-3 0 1 2 L5"
                                     << "packets=3 dup=2 late=0 far=0 lost=0 underruns=0 overs=1";
-        QTest::newRow("reordered inside the delay") << "0@0 2@150 1@155 3@240" << "-4 0 1 2 3 L6"
+        QTest::newRow("reordered inside the delay") << "0@0 2@140 1@145 3@240" << "-3 0 1 2 3 L6"
                                                     << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
-        QTest::newRow("lost") << "0@0 1@80 3@240 4@320" << "-4 0 1 L4 3 4 L5"
+        QTest::newRow("lost") << "0@0 1@80 3@240 4@320" << "-3 0 1 L4 3 4 L5"
                               << "packets=4 dup=0 late=0 far=0 lost=4 underruns=0 overs=1";
-        QTest::newRow("too late") << "0@0 1@80 3@240 2@330 4@320" << "-4 0 1 L4 3 4 S4 L6"
+        QTest::newRow("too late") << "0@0 1@80 3@240 2@330 4@320" << "-3 0 1 L4 3 4 S6 L5"
                                   << "packets=4 dup=0 late=1 far=0 lost=4 underruns=0 overs=1";
-        QTest::newRow("late but its last frame in time") << "0@0 1@80 3@240 2@300" << "-4 0 1 L3 2.3 3 S3 L8"
+        QTest::newRow("late but its last frame in time") << "0@0 1@80 3@240 2@285" << "-3 0 1 L3 2.3 3 S3 L8"
                                                          << "packets=4 dup=0 late=0 far=0 lost=3 underruns=0 overs=1";
-        QTest::newRow("wrap") << "65534@0 65535@80 0@160 1@240" << "-4 65534 65535 0 1 L5"
+        QTest::newRow("a wait grows the delay to the aim in one go")
+            << "0@0 1@80 3@240 2@300 4@400 5@400 6@480" << "-3 0 1 L4 3 S4 4 5 6 L5"
+            << "packets=6 dup=0 late=1 far=0 lost=4 underruns=1 overs=1";
+        QTest::newRow("wrap") << "65534@0 65535@80 0@160 1@240" << "-3 65534 65535 0 1 L5"
                               << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
-        QTest::newRow("far out of order") << "10@0 11@80 500@100 12@160 65000@170" << "-4 10 11 12 L5"
+        QTest::newRow("far out of order") << "10@0 11@80 500@100 12@160 65000@170" << "-3 10 11 12 L5"
                                           << "packets=3 dup=0 late=0 far=2 lost=0 underruns=0 overs=1";
-        QTest::newRow("a new over at any number") << "0@0 1@80 900@1000 901@1080" << "-4 0 1 L5 -37 900 901 L5"
+        QTest::newRow("a new over at any number") << "0@0 1@80 900@1000 901@1080" << "-3 0 1 L5 -37 900 901 L5"
                                                   << "packets=4 dup=0 late=0 far=0 lost=0 underruns=0 overs=2";
-        QTest::newRow("short payload") << "0@0 7/1@80 1@85" << "-4 0 1 L5"
+        QTest::newRow("short payload") << "0@0 7/1@80 1@85" << "-3 0 1 L5"
                                        << "packets=2 dup=0 late=0 far=0 lost=0 underruns=0 overs=1";
     }
     void jitterBuffer()
@@ -169,7 +173,7 @@ private slots:
     // One long over: on a clean network the delay comes down to a few ms;
     // when every fourth packet comes 60 ms late the buffer grows to take it
     // (a few stand-ins while it learns, then none); clean again, it shrinks
-    // back once the late packets have left its memory.
+    // back once the late packets have left its memory (two minutes of talk).
     void jitterBufferAdapts()
     {
         struct Phase {
@@ -179,7 +183,7 @@ private slots:
             int maxDelay;
             int maxGaps;    // pulls without a received frame
         };
-        const QList<Phase> phases{{200, 0, 10, 50, 0}, {200, 4, 70, 110, 8}, {40, 4, 70, 110, 0}, {300, 0, 10, 50, 0}};
+        const QList<Phase> phases{{200, 0, 2, 50, 0}, {200, 4, 62, 110, 8}, {40, 4, 62, 110, 0}, {300, 0, 62, 110, 0}, {1200, 0, 2, 50, 0}};
         std::multimap<qint64, quint16> arrivals;
         QList<qint64> ends;
         int sent = 0;
@@ -206,6 +210,139 @@ private slots:
             gaps = 0;
         }
         QCOMPARE(jb.stats().overs, 1);
+    }
+
+    // The delay a history asks for lets one packet in 750 (one a minute)
+    // be later, counted over the last 1500; the early figure is what nine
+    // packets in ten were late by at least.
+    void latenessHistory_data()
+    {
+        QTest::addColumn<QString>("added");   // "COUNTxMS ..."
+        QTest::addColumn<int>("need");
+        QTest::addColumn<int>("early");
+        QTest::newRow("nothing") << "" << -1 << 0;
+        QTest::newRow("749 packets: a straggler counts") << "748x0 1x90" << 90 << 0;
+        QTest::newRow("750 packets: one straggler allowed") << "749x0 1x90" << 0 << 0;
+        QTest::newRow("1500 packets: two allowed") << "1498x0 2x90" << 0 << 0;
+        QTest::newRow("1500 packets: a third counts") << "1497x0 3x90" << 90 << 0;
+        QTest::newRow("stragglers still remembered") << "3x90 1497x0" << 90 << 0;
+        QTest::newRow("stragglers forgotten") << "3x90 1500x0" << 0 << 0;
+        QTest::newRow("beyond the largest delay") << "1x700" << 600 << 600;
+        QTest::newRow("early, negative") << "1x-5" << 0 << 0;
+        QTest::newRow("a tenth exactly at 5") << "10x5 90x50" << 50 << 50;
+        QTest::newRow("more than a tenth at 5") << "11x5 89x50" << 50 << 5;
+    }
+    void latenessHistory()
+    {
+        QFETCH(QString, added);
+        QFETCH(int, need);
+        QFETCH(int, early);
+        LatenessHistory h;
+        for (const QString &run : added.split(' ', Qt::SkipEmptyParts)) {
+            const QStringList countMs = run.split('x');
+            for (int i = 0; i < countMs[0].toInt(); ++i)
+                h.add(countMs[1].toInt());
+        }
+        QCOMPARE(h.needMs(), need);
+        QCOMPARE(h.earlyMs(), early);
+    }
+
+    // A station's first over starts from what the node has heard of the
+    // network from every station, a guess while it has heard fewer than 16
+    // packets, and the station's own history once it has 16: when its first
+    // frame plays (ms after its first packet, pulled every ms), the aim then.
+    // Every packet counts in the node's history too, the over's first as well.
+    void firstOverStart_data()
+    {
+        QTest::addColumn<QString>("network");   // "COUNTxMS ...", the node's history
+        QTest::addColumn<int>("ownPackets");    // on time, in an over before
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<int>("target");
+        QTest::newRow("the node has heard no one") << "" << 0 << 62 << 62;
+        QTest::newRow("15 packets heard: still a guess") << "14x0" << 0 << 62 << 62;
+        QTest::newRow("a clean network") << "15x0" << 0 << 2 << 2;
+        QTest::newRow("100 ms of jitter") << "10x0 90x99" << 0 << 101 << 101;
+        QTest::newRow("spread jitter: begins before the aim") << "10x10 80x99" << 0 << 91 << 101;
+        QTest::newRow("15 of its own: the node's still") << "100x99" << 14 << 101 << 101;
+        QTest::newRow("16 of its own: its own") << "100x99" << 15 << 2 << 2;
+    }
+    void firstOverStart()
+    {
+        QFETCH(QString, network);
+        QFETCH(int, ownPackets);
+        QFETCH(int, starts);
+        QFETCH(int, target);
+        LatenessHistory node;
+        JitterBuffer jb(&node);
+        qint64 now = 0;
+        for (int i = 0; i < ownPackets; ++i, now += 80) {
+            jb.push(quint16(i), payload(), now);
+            jb.pull(now + 1);
+        }
+        for (int i = 0; i < 100 && jb.overActive(); ++i, now += 20)
+            jb.pull(now);
+        QVERIFY(!jb.overActive());
+        for (const QString &run : network.split(' ', Qt::SkipEmptyParts)) {
+            const QStringList countMs = run.split('x');
+            for (int i = 0; i < countMs[0].toInt(); ++i)
+                node.add(countMs[1].toInt());
+        }
+        now += 10000;
+        const qint64 first = now;
+        jb.push(1000, payload(), now);
+        QCOMPARE(jb.targetMs(), target);
+        while (jb.pull(now).kind == JitterBuffer::Kind::Idle && now < first + 1000)
+            ++now;
+        QCOMPARE(int(now - first), starts);
+    }
+
+    // A steady tone, one packet lost at each place in the sender's cycle of
+    // packets: the stand-ins fade from the last decoded audio, 6 dB a frame,
+    // and the frames after are at once within 3 dB of the same frames
+    // without the loss: the decoder never out of step with the sender.
+    void levelAfterLoss_data()
+    {
+        QTest::addColumn<int>("lost");   // packet index
+        for (int p = 0; p < 25; ++p)
+            QTest::addRow("packet %d of the cycle lost", p) << 50 + p;
+    }
+    void levelAfterLoss()
+    {
+        QFETCH(int, lost);
+        // The tone as a sender encodes it: 25 packets, sent round and round.
+        GsmCodec enc;
+        QList<QByteArray> cycle;
+        for (int p = 0; p < 25; ++p)
+            cycle << enc.encodePacket(tone(1000, kPacketSamples, p * kPacketSamples).data());
+        const auto play = [&](int without, int *standInsFrom) {
+            StationAudio station;
+            QList<double> levels;
+            qint16 frame[kFrameSamples];
+            for (qint64 now = 0; now < 120 * 80 + 600; now += 20) {
+                if (now % 80 == 0 && now / 80 < 120 && now / 80 != without)
+                    station.push(quint16(now / 80), cycle[int(now / 80 % 25)], now);
+                if (!station.pull(now + 1, frame))
+                    continue;
+                if (station.lastSeq() == without && *standInsFrom < 0)
+                    *standInsFrom = int(levels.size());
+                double power = 0;
+                for (int i = 0; i < kFrameSamples; ++i)
+                    power += double(frame[i]) * frame[i];
+                levels << 10 * std::log10(power / kFrameSamples / (32768.0 * 32768.0) + 1e-12);
+            }
+            return levels;
+        };
+        int unused = -1, from = -1;
+        const QList<double> clean = play(-1, &unused);
+        const QList<double> levels = play(lost, &from);
+        QCOMPARE(levels.size(), clean.size());
+        QVERIFY(from > 100);
+        for (int f = 0; f < 4; ++f)
+            QVERIFY2(std::abs(levels[from + f] - (levels[from - 1] - 6.02 * f)) < 0.5,
+                     qPrintable(QStringLiteral("stand-in %1: %2 dB").arg(f).arg(levels[from + f])));
+        for (qsizetype f = from + 4; f < levels.size(); ++f)
+            QVERIFY2(levels[f] > clean[f] - 3, qPrintable(QStringLiteral("frame %1 after the loss: %2 dB, without it %3 dB")
+                                                              .arg(f - from).arg(levels[f]).arg(clean[f])));
     }
 
     // Who hears whom: sources start in the order given, 100 ms apart (a
@@ -405,8 +542,8 @@ private slots:
     }
 
     // UDP devices: datagrams of any size make 20 ms frames; the output sends
-    // what its source gives, one frame a datagram, and rests when it gives
-    // nothing. An ALSA device that is not there is said, not waited for.
+    // what its source gives, one frame a datagram at each pump, and rests
+    // after half a second of pumps with nothing. An ALSA device that is not there is said, not waited for.
     void udpSoundDevices()
     {
         QString error;
@@ -451,8 +588,20 @@ private slots:
                 sent << qFromLittleEndian<qint16>(d.constData() + 318);
             }
         });
+        // The owner's tick paces it: a frame a pump, none of its own.
+        out->pump();
+        out->pump();
+        QTRY_COMPARE(sent, (QList<qint16>{100, 101}));
+        // The third, then half a second of nothing.
+        for (int i = 0; i <= SoundOutput::kRestAfterMs / kFrameMs; ++i) {
+            QVERIFY(!out->resting());
+            out->pump();
+        }
         QTRY_COMPARE(sent, (QList<qint16>{100, 101, 102}));
-        QTRY_VERIFY(out->resting());
+        QVERIFY(out->resting());
+        out->pump();
+        out->wake();
+        QVERIFY(!out->resting());
 
         QVERIFY(!SoundOutput::open("alsa:mirelva_no_such_device", {}, &error));
         QVERIFY2(error.startsWith("alsa:mirelva_no_such_device: "), qPrintable(error));

@@ -151,6 +151,109 @@ private slots:
         QCOMPARE(notes.size(), Dispatcher::kDropLinesPerMinute + 1);
         QCOMPARE(notes.last(), "dropped 4191 packets from 201 addresses in the last minute, besides those told one by one");
     }
+
+    // What one connected station, or a crowd of made-up addresses, sends
+    // for a simulated minute and more, packet by packet on the test's
+    // clock: every packet is raised, held back or dropped (and counted), the
+    // station stays connected, the log gains a few lines a minute, and a
+    // station calling in meanwhile is heard.
+    void floodsAreBounded_data()
+    {
+        QTest::addColumn<QString>("flood");
+        QTest::addColumn<int>("perSecond");
+        QTest::addColumn<int>("maxRaised");   // texts raised over the whole flood
+        QTest::addColumn<int>("maxNotes");    // log lines a minute
+        // The QSO's texts: a burst of five, then two a second for the 70 s
+        // the flood lasts but the last moment.
+        const int texts = int(Qso::kTextBurst + Qso::kTextsPerSecond * 70) - 1;
+        QTest::newRow("chat") << "chat" << 1000 << texts << 4;
+        QTest::newRow("info") << "info" << 1000 << texts << 4;
+        QTest::newRow("SDES") << "sdes" << 1000 << 0 << 4;
+        // Audio five times as fast as any station's: its keep-alives pass.
+        QTest::newRow("audio") << "audio" << 500 << 0 << 4;
+        // One packet from each of 4,200 addresses, again every 30 s.
+        QTest::newRow("forged addresses") << "forged" << 4200 << 0 << Dispatcher::kDropLinesPerMinute + 3;
+    }
+    void floodsAreBounded()
+    {
+        QFETCH(QString, flood);
+        QFETCH(int, perSecond);
+        QFETCH(int, maxRaised);
+        QFETCH(int, maxNotes);
+        const qint64 start = 1000000;
+        qint64 now = start;
+        Dispatcher d({kNode, 5198}, [&now] { return now; });
+        QStringList notes;
+        connect(&d, &Dispatcher::note, this, [&notes](const QString &l) { notes << l; });
+        QList<QHostAddress> callers;
+        connect(&d, &Dispatcher::incomingConnection, this, [&callers](const QHostAddress &from) { callers << from; });
+        Qso *qso = d.createQso(kStation, {"N0CALL-L", "Test", ""});
+        qso->accept(now);
+        int raised = 0, held = 0;
+        connect(qso, &Qso::chatReceived, this, [&raised] { ++raised; });
+        connect(qso, &Qso::infoReceived, this, [&raised] { ++raised; });
+        connect(qso, &Qso::textsHeld, this, [&held](int n) { held += n; });
+        const QByteArray sdes = buildSdes("K1ABC", "Jo");
+        const QByteArray junk("\x05", 1);
+        quint64 sent = 0;
+        const QHostAddress fresh("10.99.0.1");
+        for (int second = 0; second < 70; ++second) {
+            for (int i = 0; i < perSecond; ++i) {
+                now += 1;
+                if (i % 1000 == 0)
+                    now += 1000 - std::min(perSecond, 1000);   // the rest of the second, spread
+                ++sent;
+                if (flood == "chat")
+                    d.datagram(false, kStation, QByteArray("oNDATAK1ABC>line " + QByteArray::number(i) + "\r\n\0", 20 + 6).constData(), 26);
+                else if (flood == "info") {
+                    const QByteArray t = "oNDATA\rK1ABC " + QByteArray::number(second * perSecond + i) + '\0';
+                    d.datagram(false, kStation, t.constData(), t.size());
+                } else if (flood == "sdes")
+                    d.datagram(true, kStation, sdes.constData(), sdes.size());
+                else if (flood == "audio") {
+                    const QByteArray a = buildAudio(quint16(i), QByteArray(kGsmPayloadBytes, 'a'));
+                    d.datagram(false, kStation, a.constData(), a.size());
+                } else if (second % 30 == 0) {
+                    d.datagram(true, QHostAddress(quint32(0x0B000000 + i)), junk.constData(), 1);
+                } else {
+                    --sent;
+                }
+            }
+            // The station's keep-alive every 10 s; someone new calls at 45 s.
+            if (second % 10 == 9) {
+                d.datagram(true, kStation, sdes.constData(), sdes.size());
+                ++sent;
+            }
+            if (second == 45) {
+                d.datagram(true, fresh, sdes.constData(), sdes.size());
+                ++sent;
+            }
+            d.tick();
+        }
+        now += 60000;
+        d.datagram(true, kStation, sdes.constData(), sdes.size());
+        ++sent;
+        d.tick();
+
+        QCOMPARE(qso->state(), Qso::State::Connected);
+        QCOMPARE(callers, QList<QHostAddress>{fresh});
+        QCOMPARE(raised, maxRaised);
+        QVERIFY(d.sources() <= Dispatcher::kMaxSources);
+        // Nothing lost untold: raised, held back, dropped, or the station's
+        // own keep-alives and audio.
+        const quint64 passed = flood == "chat" || flood == "info" ? quint64(raised + held) : 0;
+        if (flood == "chat" || flood == "info" || flood == "forged")
+            QCOMPARE(passed + d.counters().dropped() + 8 + 1, sent);
+        const qint64 minutes = (now - start) / Dispatcher::kMinuteMs + 1;
+        QVERIFY2(notes.size() <= maxNotes * minutes, qPrintable(QString::number(notes.size()) + "\n" + notes.join("\n")));
+        if (perSecond > 40 && flood != "forged")
+            QVERIFY2(notes.first().contains(" over the rate limit"), qPrintable(notes.join('\n')));
+        if (flood == "forged") {
+            QVERIFY(d.counters().forgotten >= 4200 - Dispatcher::kMaxSources);
+            const qsizetype told = notes.filter("the least recently heard are forgotten").size();
+            QVERIFY2(told >= 1 && told <= minutes, qPrintable(notes.filter("forg").join("\n")));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEchoLinkFlood)

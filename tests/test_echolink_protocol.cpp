@@ -450,9 +450,9 @@ private slots:
         r.controlIn({ControlPacket::Sdes, "K1ABC", "Jo", {}}, 3000);
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text Mirelva node"}));
         QCOMPARE(r.remoteName(), "Jo");
-        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});
-        r.textIn({TextPacket::Info, "K1ABC Jo"});   // repeated: not raised again
+        r.textIn({TextPacket::Chat, "K1ABC>hello\n\n"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);
+        r.textIn({TextPacket::Info, "K1ABC Jo"}, 3000);   // repeated: not raised again
         r.audioIn({1, QByteArray(kGsmPayloadBytes, 'a')}, 4000);
         r.audioIn({2, QByteArray(kGsmPayloadBytes, 'a')}, 4080);
         r.tick(4080 + Qso::kMinReceiveHoldMs - 1);
@@ -506,6 +506,9 @@ private slots:
         QTest::newRow("not listed") << "10.2.2.2" << "K1NEW" << "W1AW-L@10.1.1.1" << "refused: K1NEW is not in the EchoLink directory";
         QTest::newRow("just logged in") << "10.2.2.2" << "K1NEW" << "K1NEW@10.2.2.2" << "pass";
         QTest::newRow("moved") << "10.3.3.3" << "W1AW-L" << "W1AW-L@10.3.3.3" << "pass";
+        // No list to be had: refused, never let in unseen.
+        QTest::newRow("directory unreachable") << "10.2.2.2" << "K1NEW" << "fail"
+                                               << "refused: the directory could not be asked about K1NEW (directory server 127.0.0.1: Connection refused)";
     }
     void callersAreCheckedAgainstTheDirectory()
     {
@@ -537,9 +540,90 @@ private slots:
         QCOMPARE(int(check.check(QHostAddress(from), call, &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(link.log, (QStringList{"open 127.0.0.1:5200", "send 73"}));
         const QStringList entry = newList.split('@');
-        link.answer(listReply({{entry[0], "x [ON 00:00]", "2", entry[1]}}));
+        if (newList == "fail")
+            link.fail("Connection refused");
+        else
+            link.answer(listReply({{entry[0], "x [ON 00:00]", "2", entry[1]}}));
         QCOMPARE(decided, QStringList{verdict});
         QVERIFY(!check.waiting(QHostAddress(from)));
+    }
+
+    // Callers are decided in the order they called, each by the first list
+    // that shows it or by one asked for after it called; one list serves
+    // every caller waiting when it comes. A caller that left, or stopped
+    // calling, is not let in later. Steps: "call IP CALL", "at MS", "list
+    // CALL@IP ..." (the list asked for comes), "fail", "bye IP", "gap" (the
+    // gap's end). The trace: verdicts, decisions and each list asked for.
+    void callersWaitInTurn_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("trace");
+        QTest::newRow("listed, nobody waiting") << "call 10.1.1.1 W1AW-L" << "W1AW-L pass";
+        QTest::newRow("one list for two callers")
+            << "call 10.2.2.2 K1NEW; at 500; call 10.3.3.3 K2NEW; list K1NEW@10.2.2.2 K2NEW@10.3.3.3"
+            << "K1NEW wait; asked; K2NEW wait; K1NEW pass; K2NEW pass";
+        QTest::newRow("listed caller keeps its turn")
+            << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; list K1NEW@10.2.2.2 W1AW-L@10.1.1.1"
+            << "K1NEW wait; asked; W1AW-L wait; K1NEW pass; W1AW-L pass";
+        QTest::newRow("refused one first") << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; list W1AW-L@10.1.1.1"
+                                           << "K1NEW wait; asked; W1AW-L wait; K1NEW refused: K1NEW is not in the EchoLink "
+                                              "directory; W1AW-L pass";
+        QTest::newRow("left before the list: no phantom")
+            << "call 10.2.2.2 K1NEW; call 10.1.1.1 W1AW-L; bye 10.2.2.2; list K1NEW@10.2.2.2"
+            << "K1NEW wait; asked; W1AW-L wait; W1AW-L pass";
+        QTest::newRow("stopped calling") << "call 10.2.2.2 K1NEW; at 25001; list K1NEW@10.2.2.2"
+                                         << "K1NEW wait; asked; K1NEW refused: K1NEW stopped calling before the directory answered";
+        QTest::newRow("still calling") << "call 10.2.2.2 K1NEW; at 20000; call 10.2.2.2 K1NEW; at 45000; list K1NEW@10.2.2.2"
+                                       << "K1NEW wait; asked; K1NEW wait; K1NEW pass";
+        // Called while a list asked before it was on its way: shown by it,
+        // in; not shown, it waits for one asked after the gap, and holds
+        // back those that called after it.
+        QTest::newRow("came during a list") << "call 10.2.2.2 K1NEW; at 1000; call 10.4.4.4 K3NEW; at 1500; call 10.5.5.5 "
+                                               "K4NEW; list K1NEW@10.2.2.2 K4NEW@10.5.5.5; gap; list K3NEW@10.4.4.4 K4NEW@10.5.5.5"
+                                            << "K1NEW wait; asked; K3NEW wait; K4NEW wait; K1NEW pass; asked; K3NEW pass; "
+                                               "K4NEW pass";
+        QTest::newRow("gap holds the next list") << "call 10.2.2.2 K1NEW; list; at 2999; call 10.4.4.4 K3NEW; at 3000; gap"
+                                                 << "K1NEW wait; asked; K1NEW refused: K1NEW is not in the EchoLink directory; "
+                                                    "K3NEW wait; asked";
+    }
+    void callersWaitInTurn()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, trace);
+        FakeLink link;
+        Directory dir({{"127.0.0.1"}, "N0CALL-L", "pw", ""}, &link);
+        dir.refreshList();
+        QTRY_COMPARE(link.log.size(), 2);
+        link.answer(listReply({{"W1AW-L", "x [ON 00:00]", "1", "10.1.1.1"}}));
+        qint64 now = 100000;
+        CallerCheck check(&dir, {}, [&now] { return now; });
+        QStringList got;
+        connect(&check, &CallerCheck::decided, this, [&got](const QHostAddress &, const QString &call, bool pass, const QString &why) {
+            got << call + (pass ? QStringLiteral(" pass") : " refused: " + why);
+        });
+        qsizetype asked = link.log.filter("send 73").size();
+        for (const QString &step : steps.split("; ")) {
+            const QStringList w = step.split(' ');
+            if (w[0] == "call") {
+                QString why;
+                const CallerCheck::Verdict v = check.check(QHostAddress(w[1]), w[2], &why);
+                got << w[2] + (v == CallerCheck::Verdict::Pass ? " pass" : v == CallerCheck::Verdict::Wait ? " wait" : " refused: " + why);
+            } else if (w[0] == "at") {
+                now = 100000 + w[1].toLongLong();
+            } else if (w[0] == "list") {
+                QList<QStringList> entries;
+                for (const QString &e : w.mid(1))
+                    entries << QStringList{e.section('@', 0, 0), "x [ON 00:00]", "2", e.section('@', 1)};
+                link.answer(listReply(entries));
+            } else if (w[0] == "bye") {
+                check.forget(QHostAddress(w[1]));
+            } else if (w[0] == "gap") {
+                check.refreshNow();
+            }
+            for (; asked < link.log.filter("send 73").size(); ++asked)
+                got << "asked";
+        }
+        QCOMPARE(got.join("; "), trace);
     }
 
     // Made-up callers cannot keep the directory busy: one list a gap, and
@@ -554,12 +638,12 @@ private slots:
         for (int i = 0; i < CallerCheck::kMaxWaiting; ++i)
             QCOMPARE(int(check.check(QHostAddress(QStringLiteral("10.9.0.%1").arg(i)), "K1ABC", &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(int(check.check(QHostAddress("10.9.1.1"), "K1ABC", &why)), int(CallerCheck::Verdict::Refuse));
-        QCOMPARE(why, "16 callers are already waiting for the directory");
+        QCOMPARE(why, QStringLiteral("%1 callers are already waiting for the directory").arg(CallerCheck::kMaxWaiting));
         QTRY_COMPARE(link.log.filter("send 73").size(), 1);
         link.answer(listReply({}));
-        // All sixteen refused by that one list; the next caller within the
+        // All of them refused by that one list; the next caller within the
         // gap waits for the gap's end.
-        now = 5000;
+        now = CallerCheck::kRefreshGapMs - 1;
         QCOMPARE(int(check.check(QHostAddress("10.9.2.2"), "K2ABC", &why)), int(CallerCheck::Verdict::Wait));
         QCOMPARE(link.log.filter("send 73").size(), 1);
         check.refreshNow();

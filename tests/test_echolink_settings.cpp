@@ -225,6 +225,10 @@ private slots:
         QTest::newRow("no accept pattern") << "VK*,ZL*" << "" << "W1AW" << 0 << "W1AW matches no ACCEPT pattern";
         QTest::newRow("deny beats accept") << "*" << "*-L,N0BAD" << "W1AW-L" << 0 << "W1AW-L matches DENY pattern *-L";
         QTest::newRow("deny whole call only") << "*" << "N0BAD" << "N0BADX" << 0 << "";
+        // A conference's own stars are letters to match, the pattern's are wildcards.
+        QTest::newRow("conference, accept all") << "*" << "" << "*TESTCONF*" << 0 << "";
+        QTest::newRow("conference denied") << "*" << "*CONF*" << "*TESTCONF*" << 0 << "*TESTCONF* matches DENY pattern *CONF*";
+        QTest::newRow("conference by name") << "*TEST*" << "" << "*TESTCONF*" << 0 << "";
         QTest::newRow("full") << "*" << "" << "W1AW" << 4 << "4 stations are already connected, the most MAXQSOS allows";
         QTest::newRow("star matches nothing too") << "W1AW*" << "" << "W1AW" << 3 << "";
         // The canonical form is matched: a stray character is no way past DENY.

@@ -158,6 +158,63 @@ private slots:
         QVERIFY(log->textCursor().position() > 15000);
     }
 
+    // What a screen reader is told of texts coming at given moments (ms
+    // after the first; "tick" is the held burst's timer): a text after a
+    // quiet second at once, the rest of a burst as one, a hidden text never.
+    void chatNoticesOfABurst_data()
+    {
+        QTest::addColumn<QStringList>("steps");     // "ms text" or "tick"
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("a second apart: each at once") << QStringList{"0 A>one", "1000 A>two"}
+                                                      << QStringList{"Chat: A>one", "Chat: A>two"};
+        QTest::newRow("within the second: held until the tick")
+            << QStringList{"0 A>one", "999 A>two"} << QStringList{"Chat: A>one"};
+        QTest::newRow("one held: told as itself") << QStringList{"0 A>one", "999 A>two", "tick"}
+                                                  << QStringList{"Chat: A>one", "Chat: A>two"};
+        QTest::newRow("a burst: counted, the last named")
+            << QStringList{"0 A>one", "10 A>two", "20 B>three", "30 C>four", "tick"}
+            << QStringList{"Chat: A>one", "Chat: 3 more texts, the last: C>four"};
+        QTest::newRow("held ones wait for the tick, however late the next")
+            << QStringList{"0 A>one", "10 A>two", "5000 A>three", "tick"}
+            << QStringList{"Chat: A>one", "Chat: 2 more texts, the last: A>three"};
+        QTest::newRow("after the tick, a quiet second again")
+            << QStringList{"0 A>one", "10 A>two", "tick", "500 A>three", "tick", "2000 A>four"}
+            << QStringList{"Chat: A>one", "Chat: A>two", "Chat: A>three", "Chat: A>four"};
+        QTest::newRow("clock set back: at once") << QStringList{"5000 A>one", "0 A>two"}
+                                                 << QStringList{"Chat: A>one", "Chat: A>two"};
+        QTest::newRow("hidden by a filter: nothing") << QStringList{"0 A>the net", "10 A>the net", "tick"}
+                                                     << QStringList{};
+        QTest::newRow("a tick with nothing held says nothing") << QStringList{"tick", "0 A>one", "tick"}
+                                                               << QStringList{"Chat: A>one"};
+    }
+
+    void chatNoticesOfABurst()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, told);
+        ChatFixture f;
+        MessageBoxWindow &mb = f.mb();
+        mb.FilterText1->setText("net");
+        QStringList heard, page;
+        QObject listening;
+        connect(&ScreenReaderNotices::instance(), &ScreenReaderNotices::told, &listening,
+                [&](QWidget *, const QString &text) { heard << text; });
+        connect(&mb, &MessageBoxWindow::chatTold, &listening, [&](const QString &words) { page << words; });
+        const QDateTime start(QDate(2024, 3, 5), QTime(10, 7, 23));
+        for (const QString &step : steps) {
+            if (step == QLatin1String("tick")) {
+                mb.ChatNotice_Timer();
+                QVERIFY(!mb.ChatNotice->isEnabled());
+                continue;
+            }
+            Clock::setForTests(start.addMSecs(step.section(' ', 0, 0).toInt()));
+            f.node.chat(step.section(' ', 1));
+        }
+        QCOMPARE(heard, told);
+        // The web page's live region hears the same.
+        QCOMPARE(page, told);
+    }
+
     void typedTextIsSentAndLoggedWithTheOwnCall_data()
     {
         QTest::addColumn<int>("stamp");

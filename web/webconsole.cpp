@@ -138,11 +138,11 @@ WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
         });
         connect(m_station.node, &NodeBackend::Disconnected, this,
                 [this](const QString &call) { announce(call + QStringLiteral(" disconnected")); });
-        connect(m_station.node, &NodeBackend::ChatTextReceived, this, [this](const QString &text) {
-            if (!m_station.messageBox || !m_station.messageBox->isFiltered(text))
-                announce(QStringLiteral("Chat: ") + text.trimmed());
-        });
     }
+    // Chat as the station's own screen reader hears it: a burst told as one.
+    if (m_station.messageBox)
+        connect(m_station.messageBox, &MessageBoxWindow::chatTold, this,
+                [this](const QString &words) { announce(words.trimmed()); });
 }
 
 WebConsole::~WebConsole()

@@ -64,12 +64,15 @@ bool callMatches(const QString &pattern, const QString &call)
     // Iterative glob: remember the last star and where it matched up to.
     qsizetype pi = 0, ci = 0, star = -1, mark = 0;
     while (ci < c.size()) {
-        if (pi < p.size() && (p[pi] == QLatin1Char('?') || p[pi] == c[ci])) {
-            ++pi;
-            ++ci;
-        } else if (pi < p.size() && p[pi] == QLatin1Char('*')) {
+        // A star is always a wildcard, also where the callsign has one (a
+        // conference's *NAME*): taken for a literal, "*" would match no
+        // conference and "*CONF*" would let every one in.
+        if (pi < p.size() && p[pi] == QLatin1Char('*')) {
             star = pi++;
             mark = ci;
+        } else if (pi < p.size() && (p[pi] == QLatin1Char('?') || p[pi] == c[ci])) {
+            ++pi;
+            ++ci;
         } else if (star >= 0) {
             pi = star + 1;
             ci = ++mark;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include <QMap>
 #include <QPointer>
 
 #include "core/espeakvoice.h"
@@ -30,9 +31,21 @@ constexpr int kDirectoryAnswerMs = 30 * 1000;
 // Going offline at the end waits at most this for the directory.
 constexpr int kOfflineWaitMs = 3000;
 constexpr int kRefusalLingerMs = 700;
+// Texts from all stations together reach Mirelva (and the other stations)
+// at most this fast; each station is held to less by its QSO. What is held
+// back is told in one line at most every kHeldTellMs.
+constexpr double kTextsPerSecond = 5;
+constexpr double kTextBurst = 10;
+constexpr int kHeldTellMs = 10 * 1000;
+// Callers waiting for the directory are told at most this many a minute.
+constexpr int kAskingLines = 10;
+constexpr qint64 kAskingLinesMs = 60 * 1000;
 constexpr int kRxWatchMs = 200;
 // The audio step runs while anything sounds, and this many steps after.
 constexpr int kIdleSteps = 50;
+// Steps made up at once after the thread was held (a keyed speech); beyond,
+// the time is let go.
+constexpr int kCatchUpSteps = 10;
 // Frames held for the transmitter at most (PREKEY holds them while the key
 // goes down; the sound card takes them as they come otherwise).
 constexpr size_t kTxFramesMax = 5000 / echolink::kFrameMs + 10;
@@ -74,6 +87,13 @@ struct EchoLinkNode::Engine {
     std::unique_ptr<echolink::Directory> directory;
     std::unique_ptr<echolink::CallerCheck> callers;
     QHash<QHostAddress, QString> callerNames;   // callers waiting for the directory
+    double textTokens = kTextBurst;     // all stations' texts, together
+    qint64 textRefilled = -1;
+    QMap<QString, quint64> textsHeld;   // by callsign, not yet told
+    QTimer tellHeld;
+    qint64 askingLinesFrom = -kAskingLinesMs;   // the "asking the directory" lines' minute
+    int askingLines = 0;
+    quint64 askingUntold = 0;
     echolink::Conference conference;
     std::vector<std::unique_ptr<Station>> stations;
     qint64 listAt = -1;             // when the station list last came
@@ -88,7 +108,9 @@ struct EchoLinkNode::Engine {
     std::deque<Frame> rxFrames;     // the receiver's, while the squelch is open
     std::deque<qint16> mirelvaAudio;   // Mirelva's speech and Morse
     std::deque<Frame> txFrames;     // for the transmitter
-    QTimer step;
+    QTimer step;                    // single shot, to the next step's time
+    qint64 nextStep = -1;           // when the next step is due; -1: not stepping
+    qint64 lastStep = -1;
     int idleSteps = 0;
 
     explicit Engine(EchoLinkNode *n)
@@ -112,9 +134,12 @@ struct EchoLinkNode::Engine {
                 if (s->connected && s->qso)
                     s->qso->sendInfo(roster);
         });
-        step.setInterval(echolink::kFrameMs);
+        tellHeld.setSingleShot(true);
+        tellHeld.setInterval(kHeldTellMs);
+        QObject::connect(&tellHeld, &QTimer::timeout, node, [this] { tellTextsHeld(); });
+        step.setSingleShot(true);
         step.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&step, &QTimer::timeout, node, [this] { routeAudio(); });
+        QObject::connect(&step, &QTimer::timeout, node, [this] { runSteps(); });
     }
 
     ~Engine()
@@ -178,16 +203,49 @@ struct EchoLinkNode::Engine {
     void wake()
     {
         idleSteps = 0;
-        if (!step.isActive()) {
-            step.start();
-            routeAudio();
+        if (nextStep < 0) {
+            nextStep = now();
+            runSteps();
         }
+    }
+
+    // The one 20 ms tick of the node's audio: the conference's step and the
+    // transmitter's sound device, every step due by the clock (so a late
+    // timer does not slow the stream), then the timer set for the next.
+    // Nothing wakes while nothing sounds.
+    void runSteps()
+    {
+        const qint64 t = now();
+        for (int n = 0; nextStep >= 0 && nextStep <= t; ++n) {
+            if (n == kCatchUpSteps) {
+                nextStep = t + echolink::kFrameMs;
+                break;
+            }
+            lastStep = nextStep;
+            nextStep += echolink::kFrameMs;
+            if (!routeAudio()) {
+                nextStep = -1;
+                step.stop();
+                return;
+            }
+        }
+        step.start(int(std::max<qint64>(nextStep - now(), 0)));
+    }
+
+    // A talker's over about to begin plays from its first step: the step
+    // is brought forward to that moment rather than up to 20 ms after it.
+    void stepAt(qint64 at)
+    {
+        if (nextStep < 0 || at <= lastStep || at >= nextStep)
+            return;
+        nextStep = at;
+        step.start(int(std::max<qint64>(at - now(), 0)));
     }
 
     // One 20 ms step of the conference: the receiver (while the squelch is
     // open), Mirelva's audio, and each station's buffer in; the transmitter
-    // and every station out.
-    void routeAudio()
+    // and every station out. False once nothing has sounded for kIdleSteps.
+    bool routeAudio()
     {
         const qint64 t = now();
         Frame radioFrame{}, localFrame{};
@@ -221,6 +279,8 @@ struct EchoLinkNode::Engine {
         node->applyKeying();
         if (queue && tx->resting())
             tx->wake();
+        if (tx)
+            tx->pump();
         const bool sent = sendPackets();
         const bool busy = radio || localAudio || out || sent || !txFrames.empty() ||
                           std::any_of(stations.begin(), stations.end(), [this](const auto &s) {
@@ -229,8 +289,7 @@ struct EchoLinkNode::Engine {
                           });
         if (busy)
             idleSteps = 0;
-        else if (++idleSteps >= kIdleSteps)
-            step.stop();
+        return busy || ++idleSteps < kIdleSteps;
     }
 
     // What the conference has for the stations, each sent with the
@@ -281,6 +340,31 @@ struct EchoLinkNode::Engine {
                              else
                                  refuseUnlisted(from, call, why);
                          });
+        QObject::connect(callers.get(), &echolink::CallerCheck::asking, node, [this](const QHostAddress &, const QString &call) {
+            // Once a caller; a flood of made-up ones in a few lines.
+            const qint64 t = now();
+            if (t - askingLinesFrom >= kAskingLinesMs) {
+                if (askingUntold > 0)
+                    node->say(QStringLiteral("%1 more caller%2 not in the station list asked the directory about")
+                                  .arg(askingUntold)
+                                  .arg(askingUntold == 1 ? "" : "s"));
+                askingLinesFrom = t;
+                askingLines = 0;
+                askingUntold = 0;
+            }
+            if (askingLines < kAskingLines) {
+                ++askingLines;
+                node->say(QStringLiteral("%1 not in the station list yet; asking the directory").arg(call));
+            } else {
+                ++askingUntold;
+            }
+        });
+        QObject::connect(&dispatcher, &echolink::Dispatcher::callerLeft, node, [this](const QHostAddress &from) {
+            if (callers->waiting(from)) {
+                callerNames.remove(from);
+                callers->forget(from);
+            }
+        });
         QObject::connect(directory.get(), &echolink::Directory::statusChanged, node, [this](echolink::DirectoryStatus st) {
             node->say(QStringLiteral("directory status %1").arg(echolink::statusName(st)));
             if (st == echolink::DirectoryStatus::Offline && node->m_stopping)
@@ -410,14 +494,18 @@ struct EchoLinkNode::Engine {
         QObject::connect(q, &echolink::Qso::chatReceived, node, [this, sp](const QString &text) { chat(sp, text); });
         QObject::connect(q, &echolink::Qso::receivingChanged, node, [this, sp](bool on) { receiving(sp, on); });
         QObject::connect(q, &echolink::Qso::infoReceived, node, [this, sp](const QString &text) {
-            node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
+            if (takeText(sp->call))
+                node->say(QStringLiteral("info from %1: %2").arg(sp->call, text.simplified().left(200)));
         });
+        QObject::connect(q, &echolink::Qso::textsHeld, node, [this, sp](int count) { holdTexts(sp->call, quint64(count)); });
         QObject::connect(q, &echolink::Qso::audioReceived, node, [this, sp](quint16 seq, const QByteArray &gsm) {
             if (conference.audio(sp->call)) {
                 // A talker's packet passed on goes now, not at the next step.
-                conference.receive(sp->call, seq, gsm, now());
+                conference.receive(sp->call, seq, gsm, dispatcher.receivedAt());
                 sendPackets();
                 wake();
+                if (conference.talker() == sp->call)
+                    stepAt(conference.audio(sp->call)->buffer().startsAtMs());
             }
         });
     }
@@ -546,8 +634,55 @@ struct EchoLinkNode::Engine {
             directory->makeOffline();
     }
 
+    // Whether a station's text may go on now, all stations' together
+    // counted; one held back is counted for the next tell.
+    bool takeText(const QString &call)
+    {
+        const qint64 t = now();
+        if (textRefilled >= 0)
+            textTokens = std::min(kTextBurst, textTokens + double(t - textRefilled) / 1000.0 * kTextsPerSecond);
+        textRefilled = t;
+        if (textTokens >= 1.0) {
+            textTokens -= 1.0;
+            return true;
+        }
+        holdTexts(call, 1);
+        return false;
+    }
+
+    void holdTexts(const QString &call, quint64 count)
+    {
+        textsHeld[call] += count;
+        if (!tellHeld.isActive())
+            tellHeld.start();
+    }
+
+    void tellTextsHeld()
+    {
+        if (textsHeld.isEmpty())
+            return;
+        quint64 total = 0;
+        QStringList from;
+        for (auto it = textsHeld.cbegin(); it != textsHeld.cend(); ++it) {
+            total += it.value();
+            if (from.size() < 5)
+                from << QStringLiteral("%1 from %2").arg(it.value()).arg(it.key());
+        }
+        if (textsHeld.size() > from.size())
+            from << QStringLiteral("the rest from %1 more").arg(textsHeld.size() - from.size());
+        textsHeld.clear();
+        const QString text = QStringLiteral("%1 chat and info text%2 held back, more than a few a second: %3")
+                                 .arg(total)
+                                 .arg(total == 1 ? "" : "s")
+                                 .arg(from.join(QStringLiteral(", ")));
+        node->say(text);
+        node->raise([n = node, line = cfg().callsign + QLatin1Char('>') + text] { emit n->ChatTextReceived(line); });
+    }
+
     void chat(Station *s, const QString &text)
     {
+        if (!takeText(s->call))
+            return;
         const echolink::Conference::ChatRelay relay = conference.relayChat(s->call, text);
         if (relay.toMirelva.isEmpty())
             return;

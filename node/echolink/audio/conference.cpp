@@ -64,7 +64,7 @@ bool Conference::addStation(const QString &call, const QString &name)
     auto m = std::make_unique<Member>();
     m->call = call;
     m->name = name;
-    m->audio = std::make_unique<StationAudio>();
+    m->audio = std::make_unique<StationAudio>(&m_network);
     m_members.push_back(std::move(m));
     emit rosterChanged(roster());
     return true;

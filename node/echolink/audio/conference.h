@@ -135,6 +135,7 @@ private:
     bool m_txOn = false, m_allOn = false, m_ownOn = false, m_allSentOn = false;
     bool m_localOn = false;
     GsmPacketizer m_allPackets, m_ownPackets;
+    LatenessHistory m_network;            // every station's, where a new station's buffer starts
     QList<Outgoing> m_out;
 };
 

@@ -42,6 +42,7 @@ void JitterBuffer::startOver(quint16 seq, qint64 nowMs)
     m_lastGood.clear();
     m_standIns = 0;
     m_stallMs = 0;
+    m_growing = false;
     m_pendingMissing = 0;
     m_excessSince = -1;
     ++m_stats.overs;
@@ -63,12 +64,72 @@ qint64 JitterBuffer::base() const
 
 bool JitterBuffer::seen(qint64 rel) const { return std::find(m_seen.begin(), m_seen.end(), rel) != m_seen.end(); }
 
+void LatenessHistory::add(int ms)
+{
+    if (m_ring.empty()) {
+        m_ring.assign(kPackets, 0);
+        m_histogram.assign(kMaxMs + 1, 0);
+    }
+    const quint16 v = quint16(std::clamp(ms, 0, kMaxMs));
+    if (m_count == kPackets)
+        --m_histogram[m_ring[m_next]];
+    else
+        ++m_count;
+    m_ring[m_next] = v;
+    ++m_histogram[v];
+    m_next = (m_next + 1) % kPackets;
+    m_stale = true;
+}
+
+int LatenessHistory::needMs() const
+{
+    if (m_count == 0)
+        return -1;
+    if (m_stale) {
+        // Later than the delay: allowed for one packet in kPacketsPerGap.
+        const int allowed = m_count / kPacketsPerGap;
+        int later = 0;
+        int ms = kMaxMs;
+        while (ms > 0 && later + m_histogram[size_t(ms)] <= allowed)
+            later += m_histogram[size_t(ms--)];
+        m_need = ms;
+        const int early = m_count / 10;
+        int sooner = 0;
+        ms = 0;
+        while (ms < kMaxMs && sooner + m_histogram[size_t(ms)] <= early)
+            sooner += m_histogram[size_t(ms++)];
+        m_early = ms;
+        m_stale = false;
+    }
+    return m_need;
+}
+
+int LatenessHistory::earlyMs() const
+{
+    needMs();
+    return m_early;
+}
+
 int JitterBuffer::targetMs() const
 {
-    const int seen = m_jitter.empty() ? 0 : *std::max_element(m_jitter.begin(), m_jitter.end()) + kMarginMs;
-    // Too few packets yet to know the network: the first over starts safe.
-    const int floor = m_jitter.size() < size_t(kLearnPackets) ? kInitialTargetMs : 0;
-    return std::min(std::max(seen, floor), kMaxTargetMs);
+    int need = m_jitter.needMs();
+    if (m_jitter.size() < kLearnPackets) {
+        // Too few of its own to know its path: what the node knows of the
+        // network, else a guess, raised by what it has seen itself.
+        const int known = m_network && m_network->size() >= kLearnPackets ? m_network->needMs() : kColdTargetMs;
+        need = std::max(need, known);
+    }
+    return std::min(std::max(need, 0) + kMarginMs, kMaxTargetMs);
+}
+
+qint64 JitterBuffer::startsAtMs() const
+{
+    if (!m_active || m_playing)
+        return -1;
+    const LatenessHistory &known = m_jitter.size() < kLearnPackets && m_network && m_network->size() >= kLearnPackets
+                                       ? *m_network
+                                       : m_jitter;
+    return base() + std::max(targetMs() - known.earlyMs(), 0);
 }
 
 int JitterBuffer::delayMs(qint64 nowMs) const
@@ -111,9 +172,10 @@ bool JitterBuffer::push(quint16 seq, const QByteArray &payload, qint64 nowMs)
     if (m_arrivals.size() > size_t(kHistory))
         m_arrivals.pop_front();
     // A late packet tells of the network's jitter as much as any.
-    m_jitter.push_back(int(std::min<qint64>(nowMs - rel * kPacketMs - base(), kMaxTargetMs)));
-    if (m_jitter.size() > size_t(kHistory))
-        m_jitter.pop_front();
+    const int lateness = int(std::clamp<qint64>(nowMs - rel * kPacketMs - base(), 0, kMaxTargetMs));
+    m_jitter.add(lateness);
+    if (m_network)
+        m_network->add(lateness);
     if (m_playing && rel < cursor) {
         ++m_stats.late;
         return false;
@@ -136,12 +198,24 @@ JitterBuffer::Frame JitterBuffer::pull(qint64 nowMs)
         // From when the over's first packet would have come on time, as
         // the packets so far tell: a late first packet does not add its
         // lateness to the whole over.
-        if (nowMs - base() < targetMs())
+        if (nowMs < startsAtMs())
             return out;
         m_playing = true;
         m_cursor = m_packets.begin()->first * kFramesPerPacket;
     }
     auto it = m_packets.find(cursorPacket());
+    if (it != m_packets.end() && m_growing && delayMs(nowMs) < targetMs() && !m_lastGood.isEmpty()) {
+        // A wait goes on until the delay is what the network needs, so it
+        // grows in one gap rather than a gap at each late packet.
+        out.kind = Kind::Stall;
+        out.gsm = m_lastGood;
+        out.standIn = ++m_standIns;
+        out.seq = quint16(m_baseSeq + cursorPacket());
+        out.part = int(m_cursor - cursorPacket() * kFramesPerPacket);
+        m_stats.underrunMs += kFrameMs;
+        return out;
+    }
+    m_growing = false;
     if (it != m_packets.end()) {
         // Held well above what the network needs for a while: one frame
         // goes, sooner the further above, in a pause where there is one
@@ -155,6 +229,7 @@ JitterBuffer::Frame JitterBuffer::pull(qint64 nowMs)
             const int part = int(m_cursor - cursorPacket() * kFramesPerPacket);
             const qint64 hold = (excess >= 40 ? 200 : 1000) * (quiet(it->second, part) ? 1 : 2);
             if (nowMs - m_excessSince >= hold && nextHere) {
+                out.skipped = it->second.mid(part * kGsmFrameBytes, kGsmFrameBytes);
                 if (next % kFramesPerPacket == 0)
                     m_packets.erase(it);
                 m_cursor = next;
@@ -190,11 +265,12 @@ JitterBuffer::Frame JitterBuffer::pull(qint64 nowMs)
     out.standIn = ++m_standIns;
     out.seq = quint16(m_baseSeq + cursorPacket());
     out.part = int(m_cursor - cursorPacket() * kFramesPerPacket);
-    if (delayMs(nowMs) + kFrameMs / 2 < targetMs()) {
+    if (delayMs(nowMs) < targetMs()) {
         // Played well inside the network's jitter: wait for it, which makes
         // the delay what the network needs.
         out.kind = Kind::Stall;
         m_stallMs += kFrameMs;
+        m_growing = true;
         return out;
     }
     // Late or lost; its packet is dropped if it still comes.

@@ -185,14 +185,17 @@ public:
         // A little silence first, so the first frames have room to come in time.
         const qint16 silence[kFrameSamples * 2] = {};
         snd_pcm_writei(m_alsa.pcm(), silence, kFrameSamples * 2);
-        m_alsa.listen(true);
-        write();
+        snd_pcm_uframes_t period = 0;
+        m_bufferFrames = 0;
+        snd_pcm_get_params(m_alsa.pcm(), &m_bufferFrames, &period);
     }
+
+    void pump() override { write(); }
 
 private:
     void write()
     {
-        if (m_resting)
+        if (m_resting || !m_alsa.pcm())
             return;
         qint16 frame[kFrameSamples];
         for (int round = 0; round < kRoundsPerWakeUp; ++round) {
@@ -208,7 +211,12 @@ private:
             }
             if (room < kFrameSamples)
                 return;
-            pullFrame(frame);
+            const bool audio = pullFrame(frame);
+            // Silence only where the card would otherwise run dry: a frame
+            // of it between two of audio is a gap on the air.
+            if (!audio && m_bufferFrames > 0 && snd_pcm_sframes_t(m_bufferFrames) - room >= 2 * kFrameSamples &&
+                m_idleFrames < kRestFrames)
+                return;
             if (m_idleFrames >= kRestFrames) {
                 // Let what is queued play out, then stop waking up.
                 snd_pcm_drain(m_alsa.pcm());
@@ -239,6 +247,7 @@ private:
     QString m_name;
     AlsaPcm m_alsa;
     QTimer m_reopen;
+    snd_pcm_uframes_t m_bufferFrames = 0;
 };
 
 class UdpInput : public SoundInput {
@@ -277,53 +286,35 @@ public:
     UdpOutput(const SoundDevice &d, Source source, QObject *parent)
         : SoundOutput(std::move(source), parent), m_to(d.host), m_port(d.port)
     {
-        m_tick.setTimerType(Qt::PreciseTimer);
-        m_tick.setInterval(kFrameMs);
-        connect(&m_tick, &QTimer::timeout, this, &UdpOutput::send);
         m_resting = true;
     }
 
     void wake() override
     {
-        if (!m_resting)
-            return;
         m_resting = false;
         m_idleFrames = 0;
-        m_sent = 0;
-        m_clock.start();
-        m_tick.start();
-        send();
+    }
+
+    // One frame a tick: the owner's clock paces the stream.
+    void pump() override
+    {
+        if (m_resting)
+            return;
+        qint16 frame[kFrameSamples];
+        if (!pullFrame(frame)) {
+            m_resting = m_idleFrames >= kRestFrames;
+            return;
+        }
+        char bytes[kFrameSamples * 2];
+        for (int i = 0; i < kFrameSamples; ++i)
+            qToLittleEndian<qint16>(frame[i], bytes + 2 * i);
+        m_socket.writeDatagram(bytes, sizeof bytes, m_to, m_port);
     }
 
 private:
-    // As many frames as are due by the clock, so a late timer does not
-    // slow the stream.
-    void send()
-    {
-        const qint64 due = m_clock.elapsed() / kFrameMs + 1;
-        qint16 frame[kFrameSamples];
-        char bytes[kFrameSamples * 2];
-        for (; m_sent < due; ++m_sent) {
-            if (!pullFrame(frame)) {
-                if (m_idleFrames >= kRestFrames) {
-                    m_tick.stop();
-                    m_resting = true;
-                    return;
-                }
-                continue;
-            }
-            for (int i = 0; i < kFrameSamples; ++i)
-                qToLittleEndian<qint16>(frame[i], bytes + 2 * i);
-            m_socket.writeDatagram(bytes, sizeof bytes, m_to, m_port);
-        }
-    }
-
     QUdpSocket m_socket;
     QHostAddress m_to;
     quint16 m_port;
-    QTimer m_tick;
-    QElapsedTimer m_clock;
-    qint64 m_sent = 0;
 };
 
 } // namespace

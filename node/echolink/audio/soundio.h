@@ -52,11 +52,15 @@ private:
     int m_fill = 0;
 };
 
-// The transmitter's audio, pulled: the device asks `source` for 160 samples
-// whenever it has room for 20 ms more (the source returns false for
-// nothing). After half a second of nothing the device rests (no wake-ups);
-// wake() when there may be audio again. ALSA plays silence while it has
-// nothing and is not yet resting; UDP sends nothing. Never blocks.
+// The transmitter's audio, pulled at the owner's tick: each pump() (every
+// 20 ms, right after the owner has made its frame) the device asks `source`
+// for 160 samples (false: nothing) as far as it has room: UDP sends the one
+// frame, ALSA fills the card to its 60 ms. The device never wakes up by
+// itself: one timer, the owner's, paces the node's audio. After half a
+// second of nothing it rests (pump() does nothing); wake() when there may be
+// audio again. ALSA plays silence while it has nothing and is not yet
+// resting, only as much as keeps the card from running dry; UDP sends
+// nothing. Never blocks.
 class SoundOutput : public QObject {
     Q_OBJECT
 public:
@@ -64,6 +68,7 @@ public:
     static std::unique_ptr<SoundOutput> open(const QString &device, Source source, QString *error,
                                              QObject *parent = nullptr);
     virtual void wake() = 0;
+    virtual void pump() = 0;
     bool resting() const { return m_resting; }
     // Times the device ran out of samples while playing (ALSA underruns).
     int underruns() const { return m_underruns; }

@@ -13,12 +13,19 @@ bool StationAudio::pull(qint64 nowMs, qint16 *out)
         std::memset(out, 0, kFrameSamples * sizeof(qint16));
         return false;
     }
-    m_decoder.decodeFrame(f.gsm.constData(), int(f.gsm.size()), out);
     if (standIn) {
         const int shift = f.standIn - 1;
         for (int i = 0; i < kFrameSamples; ++i)
-            out[i] = qint16(out[i] >> shift);
+            out[i] = qint16(m_lastDecoded[i] >> shift);
+        return true;
     }
+    if (!f.skipped.isEmpty()) {
+        // Not heard, but the decoder's history needs it.
+        qint16 unheard[kFrameSamples];
+        m_decoder.decodeFrame(f.skipped.constData(), int(f.skipped.size()), unheard);
+    }
+    m_decoder.decodeFrame(f.gsm.constData(), int(f.gsm.size()), out);
+    std::memcpy(m_lastDecoded, out, sizeof m_lastDecoded);
     return true;
 }
 

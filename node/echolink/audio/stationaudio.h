@@ -8,10 +8,18 @@
 namespace mirelva::echolink {
 
 // What one station sends, made playable: its jitter buffer and GSM decoder.
-// A missing frame is stood in for as GSM's own substitution does: the last
-// good frame decoded again, each repeat 6 dB down, silent after four.
+// A missing frame is stood in for by the last decoded 20 ms played again,
+// each repeat 6 dB down, silent after four. The decoder never sees a stand-in
+// and sees every frame the buffer skips: its state stays what the sender's
+// stream makes it. (Decoding the last frame again in a stand-in's place, as
+// GSM's own substitution does, leaves the long-term predictor's history out
+// of step with the sender's; on a steady tone that held the level several dB
+// down for over a second after a single lost packet.)
 class StationAudio {
 public:
+    // `network`: the node's lateness history, shared by every station's buffer.
+    explicit StationAudio(LatenessHistory *network = nullptr) : m_buffer(network) {}
+
     // A received packet's sequence number and payload (the bytes after the
     // 12-byte header); false when the buffer drops it.
     bool push(quint16 seq, const QByteArray &payload, qint64 nowMs) { return m_buffer.push(seq, payload, nowMs); }
@@ -32,6 +40,7 @@ private:
     JitterBuffer m_buffer;
     GsmCodec m_decoder;
     quint16 m_lastSeq = 0;
+    qint16 m_lastDecoded[kFrameSamples] = {};
 };
 
 // Cuts a stream of 20 ms frames into EchoLink packets: every fourth frame

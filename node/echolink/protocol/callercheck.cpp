@@ -40,17 +40,35 @@ CallerCheck::Verdict CallerCheck::judge(const QHostAddress &from, const QString 
 
 CallerCheck::Verdict CallerCheck::check(const QHostAddress &from, const QString &callsign, QString *why)
 {
+    const qint64 t = m_clock();
+    for (Waiting &w : m_waiting)
+        if (w.from == from) {
+            // Its keep-alive while it waits: heard, decided with the others.
+            w.heard = t;
+            w.callsign = callsign;
+            return Verdict::Wait;
+        }
     const Verdict now = judge(from, callsign, false, why);
-    if (now == Verdict::Pass || waiting(from))
-        return now == Verdict::Pass ? Verdict::Pass : Verdict::Wait;
+    // Nobody called before it: nothing to keep the order for.
+    if (now == Verdict::Pass && m_waiting.isEmpty())
+        return Verdict::Pass;
     if (m_waiting.size() >= kMaxWaiting) {
         if (why)
             *why = QStringLiteral("%1 callers are already waiting for the directory").arg(m_waiting.size());
         return Verdict::Refuse;
     }
-    m_waiting.push_back({from, callsign});
-    askForList(false);
+    m_waiting.push_back({from, callsign, -1, t});
+    if (now != Verdict::Pass) {
+        emit asking(from, callsign);
+        askForList(false);
+    }
     return Verdict::Wait;
+}
+
+void CallerCheck::forget(const QHostAddress &from)
+{
+    if (m_waiting.removeIf([&from](const Waiting &w) { return w.from == from; }) > 0)
+        settle(-1, false, QString());   // those it held back may go now
 }
 
 void CallerCheck::askForList(bool force)
@@ -71,26 +89,43 @@ void CallerCheck::askForList(bool force)
 
 void CallerCheck::listEnded(bool failed, const QString &failure)
 {
-    const int ended = m_directory->listsEnded();
-    QList<Waiting> done;
-    for (qsizetype i = 0; i < m_waiting.size();)
-        if (m_waiting[i].list >= 0 && m_waiting[i].list <= ended)
-            done << m_waiting.takeAt(i);
-        else
-            ++i;
-    for (const Waiting &w : done) {
+    settle(m_directory->listsEnded(), failed, failure);
+}
+
+void CallerCheck::settle(int ended, bool failed, const QString &failure)
+{
+    const qint64 t = m_clock();
+    // From the first caller on: any list lets a listed one in; one asked for
+    // after it called refuses one it does not show. The first that needs a
+    // later list holds those behind it, so the order stands.
+    bool later = false;
+    while (!m_waiting.isEmpty()) {
+        const Waiting w = m_waiting.front();
         QString why;
-        bool pass = false;
-        if (failed && !inRanges(m_allowed, w.from)) {
-            // An older list may still show it where it calls from.
-            pass = judge(w.from, w.callsign, true, &why) == Verdict::Pass;
-            if (!pass)
-                why = QStringLiteral("the directory could not be asked about %1 (%2)").arg(w.callsign, failure);
-        } else {
-            pass = judge(w.from, w.callsign, true, &why) == Verdict::Pass;
+        bool pass = judge(w.from, w.callsign, false, &why) == Verdict::Pass;
+        if (t - w.heard > kGoneMs) {
+            // Gone without a BYE: a QSO now would be a phantom.
+            pass = false;
+            why = QStringLiteral("%1 stopped calling before the directory answered").arg(w.callsign);
+        } else if (!pass && (ended < 0 || w.list < 0 || w.list > ended)) {
+            later = true;
+            break;
+        } else if (!pass && failed) {
+            // An older list may still have shown it where it calls from;
+            // it did not, and no newer one came: refused, never let in unseen.
+            why = QStringLiteral("the directory could not be asked about %1 (%2)").arg(w.callsign, failure);
+        } else if (!pass) {
+            judge(w.from, w.callsign, true, &why);
         }
+        m_waiting.pop_front();
         emit decided(w.from, w.callsign, pass, why);
     }
+    if (later && ended >= 0)
+        for (const Waiting &w : std::as_const(m_waiting))
+            if (w.list < 0 || w.list <= ended) {
+                askForList(false);
+                break;
+            }
 }
 
 } // namespace mirelva::echolink

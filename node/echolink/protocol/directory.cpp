@@ -218,10 +218,8 @@ void Directory::linkUsable()
 
 const StationEntry *Directory::findCall(const QString &callsign) const
 {
-    for (const StationEntry &e : m_list.stations)
-        if (e.callsign == callsign)
-            return &e;
-    return nullptr;
+    const auto it = m_byCall.constFind(callsign);
+    return it == m_byCall.cend() ? nullptr : &m_list.stations[*it];
 }
 
 const StationEntry *Directory::findNode(int number) const
@@ -421,6 +419,12 @@ void Directory::finish()
         m_listsEnded = done.serial;
         if (list) {
             m_list = std::move(*list);
+            m_byCall.clear();
+            m_byCall.reserve(m_list.stations.size());
+            // The first entry of a callsign listed twice, as a walk would find it.
+            for (qsizetype i = 0; i < m_list.stations.size(); ++i)
+                if (!m_byCall.contains(m_list.stations[i].callsign))
+                    m_byCall.insert(m_list.stations[i].callsign, i);
             ++m_listsReceived;
             emit listUpdated();
         } else {

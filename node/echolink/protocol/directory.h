@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QStringList>
@@ -135,6 +136,7 @@ private:
     DirectoryStatus m_status = DirectoryStatus::Unknown;
     DirectoryStatus m_wanted = DirectoryStatus::Offline;
     StationList m_list;
+    QHash<QString, qsizetype> m_byCall;   // m_list's entries by callsign: each caller looked up at once
     int m_listsReceived = 0;
     int m_listsAsked = 0;
     int m_listsEnded = 0;

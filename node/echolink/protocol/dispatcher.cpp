@@ -2,14 +2,16 @@
 
 #include <QElapsedTimer>
 
+#include "node/echolink/protocol/arrival.h"
 #include "node/echolink/protocol/proxy.h"
 
 namespace mirelva::echolink {
 
 namespace {
 
-const QString kRateLimited = QStringLiteral("over the rate limit");
-const QString kUnknown = QStringLiteral("from an address with no QSO");
+const char *const kRateLimited = "over the rate limit";
+const char *const kUnknown = "from an address with no QSO";
+const char *const kRefused = "refused";
 constexpr qsizetype kMaxDatagram = 65536;
 
 Dispatcher::Clock steadyClock()
@@ -120,57 +122,78 @@ void Dispatcher::readSocket(QUdpSocket &s, bool control)
         // Mapped IPv4 and plain IPv4 are one station.
         bool ok = false;
         const quint32 v4 = from.toIPv4Address(&ok);
+        // Only audio is timed by its arrival.
+        m_ageNs = control ? -1 : receiveAgeNs(s.socketDescriptor());
         datagram(control, ok ? QHostAddress(v4) : from, m_buffer.constData(), qsizetype(n));
+        m_ageNs = -1;
     }
 }
 
-Dispatcher::Source *Dispatcher::source(const QHostAddress &from, qint64 now)
+Dispatcher::Source &Dispatcher::source(const QHostAddress &from, qint64 now)
 {
     auto it = m_sources.find(from);
-    if (it != m_sources.end())
-        return &*it;
-    if (m_sources.size() >= kMaxSources) {
-        // Room is made from sources quiet for a minute with nothing to tell.
-        for (auto i = m_sources.begin(); i != m_sources.end();)
-            if (now - i->lastSeen > kMinuteMs && i->pending == 0 && !m_qsos.contains(i.key()))
-                i = m_sources.erase(i);
-            else
-                ++i;
-        if (m_sources.size() >= kMaxSources)
-            return nullptr;
+    if (it != m_sources.end()) {
+        m_byAge.splice(m_byAge.end(), m_byAge, it->age);
+        return *it;
     }
+    if (m_sources.size() >= kMaxSources)
+        makeRoom(now);
     Source s;
-    s.tokens = m_settings.burst;
-    s.refilled = now;
-    return &*m_sources.insert(from, s);
+    s.audio = {m_settings.burst, now};
+    s.control = {m_settings.controlBurst, now};
+    s.age = m_byAge.insert(m_byAge.end(), from);
+    return *m_sources.insert(from, s);
 }
 
-bool Dispatcher::admit(Source &s, qint64 now)
+void Dispatcher::makeRoom(qint64 now)
 {
-    const double elapsed = double(now - s.refilled) / 1000.0;
-    s.tokens = std::min(m_settings.burst, s.tokens + elapsed * m_settings.packetsPerSecond);
-    s.refilled = now;
-    if (s.tokens < 1.0)
+    // The least recently heard without a QSO; a QSO's own goes to the back
+    // (there are few QSOs, so the walk is short).
+    for (qsizetype tries = m_byAge.size(); tries > 0 && !m_byAge.empty(); --tries) {
+        const QHostAddress oldest = m_byAge.front();
+        if (m_qsos.contains(oldest)) {
+            m_byAge.splice(m_byAge.end(), m_byAge, m_byAge.begin());
+            continue;
+        }
+        auto it = m_sources.find(oldest);
+        // Its untold drops are told with the minute's rest.
+        m_overflowDrops += quint64(it->pending);
+        m_pendingTotal -= it->pending;
+        m_byAge.pop_front();
+        m_sources.erase(it);
+        ++m_counters.forgotten;
+        ++m_forgottenInWindow;
+        if (m_forgetToldAt < 0 || now - m_forgetToldAt >= kMinuteMs) {
+            m_forgetToldAt = now;
+            emit note(QStringLiteral("packets from more than %1 addresses: the least recently heard are forgotten to make room "
+                                     "(told once a minute)")
+                          .arg(kMaxSources));
+        }
+        return;
+    }
+}
+
+bool Dispatcher::admit(Bucket &b, double rate, double burst, qint64 now)
+{
+    const double elapsed = double(now - b.refilled) / 1000.0;
+    b.tokens = std::min(burst, b.tokens + elapsed * rate);
+    b.refilled = now;
+    if (b.tokens < 1.0)
         return false;
-    s.tokens -= 1.0;
+    b.tokens -= 1.0;
     return true;
 }
 
 void Dispatcher::datagram(bool control, const QHostAddress &from, const char *data, qsizetype size)
 {
     const qint64 t = now();
+    m_receivedAt = arrivalMs(t, m_ageNs);
     ++m_counters.received;
-    Source *src = source(from, t);
-    if (!src) {
-        // A flood from more addresses than are kept: counted, told in the
-        // minute's summary.
-        ++m_counters.rateLimited;
-        ++m_overflowDrops;
-        schedule();
-        return;
-    }
-    src->lastSeen = t;
-    if (!admit(*src, t)) {
+    Source &src = source(from, t);
+    src.lastSeen = t;
+    const bool passes = control ? admit(src.control, m_settings.controlPerSecond, m_settings.controlBurst, t)
+                                : admit(src.audio, m_settings.packetsPerSecond, m_settings.burst, t);
+    if (!passes) {
         drop(from, src, kRateLimited, m_counters.rateLimited);
         return;
     }
@@ -179,7 +202,7 @@ void Dispatcher::datagram(bool control, const QHostAddress &from, const char *da
     if (control) {
         const std::optional<ControlPacket> p = parseControl(data, size, &why);
         if (!p) {
-            drop(from, src, QLatin1String(why), m_counters.malformed);
+            drop(from, src, why, m_counters.malformed);
             return;
         }
         if (q) {
@@ -187,13 +210,19 @@ void Dispatcher::datagram(bool control, const QHostAddress &from, const char *da
         } else if (p->kind == ControlPacket::Sdes && !p->callsign.isEmpty()) {
             emit incomingConnection(from, *p);
         } else {
+            if (p->kind == ControlPacket::Bye) {
+                emit callerLeft(from);
+                // What that set going may have added to the table moved it.
+                drop(from, source(from, t), kUnknown, m_counters.unknownSource);
+                return;
+            }
             drop(from, src, kUnknown, m_counters.unknownSource);
             return;
         }
     } else {
         const AudioPortPacket p = parseAudioPort(data, size, &why);
         if (!p.audio && !p.text) {
-            drop(from, src, QLatin1String(why), m_counters.malformed);
+            drop(from, src, why, m_counters.malformed);
             return;
         }
         if (!q || q->state() == Qso::State::Ended) {
@@ -203,32 +232,40 @@ void Dispatcher::datagram(bool control, const QHostAddress &from, const char *da
         if (p.audio)
             q->audioIn(*p.audio, t);
         else
-            q->textIn(*p.text);
+            q->textIn(*p.text, t);
     }
     schedule();
 }
 
 void Dispatcher::refuse(const QHostAddress &from, const QString &why)
 {
-    Source *src = source(from, now());
-    if (!src) {
-        ++m_counters.refused;
-        ++m_overflowDrops;
-        return;
-    }
-    drop(from, src, why, m_counters.refused);
+    Source &src = source(from, now());
+    src.lastRefusal = why;
+    drop(from, src, kRefused, m_counters.refused);
 }
 
-void Dispatcher::drop(const QHostAddress &from, Source *s, const QString &why, quint64 &counter)
+void Dispatcher::drop(const QHostAddress &from, Source &s, const char *rule, quint64 &counter)
 {
     ++counter;
-    ++s->pending;
+    ++s.pending;
     ++m_pendingTotal;
-    ++s->reasons[why];
+    const auto r = std::find_if(s.reasons.begin(), s.reasons.end(), [rule](const Reason &x) { return x.rule == rule; });
+    if (r != s.reasons.end())
+        ++r->count;
+    else
+        s.reasons.push_back({rule ? rule : "unreadable", 1});
     const qint64 t = now();
     rollWindow(t);
-    logDrops(from, *s, t);
+    logDrops(from, s, t);
     schedule();
+}
+
+void Dispatcher::forgetDrops(Source &s)
+{
+    m_pendingTotal -= s.pending;
+    s.pending = 0;
+    s.reasons.clear();
+    s.lastRefusal.clear();
 }
 
 void Dispatcher::logDrops(const QHostAddress &from, Source &s, qint64 t)
@@ -237,17 +274,21 @@ void Dispatcher::logDrops(const QHostAddress &from, Source &s, qint64 t)
         return;
     ++m_linesInWindow;
     QStringList parts;
-    for (const auto &[reason, n] : s.reasons)
-        parts << QStringLiteral("%1 %2").arg(n).arg(reason);
+    for (const Reason &r : s.reasons) {
+        if (r.rule != kRefused)
+            parts << QStringLiteral("%1 %2").arg(r.count).arg(QLatin1String(r.rule));
+        else if (r.count == 1)
+            parts << QStringLiteral("1 %1").arg(s.lastRefusal);
+        else
+            parts << QStringLiteral("%1 callers refused, the last: %2").arg(r.count).arg(s.lastRefusal);
+    }
     const bool first = s.loggedAt < 0;
     emit note(QStringLiteral("dropped %1 packet%2 from %3%4: %5")
                   .arg(s.pending)
                   .arg(s.pending == 1 ? "" : "s")
                   .arg(from.toString(), first ? QString() : QStringLiteral(" in the last minute"), parts.join(QStringLiteral(", "))));
     s.loggedAt = t;
-    m_pendingTotal -= s.pending;
-    s.pending = 0;
-    s.reasons.clear();
+    forgetDrops(s);
 }
 
 void Dispatcher::rollWindow(qint64 t)
@@ -263,9 +304,7 @@ void Dispatcher::rollWindow(qint64 t)
             continue;
         rest += quint64(it->pending);
         ++sources;
-        m_pendingTotal -= it->pending;
-        it->pending = 0;
-        it->reasons.clear();
+        forgetDrops(*it);
         it->loggedAt = t;
     }
     m_windowStart = t;
@@ -277,6 +316,10 @@ void Dispatcher::rollWindow(qint64 t)
                       .arg(rest == 1 ? "" : "s")
                       .arg(sources)
                       .arg(sources == 1 ? "" : "es"));
+    if (m_forgottenInWindow > 0)
+        emit note(QStringLiteral("forgot %1 address%2 in the last minute to make room for new ones").arg(m_forgottenInWindow)
+                      .arg(m_forgottenInWindow == 1 ? "" : "es"));
+    m_forgottenInWindow = 0;
 }
 
 void Dispatcher::flushDropLines(qint64 t)

@@ -112,22 +112,38 @@ void Qso::controlIn(const ControlPacket &p, qint64 now)
     }
 }
 
-void Qso::textIn(const TextPacket &t)
+void Qso::textIn(const TextPacket &t, qint64 now)
 {
     if (m_state != State::Connected)
         return;
+    QString text = t.text;
     if (t.kind == TextPacket::Info) {
-        if (t.text == m_lastInfo)
+        if (text == m_lastInfo)
             return;
-        m_lastInfo = t.text;
-        emit infoReceived(t.text);
+    } else {
+        while (text.endsWith(QLatin1Char('\n')))
+            text.chop(1);
+        if (text.isEmpty())
+            return;
+    }
+    // A station pasting a book or looping a script is heard a few lines a
+    // second; the rest is counted.
+    if (m_textRefilled >= 0)
+        m_textTokens = std::min(kTextBurst, m_textTokens + double(now - m_textRefilled) / 1000.0 * kTextsPerSecond);
+    m_textRefilled = now;
+    if (m_textTokens < 1.0) {
+        ++m_textsHeld;
+        if (m_tellHeldAt < 0)
+            m_tellHeldAt = now + kHeldTellMs;
         return;
     }
-    QString text = t.text;
-    while (text.endsWith(QLatin1Char('\n')))
-        text.chop(1);
-    if (!text.isEmpty())
+    m_textTokens -= 1.0;
+    if (t.kind == TextPacket::Info) {
+        m_lastInfo = text;
+        emit infoReceived(text);
+    } else {
         emit chatReceived(text);
+    }
 }
 
 void Qso::audioIn(const AudioPacket &a, qint64 now)
@@ -158,6 +174,7 @@ qint64 Qso::nextDeadline() const
         consider(m_nextSdes);
         consider(m_lastSdesIn + kDeadLinkMs);
         consider(m_receiveUntil);
+        consider(m_tellHeldAt);
         break;
     default:
         break;
@@ -167,6 +184,11 @@ qint64 Qso::nextDeadline() const
 
 void Qso::tick(qint64 now)
 {
+    if (m_tellHeldAt >= 0 && now >= m_tellHeldAt) {
+        const int held = std::exchange(m_textsHeld, 0);
+        m_tellHeldAt = -1;
+        emit textsHeld(held);
+    }
     if (m_receiving && m_receiveUntil >= 0 && now >= m_receiveUntil)
         setReceiving(false);
     if (m_state == State::Connecting && now >= m_began + kConnectGiveUpMs) {

@@ -27,6 +27,9 @@ struct LocalStation {
 //   BYE in:     ends it, unanswered. end(): one BYE.
 //   Ended:      an SDES or BYE still coming from the station is answered
 //               with a BYE, so a station that missed ours learns of it.
+//   Texts:      at most kTextsPerSecond chat and info texts a second (a
+//               burst of kTextBurst) are raised; the rest are counted and
+//               told in textsHeld() a second after the first held back.
 class Qso : public QObject {
     Q_OBJECT
 public:
@@ -38,6 +41,9 @@ public:
     static constexpr qint64 kAudioCreditMs = 80;
     static constexpr qint64 kMinReceiveHoldMs = 180;
     static constexpr qint64 kMaxReceiveHoldMs = 1000;
+    static constexpr double kTextsPerSecond = 2;
+    static constexpr double kTextBurst = 5;
+    static constexpr qint64 kHeldTellMs = 1000;
 
     // Datagrams go out through `send` (control port or audio port).
     using Send = std::function<void(bool control, const QHostAddress &to, const QByteArray &datagram)>;
@@ -70,7 +76,7 @@ public:
 
     // From the dispatcher: what the station sent, already read.
     void controlIn(const ControlPacket &p, qint64 now);
-    void textIn(const TextPacket &t);
+    void textIn(const TextPacket &t, qint64 now);
     void audioIn(const AudioPacket &a, qint64 now);
 
     // The next time tick() has something to do, or -1.
@@ -83,6 +89,8 @@ signals:
     void infoReceived(const QString &text);      // repeats of the last one are not raised
     void audioReceived(quint16 sequence, const QByteArray &gsm);
     void receivingChanged(bool on);
+    // Texts over the rate, not raised: how many since the last told.
+    void textsHeld(int count);
 
 private:
     void sendSdes();
@@ -102,6 +110,10 @@ private:
     qint64 m_lastSdesIn = 0;
     bool m_receiving = false;
     qint64 m_receiveUntil = -1;
+    double m_textTokens = kTextBurst;
+    qint64 m_textRefilled = -1;
+    int m_textsHeld = 0;
+    qint64 m_tellHeldAt = -1;
 };
 
 } // namespace mirelva::echolink
