@@ -37,7 +37,7 @@ void SocketTcpLink::open(const QHostAddress &address, quint16 port)
         dropSocket();
         emit closed(why);
     });
-    if (false) {
+    if (!m_bind.isNull() && !s->bind(m_bind)) {
         const QString why = QStringLiteral("cannot bind to %1: %2").arg(m_bind.toString(), s->errorString());
         dropSocket();
         QMetaObject::invokeMethod(this, [this, why] { emit closed(why); }, Qt::QueuedConnection);
