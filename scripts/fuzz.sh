@@ -10,6 +10,7 @@ CXX=clang++ cmake -S . -B build-fuzz -DMIRELVA_FUZZ=ON -DMIRELVA_BUILD_TESTS=OFF
 cmake --build build-fuzz -j "$(nproc)" --target fuzz_nodeprotocol fuzz_settingsstore fuzz_stationaudio fuzz_httphead \
   fuzz_el_control fuzz_el_audio fuzz_el_text fuzz_el_directory fuzz_el_dirclient fuzz_el_proxy fuzz_webconsole fuzz_websettings
 export QT_QPA_PLATFORM=offscreen
+export LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/lsan.supp:print_suppressions=0
 # tmpfs where there is one: the store syncs every save to disk.
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 scratch=$(mktemp -d)
