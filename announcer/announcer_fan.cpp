@@ -113,30 +113,35 @@ void MainWindow::Timer6_Timer()
     // The line cannot be changed under a running fan control, which would
     // leave the old line raised.
     const bool locked = FanCTRL->value() != 0;
-    UseDTR->setEnabled(!locked);
-    UseRTS->setEnabled(!locked);
+    const QString why = QStringLiteral("\"Use Fan Control\" is on; the fan's line is chosen while it is off");
+    setLocked(UseDTR, locked, why);
+    setLocked(UseRTS, locked, why);
 }
 
 void MainWindow::FanPeriod_Change()
 {
     FanPeriod->setDigitsOnly(true);
+    // Emptied, the box is refilled with "1", which acts as "1" typed. (Stopping
+    // the run instead would leave the fan's line raised until the next
+    // transmission.)
     if (FanPeriod->text().isEmpty()) {
         FanPeriod->setText(QStringLiteral("1"));
-        Fan->setEnabled(false);
-    } else {
-        // A new run time starts a run (or the start delay) at once.
-        DelaySeconds->setText(DelayPeriod->text());
-        FanOn();
+        return;
     }
+    // A new run time starts a run (or the start delay) at once.
+    DelaySeconds->setText(DelayPeriod->text());
+    FanOn();
     setLabelNumber(FanSeconds, minutesAsSeconds(FanPeriod));
 }
 
 void MainWindow::DelayPeriod_Change()
 {
     DelayPeriod->setDigitsOnly(true);
+    // Emptied, the box is refilled with "1", which acts as "1" typed: a
+    // start delay under way goes on, so the fan still starts.
     if (DelayPeriod->text().isEmpty()) {
         DelayPeriod->setText(QStringLiteral("1"));
-        FanDelay->setEnabled(false);
+        return;
     }
     DelaySeconds->setText(DelayPeriod->text());
 }

@@ -14,19 +14,19 @@ namespace {
 
 const QString kZero = QStringLiteral("0");
 
-// An emptied period box is refilled with "1" and its switch turned off.
-// Refilling runs this handler again, which turns the switch on; the outer run
-// then turns it off, so the box ends at "1", switched off, countdown 60.
+// An emptied period box is refilled with "1", and acts as "1" typed: the
+// refill runs this handler again, which turns the switch on. (Turning it off
+// after the refill would leave a ticked ident with a countdown that never
+// runs: no ident would ever come, and nothing on screen would say why.)
 template <typename Switch>
 void periodChanged(TextBox *period, QLabel *countdown, Switch setSwitch)
 {
     period->setDigitsOnly(true);
     if (period->text().isEmpty()) {
         period->setText(QStringLiteral("1"));
-        setSwitch(false);
-    } else {
-        setSwitch(true);
+        return;
     }
+    setSwitch(true);
     setLabelNumber(countdown, minutesAsSeconds(period));
 }
 

@@ -18,6 +18,7 @@
 #include "node/simulated/nodeconsole.h"
 #include "node/link/nodefactory.h"
 #include "node/simulated/simulatednode.h"
+#include "station/windowstation.h"
 #include "web/webconsole.h"
 #include "web/webpassword.h"
 
@@ -164,7 +165,9 @@ int main(int argc, char *argv[])
     }
     // The web console, when web.ini enables it, begins to listen once the
     // event loop runs: nothing before it waits for it.
-    const std::unique_ptr<WebConsole> web = WebConsole::startLaterIfEnabled(station);
+    // It sees the station through its port, never the windows themselves.
+    WindowStation port(station);
+    const std::unique_ptr<WebConsole> web = WebConsole::startLaterIfEnabled(port);
 
     return app.exec();
 }

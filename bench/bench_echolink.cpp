@@ -10,31 +10,40 @@
 //     once (each station's packets a little apart from the others');
 //   - its memory (RSS, and PSS from smaps_rollup) idle and at the most
 //     stations, while they talk;
+//   - its wake-ups a second (voluntary context switches of all its threads)
+//     idle, in those stretches, and while one station of 10 talks;
 //   - with 10 stations connected (the first stage with two or more), one
-//     talking: the delay from the station's first packet of an over to the
-//     first loud audio out of the transmitter's sound device, and to the
-//     first loud packet another station receives from the node ("none" when
-//     the node passes no station's audio to the others);
+//     talking, at each jitter (each packet delayed by a random 0..JITTER ms,
+//     so beyond 80 ms they overtake each other) with LOSS % of packets never
+//     sent: the delay from the station's first packet of an over to the
+//     first loud audio out of the transmitter's sound device (the station's
+//     first over apart: a station that has not talked before, on a node that
+//     has heard others), and to the first loud packet another station
+//     receives from the node (its GSM decoder warmed on the tone first, as a
+//     listener's is: a fresh decoder on a pure tone decodes it at -53 dBFS
+//     until the sender's cycle restarts);
 //   - the gaps inside those overs at the transmitter (benchsupport.h's
-//     sound card), those in the over's last 160 ms apart;
-//   - the delays and gaps again with each packet delayed by a random
-//     0..60 ms.
+//     sound card), those in the over's last 160 ms apart, a minute of talk;
+//   - the level dips there: 100 ms or more of audio 3 dB or more under the
+//     over's median level (a lost packet's stand-ins fade for 60 ms only).
 // Everything waits in Qt's event loop for timers and sockets, never in a
 // polling loop, so the benchmark's own CPU (printed) stays small beside the
 // node's. SvxLink's squelch is its PTY; mirelva-echolink's is its VOX.
 // Run it beside other checkouts under the EchoLink ports' lock:
 //
 //   flock /tmp/mirelva-echolink-ports.lock bench_echolink [--quick]
-//       [--counts 1,10,50] [--overs N] [--jitter MS] [--dump]
+//       [--counts 1,10,50] [--overs N] [--jitter 0,60,120] [--loss 2] [--dump]
 //
-// --quick measures 4 s stretches and 3 overs (under 2 minutes, against
-// about 3.5). The figures go out as a table to paste into docs/echolink.md.
+// --quick measures 4 s stretches and 4 overs (about 2 minutes, against
+// about 5). --help says this and ends. The figures go out as a table to
+// paste into docs/echolink.md.
 // --dump writes each over's transmitter datagrams (ms from the over's start,
 // length, loud) to standard error.
 
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QMap>
@@ -71,12 +80,13 @@ const QString kNodeCall = QStringLiteral("VK2XYZ-L");
 struct Options {
     bool quick = false;
     std::vector<int> counts{1, 10, 50};
-    int overs = 6;
-    int overMs = 2000;
+    int overs = 8;
+    int overMs = 3000;
     int restMs = 1500;
     int idleMs = 10000;
     int cpuMs = 10000;
-    int jitterMs = 60;
+    std::vector<int> jitters{0, 60, 120};
+    double loss = 0.02;
     bool dump = false;   // each over's transmitter datagrams on stderr
 };
 
@@ -96,6 +106,17 @@ double cpuSeconds(qint64 pid)
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
     // utime and stime are fields 14 and 15 of the whole line.
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Voluntary context switches of all a process's threads: each a wait in
+// poll() ended by a wake-up.
+qint64 wakeUps(qint64 pid)
+{
+    qint64 n = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &t : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        n += std::max(0L, mirelva::bench::procKb(tasks.filePath(t + QStringLiteral("/status")), "voluntary_ctxt_switches"));
+    return n;
 }
 
 // A /proc field of a process in MB; 0 when missing.
@@ -132,9 +153,11 @@ public:
     }
     // Starts an over now (its first packet at once) or `phaseMs` from now;
     // the over's start is its first packet's time before any jitter, in us.
-    qint64 talk(int jitterMs, int phaseMs = 0)
+    // `loss`: the share of packets never sent.
+    qint64 talk(int jitterMs, int phaseMs = 0, double loss = 0)
     {
         m_jitterMs = jitterMs;
+        m_loss = loss;
         if (phaseMs > 0) {
             QTimer::singleShot(phaseMs, Qt::PreciseTimer, &m_talk, [this] {
                 packetDue();
@@ -156,21 +179,25 @@ public:
 private:
     void packetDue()
     {
-        const QByteArray payload = m_tone[size_t(m_packet++) % m_tone.size()];
+        const QByteArray payload = m_tone[size_t(m_packet) % m_tone.size()];
+        // The sequence number is given when due, so beyond 80 ms of jitter
+        // the packets come out of order as on the internet.
+        const quint16 seq = quint16(m_packet++);
+        if (m_loss > 0 && std::uniform_real_distribution<double>(0, 1)(m_rng) < m_loss)
+            return;
         if (m_jitterMs <= 0) {
-            el.sendGsm(payload);
+            el.sendGsm(payload, seq);
             return;
         }
-        // Under 80 ms of jitter the packets keep their order, so the
-        // sequence number given at sending is the one given when due.
         std::uniform_int_distribution<int> delay(0, m_jitterMs);
-        QTimer::singleShot(delay(m_rng), Qt::PreciseTimer, &m_talk, [this, payload] { el.sendGsm(payload); });
+        QTimer::singleShot(delay(m_rng), Qt::PreciseTimer, &m_talk, [this, payload, seq] { el.sendGsm(payload, seq); });
     }
     const std::vector<QByteArray> &m_tone;
     const QElapsedTimer &m_clock;
     QTimer m_talk, m_keepAlive;
     std::mt19937 m_rng;
     int m_jitterMs = 0;
+    double m_loss = 0;
     int m_packet = 0;
 };
 
@@ -285,14 +312,18 @@ void measure(Node &node, const Options &o)
     const QString status = QStringLiteral("/proc/%1/status").arg(pid);
     const QString rollup = QStringLiteral("/proc/%1/smaps_rollup").arg(pid);
     double c0 = cpuSeconds(pid), b0 = cpuSeconds(self);
+    qint64 w0 = wakeUps(pid);
     pause(o.idleMs);
     out("idle_cpu", (cpuSeconds(pid) - c0) / o.idleMs * 1000 * 100);
+    out("idle_wake", double(wakeUps(pid) - w0) / o.idleMs * 1000);
     out("idle_bench_cpu", (cpuSeconds(self) - b0) / o.idleMs * 1000 * 100);
     out("idle_rss", procMb(status, "VmRSS"));
     out("idle_pss", procMb(rollup, "Pss"));
 
-    // The transmitter's datagrams, kept while an over is measured.
+    // The transmitter's datagrams, kept while an over is measured, with
+    // their power.
     std::vector<TxBlock> tx;
+    std::vector<double> txPower;
     bool keep = false;
     radio.onTx = [&](const QByteArray &d) {
         if (!keep)
@@ -300,6 +331,7 @@ void measure(Node &node, const Options &o)
         const int frames = int(d.size()) / 2 / radio.channels;
         const double p = power(reinterpret_cast<const qint16 *>(d.constData()), frames * radio.channels, radio.channels);
         tx.push_back({clock.nsecsElapsed() / 1000, frames * 1000.0 / radio.rate, p > kLoud});
+        txPower.push_back(p);
     };
 
     int connected = 0;
@@ -319,16 +351,19 @@ void measure(Node &node, const Options &o)
 
         if (count >= 2 && !delaysDone) {
             delaysDone = true;
-            // Station 1 talks alone, station 2 listens.
-            Station &talker = *stations[0];
+            // At each jitter a station that has not talked yet talks alone
+            // (its first over apart), station 2 listens.
             qint64 overStart = -1;
             bool heard = false;
-            GsmCodec dec;
-            for (const int jitter : {0, o.jitterMs}) {
-                const QByteArray prefix = jitter ? "j_" : "";
+            std::unique_ptr<GsmCodec> dec;
+            qint64 talkWake = 0, talkMs = 0;
+            for (size_t ji = 0; ji < o.jitters.size(); ++ji) {
+                const int jitter = o.jitters[ji];
+                Station &talker = *stations[2 + ji < size_t(count) ? 2 + ji : 0];
+                const QByteArray prefix = "j" + QByteArray::number(jitter) + "_";
                 stations[1]->el.onAudio = [&, prefix](const QByteArray &d) {
                     std::vector<qint16> pcm(kPacketSamples);
-                    if (overStart < 0 || heard || !dec.decodePacket(d.mid(12), pcm.data())
+                    if (overStart < 0 || heard || !dec->decodePacket(d.mid(12), pcm.data())
                         || power(pcm.data(), kPacketSamples) <= kLoud)
                         return;
                     heard = true;
@@ -336,39 +371,73 @@ void measure(Node &node, const Options &o)
                 };
                 for (int over = 0; over < o.overs; ++over) {
                     tx.clear();
+                    txPower.clear();
                     keep = true;
                     heard = false;
                     const int sentBefore = talker.packetsDue();
-                    overStart = talker.talk(jitter);
+                    // A listener's decoder has heard the tone before.
+                    dec = std::make_unique<GsmCodec>();
+                    std::vector<qint16> pcm(kPacketSamples);
+                    for (size_t k = 0; k < tone.size(); ++k)
+                        dec->decodePacket(tone[(size_t(sentBefore) + k) % tone.size()], pcm.data());
+                    const qint64 w = wakeUps(pid);
+                    overStart = talker.talk(jitter, 0, o.loss);
                     pause(o.overMs);
                     talker.stop();
+                    if (jitter == 0) {
+                        talkWake += wakeUps(pid) - w;
+                        talkMs += o.overMs;
+                    }
                     pause(o.restMs);
                     keep = false;
                     const qint64 start = overStart;
                     overStart = -1;
                     const auto loud = std::find_if(tx.begin(), tx.end(), [](const TxBlock &b) { return b.loud; });
                     if (loud != tx.end())
-                        out(prefix + "tx_delay", double(loud->atUs - start) / 1000.0);
+                        out(prefix + (over == 0 ? "first_tx_delay" : "tx_delay"), double(loud->atUs - start) / 1000.0);
                     if (o.dump) {
                         std::fprintf(stderr, "over %d jitter %d start %lld\n", over, jitter, start);
-                        for (const TxBlock &b : tx)
-                            std::fprintf(stderr, "  %8.1f %5.1f %d\n", (b.atUs - start) / 1000.0, b.ms, b.loud);
+                        for (size_t i = 0; i < tx.size(); ++i)
+                            std::fprintf(stderr, "  %8.1f %5.1f %d %6.1f\n", (tx[i].atUs - start) / 1000.0, tx[i].ms,
+                                         tx[i].loud, 10 * std::log10(txPower[i] + 1e-12));
                     }
                     if (loud == tx.end())
                         continue;
-                    const Gaps g = gaps(tx, loud->atUs + qint64(talker.packetsDue() - sentBefore - 2) * kPacketMs * 1000);
+                    const int sent = talker.packetsDue() - sentBefore;
+                    const Gaps g = gaps(tx, loud->atUs + qint64(sent - 2) * kPacketMs * 1000);
                     out(prefix + "gaps", g.count);
                     out(prefix + "gap_ms", g.ms);
                     out(prefix + "tail_gaps", g.tailCount);
                     out(prefix + "tail_gap_ms", g.tailMs);
-                    double heardMs = 0;
-                    for (const TxBlock &b : tx)
-                        heardMs += b.loud ? b.ms : 0;
-                    out(prefix + "tx_heard_ms", heardMs);
-                    out(prefix + "sent_ms", (talker.packetsDue() - sentBefore) * kPacketMs);
+                    out(prefix + "talk_ms", sent * kPacketMs);
+                    // Level dips: audio 3 dB or more under the over's median
+                    // level for 100 ms or more.
+                    std::vector<double> levels;
+                    for (size_t i = 0; i < tx.size(); ++i)
+                        if (tx[i].loud)
+                            levels.push_back(txPower[i]);
+                    const double low = mirelva::bench::median(levels) / 2;
+                    int dips = 0;
+                    double dipMs = 0, run = 0;
+                    const size_t first = size_t(loud - tx.begin());
+                    for (size_t i = first; i < tx.size(); ++i) {
+                        if (tx[i].loud && txPower[i] < low) {
+                            run += tx[i].ms;
+                            continue;
+                        }
+                        if (run >= 100) {
+                            ++dips;
+                            dipMs += run;
+                        }
+                        run = 0;
+                    }
+                    out(prefix + "dips", dips);
+                    out(prefix + "dip_ms", dipMs);
                 }
             }
             stations[1]->el.onAudio = nullptr;
+            if (talkMs > 0)
+                out("talk1_wake", double(talkWake) / talkMs * 1000);
         }
 
         // Every station talking, each a little after the one before.
@@ -380,9 +449,11 @@ void measure(Node &node, const Options &o)
             received -= stations[size_t(i)]->el.audioPackets;
         c0 = cpuSeconds(pid);
         b0 = cpuSeconds(self);
+        w0 = wakeUps(pid);
         pause(o.cpuMs);
         const QByteArray n = QByteArray::number(count);
         out("cpu_" + n, (cpuSeconds(pid) - c0) / o.cpuMs * 1000 * 100);
+        out("wake_" + n, double(wakeUps(pid) - w0) / o.cpuMs * 1000);
         out("bench_cpu_" + n, (cpuSeconds(self) - b0) / o.cpuMs * 1000 * 100);
         for (int i = 0; i < count; ++i)
             received += stations[size_t(i)]->el.audioPackets;
@@ -465,10 +536,20 @@ int main(int argc, char **argv)
         const qsizetype i = args.indexOf(QLatin1String(name));
         return i >= 0 && i + 1 < args.size() ? args.at(i + 1) : QString();
     };
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        std::printf("usage: flock /tmp/mirelva-echolink-ports.lock bench_echolink [--quick] [--counts 1,10,50]\n"
+                    "           [--overs N] [--jitter 0,60,120] [--loss PERCENT] [--dump]\n\n"
+                    "mirelva-echolink, then SvxLink, on loopback with stand-in stations: CPU, memory and wake-ups\n"
+                    "at each count of stations; with 10 connected, one talking at each jitter with LOSS %% of its\n"
+                    "packets lost (2 by default): delays to the transmitter (a station's first over apart) and to\n"
+                    "another station, gaps and level dips on the air. Binds EchoLink's ports 5198-5200 on\n"
+                    "127.0.0.1. About 5 minutes; --quick about 2.\n");
+        return 0;
+    }
     Options o;
     if (args.contains(QLatin1String("--quick"))) {
         o.quick = true;
-        o.overs = 3;
+        o.overs = 4;
         o.overMs = 1600;
         o.restMs = 1200;
         o.idleMs = 4000;
@@ -485,8 +566,13 @@ int main(int argc, char **argv)
     o.dump = args.contains(QLatin1String("--dump"));
     if (!option("--overs").isEmpty())
         o.overs = std::max(1, option("--overs").toInt());
-    if (!option("--jitter").isEmpty())
-        o.jitterMs = std::clamp(option("--jitter").toInt(), 0, 79);
+    if (!option("--jitter").isEmpty()) {
+        o.jitters.clear();
+        for (const QString &j : option("--jitter").split(u','))
+            o.jitters.push_back(std::clamp(j.toInt(), 0, 200));
+    }
+    if (!option("--loss").isEmpty())
+        o.loss = std::clamp(option("--loss").toDouble(), 0.0, 50.0) / 100;
 
     // Each node is measured by a process of its own, so nothing one run
     // leaves behind in this one (sockets, timers, codec state) touches the
@@ -514,8 +600,8 @@ int main(int argc, char **argv)
             break;
         }
     std::printf("EchoLink node on loopback%s: stand-in stations sending GSM (a 1 kHz tone) every 80 ms;\n"
-                "CPU over %d s with every station talking; delays over %d overs of %.1f s from station 1 with %d stations "
-                "connected.\n\n",
+                "CPU over %d s with every station talking; delays over %d overs of %.1f s at each jitter from a station\n"
+                "that had not talked before, with %d stations connected.\n\n",
                 o.quick ? " (--quick)" : "", o.cpuMs / 1000, o.overs, o.overMs / 1000.0, talking);
     for (int i = 0; i < 2; ++i)
         if (!problem[i].isEmpty())
@@ -554,30 +640,39 @@ int main(int argc, char **argv)
         const double accepted = one(x, "accepted_" + most);
         return fmt((one(x, "most_rss") - one(x, "idle_rss")) * 1024 / (accepted > 0 ? accepted : std::nan("")), 0, " kB");
     });
+    row(QStringLiteral("wake-ups a second, no station connected"),
+        [](const Results &x) { return fmt(one(x, "idle_wake"), 0, ""); });
+    for (const int c : o.counts) {
+        const QByteArray n = QByteArray::number(c);
+        row(QStringLiteral("wake-ups a second, %1 station%2, all talking").arg(c).arg(c > 1 ? "s" : ""),
+            [&](const Results &x) { return fmt(one(x, "wake_" + n), 0, ""); });
+    }
     if (talking) {
-        for (const int jitter : {0, o.jitterMs}) {
-            const QByteArray p = jitter ? "j_" : "";
-            const QString net = jitter ? QStringLiteral("%1 ms jitter").arg(jitter) : QStringLiteral("no jitter");
-            row(QStringLiteral("station -> transmitter, %1, median / slowest").arg(net),
-                [&](const Results &x) { return delays(x, p + "tx_delay", o.overs); });
+        row(QStringLiteral("wake-ups a second, %1 stations, one talking").arg(talking),
+            [](const Results &x) { return fmt(one(x, "talk1_wake"), 0, ""); });
+        for (const int jitter : o.jitters) {
+            const QByteArray p = "j" + QByteArray::number(jitter) + "_";
+            const QString net = QStringLiteral("%1 ms jitter, %2 % loss").arg(jitter).arg(o.loss * 100, 0, 'f', 0);
+            row(QStringLiteral("station -> transmitter, %1, a station's first over").arg(net),
+                [&](const Results &x) { return delays(x, p + "first_tx_delay", 1); });
+            row(QStringLiteral("station -> transmitter, %1, the overs after, median / slowest").arg(net),
+                [&](const Results &x) { return delays(x, p + "tx_delay", o.overs - 1); });
             row(QStringLiteral("station -> another station, %1, median / slowest").arg(net),
                 [&](const Results &x) { return delays(x, p + "st_delay", o.overs); });
-            const auto gapCell = [](const Results &x, const QByteArray &key) {
-                return x.value(key).empty() ? QStringLiteral("-")
-                                            : QStringLiteral("%1 (%2 ms)")
-                                                  .arg(sum(x.value(key)))
-                                                  .arg(sum(x.value(key.chopped(1) + "_ms")), 0, 'f', 0);
+            const auto perMinute = [p](const Results &x, const QByteArray &key, const QByteArray &msKey) {
+                const double talkMin = sum(x.value(p + "talk_ms")) / 60000;
+                return x.value(p + key).empty() || talkMin <= 0
+                           ? QStringLiteral("-")
+                           : QStringLiteral("%1 (%2 ms)")
+                                 .arg(sum(x.value(p + key)) / talkMin, 0, 'f', 1)
+                                 .arg(sum(x.value(p + msKey)) / talkMin, 0, 'f', 0);
             };
-            row(QStringLiteral("  gaps at the transmitter in %1 overs of %2 s (silence)").arg(o.overs).arg(o.overMs / 1000.0),
-                [&](const Results &x) { return gapCell(x, p + "gaps"); });
-            row(QStringLiteral("  more gaps in the overs' last 160 ms"),
-                [&](const Results &x) { return gapCell(x, p + "tail_gaps"); });
-            row(QStringLiteral("  tone heard on the transmitter / sent, an over"), [&](const Results &x) {
-                const std::vector<double> h = x.value(p + "tx_heard_ms"), sent = x.value(p + "sent_ms");
-                return h.empty() ? QStringLiteral("-")
-                                 : fmt(sum(h) / double(h.size()) / 1000.0, 2, "") + QStringLiteral(" / ")
-                                       + fmt(sum(sent) / double(sent.size()) / 1000.0, 2, " s");
-            });
+            row(QStringLiteral("  gaps at the transmitter a minute of talk (silence)"),
+                [&](const Results &x) { return perMinute(x, "gaps", "gap_ms"); });
+            row(QStringLiteral("  more gaps in the overs' last 160 ms, a minute"),
+                [&](const Results &x) { return perMinute(x, "tail_gaps", "tail_gap_ms"); });
+            row(QStringLiteral("  level dips (3 dB down, 100 ms or more) a minute"),
+                [&](const Results &x) { return perMinute(x, "dips", "dip_ms"); });
         }
     }
     std::printf("\nThe benchmark's own CPU (its %d stations), idle / at %s stations: %s / %s (mirelva-echolink's run), "

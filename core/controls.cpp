@@ -420,7 +420,7 @@ TextBox::TextBox(const QString &name, QWidget *parent) : QLineEdit(parent)
 void TextBox::keepUpperCase()
 {
     const QString t = text();
-    const QString upper = t.toUpper();
+    const QString upper = Convert::capitals(t);
     if (!m_upper || upper == t)
         return;
     const int pos = cursorPosition();
@@ -455,15 +455,15 @@ void TextBox::setUpperCase(bool on)
 void TextBox::keyPressEvent(QKeyEvent *event)
 {
     const QString typed = event->text();
-    if (m_upper && typed != typed.toUpper()) {
-        QKeyEvent upper(event->type(), event->key(), event->modifiers(), typed.toUpper(), event->isAutoRepeat(),
+    if (m_upper && typed != Convert::capitals(typed)) {
+        QKeyEvent upper(event->type(), event->key(), event->modifiers(), Convert::capitals(typed), event->isAutoRepeat(),
                         ushort(event->count()));
         QLineEdit::keyPressEvent(&upper);
         event->setAccepted(upper.isAccepted());
         return;
     }
     if (m_upper && event->matches(QKeySequence::Paste)) {
-        insert(QGuiApplication::clipboard()->text().toUpper());
+        insert(Convert::capitals(QGuiApplication::clipboard()->text()));
         return;
     }
     QLineEdit::keyPressEvent(event);
@@ -826,6 +826,18 @@ void applyAccessibleNames(QWidget *root)
 }
 
 // ---- building a form ---------------------------------------------------------
+
+void setLocked(QWidget *control, bool locked, const QString &why)
+{
+    control->setEnabled(!locked);
+    control->setProperty("mirelvaLockedBecause", locked ? why : QString());
+}
+
+QString lockedBecause(const QWidget *control)
+{
+    const QString why = control->property("mirelvaLockedBecause").toString();
+    return why.isEmpty() ? QStringLiteral("the window holds it unchangeable now") : why;
+}
 
 void tie(QLabel *label, QWidget *box)
 {

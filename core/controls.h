@@ -233,6 +233,12 @@ QString receiverNotice(const QLabel *label);
 // window's "Hide" button, where it has one.
 void giveKeyboardAccess(QWidget *window);
 
+// A control the window holds unchangeable for a while, with the reason in
+// words ("Use Fan Control is ticked"): what a remote console says when it
+// refuses to change it.
+void setLocked(QWidget *control, bool locked, const QString &why);
+QString lockedBecause(const QWidget *control);
+
 // ---- building a form ---------------------------------------------------------
 // Every window builds its controls with these, in the order Tab should visit
 // them, so the windows look, read and behave alike.

@@ -848,6 +848,18 @@ int clampToInt(double d)
 
 } // namespace
 
+QString capitals(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const char32_t u : text.toUcs4()) {
+        const char32_t upper = QChar::toUpper(u);
+        out.append(SettingsStore::storable(QString::fromUcs4(&upper, 1)) ? QString::fromUcs4(&upper, 1)
+                                                                          : QString::fromUcs4(&u, 1));
+    }
+    return out;
+}
+
 qint64 number(const QString &text)
 {
     qsizetype i = 0;

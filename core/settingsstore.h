@@ -97,6 +97,10 @@ double twipsFromText(const QString &text, double fallback);
 QString twipsToText(double twips);
 int twipsToPixels(double twips, double logicalDpi);
 double pixelsToTwips(int pixels, double logicalDpi);
+// Capitals as a callsign box keeps them: a letter whose capital the file
+// cannot hold (the micro sign's is Greek) stays as it is, as on Windows,
+// instead of being stored as "?". One letter for one, never "SS" for "ß".
+QString capitals(const QString &text);
 } // namespace Convert
 
 // One window's settings file, read through that window's buffer capacity.

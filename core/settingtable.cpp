@@ -74,7 +74,7 @@ void save(const IniFile &ini, const QWidget *window, const SettingTable &table, 
     const auto write = [&](const Setting &s) {
         std::optional<QString> text = override ? override(s) : std::nullopt;
         if (!text)
-            text = s.savedUpperCase ? storedText(window, s).toUpper() : storedText(window, s);
+            text = s.savedUpperCase ? Convert::capitals(storedText(window, s)) : storedText(window, s);
         ini.write(s.key.toUpper(), *text);
     };
     for (const Setting &s : table) {
@@ -112,10 +112,50 @@ QString groupOf(const QWidget *window, const Setting &s)
     return path.join(QStringLiteral(" / "));
 }
 
+QJsonObject describe(const QWidget *window, const Setting &s, int capacity)
+{
+    QWidget *c = controlOf(window, s);
+    QJsonObject o{{QStringLiteral("key"), s.key},
+                  {QStringLiteral("label"), labelOf(window, s)},
+                  {QStringLiteral("meaning"), s.meaning},
+                  {QStringLiteral("kind"), s.kind == Setting::Kind::Check    ? QStringLiteral("check")
+                                           : s.kind == Setting::Kind::Option ? QStringLiteral("option")
+                                           : s.kind == Setting::Kind::Bar    ? QStringLiteral("bar")
+                                                                             : QStringLiteral("text")},
+                  {QStringLiteral("value"), storedText(window, s)}};
+    if (const auto *box = qobject_cast<const TextBox *>(c)) {
+        o.insert(QStringLiteral("limit"), box->typingLimit() > 0 ? box->typingLimit() : capacity - 1);
+        o.insert(QStringLiteral("digits"), box->digitsOnly());
+        o.insert(QStringLiteral("upper"), box->upperCase());
+        if (s.dtmfCode)
+            o.insert(QStringLiteral("dtmf"), true);
+        if (!s.emptyMeans.isEmpty())
+            o.insert(QStringLiteral("empty"), s.emptyMeans);
+    }
+    if (s.hasRange()) {
+        o.insert(QStringLiteral("least"), s.least);
+        if (s.most != Setting::kNoMost)
+            o.insert(QStringLiteral("most"), s.most);
+    }
+    if (const auto *bar = qobject_cast<const QScrollBar *>(c)) {
+        o.insert(QStringLiteral("least"), bar->minimum());
+        o.insert(QStringLiteral("most"), bar->maximum());
+    }
+    if (const auto *b = qobject_cast<const OptionButton *>(c))
+        o.insert(QStringLiteral("group"), b->group() ? b->group()->objectName() : b->objectName());
+    if (c && !c->isEnabled())
+        o.insert(QStringLiteral("locked"), lockedBecause(c));
+    return o;
+}
+
 QString refusal(const QWidget *window, const Setting &s, QString *value, int capacity)
 {
     const QString name = labelOf(window, s);
     QString v = *value;
+    // A control the window holds still is not changed behind its back (the
+    // fan line under a running fan would stay raised for good).
+    if (const QWidget *c = controlOf(window, s); c && !c->isEnabled())
+        return QStringLiteral("%1: cannot be changed now: %2.").arg(name, lockedBecause(c));
     switch (s.kind) {
     case Setting::Kind::Text: {
         const auto *box = static_cast<const TextBox *>(controlOf(window, s));
@@ -129,27 +169,36 @@ QString refusal(const QWidget *window, const Setting &s, QString *value, int cap
                     .arg(name, one);
         }
         // The box's own filter on typing: its limit, and digits 0 to 9.
+        const auto characters = [](qsizetype n) {
+            return n == 1 ? QStringLiteral("1 character") : QStringLiteral("%1 characters").arg(n);
+        };
         if (box->typingLimit() > 0 && v.size() > box->typingLimit())
-            return QStringLiteral("%1: at most %2 characters.").arg(name).arg(box->typingLimit());
+            return QStringLiteral("%1: at most %2.").arg(name, characters(box->typingLimit()));
         if (box->digitsOnly())
             for (QChar c : v)
                 if (!c.isDigit() || c.unicode() > 127)
                     return QStringLiteral("%1: digits 0 to 9 only.").arg(name);
-        // The file would give back less.
-        if (v != v.trimmed() || (v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'))))
+        // The file would give back less: it drops blanks at the ends and
+        // one pair of quotes, double or single, around the whole text.
+        const auto quoted = [&v](QChar q) { return v.size() >= 2 && v.startsWith(q) && v.endsWith(q); };
+        if (v != v.trimmed() || quoted(QLatin1Char('"')) || quoted(QLatin1Char('\'')))
             return QStringLiteral("%1: no blanks at the start or end, and no quotes around the whole text (the "
                                   "settings file drops them).")
                 .arg(name);
         if (v.size() > capacity - 1)
-            return QStringLiteral("%1: at most %2 characters (the settings file keeps no more).")
-                             .arg(name)
-                             .arg(capacity - 1);
-        if (s.twoDigits && !v.isEmpty() && v.size() != 2)
-            return QStringLiteral("%1: two digits, as the clock writes it (08, not 8).").arg(name);
-        if (s.hasRange() && !v.isEmpty() && (v.size() > 9 || v.toInt() < s.least || v.toInt() > s.most))
-            return QStringLiteral("%1: a number from %2 to %3.").arg(name).arg(s.least).arg(s.most);
+            return QStringLiteral("%1: at most %2 (the settings file keeps no more).").arg(name, characters(capacity - 1));
+        // An emptied box is refilled by the window: the page takes it as that.
+        if (v.isEmpty() && !s.emptyMeans.isEmpty())
+            v = s.emptyMeans;
+        if (s.hasRange() && !v.isEmpty() && (v.size() > 9 || v.toInt() < s.least || v.toInt() > s.most)) {
+            const QString range = s.most == Setting::kNoMost
+                                      ? QStringLiteral("a number from %1 up").arg(s.least)
+                                      : QStringLiteral("a number from %1 to %2").arg(s.least).arg(s.most);
+            return s.outOfRange.isEmpty() ? QStringLiteral("%1: %2.").arg(name, range)
+                                          : QStringLiteral("%1: %2; %3.").arg(name, range, s.outOfRange);
+        }
         if (box->upperCase())
-            v = v.toUpper();
+            v = Convert::capitals(v);
         break;
     }
     case Setting::Kind::Check:

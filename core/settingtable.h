@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -38,8 +39,16 @@ struct Setting {
     int least = 0;          // a number's range, where the setting has one
     int most = -1;          // (most < least: none)
     bool savedUpperCase = false;   // the text goes to the file in capitals
-    bool twoDigits = false;        // compared with the clock as written: "08", never "8"
+    bool dtmfCode = false;         // compared with the DTMF digits received (0-9, *, #, A-D)
     QString savedAfter;     // the save writes it right after this key instead
+    // What the window puts back in the box when it is emptied: the page
+    // takes an empty value as this, and says so beside the field.
+    QString emptyMeans;
+    // What the window does with a number outside the range, said when the
+    // page refuses one; empty: only the range is named.
+    QString outOfRange;
+
+    static constexpr int kNoMost = 0x7fffffff;   // most: bounded below only
 
     Setting() = default;
     Setting(QString key_, QString control_, Kind kind_, QString defaultText_, QString meaning_ = {}, int least_ = 0,
@@ -71,6 +80,11 @@ using Override = std::function<std::optional<QString>(const Setting &)>;
 // Every setting in one save of the file, in table order but for those
 // written after another key.
 void save(const IniFile &ini, const QWidget *window, const SettingTable &table, const Override &override = {});
+
+// The setting as the page shows it: key, label, meaning, kind, value, the
+// limits of its control, and "locked" with the reason while the window holds
+// the control unchangeable.
+QJsonObject describe(const QWidget *window, const Setting &s, int capacity);
 
 // What the page asks to store, checked as the control checks it by hand:
 // empty when it may be set (value then holds the text the control will

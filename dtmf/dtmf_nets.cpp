@@ -26,11 +26,16 @@ void DtmfWindow::Timer2_Timer()
     ShowTime->setText(Clock::clockFace(now));
     // 3.
     Echolink->setAutomationTimeouts();
-    // 5. The hour and minute boxes are compared as typed, so "8" never
-    //    matches the "08" of the clock.
+    // 5. The hour and minute boxes are compared with the clock's two
+    //    digits; a box holding one digit ("8") means what the clock writes
+    //    "08", or a net typed that way would never start.
+    const auto clockDigits = [](const TextBox *box) {
+        const QString t = box->text();
+        return t.size() == 1 ? QLatin1Char('0') + t : t;
+    };
     QString startText[5];
     for (int n = 4; n >= 1; --n)
-        startText[n] = net(n).Hour->text() + ':' + net(n).Mins->text() + QStringLiteral(":15");
+        startText[n] = clockDigits(net(n).Hour) + ':' + clockDigits(net(n).Mins) + QStringLiteral(":15");
     // 6. A second lost to a busy channel is not made up: the net waits a week.
     if (RFBusy->value() == 1 && station.main && station.main->PTT2->text() == QLatin1String("Receiving Signal"))
         return;

@@ -23,8 +23,7 @@ Setting check(const QString &key, const QString &control, const char *def, const
     return {key, control, K::Check, QLatin1String(def), meaning};
 }
 
-// A net's weekdays and its start, which the scheduler compares with the
-// clock as written.
+// A net's weekdays and its start.
 void netDaysAndStart(SettingTable &t, int n)
 {
     static const char *const days[7] = {"SUN", "MON", "TUE", "WED", "THUR", "FRI", "SAT"};
@@ -35,11 +34,9 @@ void netDaysAndStart(SettingTable &t, int n)
     for (int d = 0; d < 7; ++d)
         t << check(ofNet(days[d], n), ofNet(controls[d], n), "0",
                    net + QStringLiteral(" runs on ") + QLatin1String(weekdays[d]) + '.');
-    Setting hour = text(ofNet("HOUR", n), ofNet("Hour", n), "24",
-                        net + QStringLiteral(" starts at this hour, 15 seconds into its minute (24: never)."), 0, 24);
-    Setting mins = text(ofNet("MINS", n), ofNet("Mins", n), "00", net + QStringLiteral(" starts at this minute."), 0, 59);
-    hour.twoDigits = mins.twoDigits = true;
-    t << hour << mins;
+    t << text(ofNet("HOUR", n), ofNet("Hour", n), "24",
+              net + QStringLiteral(" starts at this hour, 15 seconds into its minute (24: never)."), 0, 24)
+      << text(ofNet("MINS", n), ofNet("Mins", n), "00", net + QStringLiteral(" starts at this minute."), 0, 59);
 }
 
 SettingTable build()
@@ -49,26 +46,26 @@ SettingTable build()
     static const char *const useBoxes[5] = {nullptr, "Check3", "Check2", "Check11", "Check20"};
     for (int n = 1; n <= 4; ++n)
         t << text(numbered("DISCMINS", n), numbered("DiscMins", n), "0",
-                  QStringLiteral("Minutes after which net %1's station is disconnected.").arg(n), 0, 1440);
+                  QStringLiteral("Minutes after which net %1's station is disconnected.").arg(n));
     for (int n : {2, 1, 3, 4})
         t << check(QString::fromLatin1(useBoxes[n]).toUpper(), QLatin1String(useBoxes[n]), "0",
                    QStringLiteral("Net %1's station is disconnected after the minutes set.").arg(n));
     t << text(QStringLiteral("DTMFDELAYSECONDS"), QStringLiteral("DTMFDelaySeconds"), "5",
-              QStringLiteral("Seconds of a received signal before connect and disconnect codes are obeyed."), 0, 3600)
+              QStringLiteral("Seconds of a received signal before connect and disconnect codes are obeyed."))
       << check(QStringLiteral("USEDTMFDELAY"), QStringLiteral("UseDTMFDelay"), "0",
                QStringLiteral("Codes at the start of a received signal are ignored for the seconds set."))
       << text(QStringLiteral("TEXT555"), QStringLiteral("Text555"), "",
               QStringLiteral("DTMF code that disconnects the station that connected last."))
       << text(QStringLiteral("BEACONPERIOD"), QStringLiteral("BeaconPeriod"), "1",
-              QStringLiteral("Minutes after which disabled DTMF functions are enabled again."), 1, 1440)
+              QStringLiteral("Minutes after which the last-call and disconnect-all codes are obeyed again (0 counts as 1)."))
       << text(QStringLiteral("TEXT111"), QStringLiteral("Text111"), "73",
               QStringLiteral("DTMF code that disconnects every connected station."))
       << text(QStringLiteral("TEXT222"), QStringLiteral("Text222"), "",
-              QStringLiteral("DTMF code that enables the DTMF functions."))
+              QStringLiteral("DTMF code that lets the last-call and disconnect-all codes be obeyed."))
       << text(QStringLiteral("TEXT333"), QStringLiteral("Text333"), "",
-              QStringLiteral("DTMF code that disables the DTMF functions."))
+              QStringLiteral("DTMF code that stops the last-call and disconnect-all codes being obeyed."))
       << check(QStringLiteral("CHECK1"), QStringLiteral("Check1"), "1",
-               QStringLiteral("DTMF codes received are obeyed."))
+               QStringLiteral("The last-call and disconnect-all codes are obeyed (the other codes always are)."))
       << text(QStringLiteral("TEXT1111"), QStringLiteral("Text1111"), "",
               QStringLiteral("DTMF code that turns the delay before codes on."))
       << text(QStringLiteral("TEXT2222"), QStringLiteral("Text2222"), "",
@@ -106,6 +103,14 @@ SettingTable build()
                    QStringLiteral("The node shows busy while net %1 runs.").arg(n));
     t << check(QStringLiteral("RFBUSY"), QStringLiteral("RFBusy"), "0",
                QStringLiteral("A net does not start while a signal is received."));
+    // An emptied number box is refilled by its change handler with 0.
+    for (Setting &s : t) {
+        if (s.key.startsWith(QLatin1String("DISCMINS")) || s.key == QLatin1String("DTMFDELAYSECONDS")
+            || s.key == QLatin1String("BEACONPERIOD"))
+            s.emptyMeans = QStringLiteral("0");
+        if (s.key.startsWith(QLatin1String("TEXT")) || s.key.startsWith(QLatin1String("DTMF")))
+            s.dtmfCode = s.key != QLatin1String("DTMFDELAYSECONDS");
+    }
     return t;
 }
 

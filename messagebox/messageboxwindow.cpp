@@ -89,7 +89,9 @@ const SettingTable &MessageBoxWindow::settingTable()
         };
         for (int n = 1; n <= 8; ++n)
             t << Setting{QStringLiteral("FILTERTEXT%1").arg(n), QStringLiteral("FilterText%1").arg(n), K::Text, {},
-                         QStringLiteral("A received chat text holding this word is not read out (filter %1).").arg(n)};
+                         QStringLiteral("A received chat text holding this word (after its first letter, in this letter case) is "
+                                        "not shown in the log; it is still read out when chat texts are (filter %1).")
+                             .arg(n)};
         return t;
     }();
     return table;

@@ -253,27 +253,30 @@ private slots:
     {
         AnnouncerFixture f;
         MainWindow &w = f.w();
+        // Emptied, a box acts as "1" typed: its switch stays on, so a ticked
+        // beacon or ident still comes.
         w.BeaconPeriod3->setText("");
         QCOMPARE(w.BeaconPeriod3->text(), QString("1"));
         QCOMPARE(w.BeaconSeconds3->text(), QString("60"));
-        QVERIFY(!w.Beacon3->isEnabled());
+        QVERIFY(w.Beacon3->isEnabled());
         QVERIFY(w.BeaconPeriod3->digitsOnly());
-        // The next tick without a received signal runs it again.
         w.Timer1_Timer();
         QVERIFY(w.Beacon3->isEnabled());
 
         w.VoicePeriod->setText("");
         QCOMPARE(w.VoicePeriod->text(), QString("1"));
         QCOMPARE(w.IDSeconds->text(), QString("60"));
-        QVERIFY(!w.IDCheck->isEnabled());
+        QVERIFY(w.IDCheck->isEnabled());
         w.VoicePeriod->setText("3");
         QVERIFY(w.IDCheck->isEnabled());
         QCOMPARE(w.IDSeconds->text(), QString("180"));
 
         w.BeaconPeriod6->setText("");
-        QVERIFY(!w.Beacon6->isEnabled());
+        QVERIFY(w.Beacon6->isEnabled());
+        w.Beacon7->setEnabled(false);
         w.BeaconPeriod7->setText("");
-        QVERIFY(!w.Beacon7->isEnabled());
+        QVERIFY(w.Beacon7->isEnabled());
+        QCOMPARE(w.BeaconSeconds7->text(), QString("60"));
         w.BeaconPeriod7->setText("12");
         QVERIFY(w.Beacon7->isEnabled());
         QCOMPARE(w.BeaconSeconds7->text(), QString("720"));

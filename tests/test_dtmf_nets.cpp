@@ -73,7 +73,8 @@ private slots:
         QTest::newRow("20:00:16") << "20" << kWednesday << QTime(20, 0, 16) << false;
         QTest::newRow("Thursday") << "20" << kThursday << QTime(20, 0, 15) << false;
         QTest::newRow("hour 08") << "08" << kWednesday << QTime(8, 0, 15) << true;
-        QTest::newRow("hour 8 never") << "8" << kWednesday << QTime(8, 0, 15) << false;
+        QTest::newRow("hour 8 as 08") << "8" << kWednesday << QTime(8, 0, 15) << true;
+        QTest::newRow("hour 8 not 18") << "8" << kWednesday << QTime(18, 0, 15) << false;
         QTest::newRow("hour 24 never") << "24" << kWednesday << QTime(0, 0, 15) << false;
     }
 

@@ -541,6 +541,40 @@ private slots:
         QCOMPARE(got, parsed);
     }
 
+    // A receiver paced by the node's tick is read at the tick only: audio
+    // waiting in it wakes no one; unpaced again, what waited is read at
+    // once, and later audio as it comes.
+    void pacedInput()
+    {
+        QString error;
+        QUdpSocket probe;
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.localPort();
+        probe.close();
+        std::unique_ptr<SoundInput> in = SoundInput::open(QStringLiteral("udp:127.0.0.1:%1").arg(port), &error);
+        QVERIFY2(in, qPrintable(error));
+        int frames = 0;
+        connect(in.get(), &SoundInput::frame, this, [&] { ++frames; });
+        QUdpSocket sender;
+        const QByteArray frame(2 * kFrameSamples, '\0');
+        const auto sendAndSettle = [&] {
+            sender.writeDatagram(frame, QHostAddress::LocalHost, port);
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        };
+        in->setPaced(true);
+        sendAndSettle();
+        QCOMPARE(frames, 0);
+        in->pump();
+        QCOMPARE(frames, 1);
+        sendAndSettle();
+        QCOMPARE(frames, 1);
+        in->setPaced(false);
+        QCOMPARE(frames, 2);
+        sendAndSettle();
+        QTRY_COMPARE(frames, 3);
+    }
+
     // UDP devices: datagrams of any size make 20 ms frames; the output sends
     // what its source gives, one frame a datagram at each pump, and rests
     // after half a second of pumps with nothing. An ALSA device that is not there is said, not waited for.

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "node/echolink/audio/gsmcodec.h"
+#include "node/echolink/protocol/qso.h"
 #include "support/echolinkdirectory.h"
 #include "support/echolinkstation.h"
 #include "support/program.h"
@@ -119,6 +120,7 @@ private slots:
         if (!directory.listen(&why))
             QSKIP(qPrintable(why + ": the stand-in directory needs the port; the test is skipped"));
         directory.addStation({kSecondCall, QStringLiteral("Stand-in"), QStringLiteral("ON"), 7777, kSecond});
+        directory.addStation({QStringLiteral("*TESTCONF*"), QStringLiteral("Conference"), QStringLiteral("ON"), 8888, kImpostor});
         const QString bin = binDir();
         QVERIFY(QFile::exists(bin + "/mirelva-echolink") && QFile::exists(bin + "/mirelva"));
 
@@ -144,7 +146,7 @@ private slots:
                           QStringLiteral("[SETTINGS]\nCALLSIGN=%1\nPASSWORD=s3cret\nLOCATION=Mirelva on loopback\n"
                                          "SERVERS=127.0.0.1\nBINDADDR=127.0.0.1\nLISTEN=unix:%2/node.sock\n"
                                          "RXAUDIO=udp:127.0.0.1:%3\nTXAUDIO=udp:127.0.0.1:%4\nSQL=vox\n"
-                                         "DTMFPAUSE=1000\nTXHANG=300\n")
+                                         "DTMFPAUSE=1000\nTXHANG=300\nDENY=*CONF*\n")
                               .arg(kNodeCall, run)
                               .arg(radio.rxPort)
                               .arg(radio.txPort)
@@ -214,6 +216,12 @@ private slots:
                                                                  "the directory lists VK2DEF at 127.0.0.3, not at 127.0.0.4"),
                                  10000);
         QCOMPARE(directory.listRequests, listsBefore + 1);
+        // A conference the directory lists where it calls from meets DENY's
+        // pattern, its stars and all.
+        impostor.connectToNode("*TESTCONF*", "Conf");
+        QTRY_VERIFY_WITH_TIMEOUT(node.log().join('\n').contains("echolink: refused *TESTCONF* (Conf) from 127.0.0.4: *TESTCONF* "
+                                                                 "matches DENY pattern *CONF*"),
+                                 10000);
         EchoLinkStation second(kSecond, kLocal);
         QVERIFY2(second.bind(&why), qPrintable(why));
         second.connectToNode(kSecondCall.toLatin1(), "Bob");
@@ -298,6 +306,27 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(far.chats().contains("VK2XYZ-L>VK2DEF>hello both"), qPrintable(far.chats().join(" | ")), 5000);
         chatter.chat("VK2ABC-L>hello Bob");
         QTRY_VERIFY2_WITH_TIMEOUT(second.chats.contains("VK2XYZ-L>VK2ABC-L>hello Bob"), qPrintable(second.chats.join(" | ")), 5000);
+        // 8-bit text as Qtel (ISO-8859-1) and Windows clients send it passes
+        // on as the same bytes; Mirelva reads it decoded.
+        for (const QByteArray &text : {QByteArray("Gr\xfc\xdf" "e"), QByteArray("\x93" "73\x94 \x80")}) {
+            chatter.chat("VK2ABC-L>" + text);
+            QTRY_VERIFY2_WITH_TIMEOUT(second.chatBytes.contains("VK2XYZ-L>VK2ABC-L>" + text),
+                                      qPrintable(second.chatBytes.join(" | ").toHex(' ')), 5000);
+        }
+        QVERIFY(node.log().join('\n').contains(QString::fromUtf8("chat from VK2ABC-L: VK2ABC-L>“73” €")));
+        // A station pasting a long text: a few lines reach Mirelva and the
+        // other station, the rest is counted and told in one line.
+        const auto chatEvents = [&events] { return events().filter(R"("event":"chat")"); };
+        const qsizetype chatsBefore = chatEvents().size(), relayedBefore = second.chatBytes.size();
+        for (int i = 0; i < 200; ++i)
+            chatter.chat("VK2ABC-L>line " + QByteArray::number(i));
+        QTRY_VERIFY_WITH_TIMEOUT(!chatEvents().filter("texts held back, more than a few a second: ").isEmpty(), 15000);
+        const QStringList flood = chatEvents().mid(chatsBefore);
+        QVERIFY2(flood.size() <= int(mirelva::echolink::Qso::kTextBurst) + 2, qPrintable(flood.join('\n')));
+        QVERIFY(second.chatBytes.size() - relayedBefore <= flood.size());
+        QVERIFY2(QRegularExpression(R"(VK2XYZ-L>\d+ chat and info texts held back, more than a few a second: \d+ from VK2ABC-L)")
+                     .match(flood.last()).hasMatch(),
+                 qPrintable(flood.last()));
 
         // DTMF on the radio, opening the VOX squelch: one string to Mirelva,
         // whose code for the far station disconnects it.

@@ -80,6 +80,10 @@ private slots:
         QCOMPARE(buildBye(), hex("c0c9000100000000c1cb000300000000") + "\x07jan2002");
         QCOMPARE(buildInfo("W1AW-L\nNewington"), QByteArray("oNDATA\rW1AW-L\rNewington\0", 24));
         QCOMPARE(buildChat("W1AW-L", "Hello"), QByteArray("oNDATAW1AW-L>Hello\r\n\0", 21));
+        // The node's own texts in Windows-1252, what it cannot write as "?".
+        QCOMPARE(buildChat("W1AW-L", QString::fromUtf8("Grüße “hi” € 日本")),
+                 QByteArray("oNDATAW1AW-L>Gr\xfc\xdf" "e \x93hi\x94 \x80 ??\r\n\0", 31));
+        QCOMPARE(buildInfo(QString::fromUtf8("Zoë\nŠ")), QByteArray("oNDATA\rZo\xeb\r\x8a\0", 13));
         const QByteArray gsm(kGsmPayloadBytes, 'g');
         QCOMPARE(buildAudio(0x1234, gsm), hex("c0031234") + QByteArray(8, '\0') + gsm);
         QVERIFY(buildAudio(1, gsm.left(100)).isEmpty());
@@ -106,6 +110,15 @@ private slots:
         QTest::newRow("SDES of no source") << rr + hex("c0ca000100000000") << "control packet with neither SDES nor BYE";
         QTest::newRow("item past its subpacket") << rr + hex("c1ca00020000000002ff4b31") << "SDES item longer than its subpacket";
         QTest::newRow("cut off") << buildSdes("K1ABC", "x").left(30) << "control subpacket longer than the packet";
+        // Fits the datagram from its start, not from where it begins.
+        QTest::newRow("second subpacket past the end") << rr + hex("c1ca00030000000002024b31")
+                                                       << "control subpacket longer than the packet";
+        // A name is one line of the roster: cut at a line break, control
+        // characters and direction marks made "?".
+        const QByteArray sdes = rr + hex("c1ca000700000000") + QByteArray("\x02\x14K1ABC Jo\rFAKE LOG: W\0\0", 24);
+        QTest::newRow("name with a line break") << sdes << "SDES K1ABC|Jo|";
+        QTest::newRow("name with an escape and a mark") << rr + hex("c1ca000600000000") + QByteArray("\x02\x0fK1ABC J\x1b[1m\xe2\x80\xaeo\0\0\0", 20)
+                                                        << "SDES K1ABC|J?[1m?o|";
     }
     void controlPackets()
     {
@@ -134,6 +147,11 @@ private slots:
         QTest::newRow("chat") << buildChat("K1ABC", "hi") << "chat K1ABC>hi\n\n";
         QTest::newRow("chat, bytes after the NUL") << QByteArray("xNDATAK1ABC>yo\r\n\0\1\2\3\4", 21) << "chat K1ABC>yo\n\n";
         QTest::newRow("Latin-1 chat") << QByteArray("oNDATAK1ABC>caf\xe9\r\n\0", 19) << QString("chat K1ABC>caf\u00e9\n\n");
+        QTest::newRow("Windows-1252 chat") << QByteArray("oNDATAK1ABC>\x93" "5\x80\x94\r\n\0", 19)
+                                           << QString::fromUtf8("chat K1ABC>“5€”\n\n");
+        QTest::newRow("UTF-8 chat") << QByteArray("oNDATAK1ABC>Gr\xc3\xbc\xc3\x9f" "e\r\n\0", 23) << QString::fromUtf8("chat K1ABC>Grüße\n\n");
+        // A byte Windows-1252 leaves undefined is kept too.
+        QTest::newRow("undefined byte") << QByteArray("oNDATAK1ABC>a\x81\xff\r\n\0", 18) << QString("chat K1ABC>a\uf781\u00ff\n\n");
         QTest::newRow("text without NUL") << QByteArray("oNDATA\rno end") << "a text without its terminating NUL";
         QTest::newRow("junk") << QByteArray("\x01\x02\x03") << "neither audio nor a text";
         QTest::newRow("empty") << QByteArray() << "neither audio nor a text";
@@ -150,6 +168,17 @@ private slots:
             QCOMPARE(p.audio->gsm, QByteArray(kGsmPayloadBytes, 'g'));
         } else if (p.text) {
             got = (p.text->kind == TextPacket::Info ? "info " : "chat ") + p.text->text;
+            // Passed on, a text is the bytes it came as.
+            QByteArray sent = packet.mid(6, packet.indexOf('\0', 6) - 6).replace('\r', '\n');
+            if (p.text->kind == TextPacket::Info)
+                sent.remove(0, 1);
+            QCOMPARE(toEightBit(p.text->octets), sent);
+            // Its first bytes alone, the rest still there behind them: no text.
+            for (qsizetype cut = 0; cut < 6; ++cut) {
+                const char *short_ = nullptr;
+                QVERIFY(!parseText(packet.constData(), cut, &short_));
+                QCOMPARE(QByteArray(short_), "neither audio nor a text");
+            }
         }
         QCOMPARE(got, read);
     }
@@ -194,12 +223,16 @@ private slots:
                                           << "K1ABC|" + QString(60, 'd') + "|1|00:00|5|1.2.3.4; skipped 0; ";
         QTest::newRow("line too long") << "@@@\n2\nK1ABC\n" + QByteArray(300, 'd') + " [ON 00:00]\n5\n1.2.3.4\n" + conf + "+++"
                                        << "*ECHOTEST*|Conference|2|01:02|9999|10.0.0.2; skipped 1; ";
+        QTest::newRow("escape in a description") << QByteArray("@@@\n1\nK1ABC\nd\x1b[2J [ON 00:00]\n5\n1.2.3.4\n+++")
+                                                 << "K1ABC|d?[2J|1|00:00|5|1.2.3.4; skipped 0; ";
         QTest::newRow("bad address and number") << "@@@\n3\nA1A\nd [ON 00:00]\n5\n1.2.3\nB1B\nd\nx5\n1.2.3.4\n" + conf + "+++"
                                                 << "*ECHOTEST*|Conference|2|01:02|9999|10.0.0.2; skipped 2; ";
         QTest::newRow("no end mark") << "@@@\n1\n" + w1aw << "station list ended before +++";
         QTest::newRow("cut inside an entry") << QByteArray("@@@\n1\nW1AW-L\nNewington") << "station list ended inside an entry";
         QTest::newRow("no header") << QByteArray("INCORRECT PASSWORD") << "station list without its @@@ header";
         QTest::newRow("huge count") << QByteArray("@@@\n99999999\n+++") << "station list without a count";
+        QTest::newRow("count at the bound") << QByteArray("@@@\n100000\n+++") << " skipped 0; ";
+        QTest::newRow("count past the bound") << QByteArray("@@@\n100001\n+++") << "station list without a count";
     }
     void stationList()
     {
@@ -286,6 +319,46 @@ private slots:
         const qsizetype before = link.log.size();
         dir.refreshRegistration();
         QCOMPARE(link.log.size(), before);
+    }
+
+    // A reply in pieces: its end mark looked for in the new bytes only, so
+    // the work is the reply's length however it is cut; a reply past the
+    // limit is refused whatever its pieces.
+    void directoryReplyInPieces_data()
+    {
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<int>("piece");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("one piece") << 20000 << 0 << "list 20000";
+        QTest::newRow("dripped") << 20000 << 1400 << "list 20000";
+        QTest::newRow("a byte at a time") << 300 << 1 << "list 300";
+        QTest::newRow("too long, in pieces") << -1 << 1024 * 1024
+                                             << "directory server 127.0.0.1: an answer longer than 8388608 bytes";
+    }
+    void directoryReplyInPieces()
+    {
+        QFETCH(int, stations);
+        QFETCH(int, piece);
+        QFETCH(QString, result);
+        FakeLink link;
+        Directory dir({{"127.0.0.1"}, "N0CALL-L", "pw", ""}, &link);
+        QString got;
+        connect(&dir, &Directory::listUpdated, this, [&] { got = QStringLiteral("list %1").arg(dir.stations().stations.size()); });
+        connect(&dir, &Directory::listFailed, this, [&got](const QString &why) { got = why; });
+        dir.refreshList();
+        QTRY_COMPARE(link.log.size(), 2);
+        QList<QStringList> entries;
+        for (int i = 0; i < stations; ++i)
+            entries << QStringList{QStringLiteral("K%1AB").arg(i), "x [ON 00:00]", QString::number(i + 1), "10.1.1.1"};
+        const QByteArray reply = stations < 0 ? "@@@\n1\n" + QByteArray(kMaxDirectoryReply, 'x') : listReply(entries);
+        const qsizetype step = piece > 0 ? piece : reply.size();
+        for (qsizetype at = 0; at < reply.size() && got.isEmpty(); at += step)
+            emit link.received(reply.mid(at, step));
+        QCOMPARE(got, result);
+        if (stations >= 0)
+            QVERIFY2(dir.replyBytesSearched() <= reply.size() + 3 * (reply.size() / step + 1), qPrintable(QString::number(dir.replyBytesSearched())));
+        if (stations > 0)
+            QCOMPARE(dir.findCall(QStringLiteral("K%1AB").arg(stations - 1))->node, stations);
     }
 
     void proxyStream()
@@ -488,6 +561,41 @@ private slots:
         QVERIFY(!s.sendChat("gone"));
         s.controlIn({ControlPacket::Sdes, "K1ABC", "", {}}, 2000);
         QCOMPARE(wire, (QStringList{"10.0.0.9 SDES", "10.0.0.9 text N0CALL-L>hi there", "10.0.0.9 audio", "10.0.0.9 BYE"}));
+    }
+
+    // A QSO this node ended lingers kLingerMs, answering the station's
+    // late packets; then the station calling again is a new caller. One the
+    // station ended goes at once.
+    void endedQsoLingers_data()
+    {
+        QTest::addColumn<bool>("endedByUs");
+        QTest::addColumn<int>("after");
+        QTest::addColumn<bool>("newCaller");
+        QTest::newRow("ours, lingering") << true << int(Dispatcher::kLingerMs - 1) << false;
+        QTest::newRow("ours, gone") << true << int(Dispatcher::kLingerMs) << true;
+        QTest::newRow("theirs") << false << 0 << true;
+    }
+    void endedQsoLingers()
+    {
+        QFETCH(bool, endedByUs);
+        QFETCH(int, after);
+        QFETCH(bool, newCaller);
+        qint64 now = 50000;
+        Dispatcher d({QHostAddress::LocalHost, 5198}, [&now] { return now; });
+        const QHostAddress far("127.0.0.9");
+        int callers = 0;
+        connect(&d, &Dispatcher::incomingConnection, this, [&callers] { ++callers; });
+        Qso *q = d.createQso(far, {"N0CALL-L", "Home", ""});
+        q->accept(now);
+        if (endedByUs)
+            q->end();
+        else
+            q->controlIn({ControlPacket::Bye, {}, {}, {}}, now);
+        now += after;
+        d.tick();
+        const QByteArray sdes = buildSdes("K1ABC", "Jo");
+        d.datagram(true, far, sdes.constData(), sdes.size());
+        QCOMPARE(callers, newCaller ? 1 : 0);
     }
 
     // A caller passes when the directory lists its callsign at its address;

@@ -347,11 +347,13 @@ private slots:
         QCOMPARE(w.FanSeconds->text(), QStringLiteral("120"));
         QCOMPARE(w.DelaySeconds->text(), QStringLiteral("10"));
 
-        // Emptied: back to one minute and the run stops.
+        // Emptied: back to one minute, as "1" typed; the run goes on, so
+        // its end still drops the line.
         w.FanPeriod->clear();
         QCOMPARE(w.FanPeriod->text(), QStringLiteral("1"));
-        QVERIFY(!w.Fan->isEnabled());
+        QVERIFY(w.Fan->isEnabled());
         QCOMPARE(w.FanSeconds->text(), QStringLiteral("60"));
+        w.Fan->setEnabled(false);
 
         // With the start delay only the delay starts; its count is left alone.
         w.DelayCTRL->setValue(1);
@@ -382,7 +384,8 @@ private slots:
         w.DelayPeriod->clear();
         QCOMPARE(w.DelayPeriod->text(), QStringLiteral("1"));
         QCOMPARE(w.DelaySeconds->text(), QStringLiteral("1"));
-        QVERIFY(!w.FanDelay->isEnabled());
+        // A start delay under way goes on: the fan still starts.
+        QVERIFY(w.FanDelay->isEnabled());
     }
 
     void spokenNamesAndRolesAcrossTheWholeWindow()

@@ -805,6 +805,43 @@ private slots:
         QCOMPARE(server.clientCount(), 1);
     }
 
+    // A line setter asked again with no change (Mirelva's fan asks for DTR
+    // every second) is carried out and traced but logged once; anything
+    // else is logged each time.
+    void repeatedSettingsAreLoggedOnce_data()
+    {
+        QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<QStringList>("logged");
+        const QString dtrOn = R"({"op":"SetDTR","on":true})", dtrOff = R"({"op":"SetDTR","on":false})";
+        const QString rtsOn = R"({"op":"SetRTS","on":true})", chat = R"({"op":"SendChatText","text":"hi"})";
+        QTest::newRow("fan running") << QStringList{dtrOn, dtrOn, dtrOn} << QStringList{"request SetDTR on"};
+        QTest::newRow("off and on again") << QStringList{dtrOn, dtrOn, dtrOff, dtrOn}
+                                          << QStringList{"request SetDTR on", "request SetDTR off", "request SetDTR on"};
+        QTest::newRow("each line its own") << QStringList{dtrOn, rtsOn, dtrOn, rtsOn}
+                                           << QStringList{"request SetDTR on", "request SetRTS on"};
+        QTest::newRow("chat every time") << QStringList{chat, chat} << QStringList{"request SendChatText hi", "request SendChatText hi"};
+    }
+    void repeatedSettingsAreLoggedOnce()
+    {
+        QFETCH(QStringList, requests);
+        QFETCH(QStringList, logged);
+        QTemporaryDir dir;
+        SimulatedNode sim;
+        NodeServer server(&sim);
+        QVERIFY(server.listen(*NodeAddress::parse("unix:" + dir.filePath("n.sock")), false, nullptr));
+        int traced = 0;
+        connect(&server, &NodeServer::requestReceived, this, [&traced] { ++traced; });
+        LogCapture log;
+        QLocalSocket raw;
+        raw.connectToServer(dir.filePath("n.sock"));
+        QVERIFY(raw.waitForConnected(3000));
+        raw.write(kHello + "\n" + requests.join('\n').toUtf8() + "\n");
+        raw.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(traced, requests.size(), 3000);
+        QCOMPARE(sim.requestTexts().size(), requests.size());
+        QCOMPARE(log.matching("request "), logged);
+    }
+
     // A client that dies mid-announcement cannot unkey; the node must not
     // stay on the air for it, unless another client holds it keyed.
     void aClientThatGoesKeyedIsReleased()

@@ -13,8 +13,8 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/station.h"
 #include "core/vbtimer.h"
+#include "support/fakestation.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
@@ -98,7 +98,7 @@ class TestWebFront : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::TempSettings> m_settings;
-    std::unique_ptr<Station> m_station;
+    std::unique_ptr<test::FakeStation> m_station;
     std::unique_ptr<WebConsole> m_console;
     QStringList m_log;
     quint16 m_port = 0;
@@ -120,7 +120,8 @@ class TestWebFront : public QObject {
         s.proxies = proxies;
         s.origins = origins;
         m_settings->writeFile(WebSettings::fileName(), "[SETTINGS]\r\nPASSWORD=" + s.passwordHash.toLatin1() + "\r\n");
-        m_station = std::make_unique<Station>();
+        m_station = std::make_unique<test::FakeStation>();
+        m_station->loaded = false;   // a station whose windows are still loading
         m_console = std::make_unique<WebConsole>(*m_station, s);
         QString why;
         QVERIFY2(m_console->start(&why), qPrintable(why));
@@ -184,6 +185,16 @@ private slots:
         QTest::newRow("a signed length")
             << QByteArray("POST /login HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nContent-Length: +5\r\n\r\nabcde")
             << QByteArray("HTTP/1.1 400 Bad Request") << QStringList();
+        // Two lengths: which one ends the body would be up to whoever reads
+        // it next (request smuggling); the same one twice is one length.
+        QTest::newRow("two different lengths")
+            << QByteArray("POST /login HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nContent-Length: 5\r\nContent-length: 50\r\n\r\nabcde")
+            << QByteArray("HTTP/1.1 400 Bad Request") << QStringList();
+        QTest::newRow("the same length twice")
+            << "POST /login HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nOrigin: http://127.0.0.1:PORT\r\nContent-Length: "
+                   + QByteArray::number(loginForm(kPassword).size()) + "\r\nContent-Length: "
+                   + QByteArray::number(loginForm(kPassword).size()) + "\r\n\r\n" + loginForm(kPassword)
+            << QByteArray("HTTP/1.1 303 See Other") << QStringList{"web: logged in from 127.0.0.1"};
         QTest::newRow("a DEL in a header")
             << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:PORT\r\nX-Pad: a\x7f\r\n\r\n") << QByteArray("HTTP/1.1 400 Bad Request")
             << QStringList();
@@ -295,6 +306,28 @@ private slots:
         QCOMPARE(state(), QByteArray("HTTP/1.1 200 OK"));
         Clock::advanceForTests(WebConsole::kSessionIdleHours * 3600);
         QVERIFY(state() != QByteArray("HTTP/1.1 200 OK"));
+    }
+
+    // A burst of whole requests, more than the connections the console
+    // holds: every one is answered, by the console or with 503, none closed
+    // unanswered, and the connections held stay within their limits.
+    void aBurstBeyondTheLimitIsAnsweredEveryOne()
+    {
+        startConsole();
+        std::vector<std::unique_ptr<Client>> burst;
+        const int n = WebFront::kMaxConnections * 3;
+        for (int i = 0; i < n; ++i)
+            burst.push_back(std::make_unique<Client>(m_port, "GET /login HTTP/1.1\r\n" + m_own + "\r\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(burst.begin(), burst.end(), [](const auto &c) { return c->answered() || c->closed(); }),
+                                 10000);
+        qsizetype ok = 0, busy = 0;
+        for (const auto &c : burst) {
+            ok += c->statusLine() == "HTTP/1.1 200 OK";
+            busy += c->statusLine() == "HTTP/1.1 503 Service Unavailable" && c->header("Retry-After") == "1";
+        }
+        QCOMPARE(ok + busy, qsizetype(n));
+        QVERIFY(ok >= WebFront::kMaxConnections);
+        QVERIFY(m_console->front()->connectionCount() <= WebFront::kMaxConnections + WebFront::kMostRefused);
     }
 
     // A body has its own 10 s from the end of its head, however late the

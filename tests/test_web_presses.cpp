@@ -1,6 +1,7 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include "station/windowstation.h"
 #include "support/announcer_fixture.h"
 #include "web/webconsole.h"
 
@@ -19,7 +20,8 @@ private slots:
     {
         AnnouncerFixture f;
         MainWindow &w = f.w();
-        WebConsole console(f.station, WebSettings{});
+        WindowStation port(f.station);
+        WebConsole console(port, WebSettings{});
         const auto act = [&](const QString &action, const QString &text = {}) {
             QCOMPARE(console.act({{"action", action}, {"text", text}}, QStringLiteral("192.0.2.7")), QString());
         };

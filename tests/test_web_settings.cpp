@@ -7,23 +7,40 @@
 #include "core/station.h"
 #include "messagebox/messageboxwindow.h"
 #include "speech_settings/speechsettingswindow.h"
+#include "station/windowstation.h"
 #include "support/announcer_fixture.h"
+#include "support/fakestation.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"
 #include "web/webpassword.h"
-#include "web/websettingsapi.h"
 
 using namespace mirelva;
 using namespace mirelva::test;
 
 namespace {
 
-QJsonObject change(const QString &window, const QList<std::array<QString, 3>> &changes)
+struct Request {
+    QString window;
+    QList<StationPort::Change> changes;
+};
+
+Request change(const QString &window, const QList<std::array<QString, 3>> &changes)
 {
-    QJsonArray list;
+    Request r{window, {}};
     for (const auto &[key, value, was] : changes)
-        list.append(QJsonObject{{"key", key}, {"value", value}, {"was", was}});
-    return {{"window", window}, {"changes", list}};
+        r.changes.append({key, value, was});
+    return r;
+}
+
+// A save as the page makes it: it has its turn as a press would, and the
+// outcome comes once it had it.
+StationPort::Outcome save(WindowStation &port, const Request &r, const QString &from)
+{
+    std::optional<StationPort::Outcome> out;
+    port.changeSettings(r.window, r.changes, from, [&out](const StationPort::Outcome &o) { out = o; });
+    for (int i = 0; i < 100 && !out; ++i)
+        QCoreApplication::processEvents();
+    return out.value_or(StationPort::Outcome{-1, {}});
 }
 
 QJsonObject settingOnPage(const QJsonObject &page, const QString &window, const QString &key, QString *group = nullptr)
@@ -125,7 +142,7 @@ private slots:
         s.allowPlain = allowPlain;
         if (password)
             s.passwordHash = WebPassword::hash(QStringLiteral("0123456789"), 10);
-        Station station;
+        test::FakeStation station;
         WebConsole console(station, s);
         QStringList lines;
         connect(&OnAirLog::instance(), &OnAirLog::line, this, [&lines](const QString &l) { lines << l.mid(24); });
@@ -141,8 +158,8 @@ private slots:
     void everySettingIsOnThePageAsTheWindowGroupsIt()
     {
         MainFixture f;
-        SettingsPage page(f.station);
-        const QJsonObject d = page.describe();
+        WindowStation page(f.station);
+        const QJsonObject d = page.describeSettings();
         const std::pair<QString, const SettingTable *> tables[] = {
             {"main", &MainWindow::settingTable()},         {"dtmf", &DtmfWindow::settingTable()},
             {"greeting", &GreetingWindow::settingTable()}, {"messagebox", &MessageBoxWindow::settingTable()},
@@ -168,8 +185,8 @@ private slots:
         QCOMPARE(settingOnPage(d, "main", "BEACONPERIOD6", &group),
                  (QJsonObject{{"key", "BEACONPERIOD6"}, {"label", "Voice ident period, minutes"},
                               {"meaning", "Minutes between two voice idents."}, {"kind", "text"}, {"value", "10"},
-                              {"limit", 255}, {"digits", true}, {"upper", false}, {"twoDigits", false},
-                              {"least", 1}, {"most", 1440}}));
+                              {"limit", 255}, {"digits", true}, {"upper", false}, {"empty", "1"},
+                              {"least", 1}}));
         QCOMPARE(group, QStringLiteral("Mirelva / Idents and Beacons"));
         QCOMPARE(settingOnPage(d, "dtmf", "HOUR3", &group)["label"], QJsonValue("Net 3 start hour"));
         QCOMPARE(group, QStringLiteral("Net Scheduler / Net Scheduler 3 -- 15 seconds after allotted time to allow for beacons"));
@@ -197,11 +214,16 @@ private slots:
         QTest::newRow("past the typing limit") << "main" << "BEACONPERIOD7" << "1000"
                                                << "CW ident period, minutes: at most 3 characters.";
         QTest::newRow("a period of none") << "main" << "BEACONPERIOD6" << "0"
-                                          << "Voice ident period, minutes: a number from 1 to 1440.";
+            << "Voice ident period, minutes: a number from 1 up; the window counts 0 as 1.";
         QTest::newRow("no such hour") << "main" << "HOUROFF2" << "25"
                                       << "Announce OFF hour (schedule 2): a number from 0 to 24.";
-        QTest::newRow("an hour the clock never shows") << "dtmf" << "HOUR" << "8"
-            << "Net 1 start hour: two digits, as the clock writes it (08, not 8).";
+        QTest::newRow("a time the timer refuses") << "main" << "HANGTIME" << "65536"
+            << "Hang Time ms: a number from 0 to 65535; above 65535 the window keeps the time it had.";
+        QTest::newRow("one character") << "greeting" << "BEACONPERIODDELAY" << "10"
+                                       << "Set Delay Seconds: at most 1 character.";
+        QTest::newRow("single quotes the file drops") << "main" << "CALLSIGN" << "'VK2ABC'"
+            << "Voice Ident Callsign: no blanks at the start or end, and no quotes around the whole text (the "
+               "settings file drops them).";
         QTest::newRow("a line break") << "dtmf" << "CALL1" << "VK2\nABC"
             << "Single 1 callsign: a setting holds no control characters or line breaks.";
         QTest::newRow("a blank the file drops") << "main" << "CALLSIGN" << "VK2ABC "
@@ -224,18 +246,18 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QString, refusal);
         MainFixture f;
-        SettingsPage page(f.station);
-        const QJsonObject before = page.describe();
+        WindowStation page(f.station);
+        const QJsonObject before = page.describeSettings();
         const QString was = settingOnPage(before, window, key)["value"].toString();
         // A good change beside it is not made either.
         const QString good = window == "voice" ? "VOLLEV" : "CHECK1";
         const QString goodWas = settingOnPage(before, window, good)["value"].toString();
-        const auto out = page.save(change(window, {{key, value, was}, {good, goodWas == "1" ? "0" : "1", goodWas}}),
+        const auto out = save(page, change(window, {{key, value, was}, {good, goodWas == "1" ? "0" : "1", goodWas}}),
                                    "192.0.2.1");
         QCOMPARE(out.status, 400);
         QCOMPARE(out.body["error"].toString(), "Nothing was saved. " + refusal);
         QCOMPARE(out.body["fields"].toObject(), (QJsonObject{{key, refusal}}));
-        QCOMPARE(page.describe(), before);
+        QCOMPARE(page.describeSettings(), before);
         QVERIFY(QDir(f.settings.folder()).entryList(QDir::Files).isEmpty());
     }
 
@@ -248,11 +270,11 @@ private slots:
         w.SaveData();
         f.station.dtmf->SaveData();
         const QByteArray mainBefore = f.settings.readFile("mirelva.ini"), dtmfBefore = f.settings.readFile("dtmfctrl.ini");
-        SettingsPage page(f.station);
+        WindowStation page(f.station);
         QStringList told;
-        connect(&page, &SettingsPage::saved, this, [&told](const QString &window) { told << window; });
+        connect(&page, &StationPort::settingsSaved, this, [&told](const QString &window) { told << window; });
 
-        QCOMPARE(page.save(change("main", {{"CALLSIGN", "Victor Kilo Two", ""}, {"STOPCLOCK6", "1", "0"},
+        QCOMPARE(save(page, change("main", {{"CALLSIGN", "Victor Kilo Two", ""}, {"STOPCLOCK6", "1", "0"},
                                            {"BEACONPERIOD6", "2", "10"}}), "192.0.2.1").status, 200);
         QCOMPARE(changedLines(mainBefore, f.settings.readFile("mirelva.ini")),
                  (QStringList{"STOPCLOCK6=1", "BEACONPERIOD6=2", "CALLSIGN=Victor Kilo Two"}));
@@ -265,7 +287,7 @@ private slots:
         w.Timer1_Timer();
         QCOMPARE(f.voice.texts(), QStringList{"Victor Kilo Two"});
 
-        const auto out = page.save(change("dtmf", {{"NETCALL1", "vk3net", ""}, {"WED", "1", "0"},
+        const auto out = save(page, change("dtmf", {{"NETCALL1", "vk3net", ""}, {"WED", "1", "0"},
                                                    {"HOUR", "10", "24"}, {"MINS", "31", "00"}}), "192.0.2.1");
         QCOMPARE(out.status, 200);
         QCOMPARE(out.body["values"]["NETCALL1"], QJsonValue("VK3NET"));   // a capitals box
@@ -286,9 +308,9 @@ private slots:
     void aValueChangedElsewhereSinceLoadingIsNotOverwritten()
     {
         MainFixture f;
-        SettingsPage page(f.station);
-        QCOMPARE(page.save(change("main", {{"BEACONPERIOD6", "20", "10"}}), "192.0.2.1").status, 200);
-        const auto out = page.save(change("main", {{"BEACONPERIOD6", "30", "10"}, {"CHECK2", "1", "0"}}), "192.0.2.2");
+        WindowStation page(f.station);
+        QCOMPARE(save(page, change("main", {{"BEACONPERIOD6", "20", "10"}}), "192.0.2.1").status, 200);
+        const auto out = save(page, change("main", {{"BEACONPERIOD6", "30", "10"}, {"CHECK2", "1", "0"}}), "192.0.2.2");
         QCOMPARE(out.status, 409);
         const QString why = "Voice ident period, minutes was changed elsewhere to \"20\" since this page loaded it; "
                             "the page now shows it. Make your change again if it still should be.";
@@ -297,6 +319,154 @@ private slots:
         QCOMPARE(out.body["values"]["BEACONPERIOD6"], QJsonValue("20"));
         QCOMPARE(f.w().Check2->value(), 0);
         QVERIFY(f.settings.readLines("mirelva.ini").contains("BEACONPERIOD6=20"));
+    }
+
+    // What the window takes, the page takes, and stores what the window
+    // stores: an emptied box as its refill, numbers beyond the page's old
+    // ranges, a one-digit hour, a letter whose capital the file cannot hold.
+    void aValueTheWindowTakesIsTakenAsTheWindowTakesIt_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("an emptied period") << "main" << "BEACONPERIOD6" << "" << "1";
+        QTest::newRow("an emptied hang time") << "main" << "HANGTIME" << "" << "0";
+        QTest::newRow("a long period") << "main" << "BEACONPERIOD6" << "2000" << "2000";
+        QTest::newRow("a delay spoken as 9") << "main" << "TTSPERIOD" << "15" << "15";
+        QTest::newRow("the longest hang time") << "main" << "HANGTIME" << "65535" << "65535";
+        QTest::newRow("a one-digit hour") << "dtmf" << "HOUR" << "8" << "8";
+        QTest::newRow("re-enable after 0") << "dtmf" << "BEACONPERIOD" << "0" << "0";
+        QTest::newRow("a long net") << "dtmf" << "DISCMINS1" << "2000" << "2000";
+        QTest::newRow("a micro sign") << "main" << "CONNECTSTATION1" << "vk2\u00b5" << "VK2\u00b5";
+        QTest::newRow("a capital the file holds") << "dtmf" << "CALL1" << "\u00ffx" << "\u0178X";
+    }
+    void aValueTheWindowTakesIsTakenAsTheWindowTakesIt()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+        MainFixture f;
+        WindowStation page(f.station);
+        const QString was = settingOnPage(page.describeSettings(), window, key)["value"].toString();
+        const auto out = save(page, change(window, {{key, value, was}}), "192.0.2.1");
+        QCOMPARE(out.status, 200);
+        QCOMPARE(out.body["values"][key].toString(), stored);
+        // Read back as the window's next start reads it.
+        const IniFile ini(window == "main" ? MainWindow::iniName() : DtmfWindow::iniName(), 256);
+        QCOMPARE(ini.text(key, QStringLiteral("(none)")), stored);
+    }
+
+    // Emptied, a period box is refilled with 1 and its duty goes on: a
+    // ticked ident still comes, a minute later.
+    void anEmptiedPeriodKeepsItsDutyRunning()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        struct Duty {
+            TextBox *period;
+            VbTimer *timer;
+            QLabel *countdown;
+        };
+        for (const Duty &d : {Duty{w.BeaconPeriod6, w.Beacon6, w.BeaconSeconds6}, Duty{w.BeaconPeriod7, w.Beacon7, w.BeaconSeconds7},
+                              Duty{w.BeaconPeriod3, w.Beacon3, w.BeaconSeconds3}}) {
+            d.period->setText(QStringLiteral("5"));
+            d.period->setText(QString());
+            QCOMPARE(d.period->text(), QStringLiteral("1"));
+            QVERIFY2(d.timer->isEnabled(), qPrintable(d.period->objectName()));
+            QCOMPARE(d.countdown->text(), QStringLiteral("60"));
+        }
+        w.VoicePeriod->setText(QString());
+        QVERIFY(w.IDCheck->isEnabled());
+        w.Callsign->setText(QStringLiteral("Victor Kilo Two"));
+        w.StopClock6->setValue(1);
+        for (int t = 0; t < 60; ++t)
+            if (w.Beacon6->isEnabled())
+                w.Beacon6_Timer();
+        QCOMPARE(w.flag2, 1);
+        QCOMPARE(w.SayTheText, QStringLiteral("Victor Kilo Two"));
+    }
+
+    // The window holds the fan's line while fan control is on; the page
+    // shows it held and refuses to change it, saying why, until it is off.
+    void aControlTheWindowHoldsIsRefused()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        WindowStation page(f.station);
+        w.FanCTRL->setValue(1);
+        w.Timer6_Timer();
+        const QString why = "Use RTS: cannot be changed now: \"Use Fan Control\" is on; the fan's line is chosen while "
+                            "it is off.";
+        QCOMPARE(settingOnPage(page.describeSettings(), "main", "USERTS")["locked"].toString(),
+                 QStringLiteral("\"Use Fan Control\" is on; the fan's line is chosen while it is off"));
+        auto out = save(page, change("main", {{"USERTS", "True", "False"}}), "192.0.2.1");
+        QCOMPARE(out.status, 400);
+        QCOMPARE(out.body["fields"].toObject(), (QJsonObject{{"USERTS", why}}));
+        QCOMPARE(w.UseDTR->value(), true);
+        w.FanCTRL->setValue(0);
+        w.Timer6_Timer();
+        QVERIFY(!settingOnPage(page.describeSettings(), "main", "USERTS").contains("locked"));
+        out = save(page, change("main", {{"USERTS", "True", "False"}}), "192.0.2.1");
+        QCOMPARE(out.status, 200);
+        QCOMPARE(w.UseRTS->value(), true);
+    }
+
+    // A save that comes while an announcement is on the air acts after it,
+    // as a typed change would: never inside the keyed speech.
+    void aSaveDuringAnAnnouncementActsAfterIt()
+    {
+        AnnouncerFixture f;
+        MainWindow &w = f.w();
+        WindowStation page(f.station);
+        std::optional<StationPort::Outcome> out;
+        QStringList seenWhileSpeaking;
+        f.voice.speaking = [&] {
+            page.changeSettings("main", {{"CALLSIGN", "VK2ABC", ""}}, "192.0.2.1",
+                                [&out](const StationPort::Outcome &o) { out = o; });
+            QCoreApplication::processEvents();
+            seenWhileSpeaking << w.Callsign->text() << (out ? "answered" : "waiting");
+        };
+        w.SayTheText = QStringLiteral("Net tonight");
+        w.SpeakTheText();
+        QCOMPARE(seenWhileSpeaking, (QStringList{"", "waiting"}));
+        for (int i = 0; i < 10 && !out; ++i)
+            QCoreApplication::processEvents();
+        QVERIFY(out);
+        QCOMPARE(out->status, 200);
+        QCOMPARE(w.Callsign->text(), QStringLiteral("VK2ABC"));
+    }
+
+    // A net's start typed with one digit starts at the clock's two.
+    void aOneDigitStartStartsTheNet_data()
+    {
+        QTest::addColumn<QString>("hour");
+        QTest::addColumn<QString>("mins");
+        QTest::addColumn<QTime>("at");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("8:05") << "8" << "05" << QTime(8, 5, 15) << true;
+        QTest::newRow("08:5") << "08" << "5" << QTime(8, 5, 15) << true;
+        QTest::newRow("8:5") << "8" << "5" << QTime(8, 5, 15) << true;
+        QTest::newRow("8:05 at 18:05") << "8" << "05" << QTime(18, 5, 15) << false;
+        QTest::newRow("8:05 a second early") << "8" << "05" << QTime(8, 5, 14) << false;
+    }
+    void aOneDigitStartStartsTheNet()
+    {
+        QFETCH(QString, hour);
+        QFETCH(QString, mins);
+        QFETCH(QTime, at);
+        QFETCH(bool, starts);
+        MainFixture f;
+        DtmfWindow &d = *f.station.dtmf;
+        d.NetCall1->setText(QStringLiteral("VK3NET"));
+        d.Hour->setText(hour);
+        d.Mins->setText(mins);
+        d.Wed->setValue(1);
+        f.node.clearRecords();
+        Clock::setForTests(QDateTime(QDate(2024, 3, 6), at));   // a Wednesday
+        d.Timer2_Timer();
+        QCOMPARE(f.requests(), starts ? QStringList{"Connect VK3NET"} : QStringList());
     }
 };
 

@@ -6,22 +6,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
-#include <QPlainTextEdit>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QTextBlock>
 #include <QUrlQuery>
 #include <QWebSocket>
 
-#include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/nodebackend.h"
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "dtmf/dtmfwindow.h"
-#include "greeting/greetingwindow.h"
-#include "messagebox/messageboxwindow.h"
+#include "web/minutelog.h"
 #include "web/weblogin.h"
 #include "web/webpassword.h"
 
@@ -75,31 +69,6 @@ QByteArray loginPage(const QString &message)
     return page.replace("{{MESSAGE}}", message.toHtmlEscaped().toUtf8());
 }
 
-// A text typed on the page, as a box on the window would hold it: no
-// control characters, trimmed, bounded.
-QString cleanText(const QString &text, int maxChars)
-{
-    QString out;
-    for (QChar c : text)
-        if (c.category() != QChar::Other_Control)
-            out.append(c);
-    return MainWindow::boundedText(out.trimmed(), maxChars);
-}
-
-// The box's newest lines, escaped as the on-air log escapes them: a
-// station's name or chat text cannot turn the page's text around.
-QStringList tail(QPlainTextEdit *box, int lines)
-{
-    QStringList texts;
-    if (!box)
-        return texts;
-    for (QTextBlock b = box->document()->lastBlock(); b.isValid() && texts.size() < lines; b = b.previous())
-        texts.prepend(OnAirLog::escaped(b.text()));
-    while (!texts.isEmpty() && texts.last().isEmpty())
-        texts.removeLast();
-    return texts;
-}
-
 QString hostOnly(const QByteArray &host)
 {
     QString h = QString::fromLatin1(host).toLower();
@@ -113,37 +82,21 @@ QString hostOnly(const QByteArray &host)
 
 } // namespace
 
-WebConsole::WebConsole(Station &station, WebSettings settings, QObject *parent)
-    : QObject(parent), m_station(station), m_settings(std::move(settings))
+WebConsole::WebConsole(StationPort &station, WebSettings settings, QObject *parent)
+    : QObject(parent), m_station(station), m_settings(std::move(settings)),
+      m_refusals(new MinuteLog(QStringLiteral("refused requests"), this))
 {
     m_tick.setInterval(1000);
     m_tick.setTimerType(Qt::CoarseTimer);
     connect(&m_tick, &QTimer::timeout, this, [this] { sendChanges(); });
     connect(&OnAirLog::instance(), &OnAirLog::line, this, &WebConsole::onAirLine);
-    connect(&m_settingsPage, &SettingsPage::saved, this, [this](const QString &window) {
+    connect(&m_station, &StationPort::settingsSaved, this, [this](const QString &window) {
         sendToAll({{QStringLiteral("type"), QStringLiteral("settings")}, {QStringLiteral("window"), window}});
     });
-    if (m_station.node)
-        connect(m_station.node, &NodeBackend::stateChanged, this, [this] { sendChanges(true); });
-    if (m_station.main)
-        connect(m_station.main->CallHistory, &QPlainTextEdit::textChanged, this,
-                [this] { logChanged(QStringLiteral("history"), m_station.main->CallHistory); });
-    if (m_station.messageBox)
-        connect(m_station.messageBox->IncomingText, &QPlainTextEdit::textChanged, this,
-                [this] { logChanged(QStringLiteral("chat"), m_station.messageBox->IncomingText); });
+    connect(&m_station, &StationPort::liveChanged, this, [this](bool urgent) { sendChanges(urgent); });
+    connect(&m_station, &StationPort::logChanged, this, &WebConsole::logChanged);
     // A screen reader on the page hears who came and went, and what they said.
-    if (m_station.node) {
-        connect(m_station.node, &NodeBackend::connected, this, [this](const QString &call, const QString &name, const QString &) {
-            announce(name.trimmed().isEmpty() ? call + QStringLiteral(" connected")
-                                              : call + QLatin1Char(' ') + name.trimmed() + QStringLiteral(" connected"));
-        });
-        connect(m_station.node, &NodeBackend::Disconnected, this,
-                [this](const QString &call) { announce(call + QStringLiteral(" disconnected")); });
-    }
-    // Chat as the station's own screen reader hears it: a burst told as one.
-    if (m_station.messageBox)
-        connect(m_station.messageBox, &MessageBoxWindow::chatTold, this,
-                [this](const QString &words) { announce(words.trimmed()); });
+    connect(&m_station, &StationPort::tell, this, &WebConsole::announce);
 }
 
 WebConsole::~WebConsole()
@@ -155,7 +108,7 @@ WebConsole::~WebConsole()
     }
 }
 
-std::unique_ptr<WebConsole> WebConsole::startLaterIfEnabled(Station &station)
+std::unique_ptr<WebConsole> WebConsole::startLaterIfEnabled(StationPort &station)
 {
     WebSettings settings = WebSettings::load();
     if (!settings.enabled)
@@ -235,11 +188,12 @@ bool WebConsole::start(QString *why)
         const bool ours = originAllowed(head.header("Origin"), head.header("Host"));
         if (session && ours && head.path() == QLatin1String("/ws") && m_clients.size() < size_t(kMostLiveConnections))
             return true;
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(!session ? QStringLiteral("without a session")
-                                : !ours  ? QStringLiteral("from another site")
-                                         : QStringLiteral("beyond the console's limit"),
-                                head.peer.toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(!session ? QStringLiteral("without a session")
+                                  : !ours  ? QStringLiteral("from another site")
+                                           : QStringLiteral("beyond the console's limit"),
+                                  head.peer.toString()),
+                         head.peer.toString());
         return false;
     };
     connect(m_front.get(), &WebFront::webSocket, this, &WebConsole::acceptWebSocket);
@@ -400,8 +354,9 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     // Everything below changes something or shows the station: it needs a
     // page of ours (Origin) and, but for the login itself, a session.
     if (post && !originAllowed(request.header("Origin"), host)) {
-        OnAirLog::note(QStringLiteral("web: refused a %1 request from another site (%2)")
-                           .arg(path.left(40), clientOf(request).toString()));
+        const QString from = clientOf(request).toString();
+        m_refusals->note(QStringLiteral("web: refused a %1 request from another site (%2)").arg(path.left(40), from),
+                         from);
         reply(responder, Status::Forbidden, "text/plain", "refused: this request did not come from the console's page\n");
         return;
     }
@@ -421,7 +376,7 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         return;
     }
     if (get && path == QLatin1String("/api/settings")) {
-        replyJson(responder, Status::Ok, m_settingsPage.describe());
+        replyJson(responder, Status::Ok, m_station.describeSettings());
         return;
     }
     if (post && (path == QLatin1String("/api/action") || path == QLatin1String("/api/settings")
@@ -430,8 +385,8 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
         if (token.isEmpty() && path == QLatin1String("/logout"))
             token = QUrlQuery(QString::fromUtf8(request.body)).queryItemValue(QStringLiteral("csrf")).toLatin1();
         if (!sameToken(token, s.csrf)) {
-            OnAirLog::note(QStringLiteral("web: refused a request without the page's token (%1)")
-                               .arg(clientOf(request).toString()));
+            const QString from = clientOf(request).toString();
+            m_refusals->note(QStringLiteral("web: refused a request without the page's token (%1)").arg(from), from);
             replyJson(responder, Status::Forbidden, {{QStringLiteral("error"), QStringLiteral("refused")}});
             return;
         }
@@ -446,15 +401,20 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
             return;
         }
         if (request.body.size()
-            > (path == QLatin1String("/api/settings") ? SettingsPage::kMaxBodyBytes : kMaxBodyBytes)) {
+            > (path == QLatin1String("/api/settings") ? kMaxSessionBodyBytes : kMaxBodyBytes)) {
             replyJson(responder, Status::PayloadTooLarge, {{QStringLiteral("error"), QStringLiteral("too long")}});
             return;
         }
         if (path == QLatin1String("/api/settings")) {
-            const SettingsPage::Outcome out =
-                m_settingsPage.save(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString());
-            replyJson(responder, Status(out.status), out.body);
-            sendChanges();
+            // Answered once the change has had its turn, after any
+            // announcement on air now.
+            QPointer<WebConsole> self(this);
+            saveSettings(QJsonDocument::fromJson(request.body).object(), clientOf(request).toString(),
+                         [self, responder](const StationPort::Outcome &out) mutable {
+                             replyJson(responder, Status(out.status), out.body);
+                             if (self)
+                                 self->sendChanges();
+                         });
             return;
         }
         const QString error =
@@ -509,10 +469,11 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
     const QNetworkRequest &r = socket->request();
     const QByteArray session = sessionOf(r.rawHeader("Cookie"));
     if (session.isEmpty() || !originAllowed(socket->origin().toLatin1(), r.rawHeader("Host"))) {
-        OnAirLog::note(QStringLiteral("web: refused a live connection %1 (%2)")
-                           .arg(session.isEmpty() ? QStringLiteral("without a session")
-                                                  : QStringLiteral("from another site"),
-                                socket->peerAddress().toString()));
+        m_refusals->note(QStringLiteral("web: refused a live connection %1 (%2)")
+                             .arg(session.isEmpty() ? QStringLiteral("without a session")
+                                                    : QStringLiteral("from another site"),
+                                  socket->peerAddress().toString()),
+                         socket->peerAddress().toString());
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("log in first"));
         socket->deleteLater();
         return;
@@ -529,11 +490,11 @@ void WebConsole::acceptWebSocket(QWebSocket *socket)
             m_tick.stop();
     });
     QJsonObject hello = snapshot();
-    m_logShown[QStringLiteral("history")] = tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines);
-    m_logShown[QStringLiteral("chat")] = tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines);
+    m_logShown[QStringLiteral("history")] = m_station.logLines(QStringLiteral("history"), kLogLines);
+    m_logShown[QStringLiteral("chat")] = m_station.logLines(QStringLiteral("chat"), kLogLines);
     hello.insert(QStringLiteral("type"), QStringLiteral("state"));
     hello.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions[session].csrf));
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(hello).toJson(QJsonDocument::Compact)));
     if (m_clients.size() == 1) {
         m_sent = liveFields();
         m_tick.start();
@@ -545,6 +506,32 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     const auto it = std::find_if(m_clients.begin(), m_clients.end(), [socket](const Client &c) { return c.socket == socket; });
     if (it == m_clients.end() || text.size() > kMaxBodyBytes)
         return;
+    Client &c = *it;
+    const qint64 second = Clock::nowMs() / 1000;
+    if (second != c.second) {
+        const bool overLast = c.inSecond > kMostMessagesASecond;
+        c.floodSeconds = overLast ? (second == c.second + 1 ? c.floodSeconds + 1 : 1) : 0;
+        c.second = second;
+        c.inSecond = 0;
+    }
+    if (++c.inSecond > kMostMessagesASecond) {
+        ++c.dropped;
+        if (c.floodSeconds >= kMostFloodSeconds) {
+            const QString from = socket->peerAddress().toString();
+            m_refusals->note(QStringLiteral("web: closed a live connection sending too many messages, %1 dropped (%2)")
+                                 .arg(c.dropped)
+                                 .arg(from),
+                             from);
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many messages"));
+            // Nothing more of it is read; its closing ends it.
+            socket->disconnect(this, nullptr);
+            std::erase_if(m_clients, [socket](const Client &k) { return k.socket == socket; });
+            socket->deleteLater();
+            if (m_clients.empty())
+                m_tick.stop();
+        }
+        return;
+    }
     const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
     const auto session = m_sessions.find(it->session);
     QString error;
@@ -557,7 +544,21 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
     QJsonObject result{{QStringLiteral("type"), QStringLiteral("result")}, {QStringLiteral("id"), o.value(QStringLiteral("id"))}};
     if (!error.isEmpty())
         result.insert(QStringLiteral("error"), error);
-    socket->sendTextMessage(QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+    sendTo(socket, QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact)));
+}
+
+void WebConsole::sendTo(QWebSocket *socket, const QString &text, bool flush)
+{
+    socket->sendTextMessage(text);
+    // A keyed speech is about to hold the thread: the page hears of the
+    // transmitter before, not after it.
+    if (flush)
+        socket->flush();
+    if (socket->bytesToWrite() <= kMostUnsentBytes)
+        return;
+    // A page that reads nothing (or a client that pings and never takes
+    // the answers) would have its messages pile up here without end.
+    socket->abort();
 }
 
 // ---- live updates ---------------------------------------------------------------
@@ -567,13 +568,13 @@ void WebConsole::sendToAll(const QJsonObject &message, bool flush)
     if (m_clients.empty())
         return;
     const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
-    for (const Client &c : m_clients) {
-        c.socket->sendTextMessage(text);
-        // A keyed speech is about to hold the thread: the page hears of
-        // the transmitter before, not after it.
-        if (flush)
-            c.socket->flush();
-    }
+    // A client closed on the way leaves the list as it goes.
+    std::vector<QPointer<QWebSocket>> sockets;
+    for (const Client &c : m_clients)
+        sockets.emplace_back(c.socket);
+    for (const QPointer<QWebSocket> &socket : sockets)
+        if (socket)
+            sendTo(socket, text, flush);
 }
 
 void WebConsole::sendChanges(bool flush)
@@ -607,14 +608,14 @@ void WebConsole::onAirLine(const QString &line)
     sendChanges(true);
 }
 
-void WebConsole::logChanged(const QString &which, QPlainTextEdit *box)
+void WebConsole::logChanged(const QString &which)
 {
     if (m_clients.empty())
         return;
     // The pages are sent the lines added since, so a screen reader reads the
     // new line alone; anything but an addition at the end (a cleared box)
     // replaces the page's lines.
-    const QStringList now = tail(box, kLogLines);
+    const QStringList now = m_station.logLines(which, kLogLines);
     QStringList &shown = m_logShown[which];
     if (now == shown)
         return;
@@ -642,77 +643,18 @@ void WebConsole::announce(const QString &words)
 
 QJsonObject WebConsole::liveFields() const
 {
-    QJsonObject o;
-    const NodeBackend *node = m_station.node;
-    const MainWindow *m = m_station.main;
-    o.insert(QStringLiteral("ptt"), m_pttAsked || (node && node->state().transmitterKeyed));
-    o.insert(QStringLiteral("rx"), node && node->state().receivingSignal);
-    o.insert(QStringLiteral("node"), node ? (node->online() ? node->describe() : node->describe() + QStringLiteral(" (offline)"))
-                                          : QString());
-    o.insert(QStringLiteral("callsign"), node ? node->state().localStation : QString());
-    QJsonArray connected;
-    if (node)
-        for (const QString &c : node->state().connected)
-            connected.append(c);
-    o.insert(QStringLiteral("connected"), connected);
-    if (!m)
-        return o;
-    o.insert(QStringLiteral("clock"), m->ShowTime->text());
-    o.insert(QStringLiteral("silence"), m->Check1->value() == 1);
-    if (m_station.greeting)
-        o.insert(QStringLiteral("greeting"), m_station.greeting->UseGreeting->value() == 1);
-
-    QJsonArray countdowns;
-    auto add = [&countdowns](const QLabel *l) {
-        if (l)
-            countdowns.append(QJsonObject{{QStringLiteral("id"), l->objectName()},
-                                          {QStringLiteral("label"), l->accessibleDescription()},
-                                          {QStringLiteral("value"), l->text().trimmed()}});
-    };
-    for (const QLabel *l : {m->BeaconSeconds6, m->BeaconSeconds7, m->BeaconSeconds3, m->IDSeconds, m->FanSeconds,
-                            m->DelaySeconds})
-        add(l);
-    if (const DtmfWindow *d = m_station.dtmf) {
-        for (const QLabel *l : {d->BeaconSeconds, d->DTMFDelayPeriod, d->DiscPeriod1, d->DiscPeriod2, d->DiscPeriod3,
-                                d->DiscPeriod4})
-            add(l);
-    }
-    if (m_station.greeting)
-        add(m_station.greeting->BeaconSecondsDelay);
-    o.insert(QStringLiteral("countdowns"), countdowns);
-
-    if (const DtmfWindow *d = m_station.dtmf) {
-        const QStringList now = node ? node->state().connected : QStringList();
-        auto entry = [&now](const TextBox *box) {
-            const QString call = box->text().trimmed().toUpper();
-            return QJsonObject{{QStringLiteral("call"), call},
-                               {QStringLiteral("connected"), !call.isEmpty() && now.contains(call, Qt::CaseInsensitive)}};
-        };
-        QJsonArray stations;
-        for (const TextBox *b : {d->Call1, d->Call2, d->Call3, d->Call4, d->Call5, d->Call6, d->Call7, d->Call8})
-            stations.append(entry(b));
-        o.insert(QStringLiteral("stations"), stations);
-        QJsonArray groups;
-        for (const auto &g : {std::array{d->GroupCall1, d->GroupCall2, d->GroupCall3},
-                              std::array{d->GroupCall4, d->GroupCall5, d->GroupCall6}}) {
-            QJsonArray calls;
-            for (const TextBox *b : g)
-                if (!b->text().trimmed().isEmpty())
-                    calls.append(entry(b));
-            groups.append(calls);
-        }
-        o.insert(QStringLiteral("groups"), groups);
-    }
+    QJsonObject o = m_station.liveValues();
+    // What the program asked of the transmitter shows before the node's word.
+    if (m_pttAsked)
+        o.insert(QStringLiteral("ptt"), true);
     return o;
 }
 
 QJsonObject WebConsole::snapshot() const
 {
     QJsonObject o = liveFields();
-    o.insert(QStringLiteral("history"),
-             QJsonArray::fromStringList(tail(m_station.main ? m_station.main->CallHistory : nullptr, kLogLines)));
-    o.insert(QStringLiteral("chat"),
-             QJsonArray::fromStringList(tail(m_station.messageBox ? m_station.messageBox->IncomingText : nullptr, kLogLines)));
+    o.insert(QStringLiteral("history"), QJsonArray::fromStringList(m_station.logLines(QStringLiteral("history"), kLogLines)));
+    o.insert(QStringLiteral("chat"), QJsonArray::fromStringList(m_station.logLines(QStringLiteral("chat"), kLogLines)));
     o.insert(QStringLiteral("onair"), QJsonArray::fromStringList(m_onAir));
     return o;
 }
@@ -721,83 +663,32 @@ QJsonObject WebConsole::snapshot() const
 
 QString WebConsole::act(const QJsonObject &request, const QString &from)
 {
-    MainWindow *m = m_station.main;
-    if (!m || !m->otherWindowsLoaded())
+    if (!m_station.ready())
         return QStringLiteral("The station is still loading.");
-    const QString action = request.value(QStringLiteral("action")).toString();
-    const bool on = request.value(QStringLiteral("on")).toBool();
-    const int n = request.value(QStringLiteral("n")).toInt();
-    auto log = [&from](const QString &what) { OnAirLog::note(QStringLiteral("web: %1 (%2)").arg(what, from)); };
-    // A button's handler may key the transmitter and hold the thread: it
-    // runs once this request has been answered, and waits while the station
-    // speaks, as a click does. A text goes into its box as the press comes,
-    // so a press that waited says its own text, not a later request's.
-    auto press = [this](QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {}) {
-        Program::post(this, [b = QPointer<QAbstractButton>(button), box = QPointer<QLineEdit>(box), text] {
-            if (box)
-                box->setText(text);
-            if (b)
-                b->click();
-        });
-    };
+    const QString error = m_station.run(request.value(QStringLiteral("action")).toString(), request, from);
+    if (error.isEmpty())
+        sendChanges();
+    return error;
+}
 
-    if (action == QLatin1String("speak") || action == QLatin1String("speakNoPtt")) {
-        const QString text = cleanText(request.value(QStringLiteral("text")).toString(), kMaxSpeechChars);
-        if (text.isEmpty())
-            return QStringLiteral("Type a text to speak first.");
-        const bool keyed = action == QLatin1String("speak");
-        log(QStringLiteral("speak %1: %2").arg(keyed ? QStringLiteral("with PTT") : QStringLiteral("without PTT"), text));
-        press(keyed ? m->Speak3 : m->TextNoPTT3, m->TextInput3, text);
-    } else if (action == QLatin1String("time")) {
-        log(QStringLiteral("say the time"));
-        press(m->TheTime);
-    } else if (action == QLatin1String("ident")) {
-        log(QStringLiteral("voice ident now"));
-        press(m->SayCall);
-    } else if (action == QLatin1String("cw")) {
-        log(QStringLiteral("Morse ident now"));
-        press(m->SendCW);
-    } else if (action == QLatin1String("silence")) {
-        log(on ? QStringLiteral("silence on") : QStringLiteral("silence off"));
-        m->Check1->setValue(on ? 1 : 0);
-    } else if (action == QLatin1String("greeting")) {
-        if (!m_station.greeting)
-            return QStringLiteral("The greeting window is not loaded.");
-        log(on ? QStringLiteral("greeting on") : QStringLiteral("greeting off"));
-        m_station.greeting->UseGreeting->setValue(on ? 1 : 0);
-    } else if (action == QLatin1String("chat")) {
-        MessageBoxWindow *box = m_station.messageBox;
-        if (!box)
-            return QStringLiteral("The message box is not loaded.");
-        const QString text = cleanText(request.value(QStringLiteral("text")).toString(), kMaxChatChars);
-        if (text.isEmpty())
-            return QStringLiteral("Type a chat text first.");
-        log(QStringLiteral("chat text: ") + text);
-        press(box->Send, box->TextTX, text);
-    } else if (action == QLatin1String("station")) {
-        DtmfWindow *d = m_station.dtmf;
-        if (!d)
-            return QStringLiteral("The DTMF window is not loaded.");
-        const TextBox *calls[8] = {d->Call1, d->Call2, d->Call3, d->Call4, d->Call5, d->Call6, d->Call7, d->Call8};
-        QPushButton *buttons[8] = {d->Command7, d->Command8, d->Command9, d->Command10,
-                                   d->Command11, d->Command12, d->Command13, d->Command15};
-        if (n < 1 || n > 8 || calls[n - 1]->text().trimmed().isEmpty())
-            return QStringLiteral("No such station.");
-        log(QStringLiteral("connect/disconnect station %1 (%2)").arg(n).arg(calls[n - 1]->text().trimmed().toUpper()));
-        press(buttons[n - 1]);
-    } else if (action == QLatin1String("group")) {
-        DtmfWindow *d = m_station.dtmf;
-        if (!d)
-            return QStringLiteral("The DTMF window is not loaded.");
-        if (n != 1 && n != 2)
-            return QStringLiteral("No such group.");
-        log(QStringLiteral("%1 group %2").arg(on ? QStringLiteral("connect") : QStringLiteral("disconnect")).arg(n));
-        press(n == 1 ? (on ? d->Command3 : d->Command4) : (on ? d->Command5 : d->Command6));
-    } else {
-        return QStringLiteral("Unknown action.");
+void WebConsole::saveSettings(const QJsonObject &request, const QString &from,
+                              std::function<void(const StationPort::Outcome &)> done)
+{
+    const auto refuse = [&done](int status, const QString &error) {
+        done({status, {{QStringLiteral("error"), error}}});
+    };
+    if (!m_station.ready())
+        return refuse(503, QStringLiteral("The station is still loading."));
+    QList<StationPort::Change> changes;
+    for (const QJsonValue &v : request.value(QStringLiteral("changes")).toArray()) {
+        const QJsonObject c = v.toObject();
+        if (!c.value(QStringLiteral("key")).isString() || !c.value(QStringLiteral("value")).isString()
+            || !c.value(QStringLiteral("was")).isString())
+            return refuse(400, QStringLiteral("No such setting: %1.").arg(c.value(QStringLiteral("key")).toString().left(40)));
+        changes.append({c.value(QStringLiteral("key")).toString(), c.value(QStringLiteral("value")).toString(),
+                        c.value(QStringLiteral("was")).toString()});
     }
-    sendChanges();
-    return {};
+    m_station.changeSettings(request.value(QStringLiteral("window")).toString(), changes, from, std::move(done));
 }
 
 } // namespace mirelva

@@ -11,26 +11,26 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "core/station.h"
+#include "core/stationport.h"
 #include "web/webfront.h"
 #include "web/websettings.h"
-#include "web/websettingsapi.h"
 
 class QWebSocket;
-class QPlainTextEdit;
 
 namespace mirelva {
 
+class MinuteLog;
 class WebLogin;
 
 // The web console: one page, served by the program itself, that shows the
-// station live over a WebSocket and presses the windows' own buttons. Every
-// action goes to the on-air log with "web" as its source. See
-// docs/web-console.md for the settings and the security rules.
+// station live over a WebSocket and drives it through the station's port
+// (core/stationport.h), never its widgets. Every action goes to the on-air
+// log with "web" as its source. See docs/web-console.md for the settings and
+// the security rules.
 class WebConsole : public QObject {
     Q_OBJECT
 public:
-    WebConsole(Station &station, WebSettings settings, QObject *parent = nullptr);
+    WebConsole(StationPort &station, WebSettings settings, QObject *parent = nullptr);
     ~WebConsole() override;
 
     // Listens as the settings say; false, with the reason, when it will not
@@ -40,13 +40,17 @@ public:
 
     // The program's own start: the console when web.ini enables it, started
     // once the event loop runs so that it never delays the first paint.
-    static std::unique_ptr<WebConsole> startLaterIfEnabled(Station &station);
+    static std::unique_ptr<WebConsole> startLaterIfEnabled(StationPort &station);
 
     // The state the page shows, whole; and the action the page asks for,
     // as the windows' buttons do it. Both used by the server and the tests.
     QJsonObject snapshot() const;
     // Returns an empty text when done, else why not (for the page).
     QString act(const QJsonObject &request, const QString &from);
+    // A settings save as the page posts it: {"window", "changes": [{"key", "value", "was"}]}.
+    // `done` gets the outcome once the change had its turn.
+    void saveSettings(const QJsonObject &request, const QString &from,
+                      std::function<void(const StationPort::Outcome &)> done);
 
     // For tests: the front door and the password checks.
     WebFront *front() const { return m_front.get(); }
@@ -60,12 +64,20 @@ private:
     struct Client {
         QWebSocket *socket;
         QByteArray session;
+        // Its messages in the current second of the clock, and the seconds
+        // in a row it sent more than it may.
+        qint64 second = 0;
+        int inSecond = 0;
+        int floodSeconds = 0;
+        qint64 dropped = 0;
     };
 
     void handle(const HttpRequest &request, HttpReply reply);
     void login(const HttpRequest &request, HttpReply reply);
     void acceptWebSocket(QWebSocket *socket);
     void webSocketMessage(QWebSocket *socket, const QString &text);
+    // Sends, and closes a client that does not read what it is sent.
+    void sendTo(QWebSocket *socket, const QString &text, bool flush = false);
 
     QByteArray sessionOf(const QByteArray &cookieHeader) const;
     bool originAllowed(const QByteArray &origin, const QByteArray &host) const;
@@ -79,15 +91,17 @@ private:
     void sendToAll(const QJsonObject &message, bool flush = false);
     void sendChanges(bool flush = false);
     void onAirLine(const QString &line);
-    void logChanged(const QString &which, QPlainTextEdit *box);
+    void logChanged(const QString &which);
     void announce(const QString &words);
     QJsonObject liveFields() const;
 
-    Station &m_station;
+    StationPort &m_station;
     WebSettings m_settings;
-    SettingsPage m_settingsPage{m_station};
     std::unique_ptr<WebFront> m_front;
     WebLogin *m_login = nullptr;
+    // Refusals anyone can cause (another site, no token, a refused live
+    // connection): a few lines a minute, then their count.
+    MinuteLog *m_refusals;
     quint16 m_port = 0;
 
     std::map<QByteArray, Session> m_sessions;
@@ -102,11 +116,18 @@ public:
     static constexpr int kLogLines = 200;
     static constexpr int kMostSessions = 32;
     static constexpr int kSessionIdleHours = 24;
-    static constexpr int kMaxSpeechChars = 250;
-    static constexpr int kMaxChatChars = 160;
     static constexpr int kMaxBodyBytes = 8192;          // an action, a login: all a request without a session may send
-    static constexpr int kMaxSessionBodyBytes = 65536;  // what a request with a session may send
+    // What a request with a session may send: a window's changes all at
+    // once (a first set-up of the DTMF window sends a hundred fields).
+    static constexpr int kMaxSessionBodyBytes = 65536;
     static constexpr int kMostLiveConnections = 64;
+    // A page sends a message a press: more in a second are dropped and
+    // counted, and a page that goes on for kMostFloodSeconds in a row is
+    // closed. One whose messages from us wait unread past kMostUnsentBytes
+    // is closed too.
+    static constexpr int kMostMessagesASecond = 20;
+    static constexpr int kMostFloodSeconds = 3;
+    static constexpr qint64 kMostUnsentBytes = 256 * 1024;
 };
 
 } // namespace mirelva

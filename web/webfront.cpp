@@ -1,5 +1,7 @@
 #include "web/webfront.h"
 
+#include <sys/socket.h>
+
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -195,40 +197,57 @@ quint16 WebFront::port() const { return m_listener->serverPort(); }
 
 qint64 WebFront::nowMs() { return Clock::now().toMSecsSinceEpoch(); }
 
+bool WebFront::idle(const Connection &c) const
+{
+    // Waiting for a head with nothing come yet, in Qt's buffer or the
+    // kernel's: a request that has arrived is answered, never dropped.
+    if (c.phase != Phase::Head || c.refused || c.socket->bytesAvailable() > 0)
+        return false;
+    char byte;
+    const qintptr fd = c.socket->socketDescriptor();
+    return fd < 0 || ::recv(int(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+}
+
 void WebFront::accepted(QTcpSocket *socket)
 {
-    if (m_connections.size() >= size_t(kMaxConnections)) {
+    bool refused = false;
+    if (int(m_connections.size()) - m_refused >= kMaxConnections) {
         // The connection waiting longest for its head gives way: a crowd of
         // silent ones cannot keep a browser out. When every one is being
         // answered, one waiting answer is cut short to make room, else the
-        // new one is turned away.
+        // new one is answered 503 once its head is in.
         auto oldestIdle = [this] {
             auto oldest = m_connections.end();
             for (auto it = m_connections.begin(); it != m_connections.end(); ++it)
-                if (it->second.phase != Phase::Answering
-                    && (oldest == m_connections.end() || it->second.opened < oldest->second.opened))
+                if (idle(it->second) && (oldest == m_connections.end() || it->second.opened < oldest->second.opened))
                     oldest = it;
             return oldest;
         };
         auto oldest = oldestIdle();
         if (oldest == m_connections.end() && makeRoom())
             oldest = oldestIdle();
-        if (oldest == m_connections.end()) {
+        if (oldest != m_connections.end()) {
+            drop(oldest->first);
+        } else if (m_refused >= kMostRefused) {
             socket->abort();
             socket->deleteLater();
             return;
+        } else {
+            refused = true;
         }
-        drop(oldest->first);
     }
     const quint64 id = m_nextId++;
     Connection &c = m_connections[id];
     c.socket = socket;
+    c.refused = refused;
+    m_refused += refused ? 1 : 0;
     c.opened = nowMs();
     c.deadline = c.opened + kHeadSeconds * 1000;
     // Qt's own buffer holds no more than a head; the rest waits in the
     // kernel until it is read.
     socket->setReadBufferSize(kMaxHeadBytes);
     connect(socket, &QTcpSocket::readyRead, this, [this, id] { readable(id); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, id] { written(id); });
     connect(socket, &QTcpSocket::disconnected, this, [this, id] { drop(id); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, id](QAbstractSocket::SocketError e) {
         if (e != QAbstractSocket::RemoteHostClosedError)
@@ -268,6 +287,11 @@ void WebFront::readHead(quint64 id, Connection &c)
         refuse(id, HttpStatus::BadRequest, "bad request\n");
         return;
     }
+    if (c.refused) {
+        c.socket->read(end + 4);
+        refuse(id, HttpStatus::ServiceUnavailable, "too many connections; try again in a moment\n", {{"Retry-After", "1"}});
+        return;
+    }
     c.request = HttpRequest{};
     static_cast<HttpHead &>(c.request) = std::move(*head);
     c.request.peer = c.socket->peerAddress();
@@ -295,7 +319,14 @@ void WebFront::readHead(quint64 id, Connection &c)
         refuse(id, HttpStatus::LengthRequired, "a body needs a Content-Length\n");
         return;
     }
+    // Two lengths that differ leave the body's end to whoever reads it
+    // (request smuggling); the same one twice is the same request.
     const QByteArray length = c.request.header("Content-Length");
+    for (const auto &h : c.request.headers)
+        if (h.first.compare("Content-Length", Qt::CaseInsensitive) == 0 && h.second != length) {
+            refuse(id, HttpStatus::BadRequest, "two different Content-Length headers\n");
+            return;
+        }
     qint64 n = 0;
     if (!length.isEmpty()) {
         bool ok = length.size() <= 18;
@@ -372,19 +403,59 @@ void WebFront::answer(quint64 id, HttpStatus status, const QByteArray &type, con
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { drop(id); });
         return;
     }
+    if (c.socket->bytesToWrite() > kMostUnsentBytes) {
+        // The client is not reading its answers: its next requests wait
+        // until it does, and it is let go when it reads nothing for a while.
+        c.phase = Phase::Sending;
+        c.deadline = nowMs() + kBodySeconds * 1000;
+        return;
+    }
+    c.phase = Phase::Head;
+    c.deadline = nowMs() + kHeadSeconds * 1000;
+    // The next pipelined request at the next turn: one a turn, so a stream
+    // of them lets every timer and socket have its turn in between.
+    if (c.socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, [this, id] { readable(id); }, Qt::QueuedConnection);
+}
+
+void WebFront::written(quint64 id)
+{
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end() || it->second.phase != Phase::Sending)
+        return;
+    Connection &c = it->second;
+    // Read again once half is taken, not at every packet the client takes.
+    if (c.socket->bytesToWrite() > kMostUnsentBytes / 2) {
+        c.deadline = nowMs() + kBodySeconds * 1000;
+        return;
+    }
     c.phase = Phase::Head;
     c.deadline = nowMs() + kHeadSeconds * 1000;
     if (c.socket->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, [this, id] { readable(id); }, Qt::QueuedConnection);
 }
 
-void WebFront::refuse(quint64 id, HttpStatus status, const QByteArray &why)
+int WebFront::waitingForClients() const
+{
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
+                             [](const auto &e) { return e.second.phase == Phase::Sending; }));
+}
+
+qint64 WebFront::unsentBytes() const
+{
+    qint64 total = 0;
+    for (const auto &[id, c] : m_connections)
+        total += c.socket->bytesToWrite();
+    return total;
+}
+
+void WebFront::refuse(quint64 id, HttpStatus status, const QByteArray &why, const HttpHeaders &extra)
 {
     const auto it = m_connections.find(id);
     if (it == m_connections.end())
         return;
     it->second.closeAfter = true;
-    answer(id, status, "text/plain", why, {});
+    answer(id, status, "text/plain", why, extra);
 }
 
 void WebFront::drop(quint64 id)
@@ -393,6 +464,7 @@ void WebFront::drop(quint64 id)
     if (it == m_connections.end())
         return;
     QTcpSocket *socket = it->second.socket;
+    m_refused -= it->second.refused ? 1 : 0;
     m_connections.erase(it);
     socket->disconnect(this);
     // An answer just made (a waiting check told to come back later) still

@@ -86,8 +86,15 @@ private:
 // refused; a head that does not end within its limit is refused. A
 // connection must send a whole head within 10 s of opening (or of its last
 // answer) and its body within 10 s after; at most kMaxConnections are open,
-// the oldest idle one giving way to a new one. A WebSocket upgrade the
-// console admits goes on to Qt's WebSocket server with its head untouched.
+// the oldest idle one giving way to a new one. A connection that has sent
+// something is not idle: when none can give way, the new one is answered 503
+// once its head has come (at most kMostRefused such at once). Answers a client
+// does not read stop its next requests being read: past kMostUnsentBytes
+// unsent, the connection waits for the client, and is closed when it reads
+// nothing for kBodySeconds. Pipelined requests are read one per turn of the
+// event loop, so a stream of them never holds a timer back. Two differing
+// Content-Length headers are refused (400). A WebSocket upgrade the console
+// admits goes on to Qt's WebSocket server with its head untouched.
 class WebFront : public QObject {
     Q_OBJECT
 public:
@@ -109,6 +116,10 @@ public:
     bool listen(const QHostAddress &address, quint16 port, const std::optional<QSslConfiguration> &tls);
     quint16 port() const;
     int connectionCount() const { return int(m_connections.size()); }
+    // The bytes answered but not yet taken by the clients, all connections,
+    // and the connections waiting for their clients to read.
+    qint64 unsentBytes() const;
+    int waitingForClients() const;
 
     // Once a second (and from tests, with Clock set): closes every
     // connection past its time.
@@ -118,6 +129,8 @@ public:
     static constexpr int kMaxConnections = 64;
     static constexpr int kHeadSeconds = 10;
     static constexpr int kBodySeconds = 10;
+    static constexpr qint64 kMostUnsentBytes = 256 * 1024;
+    static constexpr int kMostRefused = 256;
 
 signals:
     void webSocket(QWebSocket *socket);
@@ -125,7 +138,8 @@ signals:
 private:
     friend class HttpReply;
     class Listener;
-    enum class Phase { Head, Body, Answering };
+    // Sending: the answers made wait for the client to read them.
+    enum class Phase { Head, Body, Answering, Sending };
     struct Connection {
         QTcpSocket *socket = nullptr;
         Phase phase = Phase::Head;
@@ -134,16 +148,19 @@ private:
         HttpRequest request;
         qint64 bodyLength = 0;
         bool closeAfter = false;
+        bool refused = false;        // came beyond the limit: answered 503
     };
 
     void accepted(QTcpSocket *socket);
     void readable(quint64 id);
+    void written(quint64 id);
+    bool idle(const Connection &c) const;
     void readHead(quint64 id, Connection &c);
     void readBody(quint64 id, Connection &c);
     void dispatch(quint64 id, Connection &c);
     void answer(quint64 id, HttpStatus status, const QByteArray &type, const QByteArray &body,
                 const HttpHeaders &extra);
-    void refuse(quint64 id, HttpStatus status, const QByteArray &why);
+    void refuse(quint64 id, HttpStatus status, const QByteArray &why, const HttpHeaders &extra = {});
     void drop(quint64 id);
     static qint64 nowMs();
 
@@ -152,6 +169,7 @@ private:
     VbTimer *m_sweep = nullptr;
     std::map<quint64, Connection> m_connections;
     quint64 m_nextId = 1;
+    int m_refused = 0;               // connections in m_connections answered 503
 };
 
 } // namespace mirelva

@@ -6,6 +6,7 @@
 #include "core/clock.h"
 #include "core/onairlog.h"
 #include "core/vbtimer.h"
+#include "web/minutelog.h"
 #include "web/webpassword.h"
 
 namespace mirelva {
@@ -18,6 +19,7 @@ WebLogin::WebLogin(QObject *parent)
     : QObject(parent),
       m_verify(&WebPassword::verify),
       m_timer(new VbTimer(this, QStringLiteral("WebLoginWait"), 1000, false)),
+      m_wrongLog(new MinuteLog(QStringLiteral("wrong passwords"), this)),
       m_pool(std::make_unique<QThreadPool>())
 {
     m_pool->setMaxThreadCount(kRunning);
@@ -123,51 +125,17 @@ void WebLogin::finished(quint64, const QString &from, const QString &shown, bool
     } else {
         ++f.count;
         f.notBefore = nowMs() + 1000LL * std::min(kMostWaitSeconds, 2 << std::min(f.count - 1, 5));
-        logWrong(shown);
+        m_wrongLog->note(QStringLiteral("web: wrong password from %1").arg(shown), shown);
     }
     done(right ? Outcome::Right : Outcome::Wrong);
     startWhatMay();
 }
 
-void WebLogin::logWrong(const QString &shown)
-{
-    const qint64 now = nowMs();
-    if (m_minuteStart == 0 || now - m_minuteStart >= 60000)
-        closeMinute(now);
-    if (m_linesThisMinute < kLinesAMinute) {
-        ++m_linesThisMinute;
-        OnAirLog::note(QStringLiteral("web: wrong password from %1").arg(shown));
-        return;
-    }
-    ++m_untold;
-    if (!m_untoldFrom.contains(shown))
-        m_untoldFrom << shown;
-}
-
-void WebLogin::closeMinute(qint64 now)
-{
-    if (m_untold > 0) {
-        QStringList some = m_untoldFrom.mid(0, 5);
-        if (m_untoldFrom.size() > 5)
-            some << QStringLiteral("...");
-        OnAirLog::note(QStringLiteral("web: %1 more wrong passwords in the minute, from %2 addresses (%3)")
-                           .arg(m_untold)
-                           .arg(m_untoldFrom.size())
-                           .arg(some.join(QStringLiteral(", "))));
-    }
-    m_minuteStart = now;
-    m_linesThisMinute = 0;
-    m_untold = 0;
-    m_untoldFrom.clear();
-}
-
 void WebLogin::tick()
 {
-    const qint64 now = nowMs();
-    if (m_minuteStart != 0 && now - m_minuteStart >= 60000)
-        closeMinute(now);
+    m_wrongLog->tick();
     startWhatMay();
-    if (m_queue.empty() && m_running == 0 && m_untold == 0)
+    if (m_queue.empty() && m_running == 0)
         m_timer->setEnabled(false);
 }
 

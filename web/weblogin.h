@@ -13,6 +13,7 @@ class QThreadPool;
 
 namespace mirelva {
 
+class MinuteLog;
 class VbTimer;
 
 // The console's password checks, off the program's thread: at most
@@ -22,8 +23,9 @@ class VbTimer;
 // doubling up to a minute), but an attempt is queued, not refused, and the
 // next check goes to the waiting address with the fewest wrong passwords, so
 // an operator typing the right one is checked at once while guessers wait.
-// Every wrong password goes to the on-air log; when more than kLinesAMinute
-// come in a minute, the rest are counted in one line at the minute's end.
+// Every wrong password goes to the on-air log; when more than
+// MinuteLog::kLinesAMinute come in a minute, the rest are counted in one line
+// at the minute's end.
 class WebLogin : public QObject {
     Q_OBJECT
 public:
@@ -53,7 +55,6 @@ public:
     static constexpr int kRunning = 2;
     static constexpr int kWaitingPerAddress = 4;
     static constexpr int kWaiting = 64;
-    static constexpr int kLinesAMinute = 5;
     static constexpr int kMostWaitSeconds = 60;
 
 private:
@@ -72,8 +73,6 @@ private:
     std::deque<Attempt>::iterator worstWaiting();
     void finished(quint64 id, const QString &from, const QString &shown, bool right, std::function<void(Outcome)> done);
     int failuresOf(const QString &from) const;
-    void logWrong(const QString &shown);
-    void closeMinute(qint64 now);
 
     Verifier m_verify;
     std::deque<Attempt> m_queue;
@@ -81,11 +80,7 @@ private:
     int m_running = 0;
     quint64 m_nextId = 1;
     VbTimer *m_timer = nullptr;
-    // The on-air log's minute of wrong passwords.
-    qint64 m_minuteStart = 0;
-    int m_linesThisMinute = 0;
-    int m_untold = 0;
-    QStringList m_untoldFrom;
+    MinuteLog *m_wrongLog;           // the on-air log's minute of wrong passwords
     std::unique_ptr<QThreadPool> m_pool;   // last: its end waits for running checks
 };
 

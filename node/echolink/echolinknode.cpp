@@ -205,6 +205,8 @@ struct EchoLinkNode::Engine {
         idleSteps = 0;
         if (nextStep < 0) {
             nextStep = now();
+            if (rx)
+                rx->setPaced(true);
             runSteps();
         }
     }
@@ -226,6 +228,8 @@ struct EchoLinkNode::Engine {
             if (!routeAudio()) {
                 nextStep = -1;
                 step.stop();
+                if (rx)
+                    rx->setPaced(false);
                 return;
             }
         }
@@ -247,6 +251,9 @@ struct EchoLinkNode::Engine {
     // and every station out. False once nothing has sounded for kIdleSteps.
     bool routeAudio()
     {
+        // The receiver's audio is read here while the step runs (paced).
+        if (rx)
+            rx->pump();
         const qint64 t = now();
         Frame radioFrame{}, localFrame{};
         const qint16 *radio = nullptr, *localAudio = nullptr;
@@ -491,7 +498,8 @@ struct EchoLinkNode::Engine {
         q->setRemoteCallsign(s.call);
         Station *sp = &s;
         QObject::connect(q, &echolink::Qso::stateChanged, node, [this, sp](echolink::Qso::State st) { stateChanged(sp, st); });
-        QObject::connect(q, &echolink::Qso::chatReceived, node, [this, sp](const QString &text) { chat(sp, text); });
+        QObject::connect(q, &echolink::Qso::chatReceived, node,
+                         [this, sp](const QString &text, const QString &octets) { chat(sp, text, octets); });
         QObject::connect(q, &echolink::Qso::receivingChanged, node, [this, sp](bool on) { receiving(sp, on); });
         QObject::connect(q, &echolink::Qso::infoReceived, node, [this, sp](const QString &text) {
             if (takeText(sp->call))
@@ -679,7 +687,9 @@ struct EchoLinkNode::Engine {
         node->raise([n = node, line = cfg().callsign + QLatin1Char('>') + text] { emit n->ChatTextReceived(line); });
     }
 
-    void chat(Station *s, const QString &text)
+    // Mirelva gets the text decoded; the other stations get the bytes the
+    // station sent (read one character a byte, written back the same).
+    void chat(Station *s, const QString &text, const QString &octets)
     {
         if (!takeText(s->call))
             return;
@@ -688,9 +698,10 @@ struct EchoLinkNode::Engine {
             return;
         node->say(QStringLiteral("chat from %1: %2").arg(s->call, relay.toMirelva.left(300)));
         node->raise([n = node, t = relay.toMirelva] { emit n->ChatTextReceived(t); });
-        for (const QString &call : relay.to)
+        const echolink::Conference::ChatRelay bytes = conference.relayChat(s->call, octets);
+        for (const QString &call : bytes.to)
             if (Station *other = find(call); other && other->connected && other->qso)
-                other->qso->sendChat(relay.message);
+                other->qso->sendChat(bytes.message);
     }
 
     void receiving(Station *s, bool on)

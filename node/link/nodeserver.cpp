@@ -457,7 +457,17 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         c->keyed = p.request.fields.value(QLatin1String("on")).toBool();
     emit received(item.line);
     emit requestReceived(p.request);
-    OnAirLog::request(p.request);
+    const QString &op = p.request.op;
+    if (op == QLatin1String("SetPTT") || op == QLatin1String("SetRTS") || op == QLatin1String("SetDTR") ||
+        op == QLatin1String("SetBusy")) {
+        QString &last = m_lastSetting[op];
+        const QString text = p.request.toText();
+        if (text != last)
+            OnAirLog::request(p.request);
+        last = text;
+    } else {
+        OnAirLog::request(p.request);
+    }
     if (m_node)
         m_node->submit(p.request);
 }

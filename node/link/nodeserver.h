@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -108,6 +109,9 @@ private:
     void event(const nodelink::NodeEvent &e);
 
     QPointer<NodeBackend> m_node;
+    // The last line setters logged, by op: a repeat that changes nothing
+    // (Mirelva's fan asks for DTR every second) is in the trace, not the log.
+    QHash<QString, QString> m_lastSetting;
     QLocalServer *m_local = nullptr;
     QTcpServer *m_tcp = nullptr;
     nodelink::NodeAddress m_address;

@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
         return 0;
     }
+    // A name is one line with no control character, whatever was sent.
+    for (const QChar c : p->name)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0) || c.unicode() == 0x2028 || c.unicode() == 0x2029)
+            std::abort();
     if (p->kind == ControlPacket::Sdes && !p->callsign.isEmpty() && p->callsign.size() < 15 &&
         canonicalCallsign(p->callsign) == p->callsign) {
         const QByteArray again = buildSdes(p->callsign, p->name);

@@ -57,10 +57,12 @@ public:
                 } else if (d.size() > 7 && d.mid(1, 5) == "NDATA" && d.contains('\0')) {
                     // Info: CR, text, NUL; chat: CALL>text CR LF NUL. CR reads as LF.
                     const QByteArray text = d.mid(6, d.indexOf('\0') - 6);
-                    if (text.startsWith('\r'))
+                    if (text.startsWith('\r')) {
                         infos << QString::fromUtf8(text.mid(1)).replace('\r', '\n');
-                    else
+                    } else {
                         chats << QString::fromUtf8(text).trimmed();
+                        chatBytes << text.trimmed();
+                    }
                 }
             }
         });
@@ -117,12 +119,22 @@ public:
         audio.writeDatagram(p + frames, m_node, 5198);
     }
 
+    // The same with a sequence number of the caller's (packets sent out of
+    // order, or some never sent).
+    void sendGsm(const QByteArray &frames, quint16 seq)
+    {
+        m_time += quint32(qint16(quint16(seq - m_seq))) * 640;
+        m_seq = seq;
+        sendGsm(frames);
+    }
+
     QUdpSocket ctrl, audio;
     int sdesReceived = 0;
     qint64 audioPackets = 0;   // RTP audio from the node
     QByteArrayList gsmReceived;   // their four GSM frames, in order of arrival
     std::function<void(const QByteArray &)> onAudio;   // each of them, whole
     QStringList infos, chats;     // texts from the node, line ends as LF
+    QByteArrayList chatBytes;     // the chats as they came, CR LF cut
     bool byeReceived = false;
 
 private:

@@ -1,6 +1,13 @@
 #include "node/echolink/audio/soundio.h"
 
 #include <alsa/asoundlib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstring>
 #include <vector>
@@ -114,15 +121,19 @@ public:
 
     bool start(QString *error)
     {
-        if (!m_alsa.open(m_name, SND_PCM_STREAM_CAPTURE, this, [this] { read(); }, error))
+        if (!m_alsa.open(m_name, SND_PCM_STREAM_CAPTURE, this, [this] { readNow(); }, error))
             return false;
+        m_alsa.listen(!m_paced);
         snd_pcm_start(m_alsa.pcm());
         return true;
     }
 
-private:
-    void read()
+protected:
+    void listen(bool on) override { m_alsa.listen(on); }
+    void readNow() override
     {
+        if (!m_alsa.pcm())
+            return;
         qint16 buf[kFrameSamples * 4];
         // Bounded, so a device that never runs dry (ALSA's null) cannot hold
         // the thread.
@@ -252,33 +263,63 @@ private:
 
 class UdpInput : public SoundInput {
 public:
-    UdpInput(QObject *parent) : SoundInput(parent)
+    using SoundInput::SoundInput;
+    ~UdpInput() override
     {
-        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
-            std::vector<qint16> samples;
-            while (m_socket.hasPendingDatagrams()) {
-                const QByteArray d = m_socket.receiveDatagram().data();
-                if (d.size() % 2)
-                    ++m_overruns;
-                samples.resize(size_t(d.size() / 2));
-                for (size_t i = 0; i < samples.size(); ++i)
-                    samples[i] = qFromLittleEndian<qint16>(d.constData() + 2 * i);
-                deliver(samples.data(), int(samples.size()));
-            }
-        });
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
 
     bool start(const SoundDevice &d, QString *error)
     {
         const QHostAddress at = d.host.isLoopback() ? d.host : QHostAddress(QHostAddress::AnyIPv4);
-        if (m_socket.bind(at, d.port))
-            return true;
-        *error = QStringLiteral("udp:%1:%2: %3").arg(d.host.toString()).arg(d.port).arg(m_socket.errorString());
-        return false;
+        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(d.port);
+        addr.sin_addr.s_addr = htonl(at.toIPv4Address());
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) != 0) {
+            *error = QStringLiteral("udp:%1:%2: %3").arg(d.host.toString()).arg(d.port).arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+        connect(m_notifier, &QSocketNotifier::activated, this, [this] { readNow(); });
+        m_notifier->setEnabled(!m_paced);
+        return true;
+    }
+
+protected:
+    void listen(bool on) override
+    {
+        if (m_notifier)
+            m_notifier->setEnabled(on);
+    }
+    // Bounded, so a flood on the port cannot hold the thread.
+    void readNow() override
+    {
+        if (m_bytes.empty()) {
+            m_bytes.resize(kMaxDatagram);
+            m_samples.resize(kMaxDatagram / 2);
+        }
+        for (int round = 0; m_fd >= 0 && round < 4 * kRoundsPerWakeUp; ++round) {
+            const ssize_t n = ::recv(m_fd, m_bytes.data(), m_bytes.size(), 0);
+            if (n < 0)
+                return;
+            if (n % 2)
+                ++m_overruns;
+            const int count = int(n / 2);
+            for (int i = 0; i < count; ++i)
+                m_samples[size_t(i)] = qFromLittleEndian<qint16>(m_bytes.data() + 2 * i);
+            deliver(m_samples.data(), count);
+        }
     }
 
 private:
-    QUdpSocket m_socket;
+    static constexpr size_t kMaxDatagram = 65536;
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    std::vector<char> m_bytes;
+    std::vector<qint16> m_samples;
 };
 
 class UdpOutput : public SoundOutput {
@@ -340,6 +381,17 @@ std::optional<SoundDevice> SoundDevice::parse(const QString &text)
         return std::nullopt;
     d.port = quint16(port);
     return d;
+}
+
+void SoundInput::setPaced(bool paced)
+{
+    if (paced == m_paced)
+        return;
+    m_paced = paced;
+    listen(!paced);
+    // What came meanwhile is not left waiting for the next datagram.
+    if (!paced)
+        readNow();
 }
 
 void SoundInput::deliver(const qint16 *samples, int count)

@@ -26,6 +26,8 @@ struct SoundDevice {
 };
 
 // The receiver's audio: frame() with 160 samples for every 20 ms captured.
+// (A raw socket for udp:, so its notifier can rest while the owner's tick
+// reads it.)
 // A device that fails (unplugged) is opened again every second; problem()
 // says so, once per cause. Never blocks the thread.
 class SoundInput : public QObject {
@@ -37,6 +39,12 @@ public:
     // Samples lost because the thread came too late to read them (ALSA
     // overruns), in 20 ms frames; malformed datagrams for UDP.
     int overruns() const { return m_overruns; }
+    // While the owner's 20 ms tick runs it reads the device at each tick
+    // (pump()) and the device does not wake the thread by itself: one
+    // wake-up a tick for the receiver and the transmitter together. Not
+    // paced, it reads whenever audio comes.
+    void setPaced(bool paced);
+    void pump() { readNow(); }
 
 signals:
     void frame(const qint16 *samples);
@@ -45,7 +53,11 @@ signals:
 protected:
     using QObject::QObject;
     void deliver(const qint16 *samples, int count);
+    // What has come, all of it (bounded a call); the notifiers on or off.
+    virtual void readNow() = 0;
+    virtual void listen(bool on) = 0;
     int m_overruns = 0;
+    bool m_paced = false;
 
 private:
     qint16 m_frame[kFrameSamples] = {};

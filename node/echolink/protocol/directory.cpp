@@ -1,6 +1,11 @@
 #include "node/echolink/protocol/directory.h"
 
+#include <algorithm>
 #include <cstring>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <QHostInfo>
 #include <QRegularExpression>
@@ -10,6 +15,13 @@
 namespace mirelva::echolink {
 
 namespace {
+
+void releaseMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
 
 void refuse(const char **why, const char *text)
 {
@@ -65,7 +77,8 @@ QHostAddress dottedIpv4(QByteArrayView v)
 
 void readDescription(QByteArrayView line, StationEntry &e)
 {
-    const QString text = decodeText(line.data(), line.size());
+    // Shown in the roster stations get and in the log: one clean line.
+    const QString text = cleanName(decodeText(line.data(), line.size()));
     const qsizetype bracket = text.lastIndexOf(QLatin1Char('['));
     if (bracket < 0) {
         e.description = text.trimmed();
@@ -351,9 +364,15 @@ void Directory::bytesIn(const QByteArray &bytes)
         attemptFailed(QStringLiteral("an answer longer than %1 bytes").arg(kMaxDirectoryReply));
         return;
     }
+    // The end mark is looked for where it can be new: in these bytes and
+    // the three before them, so a reply dripped in small pieces costs what
+    // one piece does.
+    const qsizetype from = std::max<qsizetype>(0, m_reply.size() - 3);
     m_reply += bytes;
+    m_searched += m_reply.size() - from;
     // A list is whole at its end mark; the server closing is not waited for.
-    if (m_running->kind == Kind::List && m_reply.startsWith("@@@") && m_reply.contains("\n+++")) {
+    if (m_running->kind == Kind::List && m_reply.startsWith("@@@") &&
+        QByteArrayView(m_reply).sliced(from).indexOf(QByteArrayView("\n+++")) >= 0) {
         m_link->close();
         finish();
     }
@@ -400,7 +419,7 @@ void Directory::finish()
     m_commandTimer.stop();
     const Command done = *m_running;
     m_running.reset();
-    const QByteArray reply = std::exchange(m_reply, QByteArray());
+    QByteArray reply = std::exchange(m_reply, QByteArray());
     if (done.kind == Kind::Login) {
         if (reply.startsWith("OK")) {
             if (m_status != done.status) {
@@ -419,6 +438,7 @@ void Directory::finish()
         m_listsEnded = done.serial;
         if (list) {
             m_list = std::move(*list);
+            m_list.stations.squeeze();
             m_byCall.clear();
             m_byCall.reserve(m_list.stations.size());
             // The first entry of a callsign listed twice, as a walk would find it.
@@ -430,6 +450,10 @@ void Directory::finish()
         } else {
             emit listFailed(QLatin1String(why));
         }
+        // A whole list's reply and the list it replaced are megabytes in
+        // small pieces: handed back to the system, not kept for the next.
+        reply = QByteArray();
+        releaseMemory();
     }
     next();
 }

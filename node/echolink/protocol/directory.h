@@ -96,6 +96,9 @@ public:
     // Exact callsign (the list's upper case), or node number.
     const StationEntry *findCall(const QString &callsign) const;
     const StationEntry *findNode(int number) const;
+    // Bytes looked through for a list's end mark so far (the work a reply
+    // cost, whatever pieces it came in).
+    qint64 replyBytesSearched() const { return m_searched; }
 
 signals:
     void statusChanged(DirectoryStatus confirmed);
@@ -140,6 +143,7 @@ private:
     int m_listsReceived = 0;
     int m_listsAsked = 0;
     int m_listsEnded = 0;
+    qint64 m_searched = 0;
 };
 
 } // namespace mirelva::echolink

@@ -9,7 +9,10 @@ namespace mirelva::echolink {
 
 namespace {
 
-const char *const kRateLimited = "over the rate limit";
+// The rules name their limits (Settings' defaults), so a station dropped as a
+// dead link can be seen to have sent too fast.
+const char *const kAudioRate = "over the audio port's rate limit (40 a second)";
+const char *const kControlRate = "over the control port's rate limit (10 a second)";
 const char *const kUnknown = "from an address with no QSO";
 const char *const kRefused = "refused";
 constexpr qsizetype kMaxDatagram = 65536;
@@ -194,7 +197,7 @@ void Dispatcher::datagram(bool control, const QHostAddress &from, const char *da
     const bool passes = control ? admit(src.control, m_settings.controlPerSecond, m_settings.controlBurst, t)
                                 : admit(src.audio, m_settings.packetsPerSecond, m_settings.burst, t);
     if (!passes) {
-        drop(from, src, kRateLimited, m_counters.rateLimited);
+        drop(from, src, control ? kControlRate : kAudioRate, m_counters.rateLimited);
         return;
     }
     const char *why = nullptr;

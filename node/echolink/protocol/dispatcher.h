@@ -91,6 +91,7 @@ public:
     qint64 receivedAt() const { return m_receivedAt; }
     const Counters &counters() const { return m_counters; }
     int sources() const { return int(m_sources.size()); }
+    bool remembers(const QHostAddress &from) const { return m_sources.contains(from); }
 
 signals:
     void incomingConnection(const QHostAddress &from, const mirelva::echolink::ControlPacket &sdes);

@@ -1,5 +1,8 @@
 #include "node/echolink/protocol/packets.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QtEndian>
@@ -30,22 +33,68 @@ void refuse(const char **why, const char *text)
 
 quint8 byteAt(const char *data, qsizetype i) { return quint8(data[i]); }
 
-// The UTF-8 bytes of `text`, at most `limit` of them, never cutting a
-// character in two.
-QByteArray utf8Within(const QString &text, qsizetype limit)
-{
-    QByteArray b = text.toUtf8();
-    if (b.size() <= limit)
-        return b;
-    qsizetype cut = limit;
-    while (cut > 0 && (quint8(b[cut]) & 0xC0) == 0x80)
-        --cut;
-    return b.left(cut);
-}
-
 QByteArray ndata() { return QByteArrayLiteral("oNDATA"); }
 
+// Windows-1252's 0x80-0x9F; 0: undefined there.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+// Where an undefined byte is kept: U+F780 and up (private use).
+constexpr char16_t kKeptByte = 0xF700;
+
 } // namespace
+
+QString fromEightBit(const char *data, qsizetype size)
+{
+    QString s(size, Qt::Uninitialized);
+    QChar *out = s.data();
+    for (qsizetype i = 0; i < size; ++i) {
+        const quint8 b = quint8(data[i]);
+        const char16_t high = b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : 0;
+        out[i] = QChar(b < 0x80 || b >= 0xA0 ? char16_t(b) : high ? high : char16_t(kKeptByte + b));
+    }
+    return s;
+}
+
+QByteArray toEightBit(const QString &text)
+{
+    QByteArray b;
+    b.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u < 0x100)) {
+            b += char(u);
+            continue;
+        }
+        if (u >= kKeptByte + 0x80 && u < kKeptByte + 0xA0 && !kCp1252High[u - kKeptByte - 0x80]) {
+            b += char(u - kKeptByte);
+            continue;
+        }
+        const char16_t *at = std::find(std::begin(kCp1252High), std::end(kCp1252High), u);
+        b += at != std::end(kCp1252High) && u != 0 ? char(0x80 + (at - std::begin(kCp1252High))) : '?';
+    }
+    return b;
+}
+
+QString cleanName(const QString &name)
+{
+    QString n = name;
+    for (qsizetype i = 0; i < n.size(); ++i)
+        if (n[i] == QLatin1Char('\r') || n[i] == QLatin1Char('\n') || n[i].unicode() == 0x2028 || n[i].unicode() == 0x2029) {
+            n.truncate(i);
+            break;
+        }
+    for (QChar &c : n) {
+        const char16_t u = c.unicode();
+        // C0, DEL, C1, and the marks that turn a line's direction round.
+        const bool mark = u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) ||
+                          u == 0x061C;
+        if (u < 0x20 || (u >= 0x7F && u < 0xA0) || mark)
+            c = QLatin1Char('?');
+    }
+    return n.trimmed();
+}
 
 QString decodeText(const char *data, qsizetype size)
 {
@@ -53,7 +102,7 @@ QString decodeText(const char *data, qsizetype size)
     QString s = utf8(QByteArrayView(data, size));
     if (!utf8.hasError())
         return s;
-    return QString::fromLatin1(data, size);
+    return fromEightBit(data, size);
 }
 
 std::optional<AudioPacket> parseAudio(const char *data, qsizetype size, const char **why)
@@ -103,6 +152,8 @@ std::optional<TextPacket> parseText(const char *data, qsizetype size, const char
     }
     t.text = decodeText(body.data() + from, nul - from);
     t.text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    t.octets = fromEightBit(body.data() + from, nul - from);
+    t.octets.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return t;
 }
 
@@ -181,7 +232,7 @@ std::optional<ControlPacket> parseControl(const char *data, qsizetype size, cons
             static const QRegularExpression blank(QStringLiteral("[ \\t\\r\\n]"));
             const qsizetype cut = name.indexOf(blank);
             p.callsign = cut < 0 ? name : name.left(cut);
-            p.name = cut < 0 ? QString() : name.mid(cut).trimmed();
+            p.name = cut < 0 ? QString() : cleanName(name.mid(cut).trimmed());
         } else if (type == kItemPriv && !havePriv) {
             havePriv = true;
             p.priv = QByteArray(text, len);
@@ -210,9 +261,9 @@ QByteArray buildSdes(const QString &callsign, const QString &name)
         items += char(text.size());
         items += text;
     };
-    const QByteArray call = utf8Within(callsign.toUpper(), kItemMaxBytes);
+    const QByteArray call = toEightBit(callsign.toUpper()).left(kItemMaxBytes);
     QByteArray nameItem = call.size() < kNameColumns ? call + QByteArray(kNameColumns - call.size(), ' ') : call;
-    nameItem += utf8Within(name, kItemMaxBytes - nameItem.size());
+    nameItem += toEightBit(name).left(kItemMaxBytes - nameItem.size());
     item(1, QByteArrayLiteral("CALLSIGN"));
     item(kItemName, nameItem.left(kItemMaxBytes));
     item(3, QByteArrayLiteral("CALLSIGN"));
@@ -236,14 +287,14 @@ QByteArray buildInfo(const QString &text)
 {
     QString t = text;
     t.replace(QLatin1Char('\n'), QLatin1Char('\r'));
-    QByteArray b = t.toUtf8();
+    QByteArray b = toEightBit(t);
     b.replace('\0', ' ');
     return ndata() + '\r' + b + '\0';
 }
 
 QByteArray buildChat(const QString &callsign, const QString &message)
 {
-    QByteArray b = (callsign + QLatin1Char('>') + message).toUtf8();
+    QByteArray b = toEightBit(callsign + QLatin1Char('>') + message);
     b.replace('\0', ' ');
     return ndata() + b + "\r\n" + '\0';
 }

@@ -31,6 +31,9 @@ struct TextPacket {
     enum Kind { Info, Chat };
     Kind kind = Chat;
     QString text;   // line ends as LF, no terminator
+    // The same bytes one character each (fromEightBit), so a text passed on
+    // to another station goes out as the bytes it came in.
+    QString octets;
 };
 
 // What the control port carries: a station's description (SDES, also the
@@ -64,14 +67,25 @@ QByteArray buildAudio(quint16 sequence, const QByteArray &gsm);
 QByteArray buildSdes(const QString &callsign, const QString &name);
 // An RTCP receiver report and a BYE with EchoLink's reason text.
 QByteArray buildBye();
-// "oNDATA" CR text NUL, line ends sent as CR.
+// "oNDATA" CR text NUL, line ends sent as CR, the text in Windows-1252.
 QByteArray buildInfo(const QString &text);
-// "oNDATA" CALL ">" message CR LF NUL.
+// "oNDATA" CALL ">" message CR LF NUL, in Windows-1252 (toEightBit).
 QByteArray buildChat(const QString &callsign, const QString &message);
 
-// A datagram's text as sent: UTF-8 when it reads as UTF-8, else Latin-1 (the
-// Windows client's texts), so no byte is lost or made up.
+// A datagram's text as sent: UTF-8 when it reads as UTF-8, else
+// Windows-1252 (the Windows client's texts; ISO-8859-1 for letters, as Qtel
+// sends them), so no byte is lost or made up.
 QString decodeText(const char *data, qsizetype size);
+// EchoLink's texts are 8-bit with no declared encoding. Windows-1252 both
+// ways, the five bytes it leaves undefined kept as private-use characters,
+// so toEightBit(fromEightBit(b)) == b for any bytes. What Windows-1252 cannot
+// write goes out as "?".
+QString fromEightBit(const char *data, qsizetype size);
+QByteArray toEightBit(const QString &text);
+// A name a station gives itself, fit for a line of the roster and the log:
+// cut at its first line break, control characters and direction marks made
+// "?".
+QString cleanName(const QString &name);
 
 // The canonical, upper-case form of a station's callsign as EchoLink lists
 // it (a callsign with an optional -L or -R, or a conference *NAME*), or an

@@ -116,13 +116,15 @@ void Qso::textIn(const TextPacket &t, qint64 now)
 {
     if (m_state != State::Connected)
         return;
-    QString text = t.text;
+    QString text = t.text, octets = t.octets;
     if (t.kind == TextPacket::Info) {
         if (text == m_lastInfo)
             return;
     } else {
         while (text.endsWith(QLatin1Char('\n')))
             text.chop(1);
+        while (octets.endsWith(QLatin1Char('\n')))
+            octets.chop(1);
         if (text.isEmpty())
             return;
     }
@@ -142,7 +144,7 @@ void Qso::textIn(const TextPacket &t, qint64 now)
         m_lastInfo = text;
         emit infoReceived(text);
     } else {
-        emit chatReceived(text);
+        emit chatReceived(text, octets);
     }
 }
 

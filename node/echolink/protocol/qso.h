@@ -85,7 +85,9 @@ public:
 
 signals:
     void stateChanged(mirelva::echolink::Qso::State state);
-    void chatReceived(const QString &text);      // "CALL>message", line ends trimmed
+    // "CALL>message", line ends trimmed; `octets` the same as the bytes
+    // came (fromEightBit), to pass on unchanged.
+    void chatReceived(const QString &text, const QString &octets);
     void infoReceived(const QString &text);      // repeats of the last one are not raised
     void audioReceived(quint16 sequence, const QByteArray &gsm);
     void receivingChanged(bool on);
