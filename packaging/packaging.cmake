@@ -95,6 +95,22 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "The Mirelva developers <mirelva@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The packages are for the machine the programs are built for: a cross
+# build's target (aarch64-linux-gnu is arm64, arm-linux-gnueabihf armhf),
+# not the machine building them.
+if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND dpkg-architecture -qDEB_HOST_ARCH -t${CMAKE_LIBRARY_ARCHITECTURE}
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE OR NOT CMAKE_LIBRARY_ARCHITECTURE)
+      message(FATAL_ERROR "no Debian architecture for the target '${CMAKE_LIBRARY_ARCHITECTURE}': "
+                          "set CMAKE_LIBRARY_ARCHITECTURE in the toolchain file")
+    endif()
+  else()
+    execute_process(COMMAND dpkg --print-architecture
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Library dependencies come from what the programs actually link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

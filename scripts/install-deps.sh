@@ -7,7 +7,11 @@
 # node's packets with EchoLib's, Qt's HTTP server and WebSockets for the web console, and
 # Chromium with its driver for the console's browser tests; openbox and
 # the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
-# the windows as a user and a screen reader do.
+# the windows as a user and a screen reader do; Debian's cross compilers for
+# arm64 and armhf and qemu-user to run what they build (scripts/cross.sh,
+# which unpacks the boards' own packages into a folder of its own); tzdata
+# for the simulated month, which lives through a station's change from
+# summer time.
 set -euo pipefail
 
 packages=(
@@ -25,6 +29,8 @@ packages=(
   qt6-websockets-dev
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon orca
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user dpkg-dev
+  tzdata
 )
 
 missing=()

@@ -20,6 +20,8 @@ check() { # name, then the command that must succeed
 if ! cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" -G DEB >"$work/cpack.log" 2>&1; then
   cat "$work/cpack.log"; echo "0 passed, 1 failed"; exit 1
 fi
+# The packages themselves, kept where a caller wants them (scripts/cross.sh).
+[ -n "${MIRELVA_DEB_DIR:-}" ] && cp "$work"/pkg/*.deb "$MIRELVA_DEB_DIR"/
 # One package each: the announcer, the web tools window's browser module,
 # and each node program built here. All are unpacked into one tree for the
 # checks that look across them.
@@ -62,6 +64,11 @@ if [ -n "${deb[mirelva-echolink]:-}" ]; then
     /usr/lib/systemd/system/mirelva-echolink.service
   check "mirelva holds the EchoLink node's guide" grep -qxF /usr/share/doc/mirelva/echolink.md "$work/files.mirelva"
 fi
+# Every package is for the machine the build was for (a cross build's too).
+arch=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+for p in "${!deb[@]}"; do
+  check "$p is for ${arch:-no architecture}" test "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "${arch:-none}"
+done
 check "no file is in two packages" bash -c "cat '$work'/files.* | grep -v '/\$' | sort | uniq -d | (! grep .)"
 check "no test or benchmark program is packaged" bash -c "! cat '$work'/files.* | grep -E '/(test|bench)_'"
 # Every packaged program has its manual page.

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "node/echolink/audio/gsmcodec.h"
+#include "node/echolink/protocol/qso.h"
 #include "support/echolinkdirectory.h"
 #include "support/echolinkstation.h"
 #include "support/program.h"
@@ -313,6 +314,19 @@ private slots:
                                       qPrintable(second.chatBytes.join(" | ").toHex(' ')), 5000);
         }
         QVERIFY(node.log().join('\n').contains(QString::fromUtf8("chat from VK2ABC-L: VK2ABC-L>“73” €")));
+        // A station pasting a long text: a few lines reach Mirelva and the
+        // other station, the rest is counted and told in one line.
+        const auto chatEvents = [&events] { return events().filter(R"("event":"chat")"); };
+        const qsizetype chatsBefore = chatEvents().size(), relayedBefore = second.chatBytes.size();
+        for (int i = 0; i < 200; ++i)
+            chatter.chat("VK2ABC-L>line " + QByteArray::number(i));
+        QTRY_VERIFY_WITH_TIMEOUT(!chatEvents().filter("texts held back, more than a few a second: ").isEmpty(), 15000);
+        const QStringList flood = chatEvents().mid(chatsBefore);
+        QVERIFY2(flood.size() <= int(mirelva::echolink::Qso::kTextBurst) + 2, qPrintable(flood.join('\n')));
+        QVERIFY(second.chatBytes.size() - relayedBefore <= flood.size());
+        QVERIFY2(QRegularExpression(R"(VK2XYZ-L>\d+ chat and info texts held back, more than a few a second: \d+ from VK2ABC-L)")
+                     .match(flood.last()).hasMatch(),
+                 qPrintable(flood.last()));
 
         // DTMF on the radio, opening the VOX squelch: one string to Mirelva,
         // whose code for the far station disconnects it.

@@ -303,8 +303,10 @@ void SvxLinkStation::squelch(bool open)
 {
     if (m_squelch < 0)
         m_squelch = openPty(m_conf.run + QStringLiteral("/radio"));
-    if (m_squelch >= 0)
-        (void)::write(m_squelch, open ? "O" : "Z", 1);
+    // A lost byte shows as SvxLink's squelch not changing, which the test
+    // checks; a (void) cast does not quiet glibc's fortified write.
+    if (m_squelch >= 0 && ::write(m_squelch, open ? "O" : "Z", 1) != 1)
+        return;
 }
 
 } // namespace mirelva::test
