@@ -293,7 +293,7 @@ private slots:
             QCOMPARE(nameOf(*op), name);
             QCOMPARE(parseRequest(expected).request.toLine(), parseRequest(line).request.toLine());
             QVERIFY(!nodeOpNamed(wrongCase));
-            QCOMPARE(parseRequest(QByteArray(R"({"op":")") + wrongCase.toLatin1() + R"("})").status,
+            QCOMPARE(parseRequest(QByteArray("{\"op\":\"") + wrongCase.toLatin1() + "\"}").status,
                      ParseStatus::UnknownName);
             QVERIFY(NodeState().carriesOut(*op));
         } else {
@@ -301,7 +301,7 @@ private slots:
             QVERIFY(kind);
             QCOMPARE(parseEvent(line).event.kind, *kind);
             QVERIFY(!nodeEventNamed(wrongCase));
-            QCOMPARE(parseEvent(QByteArray(R"({"event":")") + wrongCase.toLatin1() + R"("})").status,
+            QCOMPARE(parseEvent(QByteArray("{\"event\":\"") + wrongCase.toLatin1() + "\"}").status,
                      ParseStatus::UnknownName);
         }
     }

@@ -43,11 +43,7 @@ Ender enderOf(const QString &window)
 class TestWindowBase : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        Program::resetForTests();
-        Questions::setAnswererForTests([](const QString &, const QString &) { return Questions::Answer::Yes; });
-    }
+    void init() { Program::resetForTests(); }
 
     // How each window ends the program: the lines released, in order, and
     // the file saved, on "Yes" to its quit question and on the node's
@@ -82,6 +78,7 @@ private slots:
         QFETCH(QStringList, requests);
         QFETCH(QString, saved);
         MainFixture f;
+        Questions::setAnswererForTests([](const QString &, const QString &) { return Questions::Answer::Yes; });
         const Ender e = enderOf(window);
         if (path == "quit") {
             QVERIFY(!e.ask(f.station));
