@@ -19,7 +19,7 @@
 
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
-#include "core/station.h"
+#include "core/stationport.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
 #include "web/webpassword.h"
@@ -33,6 +33,23 @@ void check(bool ok)
     if (!ok)
         std::abort();
 }
+
+// A station that takes nothing: the console's own reading of requests is
+// what is fuzzed here, not the windows behind it.
+class NoStation : public StationPort {
+public:
+    bool ready() const override { return true; }
+    QJsonObject describeSettings() const override { return {}; }
+    QJsonObject settingValues(const QString &) const override { return {}; }
+    void changeSettings(const QString &, const QList<Change> &, const QString &,
+                        std::function<void(const Outcome &)> done) override
+    {
+        done({400, {{QStringLiteral("error"), QStringLiteral("refused")}}});
+    }
+    QString run(const QString &, const QJsonObject &, const QString &) override { return QStringLiteral("refused"); }
+    QJsonObject liveValues() const override { return {}; }
+    QStringList logLines(const QString &, int) const override { return {}; }
+};
 
 struct Console {
     Console()
@@ -50,7 +67,7 @@ struct Console {
         QString why;
         check(console->start(&why));
     }
-    Station station;
+    NoStation station;
     std::unique_ptr<WebConsole> console;
 };
 

@@ -28,7 +28,7 @@
 #include "core/speechvoice.h"
 #include "core/station.h"
 #include "node/simulated/simulatednode.h"
-#include "web/websettingsapi.h"
+#include "station/windowstation.h"
 
 using namespace mirelva;
 
@@ -59,8 +59,8 @@ struct Whole {
         station.voice = &voice;
         window = std::make_unique<MainWindow>(station);
         window->Form_Load();
-        page = std::make_unique<SettingsPage>(station);
-        for (const QJsonValue &w : page->describe().value(QStringLiteral("windows")).toArray()) {
+        page = std::make_unique<WindowStation>(station);
+        for (const QJsonValue &w : page->describeSettings().value(QStringLiteral("windows")).toArray()) {
             QStringList keys;
             for (const QJsonValue &g : w[QStringLiteral("groups")].toArray())
                 for (const QJsonValue &s : g[QStringLiteral("settings")].toArray())
@@ -73,7 +73,7 @@ struct Whole {
     std::map<QString, QString> shown(const QString &id) const
     {
         std::map<QString, QString> values;
-        for (const QJsonValue &w : page->describe().value(QStringLiteral("windows")).toArray())
+        for (const QJsonValue &w : page->describeSettings().value(QStringLiteral("windows")).toArray())
             if (w[QStringLiteral("id")].toString() == id)
                 for (const QJsonValue &g : w[QStringLiteral("groups")].toArray())
                     for (const QJsonValue &s : g[QStringLiteral("settings")].toArray())
@@ -84,7 +84,7 @@ struct Whole {
     SilentVoice voice;
     Station station;
     std::unique_ptr<MainWindow> window;
-    std::unique_ptr<SettingsPage> page;
+    std::unique_ptr<WindowStation> page;
     QList<std::pair<QString, QStringList>> windows;
 };
 
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     Whole &p = program();
     for (const auto &[id, keys] : p.windows)
-        p.page->save({{QStringLiteral("window"), id}, {QStringLiteral("changes"), QJsonArray()}}, QStringLiteral("fuzz"));
+        p.page->changeNow(id, {}, QStringLiteral("fuzz"));
     return 0;
 }
 
@@ -116,29 +116,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
-    QJsonObject request;
     QString id;
+    QList<StationPort::Change> changes;
     if (bytes.startsWith('{')) {
-        request = QJsonDocument::fromJson(bytes).object();
+        // As the console reads a page's request.
+        const QJsonObject request = QJsonDocument::fromJson(bytes).object();
         id = request.value(QStringLiteral("window")).toString();
+        for (const QJsonValue &v : request.value(QStringLiteral("changes")).toArray()) {
+            const QJsonObject c = v.toObject();
+            changes.append({c.value(QStringLiteral("key")).toString(), c.value(QStringLiteral("value")).toString(),
+                            c.value(QStringLiteral("was")).toString()});
+        }
     } else {
         const auto &[windowId, keys] = p.windows.at(data[0] % p.windows.size());
         id = windowId;
         const std::map<QString, QString> now = p.shown(id);
-        QJsonArray changes;
         for (const QByteArray &part : bytes.mid(1).split('\xff')) {
             if (part.isEmpty() || keys.isEmpty())
                 continue;
             const QString key = keys.at(quint8(part[0]) % keys.size());
             const auto was = now.find(key);
-            changes.append(QJsonObject{{QStringLiteral("key"), key},
-                                       {QStringLiteral("value"), QString::fromUtf8(part.mid(1))},
-                                       {QStringLiteral("was"), was == now.end() ? QString() : was->second}});
+            changes.append({key, QString::fromUtf8(part.mid(1)), was == now.end() ? QString() : was->second});
         }
-        request = {{QStringLiteral("window"), id}, {QStringLiteral("changes"), changes}};
     }
     const std::map<QString, QString> before = p.shown(id);
-    const SettingsPage::Outcome out = p.page->save(request, QStringLiteral("fuzz"));
+    const StationPort::Outcome out = p.page->changeNow(id, changes, QStringLiteral("fuzz"));
     check(out.status == 200 || out.status == 400 || out.status == 409 || out.status == 500);
     if (out.status != 200) {
         check(!out.body.value(QStringLiteral("error")).toString().isEmpty());
