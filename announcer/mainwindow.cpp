@@ -225,14 +225,27 @@ void MainWindow::showLastingWarnings()
 void MainWindow::SaveData()
 {
     // One save: every key goes to the file together, in one replacement.
-    SettingTables::save(m_ini, this, settingTable(), [this](const Setting &s) -> std::optional<QString> {
-        // While nets run they hold the boxes cleared; the file keeps what
-        // the operator set.
-        for (int n = 1; n <= 2; ++n)
-            if (station.dtmf && s.key == QStringLiteral("STAYCON%1").arg(n))
-                return Convert::checkToText(station.dtmf->operatorStayCon(n));
-        return std::nullopt;
-    });
+    SettingTables::save(m_ini, this, settingTable(), [this](const Setting &s) { return keptText(s); });
+}
+
+// While nets run they hold the "Stay Con" boxes cleared; the file keeps what
+// the operator set.
+std::optional<QString> MainWindow::keptText(const Setting &s) const
+{
+    for (int n = 1; n <= 2; ++n)
+        if (station.dtmf && s.key == QStringLiteral("STAYCON%1").arg(n))
+            return Convert::checkToText(station.dtmf->operatorStayCon(n));
+    return std::nullopt;
+}
+
+bool MainWindow::setKept(const Setting &s, const QString &value)
+{
+    for (int n = 1; n <= 2; ++n)
+        if (station.dtmf && station.dtmf->holdsStayCon() && s.key == QStringLiteral("STAYCON%1").arg(n)) {
+            station.dtmf->stayConChosen(n, value.toInt());
+            return true;
+        }
+    return false;
 }
 
 bool MainWindow::Form_QueryUnload()

@@ -3,6 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include <optional>
+
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -72,6 +74,13 @@ public:
     static QString iniName() { return QStringLiteral("mirelva.ini"); }
     // Every setting of mirelva.ini: what load, save and the web page read.
     static const SettingTable &settingTable();
+    // What the save writes for a setting whose value is kept elsewhere for
+    // now (the operator's "Stay Con" while nets hold the boxes cleared);
+    // nothing for the others.
+    std::optional<QString> keptText(const Setting &s) const;
+    // Sets such a setting as the operator's own change would; false when
+    // it is not kept elsewhere now (the control holds it).
+    bool setKept(const Setting &s, const QString &value);
 
     // ---- speech output pipeline ----------------------------------------
     void SpeakTheText();

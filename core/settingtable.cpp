@@ -31,10 +31,13 @@ QString storedText(const QWidget *window, const Setting &s)
         return Convert::optionToText(static_cast<OptionButton *>(c)->value());
     case Setting::Kind::Bar:
         return QString::number(static_cast<QScrollBar *>(c)->value());
+    // A window with no place yet (a first start, never shown: headless)
+    // stands nowhere the operator chose; its place is the one a first start
+    // reads, not the corner of the screen.
     case Setting::Kind::WindowLeft:
-        return Convert::twipsToText(leftInTwips(window));
+        return hasPlace(window) ? Convert::twipsToText(leftInTwips(window)) : s.defaultText;
     case Setting::Kind::WindowTop:
-        return Convert::twipsToText(topInTwips(window));
+        return hasPlace(window) ? Convert::twipsToText(topInTwips(window)) : s.defaultText;
     }
     return {};
 }

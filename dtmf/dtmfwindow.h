@@ -100,6 +100,8 @@ public:
     // "Stay Con" 1 or 2 as the operator set it, whether a net runs or not:
     // what the main window saves.
     int operatorStayCon(int box) const;
+    // Nets hold the "Stay Con" boxes cleared now.
+    bool holdsStayCon() const { return m_stayConTaken; }
     // The operator (by hand or by a code) set "Stay Con" 1 or 2 to value.
     void stayConChosen(int box, int value);
     void Echolink_Disconnected(const QString &sCall);

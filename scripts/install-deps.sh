@@ -9,7 +9,9 @@
 # the AT-SPI tools and Orca (whose debug log says what it speaks) to look at
 # the windows as a user and a screen reader do; Debian's cross compilers for
 # arm64 and armhf and qemu-user to run what they build (scripts/cross.sh,
-# which unpacks the boards' own packages into a folder of its own).
+# which unpacks the boards' own packages into a folder of its own); tzdata
+# for the simulated month, which lives through a station's change from
+# summer time.
 set -euo pipefail
 
 packages=(
@@ -28,6 +30,7 @@ packages=(
   chromium chromium-driver python3-selenium
   openbox python3-pyatspi at-spi2-core dbus-daemon orca
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user dpkg-dev
+  tzdata
 )
 
 missing=()

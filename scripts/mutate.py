@@ -38,31 +38,53 @@ class Mutant:
 
 
 def parse(guards):
-    """file PATH / tests NAME... / - OLD / + NEW / = REASON (after a + line)."""
-    mutants, path, tests, old = [], None, [], None
+    """file PATH / tests NAME... / - OLD / + NEW / = REASON (after a mutant).
+    Consecutive "-" lines (and "+" lines) make one text of several lines, for
+    a line that is only found once with its neighbour."""
+    mutants, path, tests, old, new = [], None, [], [], []
+
+    def flush(number):
+        nonlocal old, new
+        if old and new:
+            if path is None or not tests:
+                sys.exit(f'{guards}:{number}: a mutant needs a file and its tests first')
+            mutants.append(Mutant(path, tests, '\n'.join(old), '\n'.join(new), number))
+        elif old or new:
+            sys.exit(f'{guards}:{number}: a mutant needs both a "-" and a "+" line')
+        old, new = [], []
+
+    number = 0
     with open(guards, encoding='utf-8') as f:
         for number, raw in enumerate(f, 1):
             line = raw.rstrip('\n')
             if not line.strip() or line.lstrip().startswith('#'):
                 continue
             word, _, rest = line.partition(' ')
+            if word == '-':
+                if new:
+                    flush(number)
+                old.append(rest)
+                continue
+            if word == '+':
+                new.append(rest)
+                continue
+            flush(number)
             if word == 'file':
-                path, tests, old = rest.strip(), [], None
+                path, tests = rest.strip(), []
             elif word == 'tests':
                 tests = rest.split()
-            elif word == '-':
-                old = rest
-            elif word == '+':
-                if path is None or old is None or not tests:
-                    sys.exit(f'{guards}:{number}: a mutant needs a file, its tests and a "-" line first')
-                mutants.append(Mutant(path, tests, old, rest, number))
             elif word == '=':
                 if not mutants:
                     sys.exit(f'{guards}:{number}: "=" follows a mutant')
                 mutants[-1].equivalent = rest.strip()
             else:
                 sys.exit(f'{guards}:{number}: unknown line: {line}')
+    flush(number)
     return mutants
+
+
+def show(text):
+    return ' / '.join(line.strip() for line in text.split('\n'))
 
 
 def run(command, timeout):
@@ -119,7 +141,7 @@ def main():
             with open(os.path.join(ROOT, m.path), encoding='utf-8') as f:
                 found = f.read().count(m.old)
             state = 'equivalent' if m.equivalent else ('ok' if found == 1 else f'found {found} times')
-            print(f'{m.path}: {m.old.strip()}  ->  {m.new.strip()}  [{state}]')
+            print(f'{m.path}: {show(m.old)}  ->  {show(m.new)}  [{state}]')
         return 0
 
     touched = collections.OrderedDict()
@@ -131,7 +153,7 @@ def main():
             m.result = try_mutant(m, args.build, args.timeout)
             for t in m.tests:
                 touched[t] = True
-            print(f'[{i}/{len(mutants)}] {m.result:10} {m.path}: {m.old.strip()}  ->  {m.new.strip()}'
+            print(f'[{i}/{len(mutants)}] {m.result:10} {m.path}: {show(m.old)}  ->  {show(m.new)}'
                   f'  ({time.time() - start:.0f} s)', flush=True)
     if touched:
         build(args.build, list(touched))
@@ -154,10 +176,10 @@ def main():
               f'of the mutants not equivalent')
     for m in mutants:
         if m.result in ('survived', 'stale', 'unbuilt'):
-            print(f'{m.result}: {m.path}: {m.old.strip()}  ->  {m.new.strip()}')
+            print(f'{m.result}: {m.path}: {show(m.old)}  ->  {show(m.new)}')
     for m in mutants:
         if m.result == 'equivalent':
-            print(f'equivalent: {m.path}: {m.old.strip()}  ->  {m.new.strip()}  ({m.equivalent})')
+            print(f'equivalent: {m.path}: {show(m.old)}  ->  {show(m.new)}  ({m.equivalent})')
     return 1 if total['survived'] else 0
 
 

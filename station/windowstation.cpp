@@ -10,12 +10,14 @@
 #include <QTextBlock>
 
 #include "announcer/mainwindow.h"
+#include "core/nodelinkconfig.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
 #include "messagebox/messageboxwindow.h"
+#include "node/link/nodeprotocol.h"
 #include "speech_settings/speechsettingswindow.h"
 
 namespace mirelva {
@@ -107,7 +109,9 @@ QList<WindowStation::Window> WindowStation::windows() const
     QList<Window> l;
     if (MainWindow *w = m_station.main)
         l.append({QStringLiteral("main"), QStringLiteral("Main window"), w, &MainWindow::settingTable(),
-                  w->SaveDataNow, MainWindow::iniName(), MainWindow::kIniCapacity});
+                  w->SaveDataNow, MainWindow::iniName(), MainWindow::kIniCapacity,
+                  [w](const Setting &s) { return w->keptText(s); },
+                  [w](const Setting &s, const QString &v) { return w->setKept(s, v); }});
     if (DtmfWindow *w = m_station.dtmf)
         l.append({QStringLiteral("dtmf"), QStringLiteral("DTMF window: codes, stations, groups and nets"), w,
                   &DtmfWindow::settingTable(), w->Command2, DtmfWindow::iniName(), DtmfWindow::kIniCapacity});
@@ -123,17 +127,27 @@ QList<WindowStation::Window> WindowStation::windows() const
     return l;
 }
 
+QString WindowStation::shown(const Window &w, const Setting &s)
+{
+    if (w.kept)
+        if (const std::optional<QString> kept = w.kept(s))
+            return *kept;
+    return SettingTables::storedText(w.widget, s);
+}
+
 QJsonObject WindowStation::values(const Window &w)
 {
     QJsonObject o;
     for (const Setting &s : *w.table)
         if (s.onPage())
-            o.insert(s.key, SettingTables::storedText(w.widget, s));
+            o.insert(s.key, shown(w, s));
     return o;
 }
 
 QJsonObject WindowStation::settingValues(const QString &window) const
 {
+    if (window == QLatin1String(kNodeWindow))
+        return nodeValues();
     for (const Window &w : windows())
         if (w.id == window)
             return values(w);
@@ -163,7 +177,9 @@ QJsonObject WindowStation::describeSettings() const
                 group = w.title;
             if (!groups.count(group))
                 groupNames << group;
-            groups[group].append(SettingTables::describe(w.widget, *s, w.capacity));
+            QJsonObject o = SettingTables::describe(w.widget, *s, w.capacity);
+            o.insert(QStringLiteral("value"), shown(w, *s));
+            groups[group].append(o);
         }
         QJsonArray g;
         for (const QString &name : groupNames)
@@ -173,6 +189,7 @@ QJsonObject WindowStation::describeSettings() const
                                {QStringLiteral("file"), w.file},
                                {QStringLiteral("groups"), g}});
     }
+    out.append(describeNode());
     return {{QStringLiteral("windows"), out}};
 }
 
@@ -201,6 +218,12 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
     };
     if (!ready())
         return refuse(503, QStringLiteral("The station is still loading."));
+    if (id == QLatin1String(kNodeWindow)) {
+        const Outcome out = changeNode(requested, from);
+        if (out.status == 200)
+            emit settingsSaved(id);
+        return out;
+    }
     const QList<Window> all = windows();
     const auto w = std::find_if(all.begin(), all.end(), [&id](const Window &x) { return x.id == id; });
     if (w == all.end())
@@ -218,7 +241,7 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
         if (!s)
             return refuse(400, QStringLiteral("No such setting: %1.").arg(c.key.left(40)));
         const QString label = SettingTables::labelOf(w->widget, *s);
-        const QString now = SettingTables::storedText(w->widget, *s);
+        const QString now = shown(*w, *s);
         if (now != c.was) {
             const QString text = QStringLiteral("%1 was changed elsewhere to \"%2\" since this page loaded it; the page "
                                                 "now shows it. Make your change again if it still should be.")
@@ -250,7 +273,8 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
     });
     for (const Accepted &c : changes) {
         OnAirLog::note(QStringLiteral("web: set %1 %2 to \"%3\" (%4)").arg(w->file, c.setting->key, c.value, from));
-        SettingTables::apply(w->widget, *c.setting, c.value);
+        if (!w->setKept || !w->setKept(*c.setting, c.value))
+            SettingTables::apply(w->widget, *c.setting, c.value);
     }
     // The window's save button, as a hand presses it: one replacement of
     // the file. A failure is told through the settings reports.
@@ -267,6 +291,149 @@ WindowStation::Outcome WindowStation::changeNow(const QString &id, const QList<C
     OnAirLog::note(QStringLiteral("web: saved %1 (%2)").arg(w->file, from));
     emit settingsSaved(w->id);
     return {200, {{QStringLiteral("ok"), true}, {QStringLiteral("values"), values(*w)}}};
+}
+
+// ---- nodelink.ini ---------------------------------------------------------------
+
+namespace {
+
+struct NodeField {
+    const char *key;
+    const char *label;
+    const char *meaning;
+};
+constexpr NodeField kNodeFields[] = {
+    {"ADDRESS", "Node address",
+     "The node Mirelva drives: empty for the built-in simulated node, unix:PATH or tcp:HOST:PORT for a node program "
+     "(mirelva-echolink, mirelva-svxlink, mirelva-node)."},
+    {"AUDIODEVICE", "Sound device",
+     "The ALSA device the voice plays on (empty: default); node: the node program plays the speech."},
+    {"TXTIMEOUT", "Transmit time-out, seconds", "The longest one keyed transmission may last."},
+    {"RECORDDIR", "Record folder", "When set, every spoken text is also written there as a WAV file."},
+};
+
+QString nodeText(const char *key)
+{
+    return IniFile(QStringLiteral("nodelink.ini"), NodeLinkConfig::kCapacity).text(QLatin1String(key), QString());
+}
+
+} // namespace
+
+QJsonObject WindowStation::nodeValues()
+{
+    QJsonObject o;
+    for (const NodeField &f : kNodeFields)
+        o.insert(QLatin1String(f.key), nodeText(f.key));
+    return o;
+}
+
+QJsonObject WindowStation::describeNode()
+{
+    using C = NodeLinkConfig;
+    QJsonArray settings;
+    for (const NodeField &f : kNodeFields) {
+        QJsonObject o{{QStringLiteral("key"), QLatin1String(f.key)},
+                      {QStringLiteral("label"), QLatin1String(f.label)},
+                      {QStringLiteral("meaning"), QLatin1String(f.meaning)},
+                      {QStringLiteral("kind"), QStringLiteral("text")},
+                      {QStringLiteral("value"), nodeText(f.key)},
+                      {QStringLiteral("limit"), C::kCapacity - 1},
+                      {QStringLiteral("digits"), false},
+                      {QStringLiteral("upper"), false}};
+        if (qstrcmp(f.key, "TXTIMEOUT") == 0) {
+            o.insert(QStringLiteral("digits"), true);
+            o.insert(QStringLiteral("limit"), 3);
+            o.insert(QStringLiteral("least"), C::kMinTransmitTimeoutSeconds);
+            o.insert(QStringLiteral("most"), C::kMaxTransmitTimeoutSeconds);
+            o.insert(QStringLiteral("empty"), QString::number(C::kDefaultTransmitTimeoutSeconds));
+        }
+        settings.append(o);
+    }
+    return {{QStringLiteral("id"), QLatin1String(kNodeWindow)},
+            {QStringLiteral("title"), QStringLiteral("Node and sound")},
+            {QStringLiteral("file"), QStringLiteral("nodelink.ini")},
+            {QStringLiteral("note"), QStringLiteral("Read when Mirelva starts: a change takes effect when Mirelva is "
+                                                    "started again (systemctl --user restart mirelva-headless).")},
+            {QStringLiteral("groups"),
+             QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("Node and sound")},
+                                    {QStringLiteral("settings"), settings}}}}};
+}
+
+WindowStation::Outcome WindowStation::changeNode(const QList<Change> &changes, const QString &from)
+{
+    using C = NodeLinkConfig;
+    QJsonObject refusals, conflicts;
+    QStringList refusalText, conflictText;
+    QList<std::pair<QString, QString>> entries;
+    for (const Change &c : changes) {
+        const auto f = std::find_if(std::begin(kNodeFields), std::end(kNodeFields),
+                                    [&c](const NodeField &x) { return c.key.compare(QLatin1String(x.key), Qt::CaseInsensitive) == 0; });
+        if (f == std::end(kNodeFields))
+            return {400, {{QStringLiteral("error"), QStringLiteral("No such setting: %1.").arg(c.key.left(40))}}};
+        const QString key = QLatin1String(f->key), label = QLatin1String(f->label);
+        const QString now = nodeText(f->key);
+        if (now != c.was) {
+            const QString text = QStringLiteral("%1 was changed elsewhere to \"%2\" since this page loaded it; the page "
+                                                "now shows it. Make your change again if it still should be.")
+                                     .arg(label, now);
+            conflicts.insert(key, text);
+            conflictText << text;
+            continue;
+        }
+        // As a window's text box is checked, and then as the program reads
+        // the value at its start.
+        const QString v = c.value;
+        QString why;
+        if (std::any_of(v.begin(), v.end(), [](QChar ch) { return ch.category() == QChar::Other_Control; }))
+            why = QStringLiteral("%1: a setting holds no control characters or line breaks.").arg(label);
+        else if (!SettingsStore::storable(v))
+            why = QStringLiteral("%1: Windows-1252 letters only (the settings file cannot hold the others).").arg(label);
+        else if (v != v.trimmed() || (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()))
+            why = QStringLiteral("%1: no blanks at the start or end, and no quotes around the whole text (the settings "
+                                 "file drops them).")
+                      .arg(label);
+        else if (v.size() > C::kCapacity - 1)
+            why = QStringLiteral("%1: at most %2 characters (the settings file keeps no more).").arg(label).arg(C::kCapacity - 1);
+        else if (key == QLatin1String("ADDRESS") && !v.isEmpty()) {
+            QString error;
+            if (!nodelink::NodeAddress::parse(v, &error))
+                why = QStringLiteral("%1: %2; the program would use the built-in simulated node.").arg(label, error);
+        } else if (key == QLatin1String("TXTIMEOUT") && !v.isEmpty()) {
+            bool ok = false;
+            const int n = v.size() <= 9 ? v.toInt(&ok) : 0;
+            if (!ok || !std::all_of(v.begin(), v.end(), [](QChar ch) { return ch >= '0' && ch <= '9'; }))
+                why = QStringLiteral("%1: digits 0 to 9 only; the program would use %2.").arg(label).arg(C::kDefaultTransmitTimeoutSeconds);
+            else if (n < C::kMinTransmitTimeoutSeconds || n > C::kMaxTransmitTimeoutSeconds)
+                why = QStringLiteral("%1: a number from %2 to %3; the program would use %4.")
+                          .arg(label)
+                          .arg(C::kMinTransmitTimeoutSeconds)
+                          .arg(C::kMaxTransmitTimeoutSeconds)
+                          .arg(std::clamp(n, C::kMinTransmitTimeoutSeconds, C::kMaxTransmitTimeoutSeconds));
+        }
+        if (!why.isEmpty()) {
+            refusals.insert(key, why);
+            refusalText << why;
+            continue;
+        }
+        entries.append({key, v});
+    }
+    const auto refuse = [](int status, const QStringList &text, const QJsonObject &fields) {
+        return Outcome{status, {{QStringLiteral("error"), QStringLiteral("Nothing was saved. ") + text.join(QLatin1Char(' '))},
+                                {QStringLiteral("fields"), fields},
+                                {QStringLiteral("values"), nodeValues()}}};
+    };
+    if (!conflicts.isEmpty())
+        return refuse(409, conflictText, conflicts);
+    if (!refusals.isEmpty())
+        return refuse(400, refusalText, refusals);
+    for (const auto &[key, value] : entries)
+        OnAirLog::note(QStringLiteral("web: set nodelink.ini %1 to \"%2\" (%3)").arg(key, value, from));
+    if (const SaveResult saved = SettingsStore::writeAll(QStringLiteral("nodelink.ini"), entries); !saved)
+        return {500, {{QStringLiteral("error"), saved.reason}, {QStringLiteral("values"), nodeValues()}}};
+    OnAirLog::note(QStringLiteral("web: saved nodelink.ini (%1)").arg(from));
+    return {200, {{QStringLiteral("ok"), true},
+                  {QStringLiteral("note"), QStringLiteral("It takes effect when Mirelva is started again.")},
+                  {QStringLiteral("values"), nodeValues()}}};
 }
 
 void WindowStation::press(QAbstractButton *button, QLineEdit *box, const QString &text)

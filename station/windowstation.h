@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+
 #include <QList>
 
 #include "core/settingtable.h"
@@ -34,6 +37,14 @@ public:
     // What changeSettings does once its turn has come.
     Outcome changeNow(const QString &window, const QList<Change> &changes, const QString &from);
 
+    // nodelink.ini on the page, beside the windows: which node, which sound
+    // device, the transmit time-out, the record folder. Read at start, so a
+    // change counts from the next start.
+    static constexpr const char *kNodeWindow = "node";
+    static QJsonObject describeNode();
+    static QJsonObject nodeValues();
+    static Outcome changeNode(const QList<Change> &changes, const QString &from);
+
     static constexpr int kMaxSpeechChars = 250;
     static constexpr int kMaxChatChars = 160;
 
@@ -46,7 +57,13 @@ private:
         QAbstractButton *saveButton;
         QString file;
         int capacity;
+        // A value the save takes from elsewhere for now, and how the
+        // operator changes it then (the main window's "Stay Con").
+        std::function<std::optional<QString>(const Setting &)> kept = {};
+        std::function<bool(const Setting &, const QString &)> setKept = {};
     };
+    // The value as the window's save would write it.
+    static QString shown(const Window &w, const Setting &s);
     QList<Window> windows() const;
     static QJsonObject values(const Window &w);
     void press(QAbstractButton *button, QLineEdit *box = nullptr, const QString &text = {});

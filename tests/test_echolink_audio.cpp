@@ -541,6 +541,40 @@ private slots:
         QCOMPARE(got, parsed);
     }
 
+    // An ALSA output (ALSA's null device, no card needed) rests from its
+    // opening until audio comes, takes what it is given at the pumps and
+    // rests again once nothing comes; an input is read at the pumps.
+    void alsaNullDevices()
+    {
+        QString error;
+        int given = 0;
+        std::unique_ptr<SoundOutput> out = SoundOutput::open(
+            QStringLiteral("alsa:null"),
+            [&](qint16 *s) {
+                if (given >= 10)
+                    return false;
+                std::fill(s, s + kFrameSamples, qint16(1000));
+                ++given;
+                return true;
+            },
+            &error);
+        if (!out)
+            QSKIP(qPrintable(QStringLiteral("no ALSA null device here: ") + error));
+        QVERIFY(out->resting());
+        out->pump();
+        QCOMPARE(given, 0);
+        out->wake();
+        for (int i = 0; i < 100 && !out->resting(); ++i)
+            out->pump();
+        QCOMPARE(given, 10);
+        QVERIFY(out->resting());
+        std::unique_ptr<SoundInput> in = SoundInput::open(QStringLiteral("alsa:null"), &error);
+        QVERIFY2(in, qPrintable(error));
+        in->setPaced(true);
+        in->pump();
+        in->setPaced(false);
+    }
+
     // A receiver paced by the node's tick is read at the tick only: audio
     // waiting in it wakes no one; unpaced again, what waited is read at
     // once, and later audio as it comes.

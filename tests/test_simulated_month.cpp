@@ -252,10 +252,12 @@ private:
         QObject::connect(&f.node, &SimulatedNode::raising, [this](const QString &event) {
             ++m_raised;
             m_trace.addData(event.toUtf8().append('\n'));
+            recent(QStringLiteral("event ") + event);
         });
         QObject::connect(&f.node, &SimulatedNode::recorded, [this](const SimulatedNode::Record &r) {
             m_requestsInTick << r.request.toText();
             m_trace.addData(r.request.toText().toUtf8().append('\n'));
+            recent(r.request.toText());
         });
         // A new program owes nothing for the seconds before it started.
         m_silenceTaken = m_netsTaken = m_marksTaken = QDateTime();
@@ -946,7 +948,15 @@ private:
     void fail(const QString &why)
     {
         if (m_failure.isEmpty())
-            m_failure = why;
+            m_failure = why + QStringLiteral("\nlast requests and events:\n") + m_recent.join(QLatin1Char('\n'));
+    }
+
+    // What the node was asked and told last, with the time, for a failure.
+    void recent(const QString &line)
+    {
+        m_recent << Clock::now().toString(QStringLiteral("HH:mm:ss.zzz ")) + line.left(160);
+        if (m_recent.size() > 40)
+            m_recent.removeFirst();
     }
 
     quint64 m_seed;
@@ -971,6 +981,7 @@ private:
     QDate m_netStationDay, m_codeDay, m_weekJumped;
     QCryptographicHash m_trace{QCryptographicHash::Sha256};
     QStringList m_requestsInTick;
+    QStringList m_recent;
     int m_stayCon[2] = {0, 0};
 };
 
@@ -981,6 +992,8 @@ class TestSimulatedMonth : public QObject {
 private slots:
     void aStationLivesThroughDaysOfEventsAndFaults()
     {
+        QVERIFY2(QDateTime(QDate(2026, 4, 4), QTime(12, 0)).offsetFromUtc() == 11 * 3600,
+                 "the month's summer time needs tzdata's Australia/Sydney");
         const quint64 seed = envSeed(14);
         const double days = envNumber("MIRELVA_SIM_DAYS", 2);
         QElapsedTimer wall;

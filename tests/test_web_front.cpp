@@ -264,6 +264,50 @@ private slots:
         QCOMPARE(front->connectionCount(), 0);
     }
 
+    // Through the proxies web.ini names, the client is the last address
+    // before them; what a browser put in front of that is its own claim,
+    // and a hop that is no address leaves the proxy as the client.
+    void theClientIsTheLastHopBeforeTheNamedProxies_data()
+    {
+        QTest::addColumn<QByteArray>("forwarded");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("one hop") << QByteArray("203.0.113.5") << "web: logged in from 203.0.113.5 via 127.0.0.1";
+        QTest::newRow("then the second proxy") << QByteArray("203.0.113.5, 192.0.2.9")
+                                               << "web: logged in from 203.0.113.5 via 127.0.0.1";
+        QTest::newRow("a claim before the client") << QByteArray("198.51.100.1,203.0.113.5")
+                                                   << "web: logged in from 203.0.113.5 via 127.0.0.1";
+        QTest::newRow("no address") << QByteArray("unknown, 192.0.2.9") << "web: logged in from 127.0.0.1";
+        QTest::newRow("no header") << QByteArray() << "web: logged in from 127.0.0.1";
+    }
+    void theClientIsTheLastHopBeforeTheNamedProxies()
+    {
+        QFETCH(QByteArray, forwarded);
+        QFETCH(QString, logged);
+        startConsole({QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.9")});
+        const QByteArray header = forwarded.isEmpty() ? QByteArray() : "X-Forwarded-For: " + forwarded + "\r\n";
+        Client login(m_port, post("/login", loginForm(kPassword), m_own + header));
+        QTRY_VERIFY_WITH_TIMEOUT(login.answered(), 5000);
+        QCOMPARE(login.statusLine(), QByteArray("HTTP/1.1 303 See Other"));
+        QCOMPARE(m_log.filter(QStringLiteral("logged in")), QStringList{logged});
+    }
+
+    // A session left unused for a day is over; used, it lasts.
+    void aSessionEndsAfterADayUnused()
+    {
+        startConsole();
+        const auto [cookie, csrf] = logIn();
+        const auto state = [this, cookie = cookie] {
+            Client c(m_port, "GET /api/state HTTP/1.1\r\n" + m_own + cookie + "\r\n");
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(c.answered(), 5000); }();
+            return c.statusLine();
+        };
+        QCOMPARE(state(), QByteArray("HTTP/1.1 200 OK"));
+        Clock::advanceForTests(WebConsole::kSessionIdleHours * 3600 - 1);
+        QCOMPARE(state(), QByteArray("HTTP/1.1 200 OK"));
+        Clock::advanceForTests(WebConsole::kSessionIdleHours * 3600);
+        QVERIFY(state() != QByteArray("HTTP/1.1 200 OK"));
+    }
+
     // A burst of whole requests, more than the connections the console
     // holds: every one is answered, by the console or with 503, none closed
     // unanswered, and the connections held stay within their limits.

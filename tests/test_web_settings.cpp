@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include "core/nodelinkconfig.h"
 #include "core/onairlog.h"
 #include "core/station.h"
 #include "messagebox/messageboxwindow.h"
@@ -168,6 +169,7 @@ private slots:
         int shown = 0;
         for (const QJsonValue &w : d["windows"].toArray())
             for (const QJsonValue &g : w["groups"].toArray())
+                if (w["id"] != "node")
                 shown += g["settings"].toArray().size();
         int declared = 0;
         for (const auto &[window, table] : tables)
@@ -436,6 +438,107 @@ private slots:
         QVERIFY(out);
         QCOMPARE(out->status, 200);
         QCOMPARE(w.Callsign->text(), QStringLiteral("VK2ABC"));
+    }
+
+    // While a net holds the "Stay Con" boxes cleared, the page shows and
+    // changes what the operator set, which the save writes and the end of
+    // the nets gives back.
+    void duringANetThePageHoldsTheOperatorsStayCon()
+    {
+        MainFixture f;
+        MainWindow &w = f.w();
+        DtmfWindow &d = *f.station.dtmf;
+        WindowStation page(f.station);
+        w.StayCon1->setValue(1);
+        d.NetCall1->setText(QStringLiteral("VK3NET"));
+        d.Hour->setText(QStringLiteral("08"));
+        d.Wed->setValue(1);
+        Clock::setForTests(QDateTime(QDate(2024, 3, 6), QTime(8, 0, 15)));   // a Wednesday
+        d.Timer2_Timer();
+        QCOMPARE(w.StayCon1->value(), 0);
+        QCOMPARE(settingOnPage(page.describeSettings(), "main", "STAYCON1")["value"].toString(), QStringLiteral("1"));
+        const auto out = save(page, change("main", {{"STAYCON1", "0", "1"}, {"STAYCON2", "1", "0"}}), "192.0.2.1");
+        QCOMPARE(out.status, 200);
+        QCOMPARE(out.body["values"]["STAYCON1"], QJsonValue("0"));
+        QCOMPARE(out.body["values"]["STAYCON2"], QJsonValue("1"));
+        const QStringList lines = f.settings.readLines("mirelva.ini");
+        QVERIFY(lines.contains("STAYCON1=0") && lines.contains("STAYCON2=1"));
+        QCOMPARE(w.StayCon1->value(), 0);
+        QCOMPARE(d.operatorStayCon(1), 0);
+        QCOMPARE(d.operatorStayCon(2), 1);
+    }
+
+    // nodelink.ini on the page: checked as the program checks it at start,
+    // saved beside what the page does not show (the token file), and
+    // counting from the next start.
+    void theNodeSettingsAreCheckedAsTheProgramReadsThem_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("a real node") << "ADDRESS" << "unix:/run/mirelva/echolink.sock" << "";
+        QTest::newRow("over the network") << "ADDRESS" << "tcp:192.0.2.5:7373" << "";
+        QTest::newRow("the built-in node") << "ADDRESS" << "" << "";
+        QTest::newRow("no kind of address") << "ADDRESS" << "192.0.2.5:7373"
+            << "Node address: \"192.0.2.5:7373\" is neither unix:PATH nor tcp:HOST:PORT; the program would use the "
+               "built-in simulated node.";
+        QTest::newRow("the shortest time-out") << "TXTIMEOUT" << "5" << "";
+        QTest::newRow("the longest time-out") << "TXTIMEOUT" << "900" << "";
+        QTest::newRow("too short a time-out") << "TXTIMEOUT" << "4"
+            << "Transmit time-out, seconds: a number from 5 to 900; the program would use 5.";
+        QTest::newRow("too long a time-out") << "TXTIMEOUT" << "901"
+            << "Transmit time-out, seconds: a number from 5 to 900; the program would use 900.";
+        QTest::newRow("no number") << "TXTIMEOUT" << "3m"
+            << "Transmit time-out, seconds: digits 0 to 9 only; the program would use 180.";
+        QTest::newRow("the node plays it") << "AUDIODEVICE" << "node" << "";
+        QTest::newRow("a line break") << "RECORDDIR" << "/tmp/a\nb"
+            << "Record folder: a setting holds no control characters or line breaks.";
+        QTest::newRow("quotes the file drops") << "AUDIODEVICE" << "'hw:1'"
+            << "Sound device: no blanks at the start or end, and no quotes around the whole text (the settings file "
+               "drops them).";
+    }
+    void theNodeSettingsAreCheckedAsTheProgramReadsThem()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, refusal);
+        MainFixture f;
+        f.settings.writeFile("nodelink.ini", "[SETTINGS]\r\nADDRESS=unix:/tmp/old.sock\r\nTOKENFILE=/etc/token\r\n");
+        const QByteArray before = f.settings.readFile("nodelink.ini");
+        WindowStation page(f.station);
+        const QString was = settingOnPage(page.describeSettings(), "node", key)["value"].toString();
+        const auto out = save(page, change("node", {{key, value, was}}), "192.0.2.1");
+        if (!refusal.isEmpty()) {
+            QCOMPARE(out.status, 400);
+            QCOMPARE(out.body["fields"].toObject(), (QJsonObject{{key, refusal}}));
+            QCOMPARE(f.settings.readFile("nodelink.ini"), before);
+            return;
+        }
+        QCOMPARE(out.status, 200);
+        QCOMPARE(out.body["note"].toString(), QStringLiteral("It takes effect when Mirelva is started again."));
+        const IniFile ini(QStringLiteral("nodelink.ini"), NodeLinkConfig::kCapacity);
+        QCOMPARE(ini.text(key, "(none)"), value);
+        QCOMPARE(ini.text("TOKENFILE", "(none)"), QStringLiteral("/etc/token"));
+        if (key != "ADDRESS")
+            QCOMPARE(ini.text("ADDRESS", "(none)"), QStringLiteral("unix:/tmp/old.sock"));
+        if (key == "TXTIMEOUT")
+            QCOMPARE(NodeLinkConfig::load().transmitTimeoutSeconds, value.toInt());
+    }
+
+    // Every countdown the page shows carries the caption a screen reader
+    // gives it, one of its own.
+    void everyCountdownCarriesItsCaption()
+    {
+        MainFixture f;
+        WindowStation page(f.station);
+        QStringList captions;
+        for (const QJsonValue &c : page.liveValues()["countdowns"].toArray()) {
+            const QString caption = c["label"].toString();
+            QVERIFY2(!caption.isEmpty() && !captions.contains(caption), qPrintable(c["id"].toString()));
+            captions << caption;
+        }
+        QCOMPARE(captions.size(), 13);
+        QCOMPARE(captions.first(), QStringLiteral("Seconds to the voice ident"));
     }
 
     // A net's start typed with one digit starts at the clock's two.

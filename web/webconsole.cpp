@@ -274,7 +274,7 @@ QByteArray WebConsole::sessionOf(const QByteArray &cookieHeader) const
         if (p.startsWith(kCookie + '=')) {
             const QByteArray token = p.mid(kCookie.size() + 1);
             const auto it = m_sessions.find(token);
-            if (it != m_sessions.end() && it->second.lastUse.secsTo(QDateTime::currentDateTimeUtc())
+            if (it != m_sessions.end() && it->second.lastUse.secsTo(Clock::now())
                                               < kSessionIdleHours * 3600)
                 return token;
         }
@@ -311,7 +311,7 @@ QByteArray WebConsole::newSession()
         m_sessions.erase(oldest);
     }
     const QByteArray token = randomToken();
-    m_sessions[token] = Session{randomToken(), QDateTime::currentDateTimeUtc()};
+    m_sessions[token] = Session{randomToken(), Clock::now()};
     return token;
 }
 
@@ -323,7 +323,7 @@ void WebConsole::handle(const HttpRequest &request, HttpReply responder)
     const QByteArray host = request.header("Host");
     const QByteArray session = sessionOf(request.header("Cookie"));
     if (!session.isEmpty())
-        m_sessions[session].lastUse = QDateTime::currentDateTimeUtc();
+        m_sessions[session].lastUse = Clock::now();
 
     if (get && (path == QLatin1String("/app.js") || path == QLatin1String("/app.css")
                 || path == QLatin1String("/settings.js"))) {

@@ -62,7 +62,7 @@ class Process:
 
 
 class Station:
-    def __init__(self, bin_dir, web=True):
+    def __init__(self, bin_dir, web=True, files=None):
         self.bin = bin_dir
         self.dir = tempfile.TemporaryDirectory()
         d = self.dir.name
@@ -77,6 +77,10 @@ class Station:
         # A station and a group in the DTMF window, for the page's buttons.
         with open(d + '/cfg/mirelva/dtmfctrl.ini', 'w') as f:
             f.write('[SETTINGS]\nCALL1=VK3XYZ\nGROUPCALL1=VK4AAA\nGROUPCALL2=VK5BBB\n')
+        # Settings files as a desktop left them, instead of the above.
+        for name, data in (files or {}).items():
+            with open(d + '/cfg/mirelva/' + name, 'wb') as f:
+                f.write(data)
         self.port = free_port()
         self.url = 'http://127.0.0.1:%d' % self.port
         if web:

@@ -178,9 +178,9 @@ public:
     {
         if (!m_alsa.open(m_name, SND_PCM_STREAM_PLAYBACK, this, [this] { write(); }, error))
             return false;
+        // Resting until the first audio: nothing pumps it before.
         m_resting = true;
         m_alsa.listen(false);
-        wake();
         return true;
     }
 
