@@ -89,6 +89,21 @@ private:
     QObject m_listening;
 };
 
+// Logs in to the station's console; the session's cookie ("name=value").
+QByteArray logIn(FloodStation &f, const QByteArray &origin)
+{
+    QTcpSocket login;
+    QByteArray got;
+    QObject::connect(&login, &QTcpSocket::readyRead, &login, [&] { got += login.readAll(); });
+    login.connectToHost(QHostAddress::LocalHost, f.port());
+    login.write("POST /login HTTP/1.1\r\n" + f.own + "Origin: " + origin
+                + "\r\nContent-Length: 30\r\n\r\npassword=correct+horse+battery");
+    if (!QTest::qWaitFor([&] { return got.contains("\r\n\r\n"); }, 10000))
+        return {};
+    const qsizetype at = got.indexOf("mirelva_session=");
+    return at < 0 ? QByteArray() : got.mid(at, got.indexOf(';', at) - at);
+}
+
 } // namespace
 
 // Floods from outside, one table: each row sends many of one thing and
@@ -245,16 +260,8 @@ private slots:
         if (source == QLatin1String("websocket")) {
             f.startConsole();
             const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(f.port());
-            QTcpSocket login;
-            QByteArray got;
-            QObject::connect(&login, &QTcpSocket::readyRead, &login, [&] { got += login.readAll(); });
-            login.connectToHost(QHostAddress::LocalHost, f.port());
-            login.write("POST /login HTTP/1.1\r\n" + f.own + "Origin: " + origin
-                        + "\r\nContent-Length: 30\r\n\r\npassword=correct+horse+battery");
-            QTRY_VERIFY_WITH_TIMEOUT(got.contains("\r\n\r\n"), 10000);
-            const qsizetype at = got.indexOf("mirelva_session=");
-            QVERIFY2(at > 0, got.constData());
-            const QByteArray cookie = got.mid(at, got.indexOf(';', at) - at);
+            const QByteArray cookie = logIn(f, origin);
+            QVERIFY(!cookie.isEmpty());
             QWebSocket page(QString::fromLatin1(origin));
             int results = 0;
             QObject::connect(&page, &QWebSocket::textMessageReceived, &page, [&](const QString &m) {

@@ -13,6 +13,7 @@
 
 #include <QDirIterator>
 #include <QLocalServer>
+#include <QRegularExpression>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -657,6 +658,39 @@ private slots:
         QCOMPARE(client.droppedLines(), bad);
         QCOMPARE(log.matching("node link: dropped a line").size(), bad);
         QVERIFY(client.online());
+    }
+
+    // A flood of chat from one station, far more than the windows take: once
+    // the link is behind, one station's lines pass a few a second and the
+    // rest are counted; a line from another station after the flood still
+    // comes, and nothing is lost uncounted.
+    void aChatFloodIsHeldWhileBehindAndCounted()
+    {
+        ScriptedNode node;
+        NodeLinkClient client(node.address());
+        bringUp(node, client);
+        EchoLink el(&client, "main");
+        QStringList seen;
+        recordEvents(el, seen);
+        int floodSeen = 0;
+        qint64 floodHeld = 0;
+        connect(&el, &EchoLink::ChatTextReceived, this, [&](const QString &t) {
+            static const QRegularExpression held(QStringLiteral("^W1AW>\\((\\d+) more chat lines in a second, not shown\\)$"));
+            const QRegularExpressionMatch m = held.match(t);
+            if (m.hasMatch())
+                floodHeld += m.captured(1).toLongLong();
+            else if (t.startsWith(QLatin1String("W1AW>line")))
+                ++floodSeen;
+        });
+        const int lines = 20000;   // some 900 KB, well past kChatBehindBytes
+        QByteArray flood;
+        for (int i = 0; i < lines; ++i)
+            flood += chatLine(QStringLiteral("W1AW>line %1 of a pasted page").arg(i, 5, 10, QLatin1Char('0')));
+        node.send(flood + chatLine("K1ABC>/ver/"));
+        QTRY_VERIFY_WITH_TIMEOUT(seen.contains("chat 11 K1ABC>/v"), 20000);
+        // The counts come once their second is over.
+        QTRY_COMPARE_WITH_TIMEOUT(floodSeen + floodHeld, qint64(lines), 5000);
+        QVERIFY(floodHeld > 0);
     }
 
     // Events that come in the same read as the first state line wait for

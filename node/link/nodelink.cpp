@@ -6,6 +6,7 @@
 #include <QScopedValueRollback>
 #include <QTcpSocket>
 
+#include "core/clock.h"
 #include "core/onairlog.h"
 #include "core/program.h"
 #include "core/version.h"
@@ -35,6 +36,20 @@ NodeLinkClient::NodeLinkClient(const NodeAddress &address, QObject *parent) : No
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &NodeLinkClient::connectNow);
+    // Held chat is told at the first turn after its second, even when the
+    // node sends nothing more; through pump(), so never inside a handler.
+    m_chatHeld.setSingleShot(true);
+    m_chatHeld.setInterval(1000);
+    connect(&m_chatHeld, &QTimer::timeout, this, [this] {
+        // Started in an earlier second, it may come in the second that holds
+        // lines now: those are told after theirs.
+        if (Clock::nowMs() / 1000 == m_chatSecond) {
+            m_chatHeld.start();
+            return;
+        }
+        m_chatHeldDue = true;
+        pumpLater();
+    });
     m_connectTimeout.setSingleShot(true);
     connect(&m_connectTimeout, &QTimer::timeout, this, [this] {
         if (m_socket && !m_connected)
@@ -198,6 +213,10 @@ void NodeLinkClient::pump()
         pumpLater();
         return;
     }
+    if (m_chatHeldDue && Clock::nowMs() / 1000 != m_chatSecond) {
+        const QScopedValueRollback<bool> busy(m_handling, true);
+        tellHeldChat();
+    }
     int handled = 0;
     while (!Program::ended()) {
         if (m_queue.isEmpty()) {
@@ -324,12 +343,53 @@ void NodeLinkClient::handle(const Pending &pending)
         emit DTMFString(e.text);
         break;
     case NodeEvent::Chat:
-        emit ChatTextReceived(e.text);
+        passChat(e.text);
         break;
     case NodeEvent::Closing:
         emit Closing();
         break;
     }
+}
+
+// A station pasting a page or a script looping can send lines faster than
+// the windows take them (a line in the message box, the filters, the
+// commands): the link falls behind, and everything after the flood, a
+// "/ver/" from another station, a connect, waits behind it. While behind,
+// what passes is bounded per sender and in all, so the rest comes through,
+// and the windows hear how many lines were held.
+void NodeLinkClient::passChat(const QString &text)
+{
+    const qint64 second = Clock::nowMs() / 1000;
+    if (second != m_chatSecond) {
+        tellHeldChat();
+        m_chatSecond = second;
+    }
+    const qsizetype mark = text.indexOf(QLatin1Char('>'));
+    QString sender = mark > 0 && mark <= 32 ? text.left(mark) : QString();
+    if (!m_chatBySender.count(sender) && m_chatBySender.size() >= size_t(kChatSenders))
+        sender = QStringLiteral("*");
+    ChatCount &count = m_chatBySender[sender];
+    const bool behind = m_socket && m_socket->bytesAvailable() >= kChatBehindBytes;
+    if (!behind || (count.passed < kChatPerSender && m_chatPassed < kChatPerSecond)) {
+        ++count.passed;
+        ++m_chatPassed;
+        emit ChatTextReceived(text);
+        return;
+    }
+    ++count.held;
+    if (!m_chatHeld.isActive())
+        m_chatHeld.start();
+}
+
+void NodeLinkClient::tellHeldChat()
+{
+    m_chatHeldDue = false;
+    const std::map<QString, ChatCount> counts = std::exchange(m_chatBySender, {});
+    m_chatPassed = 0;
+    for (const auto &[sender, count] : counts)
+        if (count.held > 0)
+            emit ChatTextReceived((sender.isEmpty() ? QString() : sender + QLatin1Char('>'))
+                                  + QStringLiteral("(%1 more chat lines in a second, not shown)").arg(count.held));
 }
 
 void NodeLinkClient::request(const NodeRequest &r)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <map>
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
@@ -79,6 +81,13 @@ private:
     void drop(const QString &why);
     void goOffline();
     void write(const QByteArray &line);
+    // Chat while the link is behind the node (kChatBehindBytes unread): at
+    // most kChatPerSender lines a second pass from one sender (the text
+    // before its ">") and kChatPerSecond from all; the rest are counted and
+    // told as one line per sender once the second is over. A link that keeps
+    // up passes every line.
+    void passChat(const QString &text);
+    void tellHeldChat();
     void repeatReleases();
 
     nodelink::NodeAddress m_address;
@@ -104,6 +113,21 @@ private:
     int m_pauseMs = 100;
     int m_connectTimeoutMs = 3000;
     int m_droppedLines = 0;
+    struct ChatCount {
+        int passed = 0;
+        int held = 0;
+    };
+    qint64 m_chatSecond = -1;                   // Clock::nowMs() / 1000 of the counts
+    std::map<QString, ChatCount> m_chatBySender;
+    int m_chatPassed = 0;
+    bool m_chatHeldDue = false;                 // the held counts are to be told at the next turn
+    QTimer m_chatHeld;
+
+public:
+    static constexpr int kChatPerSender = 5;
+    static constexpr int kChatPerSecond = 20;
+    static constexpr int kChatSenders = 32;     // senders counted a second; more share one count
+    static constexpr qint64 kChatBehindBytes = 256 * 1024;
 };
 
 } // namespace mirelva
