@@ -19,7 +19,8 @@
 
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
-#include "core/stationport.h"
+#include "core/station.h"
+#include "station/windowstation.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
 #include "web/webpassword.h"
@@ -34,23 +35,6 @@ void check(bool ok)
         std::abort();
 }
 
-// A station that takes nothing: the console's own reading of requests is
-// what is fuzzed here, not the windows behind it.
-class NoStation : public StationPort {
-public:
-    bool ready() const override { return true; }
-    QJsonObject describeSettings() const override { return {}; }
-    QJsonObject settingValues(const QString &) const override { return {}; }
-    void changeSettings(const QString &, const QList<Change> &, const QString &,
-                        std::function<void(const Outcome &)> done) override
-    {
-        done({400, {{QStringLiteral("error"), QStringLiteral("refused")}}});
-    }
-    QString run(const QString &, const QJsonObject &, const QString &) override { return QStringLiteral("refused"); }
-    QJsonObject liveValues() const override { return {}; }
-    QStringList logLines(const QString &, int) const override { return {}; }
-};
-
 struct Console {
     Console()
     {
@@ -63,11 +47,12 @@ struct Console {
         s.port = 0;
         s.passwordHash = WebPassword::hash(QStringLiteral("fuzz password"), 1);
         s.proxies = {QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.9")};
-        console = std::make_unique<WebConsole>(station, s);
+        console = std::make_unique<WebConsole>(port, s);
         QString why;
         check(console->start(&why));
     }
-    NoStation station;
+    Station station;   // no windows: a station still loading
+    WindowStation port{station};
     std::unique_ptr<WebConsole> console;
 };
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 #include <QApplication>
@@ -29,6 +30,7 @@
 #include "core/station.h"
 #include "node/simulated/simulatednode.h"
 #include "station/windowstation.h"
+#include "web/webconsole.h"
 
 using namespace mirelva;
 
@@ -60,6 +62,7 @@ struct Whole {
         window = std::make_unique<MainWindow>(station);
         window->Form_Load();
         page = std::make_unique<WindowStation>(station);
+        console = std::make_unique<WebConsole>(*page, WebSettings{});
         for (const QJsonValue &w : page->describeSettings().value(QStringLiteral("windows")).toArray()) {
             QStringList keys;
             for (const QJsonValue &g : w[QStringLiteral("groups")].toArray())
@@ -85,6 +88,7 @@ struct Whole {
     Station station;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<WindowStation> page;
+    std::unique_ptr<WebConsole> console;
     QList<std::pair<QString, QStringList>> windows;
 };
 
@@ -98,6 +102,17 @@ Whole &program()
     return p;
 }
 
+// A save as the page posts it: read by the console, then made in its turn.
+StationPort::Outcome save(Whole &p, const QJsonObject &request)
+{
+    std::optional<StationPort::Outcome> out;
+    p.console->saveSettings(request, QStringLiteral("fuzz"), [&out](const StationPort::Outcome &o) { out = o; });
+    for (int i = 0; i < 100 && !out; ++i)
+        QCoreApplication::processEvents();
+    check(out.has_value());
+    return *out;
+}
+
 } // namespace
 
 // The whole program is loaded, and its fonts and caches made, before the
@@ -106,7 +121,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     Whole &p = program();
     for (const auto &[id, keys] : p.windows)
-        p.page->changeNow(id, {}, QStringLiteral("fuzz"));
+        save(p, {{QStringLiteral("window"), id}, {QStringLiteral("changes"), QJsonArray()}});
     return 0;
 }
 
@@ -116,31 +131,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    QJsonObject request;
     QString id;
-    QList<StationPort::Change> changes;
     if (bytes.startsWith('{')) {
-        // As the console reads a page's request.
-        const QJsonObject request = QJsonDocument::fromJson(bytes).object();
+        request = QJsonDocument::fromJson(bytes).object();
         id = request.value(QStringLiteral("window")).toString();
-        for (const QJsonValue &v : request.value(QStringLiteral("changes")).toArray()) {
-            const QJsonObject c = v.toObject();
-            changes.append({c.value(QStringLiteral("key")).toString(), c.value(QStringLiteral("value")).toString(),
-                            c.value(QStringLiteral("was")).toString()});
-        }
     } else {
         const auto &[windowId, keys] = p.windows.at(data[0] % p.windows.size());
         id = windowId;
         const std::map<QString, QString> now = p.shown(id);
+        QJsonArray changes;
         for (const QByteArray &part : bytes.mid(1).split('\xff')) {
             if (part.isEmpty() || keys.isEmpty())
                 continue;
             const QString key = keys.at(quint8(part[0]) % keys.size());
             const auto was = now.find(key);
-            changes.append({key, QString::fromUtf8(part.mid(1)), was == now.end() ? QString() : was->second});
+            changes.append(QJsonObject{{QStringLiteral("key"), key},
+                                       {QStringLiteral("value"), QString::fromUtf8(part.mid(1))},
+                                       {QStringLiteral("was"), was == now.end() ? QString() : was->second}});
         }
+        request = {{QStringLiteral("window"), id}, {QStringLiteral("changes"), changes}};
     }
     const std::map<QString, QString> before = p.shown(id);
-    const StationPort::Outcome out = p.page->changeNow(id, changes, QStringLiteral("fuzz"));
+    const StationPort::Outcome out = save(p, request);
     check(out.status == 200 || out.status == 400 || out.status == 409 || out.status == 500);
     if (out.status != 200) {
         check(!out.body.value(QStringLiteral("error")).toString().isEmpty());
