@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -89,6 +90,21 @@ private:
     QObject m_listening;
 };
 
+// Logs in to the station's console; the session's cookie ("name=value").
+QByteArray logIn(FloodStation &f, const QByteArray &origin)
+{
+    QTcpSocket login;
+    QByteArray got;
+    QObject::connect(&login, &QTcpSocket::readyRead, &login, [&] { got += login.readAll(); });
+    login.connectToHost(QHostAddress::LocalHost, f.port());
+    login.write("POST /login HTTP/1.1\r\n" + f.own + "Origin: " + origin
+                + "\r\nContent-Length: 30\r\n\r\npassword=correct+horse+battery");
+    if (!QTest::qWaitFor([&] { return got.contains("\r\n\r\n"); }, 10000))
+        return {};
+    const qsizetype at = got.indexOf("mirelva_session=");
+    return at < 0 ? QByteArray() : got.mid(at, got.indexOf(';', at) - at);
+}
+
 } // namespace
 
 // Floods from outside, one table: each row sends many of one thing and
@@ -120,6 +136,8 @@ private slots:
         QTest::newRow("live connections without a session") << "http upgrade" << 200 << 0 << MinuteLog::kLinesAMinute + 1;
         // Kept: the messages answered, at most the page's share a second;
         // logged: the closing.
+        // Kept: what waits for the page beyond the limit, at most one message.
+        QTest::newRow("a logged-in page that reads nothing") << "websocket unread" << 100000 << 0 << 100000;
         QTest::newRow("messages from a logged-in page") << "websocket" << 4000
                                                         << WebConsole::kMostMessagesASecond * (WebConsole::kMostFloodSeconds + 1)
                                                         << 2;
@@ -245,16 +263,8 @@ private slots:
         if (source == QLatin1String("websocket")) {
             f.startConsole();
             const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(f.port());
-            QTcpSocket login;
-            QByteArray got;
-            QObject::connect(&login, &QTcpSocket::readyRead, &login, [&] { got += login.readAll(); });
-            login.connectToHost(QHostAddress::LocalHost, f.port());
-            login.write("POST /login HTTP/1.1\r\n" + f.own + "Origin: " + origin
-                        + "\r\nContent-Length: 30\r\n\r\npassword=correct+horse+battery");
-            QTRY_VERIFY_WITH_TIMEOUT(got.contains("\r\n\r\n"), 10000);
-            const qsizetype at = got.indexOf("mirelva_session=");
-            QVERIFY2(at > 0, got.constData());
-            const QByteArray cookie = got.mid(at, got.indexOf(';', at) - at);
+            const QByteArray cookie = logIn(f, origin);
+            QVERIFY(!cookie.isEmpty());
             QWebSocket page(QString::fromLatin1(origin));
             int results = 0;
             QObject::connect(&page, &QWebSocket::textMessageReceived, &page, [&](const QString &m) {
@@ -287,6 +297,39 @@ private slots:
             QCOMPARE(page.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
             kept = results;
             QVERIFY(f.onAirLines - f.markLines - before >= 1);
+        }
+        if (source == QLatin1String("websocket unread")) {
+            f.startConsole();
+            const QByteArray origin = "http://127.0.0.1:" + QByteArray::number(f.port());
+            const QByteArray cookie = logIn(f, origin);
+            QVERIFY(!cookie.isEmpty());
+            QTcpSocket raw;
+            raw.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            raw.connectToHost(QHostAddress::LocalHost, f.port());
+            raw.write("GET /ws HTTP/1.1\r\n" + f.own + "Origin: " + origin + "\r\nCookie: " + cookie
+                      + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT(raw.bytesAvailable() > 0, 10000);
+            // From here on the page takes nothing: Qt reads no further.
+            raw.setReadBufferSize(1);
+            QTRY_COMPARE_WITH_TIMEOUT(f.console->liveConnections(), 1, 10000);
+            // Every on-air log line goes to the page, which takes none: it is
+            // closed once what waits for it passes the limit, long before
+            // the flood is over.
+            int sent = 0;
+            for (; sent < count && f.console->liveConnections() == 1; ++sent) {
+                OnAirLog::note(QStringLiteral("a line for the page %1 ").arg(sent) + QString(60, QLatin1Char('x')));
+                if (sent % 100 == 0)
+                    QCoreApplication::processEvents();
+                if (sent == count / 4)
+                    f.markDue();
+            }
+            QCOMPARE(f.console->liveConnections(), 0);
+            // Let go once the kernels' buffers and the limit were full, long
+            // before the flood's end.
+            QVERIFY2(sent < count / 2, qPrintable(QStringLiteral("%1 lines sent").arg(sent)));
+            if (!f.markSpoken)
+                f.markDue();
         }
         QVERIFY2(kept <= mostKept, qPrintable(QStringLiteral("kept %1").arg(kept)));
         const int floodLines = f.onAirLines - f.markLines;

@@ -245,7 +245,6 @@ private:
         f.node.setAnswerDelayMs(0);
         f.window->transmitTimeoutMs = kTransmitTimeoutMs;
         m_keyedSince = QDateTime();
-        QObject::connect(&f.node, &NodeBackend::stateChanged, [this] { followTransmitter(); });
         // Every event the node raises, counted at the node and at each window's
         // own instance of the node interface.
         m_raised = 0;
@@ -258,6 +257,8 @@ private:
             m_requestsInTick << r.request.toText();
             m_trace.addData(r.request.toText().toUtf8().append('\n'));
             recent(r.request.toText());
+            if (r.request.toText().startsWith(QLatin1String("SetPTT ")))
+                followTransmitter(r.request.toText() == QLatin1String("SetPTT on"));
         });
         // A new program owes nothing for the seconds before it started.
         m_silenceTaken = m_netsTaken = m_marksTaken = QDateTime();
@@ -853,9 +854,12 @@ private:
 
     // ---- the promises ----------------------------------------------------
 
-    void followTransmitter()
+    // The program's own key-ups, from its "SetPTT on" to its "SetPTT off":
+    // what its transmit time-out bounds. (The node's Morse runs on the
+    // platform's timers, which a step's speech does not move, so here it
+    // would last until the step ends, whatever its length.)
+    void followTransmitter(bool keyed)
     {
-        const bool keyed = node().state().transmitterKeyed;
         if (keyed && !m_keyedSince.isValid()) {
             m_keyedSince = Clock::now();
             ++keyUps;
@@ -1021,7 +1025,9 @@ private slots:
                                  .arg(sim.jumpsForward)
                                  .arg(sim.setUpsAgain);
         qInfo().noquote() << kDigestTag + sim.digest();
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        if (!failure.isEmpty())
+            qInfo().noquote() << failure;
+        QVERIFY2(failure.isEmpty(), qPrintable(failure.section(QLatin1Char('\n'), 0, 0)));
         // Every day lived for the most part checks some schedule seconds.
         for (const auto &[date, day] : sim.days()) {
             qInfo().noquote() << QStringLiteral("%1: %2 schedule seconds checked in %3 s lived")

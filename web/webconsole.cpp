@@ -549,16 +549,19 @@ void WebConsole::webSocketMessage(QWebSocket *socket, const QString &text)
 
 void WebConsole::sendTo(QWebSocket *socket, const QString &text, bool flush)
 {
+    // A page that reads nothing (or a client that pings and never takes
+    // the answers) would have its messages pile up here without end. What
+    // counts is what is still unsent from before: one message, however
+    // long (a first state with long chat lines), never closes a page.
+    if (socket->bytesToWrite() > kMostUnsentBytes) {
+        socket->abort();
+        return;
+    }
     socket->sendTextMessage(text);
     // A keyed speech is about to hold the thread: the page hears of the
     // transmitter before, not after it.
     if (flush)
         socket->flush();
-    if (socket->bytesToWrite() <= kMostUnsentBytes)
-        return;
-    // A page that reads nothing (or a client that pings and never takes
-    // the answers) would have its messages pile up here without end.
-    socket->abort();
 }
 
 // ---- live updates ---------------------------------------------------------------

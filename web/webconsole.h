@@ -55,6 +55,7 @@ public:
     // For tests: the front door and the password checks.
     WebFront *front() const { return m_front.get(); }
     WebLogin *passwordChecks() const { return m_login; }
+    int liveConnections() const { return int(m_clients.size()); }
 
 private:
     struct Session {
@@ -123,8 +124,8 @@ public:
     static constexpr int kMostLiveConnections = 64;
     // A page sends a message a press: more in a second are dropped and
     // counted, and a page that goes on for kMostFloodSeconds in a row is
-    // closed. One whose messages from us wait unread past kMostUnsentBytes
-    // is closed too.
+    // closed. One that has left kMostUnsentBytes of ours unread when the
+    // next message is due is closed too.
     static constexpr int kMostMessagesASecond = 20;
     static constexpr int kMostFloodSeconds = 3;
     static constexpr qint64 kMostUnsentBytes = 256 * 1024;

@@ -20,6 +20,7 @@
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
 #include "ui/station.h"
+#include "station/windowstation.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"
 #include "web/webpassword.h"
@@ -46,11 +47,12 @@ struct Console {
         s.port = 0;
         s.passwordHash = WebPassword::hash(QStringLiteral("fuzz password"), 1);
         s.proxies = {QStringLiteral("127.0.0.1"), QStringLiteral("192.0.2.9")};
-        console = std::make_unique<WebConsole>(station, s);
+        console = std::make_unique<WebConsole>(port, s);
         QString why;
         check(console->start(&why));
     }
-    Station station;
+    Station station;   // no windows: a station still loading
+    WindowStation port{station};
     std::unique_ptr<WebConsole> console;
 };
 
