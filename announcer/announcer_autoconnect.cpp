@@ -3,7 +3,7 @@
 // ticked.
 
 #include "announcer/mainwindow.h"
-#include "core/program.h"
+#include "ui/program.h"
 
 namespace mirelva {
 

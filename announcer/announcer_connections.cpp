@@ -1,9 +1,9 @@
 #include "announcer/mainwindow.h"
 
 #include "core/clock.h"
-#include "core/countdowns.h"
+#include "ui/countdowns.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "greeting/greetingwindow.h"
 #include "side/webaddresses.h"
 #include "side/webtoolswindow.h"

@@ -3,7 +3,7 @@
 // same strings and acts on its own codes.
 
 #include "announcer/mainwindow.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 
 namespace mirelva {

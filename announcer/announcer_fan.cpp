@@ -3,8 +3,8 @@
 // keying.
 
 #include "announcer/mainwindow.h"
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 
 namespace mirelva {
 

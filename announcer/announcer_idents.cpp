@@ -1,7 +1,7 @@
 #include "announcer/mainwindow.h"
 
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 
 namespace mirelva {
 

@@ -3,7 +3,7 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 
 namespace mirelva {
 

@@ -9,7 +9,7 @@
 #include "core/clock.h"
 #include "core/onairlog.h"
 #include "core/nodebackend.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/speechvoice.h"
 #include "speech_settings/speechsettingswindow.h"
 

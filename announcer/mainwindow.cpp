@@ -5,8 +5,8 @@
 #include <QCloseEvent>
 
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
@@ -17,11 +17,25 @@
 
 namespace mirelva {
 
-MainWindow::MainWindow(Station &st, QWidget *parent) : QMainWindow(parent), station(st)
+// "Yes" to the quit question and the node's closing both end the program
+// without saving this window, releasing PTT, RTS and DTR first (in that order
+// on the question, PTT, DTR and RTS on the closing). The greeting window
+// keeps its settings when the node closes: its own handler of the closing
+// would come after this one has ended the program.
+MainWindow::MainWindow(Station &st, QWidget *parent)
+    : StationWindowOf(st, parent, iniName(), kIniCapacity,
+                      {QStringLiteral("Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "),
+                       {WindowEnding::Line::PTT, WindowEnding::Line::RTS, WindowEnding::Line::DTR},
+                       {WindowEnding::Line::PTT, WindowEnding::Line::DTR, WindowEnding::Line::RTS},
+                       {},
+                       [this] {
+                           if (station.greeting)
+                               station.greeting->SaveData();
+                       }})
 {
     buildForm();
     wireHandlers();
-    station.main = this;
+    enlist(&Station::main);
     // Every window's settings file: a failed save or an unread file stays in
     // view until a save of that file succeeds.
     const auto warningKey = [](const QString &fileName) { return QStringLiteral("settings ") + fileName; };
@@ -38,11 +52,7 @@ MainWindow::~MainWindow()
     // The other windows go first, while the station still knows this one.
     while (!m_otherWindows.empty())
         m_otherWindows.pop_back();
-    if (station.main == this)
-        station.main = nullptr;
 }
-
-void MainWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
 
 void MainWindow::loadSettings()
 {
@@ -246,35 +256,6 @@ bool MainWindow::setKept(const Setting &s, const QString &value)
             return true;
         }
     return false;
-}
-
-bool MainWindow::Form_QueryUnload()
-{
-    const auto answer = Questions::askYesNo(this, QStringLiteral("Exit Program"),
-                                            QStringLiteral("Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "));
-    if (answer == Questions::Answer::No)
-        return true;
-    if (Echolink) {
-        Echolink->SetPTT(false);
-        Echolink->SetRTS(false);
-        Echolink->SetDTR(false);
-    }
-    Program::end();
-    return false;
-}
-
-void MainWindow::EchoLink_Closing()
-{
-    if (Program::ended())
-        return;
-    Echolink->SetPTT(false);
-    Echolink->SetDTR(false);
-    Echolink->SetRTS(false);
-    // The greeting window keeps its settings when the node closes; its own
-    // handler of the closing would come after this one has ended the program.
-    if (station.greeting)
-        station.greeting->SaveData();
-    Program::end();
 }
 
 // ---- navigation --------------------------------------------------------------

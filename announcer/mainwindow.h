@@ -13,13 +13,14 @@
 #include <QTabWidget>
 
 #include "core/catchup.h"
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/nodelinkconfig.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 
@@ -32,7 +33,7 @@ namespace mirelva {
 // The sources are split by subject: mainwindow_form.cpp builds the form,
 // mainwindow.cpp holds start-up, saving and ending, and the announcer_*.cpp
 // files the handlers of each subject.
-class MainWindow : public QMainWindow {
+class MainWindow : public StationWindowOf<QMainWindow> {
     Q_OBJECT
 public:
     explicit MainWindow(Station &station, QWidget *parent = nullptr);
@@ -51,9 +52,6 @@ public:
     void loadOtherWindows();
     bool otherWindowsLoaded() const { return m_otherWindowsLoaded; }
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     // Fills in the captions once the node's own callsign is known.
     void refreshCaption();
     void showNodeStatus();
@@ -213,9 +211,6 @@ public:
     QString TempCall;
     QString TempHold;
 
-    Station &station;
-    EchoLink *Echolink = nullptr;
-
     // ---- the form ----------------------------------------------------------
     QTabWidget *SSTab1 = nullptr;
     QLabel *NodeStatus = nullptr;
@@ -343,15 +338,11 @@ public:
     VbTimer *Timer2 = nullptr;
     VbTimer *Timer3 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // mainwindow_form.cpp
     void wireHandlers();        // mainwindow_form.cpp
     void loadSettings();        // mainwindow.cpp
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
     SecondsOwed m_markSeconds;      // the clock tick's hour, quarter and half
     SecondsOwed m_silenceSeconds;   // the silence schedules

@@ -14,7 +14,7 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 
 namespace mirelva {
 
@@ -581,52 +581,43 @@ void MainWindow::buildForm()
 
 void MainWindow::wireHandlers()
 {
-    const auto click = [this](QPushButton *b, void (MainWindow::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                (this->*handler)();
-        });
-    };
-    click(SayCall, &MainWindow::SayCall_Click);
-    click(SayCallNoPTT, &MainWindow::SayCallNoPTT_Click);
-    click(Speak3, &MainWindow::Speak3_Click);
-    click(TextNoPTT3, &MainWindow::TextNoPTT3_Click);
-    click(SpeakInfo, &MainWindow::SpeakInfo_Click);
-    click(InfoNoPTT, &MainWindow::InfoNoPTT_Click);
-    click(TheTime, &MainWindow::TheTime_Click);
-    click(ClearText3, &MainWindow::ClearText3_Click);
-    click(ClearInfoText, &MainWindow::ClearInfoText_Click);
-    click(SendCW, &MainWindow::SendCW_Click);
-    click(Command1, &MainWindow::Command1_Click);
-    click(Command13, &MainWindow::Command13_Click);
-    click(Command12, &MainWindow::Command12_Click);
-    click(Command9, &MainWindow::Command9_Click);
-    click(Command8, &MainWindow::Command8_Click);
-    click(Command3, &MainWindow::Command3_Click);
-    click(SaveDataNow, &MainWindow::SaveData);
-    click(Command4, &MainWindow::Command4_Click);
-    click(Connect1, &MainWindow::Connect1_Click);
-    click(Command2, &MainWindow::Command2_Click);
-    click(Command6, &MainWindow::SaveData);
-    click(Command5, &MainWindow::Command5_Click);
-    click(Command11, &MainWindow::SaveData);
+    onClick(SayCall, &MainWindow::SayCall_Click);
+    onClick(SayCallNoPTT, &MainWindow::SayCallNoPTT_Click);
+    onClick(Speak3, &MainWindow::Speak3_Click);
+    onClick(TextNoPTT3, &MainWindow::TextNoPTT3_Click);
+    onClick(SpeakInfo, &MainWindow::SpeakInfo_Click);
+    onClick(InfoNoPTT, &MainWindow::InfoNoPTT_Click);
+    onClick(TheTime, &MainWindow::TheTime_Click);
+    onClick(ClearText3, &MainWindow::ClearText3_Click);
+    onClick(ClearInfoText, &MainWindow::ClearInfoText_Click);
+    onClick(SendCW, &MainWindow::SendCW_Click);
+    onClick(Command1, &MainWindow::Command1_Click);
+    onClick(Command13, &MainWindow::Command13_Click);
+    onClick(Command12, &MainWindow::Command12_Click);
+    onClick(Command9, &MainWindow::Command9_Click);
+    onClick(Command8, &MainWindow::Command8_Click);
+    onClick(Command3, &MainWindow::Command3_Click);
+    onClick(SaveDataNow, &MainWindow::SaveData);
+    onClick(Command4, &MainWindow::Command4_Click);
+    onClick(Connect1, &MainWindow::Connect1_Click);
+    onClick(Command2, &MainWindow::Command2_Click);
+    onClick(Command6, &MainWindow::SaveData);
+    onClick(Command5, &MainWindow::Command5_Click);
+    onClick(Command11, &MainWindow::SaveData);
 
-    const auto change = [this](TextBox *b, void (MainWindow::*handler)()) {
-        connect(b, &QLineEdit::textChanged, this, [this, handler] { (this->*handler)(); });
-    };
-    change(TTSPeriod, &MainWindow::TTSPeriod_Change);
-    change(BeaconPeriod6, &MainWindow::BeaconPeriod6_Change);
-    change(BeaconPeriod7, &MainWindow::BeaconPeriod7_Change);
-    change(BeaconPeriod3, &MainWindow::BeaconPeriod3_Change);
-    change(VoicePeriod, &MainWindow::VoicePeriod_Change);
-    change(KerchunkWait, &MainWindow::KerchunkWait_Change);
-    change(HangTime, &MainWindow::HangTime_Change);
-    change(CourtesyID, &MainWindow::CourtesyID_Change);
-    change(IPCourtesy, &MainWindow::IPCourtesy_Change);
-    change(FanPeriod, &MainWindow::FanPeriod_Change);
-    change(DelayPeriod, &MainWindow::DelayPeriod_Change);
-    change(ConnectStation1, &MainWindow::ConnectStation1_Change);
-    change(ConnectStation2, &MainWindow::ConnectStation2_Change);
+    onChange(TTSPeriod, &MainWindow::TTSPeriod_Change);
+    onChange(BeaconPeriod6, &MainWindow::BeaconPeriod6_Change);
+    onChange(BeaconPeriod7, &MainWindow::BeaconPeriod7_Change);
+    onChange(BeaconPeriod3, &MainWindow::BeaconPeriod3_Change);
+    onChange(VoicePeriod, &MainWindow::VoicePeriod_Change);
+    onChange(KerchunkWait, &MainWindow::KerchunkWait_Change);
+    onChange(HangTime, &MainWindow::HangTime_Change);
+    onChange(CourtesyID, &MainWindow::CourtesyID_Change);
+    onChange(IPCourtesy, &MainWindow::IPCourtesy_Change);
+    onChange(FanPeriod, &MainWindow::FanPeriod_Change);
+    onChange(DelayPeriod, &MainWindow::DelayPeriod_Change);
+    onChange(ConnectStation1, &MainWindow::ConnectStation1_Change);
+    onChange(ConnectStation2, &MainWindow::ConnectStation2_Change);
     for (TextBox *b : {HourOFF1, MinsOFF1, HourON1b, MinsON1b, HourOFF2, MinsOFF2, HourON2b, MinsON2b, HourOFF3,
                        MinsOFF3, HourON3b, MinsON3b})
         connect(b, &QLineEdit::textChanged, this, [this, b] { ScheduleBox_Change(b); });

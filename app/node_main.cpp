@@ -17,7 +17,7 @@
 #include "core/programoptions.h"
 #include "core/version.h"
 #include "node/simulated/nodecommands.h"
-#include "node/simulated/nodeconsole.h"
+#include "node/console/nodeconsole.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
 #include "node/link/quitonsignals.h"

@@ -35,9 +35,9 @@
 #include "core/clock.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/speechvoice.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "dtmf/dtmfwindow.h"
 #include "node/simulated/simulatednode.h"
 

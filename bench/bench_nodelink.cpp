@@ -35,9 +35,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 
 using namespace mirelva;

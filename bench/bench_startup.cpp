@@ -44,7 +44,7 @@
 #include "bench/benchsupport.h"
 #include "core/nodebackend.h"
 #include "core/speechvoice.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "node/simulated/simulatednode.h"
 #include "side/webtoolswindow.h"
 

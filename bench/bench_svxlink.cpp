@@ -37,9 +37,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
 #include "node/svxlink/svxlinknode.h"

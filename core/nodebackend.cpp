@@ -11,40 +11,46 @@
 
 namespace mirelva {
 
-namespace {
-NodeRequest make(const char *op, QJsonObject fields = {}) { return {QString::fromLatin1(op), std::move(fields)}; }
-} // namespace
+QString nameOf(NodeOp op) { return QLatin1String(kNodeOpNames[size_t(op)]); }
+
+std::optional<NodeOp> nodeOpNamed(const QString &name)
+{
+    for (size_t i = 0; i < std::size(kNodeOpNames); ++i)
+        if (name == QLatin1String(kNodeOpNames[i]))
+            return NodeOp(i);
+    return std::nullopt;
+}
 
 QStringList NodeState::allRequests()
 {
-    return {QStringLiteral("Connect"),    QStringLiteral("Disconnect"), QStringLiteral("DisconnectAll"),
-            QStringLiteral("SetPTT"),     QStringLiteral("SendCW"),     QStringLiteral("SetBusy"),
-            QStringLiteral("SetRTS"),     QStringLiteral("SetDTR"),     QStringLiteral("SendChatText"),
-            QStringLiteral("Speech")};
+    QStringList all;
+    for (const char *name : kNodeOpNames)
+        all << QLatin1String(name);
+    return all;
 }
 
-NodeRequest NodeRequest::connect(const QString &call) { return make("Connect", {{"call", call}}); }
-NodeRequest NodeRequest::disconnect(const QString &call) { return make("Disconnect", {{"call", call}}); }
-NodeRequest NodeRequest::disconnectAll() { return make("DisconnectAll"); }
-NodeRequest NodeRequest::setPTT(bool on) { return make("SetPTT", {{"on", on}}); }
-NodeRequest NodeRequest::sendCW(const QString &text) { return make("SendCW", {{"text", text}}); }
-NodeRequest NodeRequest::setBusy(bool on) { return make("SetBusy", {{"on", on}}); }
-NodeRequest NodeRequest::setRTS(bool on) { return make("SetRTS", {{"on", on}}); }
-NodeRequest NodeRequest::setDTR(bool on) { return make("SetDTR", {{"on", on}}); }
-NodeRequest NodeRequest::sendChatText(const QString &text) { return make("SendChatText", {{"text", text}}); }
+NodeRequest NodeRequest::connect(const QString &call) { return {NodeOp::Connect, {{"call", call}}}; }
+NodeRequest NodeRequest::disconnect(const QString &call) { return {NodeOp::Disconnect, {{"call", call}}}; }
+NodeRequest NodeRequest::disconnectAll() { return {NodeOp::DisconnectAll, {}}; }
+NodeRequest NodeRequest::setPTT(bool on) { return {NodeOp::SetPTT, {{"on", on}}}; }
+NodeRequest NodeRequest::sendCW(const QString &text) { return {NodeOp::SendCW, {{"text", text}}}; }
+NodeRequest NodeRequest::setBusy(bool on) { return {NodeOp::SetBusy, {{"on", on}}}; }
+NodeRequest NodeRequest::setRTS(bool on) { return {NodeOp::SetRTS, {{"on", on}}}; }
+NodeRequest NodeRequest::setDTR(bool on) { return {NodeOp::SetDTR, {{"on", on}}}; }
+NodeRequest NodeRequest::sendChatText(const QString &text) { return {NodeOp::SendChatText, {{"text", text}}}; }
 NodeRequest NodeRequest::speech(const QString &text, bool keyed)
 {
-    return make("Speech", {{"text", text}, {"keyed", keyed}});
+    return {NodeOp::Speech, {{"text", text}, {"keyed", keyed}}};
 }
 
 NodeRequest NodeRequest::speechOnAir(const QString &text, int rate, int volume)
 {
-    return make("Speech", {{"text", text}, {"keyed", true}, {"play", true}, {"rate", rate}, {"volume", volume}});
+    return {NodeOp::Speech, {{"text", text}, {"keyed", true}, {"play", true}, {"rate", rate}, {"volume", volume}}};
 }
 
 QJsonObject NodeRequest::toJson() const
 {
-    QJsonObject o{{"op", op}};
+    QJsonObject o{{"op", nameOf(op)}};
     for (auto it = fields.begin(); it != fields.end(); ++it)
         o.insert(it.key(), it.value());
     return o;
@@ -57,24 +63,25 @@ QByteArray NodeRequest::toLine() const
 
 QString NodeRequest::toText() const
 {
+    const QString name = nameOf(op);
     if (fields.contains("on") && fields.size() == 1)
-        return op + (fields.value("on").toBool() ? " on" : " off");
-    if (op == "Speech")
+        return name + (fields.value("on").toBool() ? " on" : " off");
+    if (op == NodeOp::Speech)
         return QStringLiteral("Speech %1: %2")
             .arg(fields.value("play").toBool()   ? "on air by the node"
                  : fields.value("keyed").toBool() ? "keyed"
                                                   : "local",
                  fields.value("text").toString());
     if (fields.contains("call"))
-        return op + ' ' + fields.value("call").toString();
+        return name + ' ' + fields.value("call").toString();
     if (fields.contains("text"))
-        return op + ' ' + fields.value("text").toString();
-    return op;
+        return name + ' ' + fields.value("text").toString();
+    return name;
 }
 
 void NodeBackend::submit(const NodeRequest &r)
 {
-    if (r.op == QLatin1String("SetPTT")) {
+    if (r.op == NodeOp::SetPTT) {
         const bool on = r.fields.value(QLatin1String("on")).toBool();
         if (on && !m_pttRequested) {
             m_keyedAt = Clock::now();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <iterator>
+#include <optional>
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -10,6 +12,18 @@
 #include <QStringList>
 
 namespace mirelva {
+
+// What a node can be asked to do. An op is named only here and in
+// kNodeOpNames, its name on the node link, in the on-air log and in a state's
+// "carries": a backend compares NodeOp values, so an op misspelled anywhere
+// fails to compile rather than being silently ignored.
+enum class NodeOp { Connect, Disconnect, DisconnectAll, SetPTT, SendCW, SetBusy, SetRTS, SetDTR, SendChatText, Speech };
+inline constexpr const char *kNodeOpNames[] = {"Connect", "Disconnect", "DisconnectAll", "SetPTT", "SendCW",
+                                               "SetBusy", "SetRTS",     "SetDTR",        "SendChatText", "Speech"};
+static_assert(std::size(kNodeOpNames) == size_t(NodeOp::Speech) + 1, "one name for every op, in NodeOp's order");
+QString nameOf(NodeOp op);
+// The op a name on the node link stands for, in its exact letter case.
+std::optional<NodeOp> nodeOpNamed(const QString &name);
 
 // What the node tells us about itself. Every query of the EchoLink interface
 // is answered from here, so a poll costs no round trip to the node.
@@ -27,7 +41,7 @@ struct NodeState {
     // missing, say); empty while it can.
     QString pttProblem;
 
-    bool carriesOut(const QString &op) const { return carries.contains(op); }
+    bool carriesOut(NodeOp op) const { return carries.contains(nameOf(op)); }
     static QStringList allRequests();
 
     bool operator==(const NodeState &) const = default;
@@ -36,7 +50,7 @@ struct NodeState {
 // One request to the node, in the node link's own terms: `op` and its fields
 // are exactly the JSON line that goes to a node in another process.
 struct NodeRequest {
-    QString op;
+    NodeOp op = NodeOp::Connect;
     QJsonObject fields;
 
     static NodeRequest connect(const QString &call);

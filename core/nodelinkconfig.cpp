@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 #include "core/settingsstore.h"
 
 namespace mirelva {

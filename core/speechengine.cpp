@@ -1,6 +1,6 @@
 // espeak-ng and ALSA as the voice and the node use them: the libraries,
 // opened when first needed, and speech rendered to samples. The window
-// program's voice plays it (core/espeakvoice.cpp); the node programs render
+// program's voice plays it (ui/espeakvoice.cpp); the node programs render
 // it for their own transmitters, without the windows.
 #include "core/speechengine.h"
 
@@ -252,14 +252,6 @@ QByteArray wavFile(const Audio &audio)
     return out;
 }
 
-
 } // namespace speechengine
-
-RenderedSpeech renderSpeech(const QString &text, int rate, int volume) { return speechengine::synthesize(text, rate, volume); }
-
-QByteArray speechWav(const RenderedSpeech &speech, int toRate)
-{
-    return speechengine::wavFile(speechengine::resampled(speech, toRate));
-}
 
 } // namespace mirelva

@@ -11,7 +11,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 
 namespace mirelva::speechengine {
 

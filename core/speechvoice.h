@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include <QByteArray>
 #include <QString>
 
 namespace mirelva {
@@ -51,5 +52,19 @@ private:
     bool m_cut = false;
     std::vector<Listener> m_listeners;
 };
+
+// A text as the voice renders it: 16-bit mono samples at `rate` Hz (rate 0:
+// the engine could not start, and there are no samples).
+struct RenderedSpeech {
+    std::vector<short> samples;
+    int rate = 0;
+};
+RenderedSpeech renderSpeech(const QString &text, int rate, int volume);
+// A 16-bit mono PCM WAV file of it, resampled to toRate Hz when that is not 0.
+QByteArray speechWav(const RenderedSpeech &speech, int toRate = 0);
+
+// The sound device name that hands the voice's audio to the node: nothing is
+// opened, and a blocking Speak still takes the speech's length.
+inline const QString kNodeAudioDevice = QStringLiteral("node");
 
 } // namespace mirelva

@@ -2,8 +2,8 @@
 // of the disconnect functions, the buttons that connect by hand and the last
 // connected station.
 
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 
 namespace mirelva {

@@ -5,8 +5,8 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 
 namespace mirelva {

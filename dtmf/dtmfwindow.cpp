@@ -5,27 +5,23 @@
 #include <QCloseEvent>
 
 #include "announcer/mainwindow.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 
 namespace mirelva {
 
-DtmfWindow::DtmfWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// "Yes" to the quit question ends the program without saving; the
+// transmitter is released first, on the question and on the node's closing.
+DtmfWindow::DtmfWindow(Station &st, QWidget *parent)
+    : StationWindow(st, parent, iniName(), kIniCapacity,
+                    {QStringLiteral("Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "),
+                     {WindowEnding::Line::PTT}, {WindowEnding::Line::PTT}, {}, {}})
 {
     buildForm();
     wireHandlers();
-    station.dtmf = this;
+    enlist(&Station::dtmf);
 }
-
-DtmfWindow::~DtmfWindow()
-{
-    if (station.dtmf == this)
-        station.dtmf = nullptr;
-}
-
-// Asked whatever causes the closing; once the program has ended, nothing is.
-void DtmfWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
 
 void DtmfWindow::loadSettings()
 {
@@ -91,28 +87,6 @@ void DtmfWindow::SaveData()
 {
     // One save: every key goes to the file together, in one replacement.
     SettingTables::save(m_ini, this, settingTable());
-}
-
-bool DtmfWindow::Form_QueryUnload()
-{
-    const auto answer = Questions::askYesNo(this, QStringLiteral("Exit Program"),
-                                            QStringLiteral("Quit Mirelva - Are You Sure ? Remember To Save Any Changes  "));
-    if (answer == Questions::Answer::No)
-        return true;
-    // The program may end in the middle of a keyed announcement; the
-    // transmitter is never left keyed behind us.
-    if (Echolink)
-        Echolink->SetPTT(false);
-    Program::end();
-    return false;
-}
-
-void DtmfWindow::EchoLink_Closing()
-{
-    if (Program::ended())
-        return;
-    Echolink->SetPTT(false);
-    Program::end();
 }
 
 // Hidden, the window keeps its timers and its node events running.

@@ -7,12 +7,13 @@
 #include <QWidget>
 
 #include "core/catchup.h"
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 
@@ -26,18 +27,14 @@ namespace mirelva {
 // The sources are split by subject: dtmfwindow_form.cpp builds the form,
 // dtmfwindow.cpp holds start-up, saving and ending, dtmf_commands.cpp the
 // codes, buttons and acceptance delay, dtmf_nets.cpp the net scheduler.
-class DtmfWindow : public QWidget {
+class DtmfWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit DtmfWindow(Station &station, QWidget *parent = nullptr);
-    ~DtmfWindow() override;
 
     // ---- start-up, settings and ending --------------------------------
     void Form_Load();
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     void refreshCaption();
     void Command16_Click();     // "Hide"
     void Command1_Click();      // "Hide"
@@ -106,9 +103,6 @@ public:
     void stayConChosen(int box, int value);
     void Echolink_Disconnected(const QString &sCall);
 
-    Station &station;
-    EchoLink *Echolink = nullptr;
-
     // ---- the form ----------------------------------------------------------
     QTabWidget *SSTab1 = nullptr;
 
@@ -176,9 +170,6 @@ public:
     VbTimer *Timer5 = nullptr;
     VbTimer *Timer6 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // dtmfwindow_form.cpp
     void wireHandlers();        // dtmfwindow_form.cpp
@@ -198,7 +189,6 @@ private:
     bool m_settingStayCon = false;
     bool m_netJoined[5] = {};   // by net number: its station was reported connected since it started
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
 };
 

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 
 namespace mirelva {
@@ -403,44 +403,35 @@ void DtmfWindow::buildForm()
 
 void DtmfWindow::wireHandlers()
 {
-    const auto click = [this](QPushButton *b, auto handler) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                handler();
-        });
-    };
     const TextBox *calls[8] = {Call1, Call2, Call3, Call4, Call5, Call6, Call7, Call8};
     QPushButton *toggles[8] = {Command7, Command8, Command9, Command10, Command11, Command12, Command13, Command15};
     for (int i = 0; i < 8; ++i) {
         const TextBox *call = calls[i];
         // An empty box does nothing; the codes and the buttons share the toggle.
-        click(toggles[i], [this, call] {
+        onClick(toggles[i], [this, call] {
             if (!call->text().isEmpty())
                 toggle(call);
         });
     }
-    click(Command3, [this] { Command3_Click(); });
-    click(Command4, [this] { Command4_Click(); });
-    click(Command5, [this] { Command5_Click(); });
-    click(Command6, [this] { Command6_Click(); });
-    click(Command2, [this] { SaveData(); });
-    click(Command14, [this] { SaveData(); });
-    click(Command1, [this] { Command1_Click(); });
-    click(Command16, [this] { Command16_Click(); });
+    onClick(Command3, &DtmfWindow::Command3_Click);
+    onClick(Command4, &DtmfWindow::Command4_Click);
+    onClick(Command5, &DtmfWindow::Command5_Click);
+    onClick(Command6, &DtmfWindow::Command6_Click);
+    onClick(Command2, &DtmfWindow::SaveData);
+    onClick(Command14, &DtmfWindow::SaveData);
+    onClick(Command1, &DtmfWindow::Command1_Click);
+    onClick(Command16, &DtmfWindow::Command16_Click);
 
-    const auto change = [this](TextBox *b, auto handler) {
-        connect(b, &QLineEdit::textChanged, this, [handler] { handler(); });
-    };
-    change(DTMFDelaySeconds, [this] { DTMFDelaySeconds_Change(); });
-    change(BeaconPeriod, [this] { BeaconPeriod_Change(); });
+    onChange(DTMFDelaySeconds, &DtmfWindow::DTMFDelaySeconds_Change);
+    onChange(BeaconPeriod, &DtmfWindow::BeaconPeriod_Change);
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Change(); });
     for (TextBox *b : {Call1, Call2, Call3, Call4, Call5, Call6, Call7, Call8, GroupCall1, GroupCall2, GroupCall3,
                        GroupCall4, GroupCall5, GroupCall6, NetCall1, NetCall2, NetCall3, NetCall4})
-        change(b, [this, b] { CallBox_Change(b); });
+        onChange(b, [this, b] { CallBox_Change(b); });
     for (int n = 1; n <= 4; ++n) {
-        change(net(n).DiscMins, [this, n] { DiscMins_Change(n); });
+        onChange(net(n).DiscMins, [this, n] { DiscMins_Change(n); });
         for (TextBox *b : {net(n).Hour, net(n).Mins})
-            change(b, [this, b] { TimeBox_Change(b); });
+            onChange(b, [this, b] { TimeBox_Change(b); });
     }
 }
 

@@ -10,27 +10,25 @@
 #include <QRandomGenerator>
 
 #include "core/clock.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "messagebox/messageboxwindow.h"
 
 namespace mirelva {
 
-GreetingWindow::GreetingWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// The one window that saves as the program ends: on "Yes" to its quit
+// question and on the node's closing, releasing the transmitter first.
+GreetingWindow::GreetingWindow(Station &st, QWidget *parent)
+    : StationWindow(st, parent, iniName(), kIniCapacity,
+                    {QStringLiteral("Quit - Remember to save your settings - Are You Sure ? "),
+                     {WindowEnding::Line::PTT}, {WindowEnding::Line::PTT}, [this] { SaveData(); },
+                     [this] { SaveData(); }})
 {
     random = [] { return QRandomGenerator::global()->generateDouble(); };
     buildForm();
     wireHandlers();
-    station.greeting = this;
+    enlist(&Station::greeting);
 }
-
-GreetingWindow::~GreetingWindow()
-{
-    if (station.greeting == this)
-        station.greeting = nullptr;
-}
-
-void GreetingWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
 
 OptionButton *GreetingWindow::slot(int n) const { return n >= 1 && n <= kSlots ? m_slots[n - 1] : nullptr; }
 TextBox *GreetingWindow::slotText(int n) const { return n >= 1 && n < kSlots ? m_texts[n - 1] : nullptr; }
@@ -77,30 +75,6 @@ void GreetingWindow::SaveData()
 {
     // Every key in one replacement of the file.
     SettingTables::save(m_ini, this, settingTable());
-}
-
-bool GreetingWindow::Form_QueryUnload()
-{
-    const auto answer = Questions::askYesNo(this, QStringLiteral("Exit Program"),
-                                            QStringLiteral("Quit - Remember to save your settings - Are You Sure ? "));
-    if (answer == Questions::Answer::No)
-        return true;
-    // The program may end in the middle of a keyed announcement; the
-    // transmitter is never left keyed behind us.
-    if (Echolink)
-        Echolink->SetPTT(false);
-    SaveData();
-    Program::end();
-    return false;
-}
-
-void GreetingWindow::EchoLink_Closing()
-{
-    if (Program::ended())
-        return;
-    Echolink->SetPTT(false);
-    SaveData();
-    Program::end();
 }
 
 // Hidden, the window keeps counting down and greeting.

@@ -8,12 +8,13 @@
 #include <QString>
 #include <QWidget>
 
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 
@@ -26,18 +27,14 @@ namespace mirelva {
 //
 // greetingwindow_form.cpp builds the form; greetingwindow.cpp holds start-up,
 // saving, ending and the sender.
-class GreetingWindow : public QWidget {
+class GreetingWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit GreetingWindow(Station &station, QWidget *parent = nullptr);
-    ~GreetingWindow() override;
 
     // ---- start-up, settings and ending --------------------------------
     void Form_Load();
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     void refreshCaption();
     void Command1_Click();      // "Hide"
     void Command2_Click();      // "Save Settings"
@@ -71,9 +68,6 @@ public:
     QString sCallConnectedx;
     QString sNamex;
 
-    Station &station;
-    EchoLink *Echolink = nullptr;
-
     // ---- the form ----------------------------------------------------------
     OptionGroup *Slots = nullptr;
     OptionButton *Option1 = nullptr, *Option2 = nullptr, *Option3 = nullptr, *Option4 = nullptr,
@@ -101,9 +95,6 @@ public:
     VbTimer *Timer1 = nullptr;
     VbTimer *Timer2 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // greetingwindow_form.cpp
     void wireHandlers();        // greetingwindow_form.cpp
@@ -119,7 +110,6 @@ private:
     std::array<TextBox *, kSlots - 1> m_texts{};
     std::array<QLabel *, kSlots - 1> m_counters{};
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
 };
 

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "greeting/greetingwindow.h"
 
 namespace mirelva {
@@ -138,14 +138,8 @@ void GreetingWindow::buildForm()
 
 void GreetingWindow::wireHandlers()
 {
-    const auto click = [this](QPushButton *b, void (GreetingWindow::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                (this->*handler)();
-        });
-    };
-    click(Command1, &GreetingWindow::Command1_Click);
-    click(Command2, &GreetingWindow::Command2_Click);
+    onClick(Command1, &GreetingWindow::Command1_Click);
+    onClick(Command2, &GreetingWindow::Command2_Click);
 }
 
 void GreetingWindow::wireEchoLink()

@@ -7,29 +7,26 @@
 
 #include "announcer/mainwindow.h"
 #include "core/clock.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 #include "greeting/greetingwindow.h"
 
 namespace mirelva {
 
-MessageBoxWindow::MessageBoxWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// "Yes" to the quit question ends the program without saving anything; the
+// transmitter is released first, on the question and on the node's closing.
+MessageBoxWindow::MessageBoxWindow(Station &st, QWidget *parent)
+    : StationWindow(st, parent, iniName(), kIniCapacity,
+                    {QStringLiteral("Quit Message Box - Are You Sure ? Remember To Save Any Changes  "),
+                     {WindowEnding::Line::PTT}, {WindowEnding::Line::PTT}, {}, {}})
 {
     buildForm();
     wireHandlers();
     ChatNotice = new VbTimer(this, QStringLiteral("ChatNotice"), kChatNoticeGapMs, false);
     connect(ChatNotice, &VbTimer::Timer, this, &MessageBoxWindow::ChatNotice_Timer);
-    station.messageBox = this;
+    enlist(&Station::messageBox);
 }
-
-MessageBoxWindow::~MessageBoxWindow()
-{
-    if (station.messageBox == this)
-        station.messageBox = nullptr;
-}
-
-void MessageBoxWindow::closeEvent(QCloseEvent *event) { event->setAccepted(Program::ended() || !Form_QueryUnload()); }
 
 TextBox *MessageBoxWindow::filterText(int n) const { return n >= 1 && n <= 8 ? m_filters[n - 1] : nullptr; }
 
@@ -95,29 +92,6 @@ const SettingTable &MessageBoxWindow::settingTable()
         return t;
     }();
     return table;
-}
-
-bool MessageBoxWindow::Form_QueryUnload()
-{
-    const auto answer =
-        Questions::askYesNo(this, QStringLiteral("Exit Program"),
-                            QStringLiteral("Quit Message Box - Are You Sure ? Remember To Save Any Changes  "));
-    if (answer == Questions::Answer::No)
-        return true;
-    // The program may end in the middle of a keyed announcement; the
-    // transmitter is never left keyed behind us.
-    if (Echolink)
-        Echolink->SetPTT(false);
-    Program::end();
-    return false;
-}
-
-void MessageBoxWindow::EchoLink_Closing()
-{
-    if (Program::ended())
-        return;
-    Echolink->SetPTT(false);
-    Program::end();
 }
 
 void MessageBoxWindow::ClearRX_Click() { IncomingText->clear(); }

@@ -7,12 +7,13 @@
 #include <QString>
 #include <QWidget>
 
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
-#include "core/vbtimer.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 
@@ -25,18 +26,14 @@ namespace mirelva {
 //
 // messageboxwindow_form.cpp builds the form; messageboxwindow.cpp holds
 // start-up, saving, ending, receiving and sending.
-class MessageBoxWindow : public QWidget {
+class MessageBoxWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit MessageBoxWindow(Station &station, QWidget *parent = nullptr);
-    ~MessageBoxWindow() override;
 
     // ---- start-up, settings and ending --------------------------------
     void Form_Load();
     void SaveData();
-    // Returns true when the closing is cancelled.
-    bool Form_QueryUnload();
-    void EchoLink_Closing();
     void refreshCaption();
     void ClearRX_Click();
     void SaveIt_Click();
@@ -70,9 +67,6 @@ public:
     QString ReceivedStamped;    // the last received text shown with its time
     QString SentStamped;        // the last text sent with its time
 
-    Station &station;
-    EchoLink *Echolink = nullptr;
-
     // ---- the form ----------------------------------------------------------
     LogBox *IncomingText = nullptr;
     TextBox *TextTX = nullptr;
@@ -90,9 +84,6 @@ signals:
     // web page's live region too.
     void chatTold(const QString &words);
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void buildForm();           // messageboxwindow_form.cpp
     void wireHandlers();        // messageboxwindow_form.cpp
@@ -107,7 +98,6 @@ private:
     int m_chatsHeld = 0;        // texts shown since, not yet told
     QString m_lastHeld;
 
-    IniFile m_ini{iniName(), kIniCapacity};
     bool m_loaded = false;
 };
 

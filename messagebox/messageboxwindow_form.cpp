@@ -10,7 +10,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "core/program.h"
+#include "ui/program.h"
 #include "messagebox/messageboxwindow.h"
 
 namespace mirelva {
@@ -78,16 +78,10 @@ void MessageBoxWindow::buildForm()
 
 void MessageBoxWindow::wireHandlers()
 {
-    const auto click = [this](QPushButton *b, void (MessageBoxWindow::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                (this->*handler)();
-        });
-    };
-    click(ClearRX, &MessageBoxWindow::ClearRX_Click);
-    click(SaveIt, &MessageBoxWindow::SaveIt_Click);
-    click(Exit, &MessageBoxWindow::Exit_Click);
-    click(Send, &MessageBoxWindow::TXText);
+    onClick(ClearRX, &MessageBoxWindow::ClearRX_Click);
+    onClick(SaveIt, &MessageBoxWindow::SaveIt_Click);
+    onClick(Exit, &MessageBoxWindow::Exit_Click);
+    onClick(Send, &MessageBoxWindow::TXText);
     // Enter in the typing line sends, as the button does.
     connect(TextTX, &QLineEdit::returnPressed, this, [this] {
         if (!Program::ended())

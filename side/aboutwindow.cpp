@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "core/controls.h"
-#include "core/program.h"
+#include "ui/controls.h"
+#include "ui/program.h"
 #include "core/version.h"
 #include "side/webaddresses.h"
 #include "side/website.h"
@@ -16,16 +16,11 @@ namespace {
 QString amountOf(const QString &entry) { return entry.section(QLatin1Char('$'), 1).trimmed(); }
 } // namespace
 
-AboutWindow::AboutWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// No settings file, and closing it asks and ends nothing.
+AboutWindow::AboutWindow(Station &st, QWidget *parent) : StationWindow(st, parent, QString(), 0, {})
 {
     buildForm();
-    station.about = this;
-}
-
-AboutWindow::~AboutWindow()
-{
-    if (station.about == this)
-        station.about = nullptr;
+    enlist(&Station::about);
 }
 
 QStringList AboutWindow::amounts()
@@ -76,14 +71,8 @@ void AboutWindow::buildForm()
     applyAccessibleNames(this);
     giveKeyboardAccess(this);
 
-    connect(Command1, &QPushButton::clicked, this, [this] {
-        if (!Program::ended())
-            Command1_Click();
-    });
-    connect(Command2, &QPushButton::clicked, this, [this] {
-        if (!Program::ended())
-            Command2_Click();
-    });
+    onClick(Command1, &AboutWindow::Command1_Click);
+    onClick(Command2, &AboutWindow::Command2_Click);
 }
 
 void AboutWindow::Form_Load()

@@ -5,19 +5,19 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "core/echolink.h"
-#include "core/station.h"
+#include "ui/echolink.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
 
 namespace mirelva {
 
 // The About window: the program's name, the station's own callsign and the
 // version, the maker's contact addresses, and a donation through the
 // operator's own web browser.
-class AboutWindow : public QWidget {
+class AboutWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit AboutWindow(Station &station, QWidget *parent = nullptr);
-    ~AboutWindow() override;
 
     void Form_Load();
     void refreshCaption();
@@ -27,7 +27,6 @@ public:
     // The amounts offered, as the list shows them.
     static QStringList amounts();
 
-    Station &station;
     EchoLink *EchoLink1 = nullptr;
 
     QLabel *Label1 = nullptr;

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "core/questions.h"
+#include "ui/questions.h"
 
 namespace mirelva::WebSite {
 

@@ -6,24 +6,21 @@
 
 #include <QCloseEvent>
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/version.h"
 #include "side/webaddresses.h"
 
 namespace mirelva {
 
-WebToolsWindow::WebToolsWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// Closing the window asks nothing (closeEvent saves the switch); the node's
+// closing saves it and ends the program, releasing nothing.
+WebToolsWindow::WebToolsWindow(Station &st, QWidget *parent)
+    : StationWindow(st, parent, iniName(), kIniCapacity, {{}, {}, {}, {}, [this] { SaveData2(); }})
 {
     buildForm();
     m_resize.FormInitialize(this);
-    station.webTools = this;
-}
-
-WebToolsWindow::~WebToolsWindow()
-{
-    if (station.webTools == this)
-        station.webTools = nullptr;
+    enlist(&Station::webTools);
 }
 
 // Every control has a fixed place in the design size; ClsResize keeps them in
@@ -104,20 +101,14 @@ void WebToolsWindow::buildForm()
     applyAccessibleNames(this);
     giveKeyboardAccess(this);
 
-    const auto click = [this](QPushButton *b, void (WebToolsWindow::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                (this->*handler)();
-        });
-    };
-    click(Command1, &WebToolsWindow::Command1_Click);
-    click(Command10, &WebToolsWindow::Command10_Click);
-    click(Command11, &WebToolsWindow::Command11_Click);
-    click(Command9, &WebToolsWindow::Command9_Click);
-    click(Command2, &WebToolsWindow::Command2_Click);
-    click(Command3, &WebToolsWindow::Command3_Click);
-    click(Command4, &WebToolsWindow::SaveData2);
-    click(Command5, &WebToolsWindow::Command5_Click);
+    onClick(Command1, &WebToolsWindow::Command1_Click);
+    onClick(Command10, &WebToolsWindow::Command10_Click);
+    onClick(Command11, &WebToolsWindow::Command11_Click);
+    onClick(Command9, &WebToolsWindow::Command9_Click);
+    onClick(Command2, &WebToolsWindow::Command2_Click);
+    onClick(Command3, &WebToolsWindow::Command3_Click);
+    onClick(Command4, &WebToolsWindow::SaveData2);
+    onClick(Command5, &WebToolsWindow::Command5_Click);
     connect(Text1, &QLineEdit::textChanged, this, &WebToolsWindow::Text1_Change);
 }
 
@@ -155,14 +146,6 @@ void WebToolsWindow::SaveData2()
 {
     IniFile::Save save(m_ini);
     m_ini.writeCheck(QStringLiteral("CHECK9"), Check9->value());
-}
-
-void WebToolsWindow::EchoLink_Closing()
-{
-    if (Program::ended())
-        return;
-    SaveData2();
-    Program::end();
 }
 
 void WebToolsWindow::Command1_Click()

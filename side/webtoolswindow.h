@@ -5,10 +5,11 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "core/controls.h"
-#include "core/echolink.h"
+#include "ui/controls.h"
+#include "ui/echolink.h"
 #include "core/settingsstore.h"
-#include "core/station.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
 #include "side/browserview.h"
 #include "side/clsresize.h"
 
@@ -18,15 +19,13 @@ namespace mirelva {
 // view, the last station that connected, and the switch that makes the main
 // window look up every connecting station here. Its controls are placed at
 // fixed spots and kept in proportion by ClsResize as the window is resized.
-class WebToolsWindow : public QWidget {
+class WebToolsWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit WebToolsWindow(Station &station, QWidget *parent = nullptr);
-    ~WebToolsWindow() override;
 
     void Form_Load();
     void SaveData2();
-    void EchoLink_Closing();
     void refreshCaption();
 
     void Command1_Click();    // "QRZ"
@@ -41,7 +40,6 @@ public:
     static constexpr int kIniCapacity = 265;
     static QString iniName() { return QStringLiteral("tolvane.ini"); }
 
-    Station &station;
     EchoLink *EchoLink1 = nullptr;
 
     BrowserView *WebBrowser1 = nullptr;
@@ -68,7 +66,6 @@ protected:
 
 private:
     void buildForm();
-    IniFile m_ini{iniName(), kIniCapacity};
     ClsResize m_resize;
 };
 

@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "announcer/mainwindow.h"
-#include "core/countdowns.h"
-#include "core/program.h"
+#include "ui/countdowns.h"
+#include "ui/program.h"
 #include "core/version.h"
 
 namespace mirelva {
@@ -54,16 +54,12 @@ QScrollBar *barInFrame(QGroupBox *frame, const QString &name, int min, int max, 
 
 } // namespace
 
-SpeechSettingsWindow::SpeechSettingsWindow(Station &st, QWidget *parent) : QWidget(parent), station(st)
+// Closing asks nothing and ends nothing: it unloads the window (closeEvent).
+SpeechSettingsWindow::SpeechSettingsWindow(Station &st, QWidget *parent)
+    : StationWindow(st, parent, iniName(), kIniCapacity, {})
 {
     buildForm();
-    station.speechSettings = this;
-}
-
-SpeechSettingsWindow::~SpeechSettingsWindow()
-{
-    if (station.speechSettings == this)
-        station.speechSettings = nullptr;
+    enlist(&Station::speechSettings);
 }
 
 void SpeechSettingsWindow::buildForm()
@@ -101,15 +97,9 @@ void SpeechSettingsWindow::buildForm()
 
     connect(VoiceSpeed, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VoiceSpeed_Change);
     connect(VolLev, &QScrollBar::valueChanged, this, &SpeechSettingsWindow::VolLev_Change);
-    const auto click = [this](QPushButton *b, void (SpeechSettingsWindow::*handler)()) {
-        connect(b, &QPushButton::clicked, this, [this, handler] {
-            if (!Program::ended())
-                (this->*handler)();
-        });
-    };
-    click(Command3, &SpeechSettingsWindow::Command3_Click);
-    click(Command2, &SpeechSettingsWindow::SaveData);
-    click(Command1, &SpeechSettingsWindow::Command1_Click);
+    onClick(Command3, &SpeechSettingsWindow::Command3_Click);
+    onClick(Command2, &SpeechSettingsWindow::SaveData);
+    onClick(Command1, &SpeechSettingsWindow::Command1_Click);
 }
 
 void SpeechSettingsWindow::Form_Load()

@@ -6,10 +6,11 @@
 #include <QScrollBar>
 #include <QWidget>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 #include "core/settingsstore.h"
-#include "core/settingtable.h"
-#include "core/station.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
+#include "ui/stationwindow.h"
 
 namespace mirelva {
 
@@ -17,11 +18,10 @@ namespace mirelva {
 // keyed announcement, so a value moved here is heard at once, saved or not.
 // Closing the window forgets what was not saved: it reads its file again, as
 // a window loaded afresh would.
-class SpeechSettingsWindow : public QWidget {
+class SpeechSettingsWindow : public StationWindow {
     Q_OBJECT
 public:
     explicit SpeechSettingsWindow(Station &station, QWidget *parent = nullptr);
-    ~SpeechSettingsWindow() override;
 
     void Form_Load();
     void SaveData();
@@ -35,8 +35,6 @@ public:
     // Every setting of ttssettings.ini: what load, save and the web page read.
     static const SettingTable &settingTable();
     static QString designTestText() { return QStringLiteral("Testing the voice settings"); }
-
-    Station &station;
 
     QGroupBox *FrameSpeed = nullptr;
     QScrollBar *VoiceSpeed = nullptr;
@@ -54,7 +52,6 @@ protected:
 
 private:
     void buildForm();
-    IniFile m_ini{iniName(), kIniCapacity};
 };
 
 } // namespace mirelva

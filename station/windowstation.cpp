@@ -13,7 +13,7 @@
 #include "core/nodelinkconfig.h"
 #include "core/nodebackend.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
 #include "messagebox/messageboxwindow.h"

@@ -5,8 +5,8 @@
 
 #include <QList>
 
-#include "core/settingtable.h"
-#include "core/station.h"
+#include "ui/settingtable.h"
+#include "ui/station.h"
 #include "core/stationport.h"
 
 class QAbstractButton;

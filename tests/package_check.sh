@@ -99,7 +99,10 @@ if [ -n "${deb[mirelva-echolink]:-}" ]; then
   check "mirelva-echolink depends on no web engine" bash -c "! grep -q webengine <<<'$(field mirelva-echolink Depends)'"
 fi
 if [ -n "${deb[mirelva-svxlink]:-}" ]; then
-  check "mirelva-svxlink depends on no web engine" bash -c "! grep -q webengine <<<'$(field mirelva-svxlink Depends)'"
+  names mirelva-svxlink Depends libqt6network6 libespeak-ng1
+  # A headless bridge: the node link and SvxLink's lines, no window program.
+  check "mirelva-svxlink depends on no Qt GUI, widgets, X nor web engine" \
+    bash -c "! grep -Eq 'libqt6gui|libqt6widgets|libx11|libxcb|libgl1|libegl|libopengl|webengine' <<<'$(field mirelva-svxlink Depends)'"
 fi
 
 # The units key a transmitter or face the network: systemd's own rating of

@@ -2,8 +2,8 @@
 #include <QTimer>
 
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "node/simulated/nodeconsole.h"
+#include "ui/program.h"
+#include "node/console/nodeconsole.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;

@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "core/program.h"
+#include "ui/program.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;

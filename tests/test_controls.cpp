@@ -5,8 +5,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/controls.h"
-#include "core/program.h"
+#include "ui/controls.h"
+#include "ui/program.h"
 
 using namespace mirelva;
 

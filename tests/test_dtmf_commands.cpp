@@ -2,7 +2,7 @@
 #include <QGuiApplication>
 #include <QTest>
 
-#include "core/program.h"
+#include "ui/program.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;

@@ -3,8 +3,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/settingsstore.h"
 #include "dtmf/dtmfwindow.h"
 #include "support/a11y.h"

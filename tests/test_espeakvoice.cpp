@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "core/espeakvoice.h"
+#include "ui/espeakvoice.h"
 #include "support/fixture.h"
 
 using namespace mirelva;

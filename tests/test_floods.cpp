@@ -8,8 +8,8 @@
 #include <QWebSocket>
 
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "core/vbtimer.h"
+#include "ui/program.h"
+#include "ui/vbtimer.h"
 #include "station/windowstation.h"
 #include "support/chat_fixture.h"
 #include "web/minutelog.h"

@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "core/program.h"
+#include "ui/program.h"
 #include "support/a11y.h"
 #include "support/mainfixture.h"
 

@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "core/settingsstore.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"

@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QTest>
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "support/a11y.h"
 #include "support/chat_fixture.h"
 

@@ -7,10 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "node/simulated/nodeconsole.h"
+#include "ui/program.h"
+#include "node/console/nodeconsole.h"
 #include "support/fixture.h"
 
 using namespace mirelva;

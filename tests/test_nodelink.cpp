@@ -24,11 +24,11 @@
 #include <QThread>
 #include <QtTest>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "core/program.h"
-#include "node/link/nodefactory.h"
-#include "node/link/nodelink.h"
+#include "ui/program.h"
+#include "node/client/nodefactory.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 #include "node/link/nodeserver.h"
 #include "node/link/nodetoken.h"

@@ -13,7 +13,7 @@
 #include <QtTest>
 
 #include "core/onairlog.h"
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 
 using namespace mirelva;
@@ -243,6 +243,69 @@ private slots:
         }
     }
 
+    // The op and event names on the wire, each from the one table: a table
+    // out of step with its enum would send one op under another's name.
+    void vocabulary_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("wrongCase");
+        const auto row = [](const char *name, const QByteArray &line, const char *expected, const char *wrongCase) {
+            QTest::newRow(name) << line << QByteArray(expected) << QString::fromLatin1(wrongCase);
+        };
+        row("Connect", requestLine(NodeRequest::connect("W1AW")), R"({"op":"Connect","call":"W1AW"})", "connect");
+        row("Disconnect", requestLine(NodeRequest::disconnect("W1AW")), R"({"op":"Disconnect","call":"W1AW"})",
+            "DISCONNECT");
+        row("DisconnectAll", requestLine(NodeRequest::disconnectAll()), R"({"op":"DisconnectAll"})", "Disconnectall");
+        row("SetPTT", requestLine(NodeRequest::setPTT(true)), R"({"op":"SetPTT","on":true})", "SetPtt");
+        row("SendCW", requestLine(NodeRequest::sendCW("ID")), R"({"op":"SendCW","text":"ID"})", "SendCw");
+        row("SetBusy", requestLine(NodeRequest::setBusy(false)), R"({"op":"SetBusy","on":false})", "setbusy");
+        row("SetRTS", requestLine(NodeRequest::setRTS(true)), R"({"op":"SetRTS","on":true})", "SetRts");
+        row("SetDTR", requestLine(NodeRequest::setDTR(false)), R"({"op":"SetDTR","on":false})", "SetDtr");
+        row("SendChatText", requestLine(NodeRequest::sendChatText("hi")), R"({"op":"SendChatText","text":"hi"})",
+            "SendChattext");
+        row("Speech", requestLine(NodeRequest::speech("x", false)), R"({"op":"Speech","keyed":false,"text":"x"})",
+            "speech");
+        row("state", NodeEvent::stateLine(StatePatch{}).toLine(), R"({"event":"state"})", "State");
+        row("connected", NodeEvent::connected("A", "B", "C").toLine(),
+            R"({"event":"connected","addr":"C","call":"A","name":"B"})", "Connected");
+        row("disconnected", NodeEvent::disconnected("A").toLine(), R"({"event":"disconnected","call":"A"})",
+            "disConnected");
+        row("rx", NodeEvent::rx(true).toLine(), R"({"event":"rx","on":true})", "RX");
+        row("carrierDetect", NodeEvent::carrierDetect(false).toLine(), R"({"event":"carrierDetect","on":false})",
+            "carrierdetect");
+        row("dtmf", NodeEvent::dtmf("1").toLine(), R"({"event":"dtmf","digits":"1"})", "DTMF");
+        row("chat", NodeEvent::chat("t").toLine(), R"({"event":"chat","text":"t"})", "Chat");
+        row("closing", NodeEvent::closing().toLine(), R"({"event":"closing"})", "closing ");
+    }
+    void vocabulary()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, wrongCase);
+        QCOMPARE(line, expected + '\n');
+        const bool isRequest = expected.startsWith("{\"op\"");
+        const QString name = QString::fromLatin1(QTest::currentDataTag());
+        if (isRequest) {
+            // The name reads back as the op that wrote it, and only in its exact letter case.
+            const std::optional<NodeOp> op = nodeOpNamed(name);
+            QVERIFY(op);
+            QCOMPARE(nameOf(*op), name);
+            QCOMPARE(parseRequest(expected).request.toLine(), parseRequest(line).request.toLine());
+            QVERIFY(!nodeOpNamed(wrongCase));
+            QCOMPARE(parseRequest(QByteArray("{\"op\":\"") + wrongCase.toLatin1() + "\"}").status,
+                     ParseStatus::UnknownName);
+            QVERIFY(NodeState().carriesOut(*op));
+        } else {
+            const std::optional<NodeEvent::Kind> kind = nodeEventNamed(name);
+            QVERIFY(kind);
+            QCOMPARE(parseEvent(line).event.kind, *kind);
+            QVERIFY(!nodeEventNamed(wrongCase));
+            QCOMPARE(parseEvent(QByteArray("{\"event\":\"") + wrongCase.toLatin1() + "\"}").status,
+                     ParseStatus::UnknownName);
+        }
+    }
+
     void eventsRoundTrip()
     {
         StatePatch part;
@@ -398,13 +461,13 @@ private slots:
         // one that says so, only what it lists.
         NodeState old;
         parseEvent(R"({"event":"state","localStation":"VK2ABC"})").event.state.applyTo(old);
-        QVERIFY(old.carriesOut("SendChatText") && old.carriesOut("SetBusy"));
+        QVERIFY(old.carriesOut(NodeOp::SendChatText) && old.carriesOut(NodeOp::SetBusy));
         NodeState svx;
         const ParsedEvent p = parseEvent(R"({"event":"state","carries":["Connect","SetPTT"]})");
         QCOMPARE(p.status, ParseStatus::Ok);
         p.event.state.applyTo(svx);
         QCOMPARE(svx.carries, QStringList({"Connect", "SetPTT"}));
-        QVERIFY(!svx.carriesOut("SendChatText"));
+        QVERIFY(!svx.carriesOut(NodeOp::SendChatText));
         QCOMPARE(StatePatch::full(svx).toJson().value("carries").toArray().size(), 2);
     }
 

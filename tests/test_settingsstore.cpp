@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/settingsstore.h"
 #include "support/fixture.h"
 

@@ -8,8 +8,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 #include "side/aboutwindow.h"
 #include "side/clsresize.h"
 #include "side/webaddresses.h"

@@ -2,9 +2,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "core/echolink.h"
+#include "ui/echolink.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "node/simulated/nodecommands.h"
 #include "node/simulated/simulatednode.h"
 
@@ -70,12 +70,12 @@ private slots:
         el.Disconnect("W1AW");
         el.DisconnectAll();
         node.submit(NodeRequest::speech("The Time Is 12 o'clock", true));
-        node.submit(NodeRequest{"Frobnicate", {}});
+        node.submit(NodeRequest::speechOnAir("Hello", 2, 80));
 
         QCOMPARE(node.requestTexts(),
                  QStringList({"Connect W1AW", "SetPTT on", "SendCW VK2ABC", "SetPTT off", "SetBusy on", "SetRTS on",
                               "SetDTR off", "SendChatText (12:00) hello all", "Disconnect W1AW", "DisconnectAll",
-                              "Speech keyed: The Time Is 12 o'clock", "Frobnicate"}));
+                              "Speech keyed: The Time Is 12 o'clock", "Speech on air by the node: Hello"}));
         QCOMPARE(spy.count(), 12);
         QCOMPARE(spy.at(2).at(0).value<SimulatedNode::Record>().request.toText(), QString("SendCW VK2ABC"));
         for (const auto &r : node.records())

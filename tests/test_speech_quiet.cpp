@@ -4,7 +4,7 @@
 #include <QAccessible>
 #include <QTest>
 
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 #include "support/announcer_fixture.h"
 
 using namespace mirelva;

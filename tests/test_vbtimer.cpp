@@ -3,8 +3,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/program.h"
-#include "core/vbtimer.h"
+#include "ui/program.h"
+#include "ui/vbtimer.h"
 
 using namespace mirelva;
 

@@ -13,7 +13,7 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 #include "support/fakestation.h"
 #include "support/fixture.h"
 #include "web/webconsole.h"

@@ -5,7 +5,7 @@
 
 #include "core/nodelinkconfig.h"
 #include "core/onairlog.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "messagebox/messageboxwindow.h"
 #include "speech_settings/speechsettingswindow.h"
 #include "station/windowstation.h"

@@ -2,7 +2,7 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 

@@ -10,7 +10,7 @@
 #include <QWebSocketServer>
 
 #include "core/clock.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva {
 

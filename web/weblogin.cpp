@@ -5,7 +5,7 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 #include "web/minutelog.h"
 #include "web/webpassword.h"
 

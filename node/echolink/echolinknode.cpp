@@ -8,7 +8,7 @@
 #include <QMap>
 #include <QPointer>
 
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 #include "core/onairlog.h"
 #include "core/version.h"
 #include "node/echolink/audio/conference.h"
@@ -831,13 +831,13 @@ void EchoLinkNode::finish()
 
 void EchoLinkNode::request(const NodeRequest &r)
 {
-    const QString &op = r.op;
+    const NodeOp op = r.op;
     const auto field = [&r](const char *k) { return r.fields.value(QLatin1String(k)); };
     if (!d || m_stopping)
         return;
-    if (op == QLatin1String("Connect")) {
+    if (op == NodeOp::Connect) {
         d->connectTo(field("call").toString().trimmed().toUpper());
-    } else if (op == QLatin1String("Disconnect")) {
+    } else if (op == NodeOp::Disconnect) {
         const QString call = field("call").toString().trimmed();
         Engine::Station *s = d->find(call);
         const qsizetype waiting = d->pendingConnects.indexOf(call.toUpper());
@@ -852,7 +852,7 @@ void EchoLinkNode::request(const NodeRequest &r)
             return;
         }
         s->qso->end();
-    } else if (op == QLatin1String("DisconnectAll")) {
+    } else if (op == NodeOp::DisconnectAll) {
         d->pendingConnects.clear();
         const std::vector<QPointer<echolink::Qso>> qsos = [this] {
             std::vector<QPointer<echolink::Qso>> l;
@@ -863,26 +863,26 @@ void EchoLinkNode::request(const NodeRequest &r)
         for (const QPointer<echolink::Qso> &q : qsos)
             if (q)
                 q->end();
-    } else if (op == QLatin1String("SendChatText")) {
+    } else if (op == NodeOp::SendChatText) {
         d->sendChat(field("text").toString());
-    } else if (op == QLatin1String("SetBusy")) {
+    } else if (op == NodeOp::SetBusy) {
         if (field("on").toBool())
             d->directory->makeBusy();
         else
             d->directory->makeOnline();
-    } else if (op == QLatin1String("SetPTT")) {
+    } else if (op == NodeOp::SetPTT) {
         updatePtt();
-    } else if (op == QLatin1String("Speech")) {
+    } else if (op == NodeOp::Speech) {
         if (field("play").toBool())
             playSpeech(field("text").toString(), field("rate").toInt(), field("volume").toInt());
-    } else if (op == QLatin1String("SendCW")) {
+    } else if (op == NodeOp::SendCW) {
         sendCw(field("text").toString());
-    } else if (op == QLatin1String("SetRTS") || op == QLatin1String("SetDTR")) {
-        radio::OutputLine *line = (op == QLatin1String("SetRTS") ? m_rts : m_dtr).get();
+    } else if (op == NodeOp::SetRTS || op == NodeOp::SetDTR) {
+        radio::OutputLine *line = (op == NodeOp::SetRTS ? m_rts : m_dtr).get();
         if (line)
             line->set(field("on").toBool());
         else
-            sayOnce(op, QStringLiteral("%1 is remembered only: no %2 line in echolink.ini").arg(op, op.mid(3)));
+            sayOnce(nameOf(op), QStringLiteral("%1 is remembered only: no %2 line in echolink.ini").arg(nameOf(op), nameOf(op).mid(3)));
     }
 }
 

@@ -204,6 +204,14 @@ QJsonObject StatePatch::toJson() const
 
 // ---- events ---------------------------------------------------------------
 
+std::optional<NodeEvent::Kind> nodeEventNamed(const QString &name)
+{
+    for (size_t i = 0; i < std::size(kNodeEventNames); ++i)
+        if (name == QLatin1String(kNodeEventNames[i]))
+            return NodeEvent::Kind(i);
+    return std::nullopt;
+}
+
 NodeEvent NodeEvent::stateLine(const StatePatch &p)
 {
     NodeEvent e;
@@ -269,6 +277,24 @@ NodeEvent NodeEvent::closing()
     return e;
 }
 
+void forEachNodeEvent(NodeBackend *node, QObject *context, std::function<void(const NodeEvent &)> handle)
+{
+    QObject::connect(node, &NodeBackend::connected, context, [handle](const QString &call, const QString &name,
+                                                                      const QString &addr) {
+        handle(NodeEvent::connected(call, name, addr));
+    });
+    QObject::connect(node, &NodeBackend::Disconnected, context,
+                     [handle](const QString &call) { handle(NodeEvent::disconnected(call)); });
+    QObject::connect(node, &NodeBackend::RX, context, [handle](bool on) { handle(NodeEvent::rx(on)); });
+    QObject::connect(node, &NodeBackend::CarrierDetect, context,
+                     [handle](bool on) { handle(NodeEvent::carrierDetect(on)); });
+    QObject::connect(node, &NodeBackend::DTMFString, context,
+                     [handle](const QString &digits) { handle(NodeEvent::dtmf(digits)); });
+    QObject::connect(node, &NodeBackend::ChatTextReceived, context,
+                     [handle](const QString &text) { handle(NodeEvent::chat(text)); });
+    QObject::connect(node, &NodeBackend::Closing, context, [handle] { handle(NodeEvent::closing()); });
+}
+
 namespace {
 
 // JSON objects come out with their keys sorted; the name of the line goes
@@ -282,9 +308,6 @@ QByteArray lineNameFirst(const char *key, const QString &name, const QJsonObject
     // head is {"key":"name"} and tail {...}: join them as one object.
     return head.left(head.size() - 1) + ',' + tail.mid(1) + '\n';
 }
-
-// The names on the wire, in the order of NodeEvent::Kind.
-const char *const kEventNames[] = {"state", "connected", "disconnected", "rx", "carrierDetect", "dtmf", "chat", "closing"};
 
 } // namespace
 
@@ -316,7 +339,7 @@ QByteArray NodeEvent::toLine() const
     case Closing:
         break;
     }
-    return lineNameFirst("event", QLatin1String(kEventNames[kind]), o);
+    return lineNameFirst("event", QLatin1String(kNodeEventNames[kind]), o);
 }
 
 QByteArray helloLine(const QString &client, const QString &version, const QByteArray &token)
@@ -372,7 +395,7 @@ QByteArray requestLine(const NodeRequest &r)
 {
     QJsonObject rest = r.fields;
     rest.remove(QStringLiteral("op"));
-    return lineNameFirst("op", r.op, rest);
+    return lineNameFirst("op", nameOf(r.op), rest);
 }
 
 // ---- parsing ----------------------------------------------------------------
@@ -520,9 +543,16 @@ ParsedEvent parseEvent(const QByteArray &line)
         return r;
     }
     r.name = name.toString();
+    const std::optional<NodeEvent::Kind> kind = nodeEventNamed(r.name);
+    if (!kind) {
+        r.status = ParseStatus::UnknownName;
+        r.error = QStringLiteral("unknown event \"%1\"").arg(printable(r.name));
+        return r;
+    }
     Fields f(*o);
     NodeEvent &e = r.event;
-    if (r.name == QLatin1String("state")) {
+    switch (*kind) {
+    case NodeEvent::State:
         e.kind = NodeEvent::State;
         e.state.localStation = f.maybeString("localStation");
         e.state.linkActive = f.maybeBool("linkActive");
@@ -532,24 +562,28 @@ ParsedEvent parseEvent(const QByteArray &line)
         e.state.connected = f.maybeStringList("connected");
         e.state.carries = f.maybeStringList("carries");
         e.state.pttProblem = f.maybeString("pttProblem");
-    } else if (r.name == QLatin1String("connected")) {
+        break;
+    case NodeEvent::Connected:
         e = NodeEvent::connected(f.requiredString("call"), f.optionalString("name"), f.optionalString("addr"));
-    } else if (r.name == QLatin1String("disconnected")) {
+        break;
+    case NodeEvent::Disconnected:
         e = NodeEvent::disconnected(f.requiredString("call"));
-    } else if (r.name == QLatin1String("rx")) {
+        break;
+    case NodeEvent::RX:
         e = NodeEvent::rx(f.requiredBool("on"));
-    } else if (r.name == QLatin1String("carrierDetect")) {
+        break;
+    case NodeEvent::CarrierDetect:
         e = NodeEvent::carrierDetect(f.requiredBool("on"));
-    } else if (r.name == QLatin1String("dtmf")) {
+        break;
+    case NodeEvent::DTMF:
         e = NodeEvent::dtmf(f.requiredString("digits"));
-    } else if (r.name == QLatin1String("chat")) {
+        break;
+    case NodeEvent::Chat:
         e = NodeEvent::chat(f.requiredString("text"));
-    } else if (r.name == QLatin1String("closing")) {
+        break;
+    case NodeEvent::Closing:
         e = NodeEvent::closing();
-    } else {
-        r.status = ParseStatus::UnknownName;
-        r.error = QStringLiteral("unknown event \"%1\"").arg(printable(r.name));
-        return r;
+        break;
     }
     if (!f.ok()) {
         r.status = ParseStatus::BadField;
@@ -584,35 +618,49 @@ ParsedRequest parseRequest(const QByteArray &line)
         r.hello.client = f.optionalString("client");
         r.hello.version = f.optionalString("version");
         r.hello.token = f.optionalString("token");
-    } else if (op == QLatin1String("Connect")) {
-        r.request = NodeRequest::connect(f.requiredString("call"));
-    } else if (op == QLatin1String("Disconnect")) {
-        r.request = NodeRequest::disconnect(f.requiredString("call"));
-    } else if (op == QLatin1String("DisconnectAll")) {
-        r.request = NodeRequest::disconnectAll();
-    } else if (op == QLatin1String("SetPTT")) {
-        r.request = NodeRequest::setPTT(f.requiredBool("on"));
-    } else if (op == QLatin1String("SendCW")) {
-        r.request = NodeRequest::sendCW(f.requiredString("text"));
-    } else if (op == QLatin1String("SetBusy")) {
-        r.request = NodeRequest::setBusy(f.requiredBool("on"));
-    } else if (op == QLatin1String("SetRTS")) {
-        r.request = NodeRequest::setRTS(f.requiredBool("on"));
-    } else if (op == QLatin1String("SetDTR")) {
-        r.request = NodeRequest::setDTR(f.requiredBool("on"));
-    } else if (op == QLatin1String("SendChatText")) {
-        r.request = NodeRequest::sendChatText(f.requiredString("text"));
-    } else if (op == QLatin1String("Speech")) {
-        const QString text = f.requiredString("text");
-        const bool keyed = f.requiredBool("keyed");
-        if (f.maybeBool("play").value_or(false)) {
-            const int rate = f.requiredInt("rate");
-            const int volume = f.requiredInt("volume");
-            if (f.ok() && (!keyed || rate < -10 || rate > 10 || volume < 0 || volume > 100))
-                f.fail(QStringLiteral("a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"));
-            r.request = NodeRequest::speechOnAir(text, rate, volume);
-        } else {
-            r.request = NodeRequest::speech(text, keyed);
+    } else if (const std::optional<NodeOp> named = nodeOpNamed(op)) {
+        switch (*named) {
+        case NodeOp::Connect:
+            r.request = NodeRequest::connect(f.requiredString("call"));
+            break;
+        case NodeOp::Disconnect:
+            r.request = NodeRequest::disconnect(f.requiredString("call"));
+            break;
+        case NodeOp::DisconnectAll:
+            r.request = NodeRequest::disconnectAll();
+            break;
+        case NodeOp::SetPTT:
+            r.request = NodeRequest::setPTT(f.requiredBool("on"));
+            break;
+        case NodeOp::SendCW:
+            r.request = NodeRequest::sendCW(f.requiredString("text"));
+            break;
+        case NodeOp::SetBusy:
+            r.request = NodeRequest::setBusy(f.requiredBool("on"));
+            break;
+        case NodeOp::SetRTS:
+            r.request = NodeRequest::setRTS(f.requiredBool("on"));
+            break;
+        case NodeOp::SetDTR:
+            r.request = NodeRequest::setDTR(f.requiredBool("on"));
+            break;
+        case NodeOp::SendChatText:
+            r.request = NodeRequest::sendChatText(f.requiredString("text"));
+            break;
+        case NodeOp::Speech: {
+            const QString text = f.requiredString("text");
+            const bool keyed = f.requiredBool("keyed");
+            if (f.maybeBool("play").value_or(false)) {
+                const int rate = f.requiredInt("rate");
+                const int volume = f.requiredInt("volume");
+                if (f.ok() && (!keyed || rate < -10 || rate > 10 || volume < 0 || volume > 100))
+                    f.fail(QStringLiteral("a speech to play needs \"keyed\" true, \"rate\" -10..10 and \"volume\" 0..100"));
+                r.request = NodeRequest::speechOnAir(text, rate, volume);
+            } else {
+                r.request = NodeRequest::speech(text, keyed);
+            }
+            break;
+        }
         }
     } else {
         r.status = ParseStatus::UnknownName;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <iterator>
 #include <optional>
 
 #include <QByteArray>
@@ -105,6 +107,47 @@ struct NodeEvent {
 
     QByteArray toLine() const;   // compact JSON plus "\n"
 };
+// The events' names on the wire, in the order of NodeEvent::Kind: the one
+// list both the writer and the reader go by.
+inline constexpr const char *kNodeEventNames[] = {"state", "connected", "disconnected", "rx",
+                                                  "carrierDetect", "dtmf", "chat", "closing"};
+static_assert(std::size(kNodeEventNames) == size_t(NodeEvent::Closing) + 1, "one name for every event, in order");
+std::optional<NodeEvent::Kind> nodeEventNamed(const QString &name);
+
+// Every event `node` raises, as the line that carries it, to `handle`, called
+// in the order the node's signals reach their receivers; `context` ends it.
+void forEachNodeEvent(NodeBackend *node, QObject *context, std::function<void(const NodeEvent &)> handle);
+// Raises `e` (not a state line) as the signal of the same name on `target`:
+// a node backend, or a window's instance of the node interface.
+template <class Target>
+void emitNodeEvent(Target *target, const NodeEvent &e)
+{
+    switch (e.kind) {
+    case NodeEvent::State:
+        break;
+    case NodeEvent::Connected:
+        emit target->connected(e.call, e.name, e.addr);
+        break;
+    case NodeEvent::Disconnected:
+        emit target->Disconnected(e.call);
+        break;
+    case NodeEvent::RX:
+        emit target->RX(e.on);
+        break;
+    case NodeEvent::CarrierDetect:
+        emit target->CarrierDetect(e.on);
+        break;
+    case NodeEvent::DTMF:
+        emit target->DTMFString(e.text);
+        break;
+    case NodeEvent::Chat:
+        emit target->ChatTextReceived(e.text);
+        break;
+    case NodeEvent::Closing:
+        emit target->Closing();
+        break;
+    }
+}
 
 // What a line turned out to be. Anything but Ok is dropped by the reader.
 enum class ParseStatus {

@@ -112,15 +112,7 @@ NodeServer::NodeServer(NodeBackend *node, QObject *parent) : QObject(parent), m_
         return;
     m_sentState = node->state();
     connect(node, &NodeBackend::stateChanged, this, &NodeServer::syncState);
-    connect(node, &NodeBackend::connected, this, [this](const QString &call, const QString &name, const QString &addr) {
-        event(NodeEvent::connected(call, name, addr));
-    });
-    connect(node, &NodeBackend::Disconnected, this, [this](const QString &call) { event(NodeEvent::disconnected(call)); });
-    connect(node, &NodeBackend::RX, this, [this](bool on) { event(NodeEvent::rx(on)); });
-    connect(node, &NodeBackend::CarrierDetect, this, [this](bool on) { event(NodeEvent::carrierDetect(on)); });
-    connect(node, &NodeBackend::DTMFString, this, [this](const QString &d) { event(NodeEvent::dtmf(d)); });
-    connect(node, &NodeBackend::ChatTextReceived, this, [this](const QString &t) { event(NodeEvent::chat(t)); });
-    connect(node, &NodeBackend::Closing, this, [this] { event(NodeEvent::closing()); });
+    forEachNodeEvent(node, this, [this](const NodeEvent &e) { event(e); });
 }
 
 NodeServer::~NodeServer() { close(); }
@@ -453,14 +445,13 @@ void NodeServer::handleLine(Client *c, const LineReader::Item &item)
         emit sent(full);
         return;
     }
-    if (p.request.op == QLatin1String("SetPTT"))
+    if (p.request.op == NodeOp::SetPTT)
         c->keyed = p.request.fields.value(QLatin1String("on")).toBool();
     emit received(item.line);
     emit requestReceived(p.request);
-    const QString &op = p.request.op;
-    if (op == QLatin1String("SetPTT") || op == QLatin1String("SetRTS") || op == QLatin1String("SetDTR") ||
-        op == QLatin1String("SetBusy")) {
-        QString &last = m_lastSetting[op];
+    const NodeOp op = p.request.op;
+    if (op == NodeOp::SetPTT || op == NodeOp::SetRTS || op == NodeOp::SetDTR || op == NodeOp::SetBusy) {
+        QString &last = m_lastSetting[nameOf(op)];
         const QString text = p.request.toText();
         if (text != last)
             OnAirLog::request(p.request);

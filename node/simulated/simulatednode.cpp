@@ -121,8 +121,8 @@ void SimulatedNode::request(const NodeRequest &r)
     m_records.append({QDateTime::currentDateTime(), r});
     emit recorded(m_records.last());
 
-    const QString &op = r.op;
-    if (op == QLatin1String("Connect")) {
+    const NodeOp op = r.op;
+    if (op == NodeOp::Connect) {
         const QString call = normalCall(r.fields.value("call").toString());
         answerLater([this, call] {
             if (call.isEmpty() || call == QLatin1String("LOCAL") || call == m_state.localStation
@@ -130,20 +130,20 @@ void SimulatedNode::request(const NodeRequest &r)
                 return;
             addStation(call, QString(), documentationAddress(call));
         });
-    } else if (op == QLatin1String("Disconnect")) {
+    } else if (op == NodeOp::Disconnect) {
         const QString call = normalCall(r.fields.value("call").toString());
         answerLater([this, call] { removeStation(call); });
-    } else if (op == QLatin1String("DisconnectAll")) {
+    } else if (op == NodeOp::DisconnectAll) {
         answerLater([this] {
             // Each station leaves on its own, with its own event.
             const QStringList calls = m_state.connected;
             for (const QString &call : calls)
                 removeStation(call);
         });
-    } else if (op == QLatin1String("SetPTT")) {
+    } else if (op == NodeOp::SetPTT) {
         m_ptt = r.fields.value("on").toBool();
         updateKeyed();
-    } else if (op == QLatin1String("SendCW")) {
+    } else if (op == NodeOp::SendCW) {
         const int ms = morseDurationMs(r.fields.value("text").toString(), m_wpm);
         if (ms <= 0)
             return;
@@ -154,11 +154,11 @@ void SimulatedNode::request(const NodeRequest &r)
         m_morseTimer->start(total);
         m_morseRunning = 1;
         updateKeyed();
-    } else if (op == QLatin1String("SetBusy")) {
+    } else if (op == NodeOp::SetBusy) {
         setFlag(m_busy, r.fields.value("on").toBool());
-    } else if (op == QLatin1String("SetRTS")) {
+    } else if (op == NodeOp::SetRTS) {
         setFlag(m_rts, r.fields.value("on").toBool());
-    } else if (op == QLatin1String("SetDTR")) {
+    } else if (op == NodeOp::SetDTR) {
         setFlag(m_dtr, r.fields.value("on").toBool());
     }
     // SendChatText, Speech and anything unknown are only recorded.

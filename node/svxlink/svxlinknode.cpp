@@ -18,7 +18,7 @@
 #include <QSaveFile>
 
 #include "core/clock.h"
-#include "core/espeakvoice.h"
+#include "core/speechvoice.h"
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
 #include "mirelva_hook.h"
@@ -138,8 +138,8 @@ SvxLinkNode::SvxLinkNode(SvxLinkConfig config, QObject *parent)
     s.localStation = m_config.callsign;
     // SvxLink's EchoLink module offers no way to send a chat text or to mark
     // the node busy: Mirelva is told so, and shows nothing of them as done.
-    s.carries.removeAll(QStringLiteral("SendChatText"));
-    s.carries.removeAll(QStringLiteral("SetBusy"));
+    s.carries.removeAll(nameOf(NodeOp::SendChatText));
+    s.carries.removeAll(nameOf(NodeOp::SetBusy));
     setState(s);
 
     m_ptyPoll.setInterval(100);
@@ -713,16 +713,16 @@ void SvxLinkNode::apply(const std::function<void(NodeState &)> &change)
 
 void SvxLinkNode::request(const NodeRequest &r)
 {
-    const QString &op = r.op;
+    const NodeOp op = r.op;
     const auto field = [&r](const char *k) { return r.fields.value(QLatin1String(k)); };
-    if (op == QLatin1String("SetPTT")) {
+    if (op == NodeOp::SetPTT) {
         if (!pttRequested())
             m_pttTimedOut = false;
         updateRealPtt();
-    } else if (op == QLatin1String("Speech")) {
+    } else if (op == NodeOp::Speech) {
         if (field("play").toBool())
             playSpeech(field("text").toString(), field("rate").toInt(), field("volume").toInt());
-    } else if (op == QLatin1String("SendCW")) {
+    } else if (op == NodeOp::SendCW) {
         const QString text = cwText(field("text").toString());
         if (text.isEmpty()) {
             OnAirLog::note(QStringLiteral("svxlink: nothing in \"%1\" can be sent in Morse").arg(field("text").toString()));
@@ -733,9 +733,9 @@ void SvxLinkNode::request(const NodeRequest &r)
                                                            "other characters are left out"));
         OnAirLog::transmission(QStringLiteral("cw"), text);
         tellHook(cwCommand(text));
-    } else if (op == QLatin1String("Connect")) {
+    } else if (op == NodeOp::Connect) {
         connectTo(field("call").toString().trimmed().toUpper());
-    } else if (op == QLatin1String("Disconnect")) {
+    } else if (op == NodeOp::Disconnect) {
         const QString call = field("call").toString().trimmed();
         const QStringList connectedNow = state().connected;
         const auto it = std::find_if(connectedNow.begin(), connectedNow.end(),
@@ -745,17 +745,17 @@ void SvxLinkNode::request(const NodeRequest &r)
             return;
         }
         writeEchoLinkCommand("DISC " + it->toLatin1() + '\n');
-    } else if (op == QLatin1String("DisconnectAll")) {
+    } else if (op == NodeOp::DisconnectAll) {
         for (const QString &c : state().connected)
             writeEchoLinkCommand("DISC " + c.toLatin1() + '\n');
-    } else if (op == QLatin1String("SetRTS")) {
+    } else if (op == NodeOp::SetRTS) {
         setSerialLine(TIOCM_RTS, field("on").toBool(), "RTS");
-    } else if (op == QLatin1String("SetDTR")) {
+    } else if (op == NodeOp::SetDTR) {
         setSerialLine(TIOCM_DTR, field("on").toBool(), "DTR");
-    } else if (op == QLatin1String("SendChatText")) {
+    } else if (op == NodeOp::SendChatText) {
         logOnce(QStringLiteral("chat"), QStringLiteral("SvxLink 19.09 has no way to send a chat text; "
                                                        "SendChatText requests are dropped"));
-    } else if (op == QLatin1String("SetBusy")) {
+    } else if (op == NodeOp::SetBusy) {
         logOnce(QStringLiteral("busy"), QStringLiteral("SvxLink 19.09 has no way to mark the node busy; "
                                                        "SetBusy requests are dropped"));
     }

@@ -19,7 +19,7 @@
 
 #include "core/onairlog.h"
 #include "core/settingsstore.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "station/windowstation.h"
 #include "web/webconsole.h"
 #include "web/webfront.h"

@@ -7,7 +7,7 @@
 #include <QSet>
 #include <QTest>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 
 namespace mirelva::test {
 

@@ -7,7 +7,7 @@
 #include "announcer/speechpause.h"
 #include "core/clock.h"
 #include "core/nodebackend.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 #include "dtmf/dtmfwindow.h"
 #include "greeting/greetingwindow.h"
 #include "support/mainfixture.h"

@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/speechvoice.h"
 
 namespace mirelva::test {

@@ -1,7 +1,7 @@
 #include "support/mainfixture.h"
 
-#include "core/program.h"
-#include "core/questions.h"
+#include "ui/program.h"
+#include "ui/questions.h"
 
 namespace mirelva::test {
 

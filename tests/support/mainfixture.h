@@ -5,7 +5,7 @@
 #include <QStringList>
 
 #include "announcer/mainwindow.h"
-#include "core/station.h"
+#include "ui/station.h"
 #include "node/simulated/simulatednode.h"
 #include "support/fixture.h"
 

@@ -1,4 +1,4 @@
-#include "core/questions.h"
+#include "ui/questions.h"
 
 #include <QLabel>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "core/settingtable.h"
+#include "ui/settingtable.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 #include "core/settingsstore.h"
 
 namespace mirelva::SettingTables {

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QMap>
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
@@ -105,7 +106,7 @@ private:
     bool m_pumpQueued = false;
     bool m_yieldAfterOnline = false;
     QSet<QString> m_unknownEvents;
-    QHash<QString, NodeRequest> m_lastLineRequests;   // the last SetPTT, SetDTR, SetRTS asked for
+    QMap<NodeOp, NodeRequest> m_lastLineRequests;   // the last SetPTT, SetDTR, SetRTS asked for
     QTimer m_retry;
     QTimer m_connectTimeout;
     int m_firstPauseMs = 100;

@@ -1,4 +1,4 @@
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <QSet>
 #include <QSocketNotifier>
 
-#include "core/program.h"
+#include "ui/program.h"
 
 namespace mirelva {
 

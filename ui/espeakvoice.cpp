@@ -1,4 +1,4 @@
-#include "core/espeakvoice.h"
+#include "ui/espeakvoice.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/speechengine.h"
 
 namespace mirelva {

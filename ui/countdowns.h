@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QString>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 
 namespace mirelva::countdowns {
 

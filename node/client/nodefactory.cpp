@@ -1,4 +1,4 @@
-#include "node/link/nodefactory.h"
+#include "node/client/nodefactory.h"
 
 #include <cstdio>
 
@@ -7,7 +7,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 #include "node/link/nodeprotocol.h"
 #include "node/simulated/simulatednode.h"
 

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <vector>
-
-#include <QByteArray>
 #include <QString>
 
 #include "core/speechvoice.h"
@@ -12,20 +9,6 @@ namespace mirelva {
 // The speech voice over espeak-ng, played on an ALSA PCM device. With no
 // sound device a blocking Speak still takes the audio's length, so keying
 // around it stays the same. Optionally every text is also kept as a WAV file.
-// A text as the voice renders it: 16-bit mono samples at `rate` Hz (rate 0:
-// the engine could not start, and there are no samples).
-struct RenderedSpeech {
-    std::vector<short> samples;
-    int rate = 0;
-};
-RenderedSpeech renderSpeech(const QString &text, int rate, int volume);
-// A 16-bit mono PCM WAV file of it, resampled to toRate Hz when that is not 0.
-QByteArray speechWav(const RenderedSpeech &speech, int toRate = 0);
-
-// The sound device name that hands the voice's audio to the node: nothing is
-// opened, and a blocking Speak still takes the speech's length.
-inline const QString kNodeAudioDevice = QStringLiteral("node");
-
 class EspeakVoice : public SpeechVoice {
 public:
     // The engine loads its data on a thread of its own, at once or, with

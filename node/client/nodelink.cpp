@@ -1,4 +1,4 @@
-#include "node/link/nodelink.h"
+#include "node/client/nodelink.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -8,7 +8,7 @@
 
 #include "core/clock.h"
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "ui/program.h"
 #include "core/version.h"
 #include "node/link/nodetoken.h"
 
@@ -327,26 +327,11 @@ void NodeLinkClient::handle(const Pending &pending)
         }
         break;
     }
-    case NodeEvent::Connected:
-        emit connected(e.call, e.name, e.addr);
-        break;
-    case NodeEvent::Disconnected:
-        emit Disconnected(e.call);
-        break;
-    case NodeEvent::RX:
-        emit RX(e.on);
-        break;
-    case NodeEvent::CarrierDetect:
-        emit CarrierDetect(e.on);
-        break;
-    case NodeEvent::DTMF:
-        emit DTMFString(e.text);
-        break;
     case NodeEvent::Chat:
         passChat(e.text);
         break;
-    case NodeEvent::Closing:
-        emit Closing();
+    default:
+        emitNodeEvent(this, e);
         break;
     }
 }
@@ -394,7 +379,7 @@ void NodeLinkClient::tellHeldChat()
 
 void NodeLinkClient::request(const NodeRequest &r)
 {
-    if (r.op == QLatin1String("SetPTT") || r.op == QLatin1String("SetDTR") || r.op == QLatin1String("SetRTS"))
+    if (r.op == NodeOp::SetPTT || r.op == NodeOp::SetDTR || r.op == NodeOp::SetRTS)
         m_lastLineRequests[r.op] = r;
     if (!m_online) {
         OnAirLog::note(QStringLiteral("node offline, dropped: ") + r.toText());
@@ -410,8 +395,8 @@ void NodeLinkClient::request(const NodeRequest &r)
 // never repeated: a late key-up would go out with nothing to say.
 void NodeLinkClient::repeatReleases()
 {
-    for (const char *op : {"SetPTT", "SetDTR", "SetRTS"}) {
-        const auto it = m_lastLineRequests.constFind(QLatin1String(op));
+    for (const NodeOp op : {NodeOp::SetPTT, NodeOp::SetDTR, NodeOp::SetRTS}) {
+        const auto it = m_lastLineRequests.constFind(op);
         if (it == m_lastLineRequests.cend() || it->fields.value(QLatin1String("on")).toBool())
             continue;
         OnAirLog::note(QStringLiteral("node online, again: ") + it->toText());

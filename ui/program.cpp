@@ -1,4 +1,4 @@
-#include "core/program.h"
+#include "ui/program.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,7 +31,7 @@
 
 #include "core/clock.h"
 #include "core/settingsstore.h"
-#include "core/vbtimer.h"
+#include "ui/vbtimer.h"
 
 namespace mirelva::Program {
 

@@ -1,7 +1,8 @@
-#include "core/echolink.h"
+#include "ui/echolink.h"
 
 #include "core/onairlog.h"
-#include "core/program.h"
+#include "node/link/nodeprotocol.h"
+#include "ui/program.h"
 
 namespace mirelva {
 
@@ -10,38 +11,20 @@ EchoLink::EchoLink(NodeBackend *node, const QString &owner, QObject *parent)
 {
     setObjectName(owner + QStringLiteral(".EchoLink"));
     // Each event is re-raised on this instance only while the program lives.
-    auto live = [] { return !Program::ended(); };
-    connect(node, &NodeBackend::connected, this, [this, live](const QString &c, const QString &n, const QString &a) {
-        if (live()) emit connected(c, n, a);
-    });
-    connect(node, &NodeBackend::Disconnected, this, [this, live](const QString &c) {
-        if (live()) emit Disconnected(c);
-    });
-    connect(node, &NodeBackend::RX, this, [this, live](bool b) {
-        if (live()) emit RX(b);
-    });
-    connect(node, &NodeBackend::CarrierDetect, this, [this, live](bool b) {
-        if (live()) emit CarrierDetect(b);
-    });
-    connect(node, &NodeBackend::DTMFString, this, [this, live](const QString &d) {
-        if (live()) emit DTMFString(d);
-    });
-    connect(node, &NodeBackend::ChatTextReceived, this, [this, live](const QString &t) {
-        if (live()) emit ChatTextReceived(t);
-    });
-    connect(node, &NodeBackend::Closing, this, [this, live] {
-        if (live()) emit Closing();
+    nodelink::forEachNodeEvent(node, this, [this](const nodelink::NodeEvent &e) {
+        if (!Program::ended())
+            nodelink::emitNodeEvent(this, e);
     });
 }
 
 namespace {
-QString whatItCannot(const QString &op)
+QString whatItCannot(NodeOp op)
 {
-    if (op == QLatin1String("SendChatText"))
+    if (op == NodeOp::SendChatText)
         return QStringLiteral("send chat texts");
-    if (op == QLatin1String("SetBusy"))
+    if (op == NodeOp::SetBusy)
         return QStringLiteral("show itself busy");
-    return QStringLiteral("carry out ") + op;
+    return QStringLiteral("carry out ") + nameOf(op);
 }
 } // namespace
 
@@ -65,7 +48,7 @@ QString EchoLink::chatRefusal() const
 {
     if (!m_node->online())
         return QStringLiteral("not sent: the node is offline");
-    return QStringLiteral("not sent: the node cannot ") + whatItCannot(QStringLiteral("SendChatText"));
+    return QStringLiteral("not sent: the node cannot ") + whatItCannot(NodeOp::SendChatText);
 }
 
 void EchoLink::Connect(const QString &call, bool) { send(NodeRequest::connect(call)); }

@@ -1,4 +1,4 @@
-#include "core/controls.h"
+#include "ui/controls.h"
 
 #include <algorithm>
 #include <deque>

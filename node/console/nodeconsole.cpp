@@ -1,4 +1,4 @@
-#include "node/simulated/nodeconsole.h"
+#include "node/console/nodeconsole.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,7 +13,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
-#include "core/controls.h"
+#include "ui/controls.h"
 #include "core/onairlog.h"
 #include "node/simulated/nodecommands.h"
 
@@ -69,7 +69,7 @@ QString onOff(bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"
 // same a second time.
 bool toldByOnAirLog(const NodeRequest &r)
 {
-    return r.op == QLatin1String("Speech") && r.fields.value(QStringLiteral("keyed")).toBool();
+    return r.op == NodeOp::Speech && r.fields.value(QStringLiteral("keyed")).toBool();
 }
 
 } // namespace
