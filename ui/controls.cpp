@@ -1233,7 +1233,11 @@ void placeBeside(QWidget *window, const QWidget *first, int n)
     putFrame(window, fitOnScreen(beside.translated(step), least, screens), decoration);
 }
 
-bool hasPlace(const QWidget *window) { return window->property(kPlaced).toBool(); }
+// A window moved by hand or by code stands where it was put, shown or not.
+bool hasPlace(const QWidget *window)
+{
+    return window->property(kPlaced).toBool() || window->testAttribute(Qt::WA_Moved);
+}
 
 void FramePlacer::fitFramed()
 {

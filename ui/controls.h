@@ -304,7 +304,8 @@ QRect fitOnScreen(const QRect &frame, const QSize &leastFrameSize, const QList<Q
 // right from there, wholly on the screen. Done once, before it is first
 // shown; a window moveToTwips placed keeps that place.
 void placeBeside(QWidget *window, const QWidget *first, int n);
-// Whether moveToTwips or placeBeside gave the window its place.
+// Whether moveToTwips or placeBeside gave the window its place, or it was
+// moved since.
 bool hasPlace(const QWidget *window);
 
 } // namespace mirelva
