@@ -203,9 +203,10 @@ private slots:
                 if (i % 1000 == 0)
                     now += 1000 - std::min(perSecond, 1000);   // the rest of the second, spread
                 ++sent;
-                if (flood == "chat")
-                    d.datagram(false, kStation, QByteArray("oNDATAK1ABC>line " + QByteArray::number(i) + "\r\n\0", 20 + 6).constData(), 26);
-                else if (flood == "info") {
+                if (flood == "chat") {
+                    const QByteArray t = "oNDATAK1ABC>line " + QByteArray::number(i) + "\r\n" + '\0';
+                    d.datagram(false, kStation, t.constData(), t.size());
+                } else if (flood == "info") {
                     const QByteArray t = "oNDATA\rK1ABC " + QByteArray::number(second * perSecond + i) + '\0';
                     d.datagram(false, kStation, t.constData(), t.size());
                 } else if (flood == "sdes")
